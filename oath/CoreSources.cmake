@@ -1,0 +1,3 @@
+# Sources of oath/ that belong to the Qt-free core library (command builders, parsers, local HOTP check).
+# The panels of oath/ are built into the desktop program by app/CMakeLists.txt.
+set(TOKVANE_OATH_CORE_SOURCES)
