@@ -90,6 +90,11 @@ bool ReadExact(int fd, int stopFd, std::uint8_t* out, std::size_t count, Clock::
     if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
+    // vpcd writes a length and its payload separately; acknowledging at once keeps its Nagle
+    // wait from adding a delayed-ACK pause (about 40 ms) to every message. Linux clears the
+    // flag again by itself, so it is set after every read.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof(on));
   }
   return true;
 }
