@@ -21,7 +21,8 @@ class SystemPcscApiImpl final : public PcscApi {
     multiString.clear();
     LPSTR names = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
-    const LONG result = SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length);
+    const LONG result =
+        SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length);
     if (result != SCARD_S_SUCCESS) return result;
     if (names != nullptr) {
       multiString.assign(names, names + length);
@@ -50,7 +51,8 @@ class SystemPcscApiImpl final : public PcscApi {
     value.clear();
     LPBYTE buffer = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
-    const LONG result = SCardGetAttrib(card, attributeId, reinterpret_cast<LPBYTE>(&buffer), &length);
+    const LONG result =
+        SCardGetAttrib(card, attributeId, reinterpret_cast<LPBYTE>(&buffer), &length);
     if (result != SCARD_S_SUCCESS) return result;
     if (buffer != nullptr) {
       value.assign(buffer, buffer + length);
