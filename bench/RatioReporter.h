@@ -1,0 +1,65 @@
+#pragma once
+// Runs the registered benchmarks and prints, besides Google Benchmark's own table, the ratio of
+// each "ours" benchmark to its "raw" baseline measured in the same run. Times on their own are
+// not comparable between machines; the ratios are what the project tracks.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tokvane::bench {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+        timePerIteration_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  double TimeOf(const std::string& name) const {
+    const auto it = timePerIteration_.find(name);
+    return it == timePerIteration_.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> timePerIteration_;
+};
+
+// Pairs of (ours, raw baseline) benchmark names and a label for each ratio.
+struct RatioPair {
+  std::string label;
+  std::string ours;
+  std::string raw;
+  double goal;  // 0: no goal
+};
+
+inline int RunAndPrintRatios(int argc, char** argv, const std::vector<RatioPair>& pairs) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n%-58s %10s %8s\n", "ratio (ours / raw, same run)", "ratio", "goal");
+  for (const auto& pair : pairs) {
+    const double ours = reporter.TimeOf(pair.ours);
+    const double raw = reporter.TimeOf(pair.raw);
+    if (ours <= 0.0 || raw <= 0.0) {
+      std::printf("%-58s %10s %8s\n", pair.label.c_str(), "n/a", "");
+      continue;
+    }
+    if (pair.goal > 0.0) {
+      std::printf("%-58s %10.3f %8.2f\n", pair.label.c_str(), ours / raw, pair.goal);
+    } else {
+      std::printf("%-58s %10.3f %8s\n", pair.label.c_str(), ours / raw, "-");
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace tokvane::bench

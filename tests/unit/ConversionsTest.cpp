@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "app/Conversions.h"
+
+namespace {
+
+std::vector<std::uint8_t> Hex(const std::string& text, std::uint32_t capacity = 64) {
+  std::vector<std::uint8_t> out(capacity, 0xEE);
+  out.resize(HexToBytes(text, out.data(), capacity));
+  return out;
+}
+
+TEST(BytesToHex, WritesUpperCasePairsSeparatedBySingleSpaces) {
+  struct Case {
+    std::vector<std::uint8_t> bytes;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{}, ""},
+      {{0x00}, "00"},
+      {{0x90, 0x00}, "90 00"},
+      {{0x0A, 0xFF}, "0A FF"},
+      {{0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}, "00 A4 04 00 02 3F 00"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BytesToHex(c.bytes.data(), static_cast<std::uint32_t>(c.bytes.size())), c.text);
+  }
+}
+
+TEST(BytesToHex, LengthIsThreeTimesCountMinusOne) {
+  std::vector<std::uint8_t> bytes(65544);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  const std::string text = BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  ASSERT_EQ(text.size(), bytes.size() * 3 - 1);
+  EXPECT_EQ(Hex(text, 65544), bytes);
+}
+
+TEST(HexToBytes, ReadsBothSpacedAndUnspacedForms) {
+  struct Case {
+    std::string text;
+    std::vector<std::uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"    ", {}},
+      {"9000", {0x90, 0x00}},
+      {"90 00", {0x90, 0x00}},
+      {"  90   00  ", {0x90, 0x00}},
+      {"00a40400", {0x00, 0xA4, 0x04, 0x00}},
+      {"1G23", {0x01}},                 // the pair 1G gives 01, the read stops at G
+      {"12 XY 34", {0x12}},
+      {"123456789", {0x12, 0x34, 0x56, 0x78, 0x09}},
+      {"ABC", {0xAB, 0x0C}},
+      {"123 A", {0x23, 0x0A}},          // a spaced token stands for one byte whatever its length
+      {"0x12 0X34", {0x12, 0x34}},
+      {"zz", {}},
+      {"1\t2", {0x01, 0x02}},           // tabs separate spaced tokens like a stream read
+      {"1 FFFFFFFF 2", {0x01, 0xFF, 0x02}},
+      {"1 100000000 2", {0x01}},        // a token past 32 bits fails the read
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Hex(c.text), c.bytes) << "input '" << c.text << "'";
+  }
+}
+
+TEST(HexToBytes, NeverWritesPastItsCapacity) {
+  std::uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(HexToBytes("1 2 3", out, 2), 2u);
+  EXPECT_EQ(out[0], 0x01);
+  EXPECT_EQ(out[1], 0x02);
+  EXPECT_EQ(out[2], 0xEE);
+  EXPECT_EQ(HexToBytes("1 2 3", out, 0), 0u);
+  EXPECT_EQ(HexToBytes("1 2 3", nullptr, 4), 0u);
+
+  const std::string huge(200000, 'F');
+  std::vector<std::uint8_t> big(100);
+  EXPECT_EQ(HexToBytes(huge, big.data(), 100), 100u);
+}
+
+TEST(RemoveSpaces, DropsOnlyTheSpaceCharacter) {
+  EXPECT_EQ(RemoveSpaces("  12 34  "), "1234");
+  EXPECT_EQ(RemoveSpaces("1\t2"), "1\t2");
+  EXPECT_EQ(RemoveSpaces(""), "");
+}
+
+TEST(LocaleConversions, RoundTripUtf8AndReplaceUnmappableCharacters) {
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+
+  EXPECT_EQ(AnsiToWide(""), L"");
+  EXPECT_EQ(WideToAnsi(L""), "");
+  EXPECT_EQ(AnsiToWide("VORTAN HID DEVICE U2F 1"), L"VORTAN HID DEVICE U2F 1");
+  EXPECT_EQ(AnsiToWide("caf\xC3\xA9"), L"caf\u00E9");
+  EXPECT_EQ(WideToAnsi(L"caf\u00E9"), "caf\xC3\xA9");
+  EXPECT_EQ(AnsiToWide("bad \xFF byte"), L"");  // undecodable text converts to nothing
+
+  ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+  EXPECT_EQ(WideToAnsi(L"a\u00E9b"), "a?b");   // the C locale cannot hold é
+
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+}  // namespace
