@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QWindowStateChangeEvent>
@@ -44,7 +43,9 @@ std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.To
 
 }  // namespace
 
-CMainWnd::CMainWnd(std::unique_ptr<IDeveiceInterface> device) : m_pDevice(std::move(device)) {}
+CMainWnd::CMainWnd(std::unique_ptr<IDeveiceInterface> device)
+    : m_VidPidConfigFiles{VidPidConfigPath(), TOKVANE_DATA_DIR "/" + std::string(kVidPidConfigFileName)},
+      m_pDevice(std::move(device)) {}
 
 CMainWnd::~CMainWnd() {
   // The watcher thread posts to this window: it ends before the window does.
@@ -91,15 +92,16 @@ void CMainWnd::InitWindow() {
 
 void CMainWnd::LoadDeviceConfiguration() {
   std::vector<VidPidEntry> entries;
-  bool loaded = LoadVidPidConfig(entries);
-  // An installed copy keeps the file in its data directory rather than beside the executable.
-  const QString installed = QStringLiteral(TOKVANE_DATA_DIR "/Pid_Vid_Config.xml");
-  if (!loaded && QFileInfo::exists(installed)) {
+  bool loaded = false;
+  for (const std::string& path : m_VidPidConfigFiles) {
     entries.clear();
-    loaded = LoadVidPidConfig(installed.toStdString(), entries);
+    loaded = LoadVidPidConfig(path, entries);
+    if (loaded) break;
   }
+  // Whatever happened, the list holds at least the default entry.
+  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
   if (!loaded) ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
-  VidPidList = std::move(entries);
+  SetVidPidList(std::move(entries));
 }
 
 void CMainWnd::RefreshReaders() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/OutputLog.h"
 #include "device/DeviceInterface.h"
@@ -38,6 +39,10 @@ class CMainWnd : public WindowImplBase {
   bool SelectOathApplet();
   // Re-selects the FIDO applet (opening the device if needed) and closes the device.
   bool SelectFidoApplet();
+
+  // Where the VID/PID configuration is looked for, in order: beside the executable, then in the
+  // installed data directory. The first file that loads wins.
+  std::vector<std::string> m_VidPidConfigFiles;
 
   // What the panels share. The reader panel alone replaces m_pDevice.
   std::unique_ptr<IDeveiceInterface> m_pDevice;
