@@ -3,6 +3,7 @@
 #include <PCSC/pcsclite.h>
 #include <PCSC/reader.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -47,16 +48,17 @@ class SystemPcscApiImpl final : public PcscApi {
   }
 
   LONG GetAttrib(SCARDHANDLE card, DWORD attributeId, std::vector<BYTE>& value) override {
-    value.clear();
-    LPBYTE buffer = nullptr;
-    DWORD length = SCARD_AUTOALLOCATE;
-    const LONG result = SCardGetAttrib(card, attributeId, reinterpret_cast<LPBYTE>(&buffer), &length);
-    if (result != SCARD_S_SUCCESS) return result;
-    if (buffer != nullptr) {
-      value.assign(buffer, buffer + length);
-      // A card handle call allocates without a context, so the memory is freed without one.
-      SCardFreeMemory(0, buffer);
+    // A buffer of our own rather than an automatically allocated one: pcsc-lite 1.9 loses that
+    // one when the reader refuses the attribute, and vpcd refuses the channel id on every
+    // presence check. No attribute passes the service's message buffer of MAX_BUFFER_SIZE.
+    value.assign(MAX_BUFFER_SIZE, 0);
+    DWORD length = static_cast<DWORD>(value.size());
+    const LONG result = SCardGetAttrib(card, attributeId, value.data(), &length);
+    if (result != SCARD_S_SUCCESS) {
+      value.clear();
+      return result;
     }
+    value.resize(std::min<std::size_t>(length, value.size()));
     return result;
   }
 

@@ -273,6 +273,16 @@ TEST_F(PcscTransport, GetResponseChainCollectsEveryPieceInOrderWithTheLastStatus
   EXPECT_EQ(response.StatusWord(), 0x6283);
 }
 
+TEST_F(PcscTransport, GetResponseNeverAsksForMoreThanTheCommandsLe) {
+  OpenWith(SCARD_PROTOCOL_T0);
+  api->Answers({"61 10", "01 02 03 04 61 0C", "05 06 07 08 90 00"});
+  CApduResponse response;
+  ASSERT_TRUE(Exchange("00 B2 01 04 04", response));
+  EXPECT_EQ(SentHex(),
+            (std::vector<std::string>{"00 B2 01 04 04", "00 C0 00 00 04", "00 C0 00 00 04"}));
+  EXPECT_EQ(response.ToHex(), "01 02 03 04 05 06 07 08 90 00");
+}
+
 TEST_F(PcscTransport, MoreDataStatusIsReturnedUnchangedUnderT1OrWithAutoGetResponseOff) {
   for (const bool t1 : {true, false}) {
     auto fake = std::make_shared<ScriptedPcscApi>();
@@ -303,7 +313,7 @@ TEST_F(PcscTransport, T0ExtendedLeOnlyGoesAsShortLeByte) {
   const Row rows[] = {
       {"00 B0 00 00 00 00 01", "00 B0 00 00 01"}, {"00 B0 00 00 00 00 FF", "00 B0 00 00 FF"},
       {"00 B0 00 00 00 01 00", "00 B0 00 00 00"}, {"00 B0 00 00 00 00 00", "00 B0 00 00 00"},
-      {"00 B0 00 00 00 10 00", "00 B0 00 00 00"},
+      {"00 B0 00 00 00 12 34", "00 B0 00 00 00"},
   };
   OpenWith(SCARD_PROTOCOL_T0);
   for (const Row& row : rows) {
