@@ -85,6 +85,9 @@ void CMainWnd::InitWindow() {
   m_pOutputShownLayout = FindControl(QStringLiteral("show_output_in_initUI_layout"));
   m_pOutputHiddenLayout = FindControl(QStringLiteral("hide_output_in_initUI_layout"));
 
+  // The keyboard starts where the work starts: the reader list.
+  if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) readers->setFocus();
+
   LoadDeviceConfiguration();
   RefreshReaders();
   StartDeviceNotifications();
