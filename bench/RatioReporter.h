@@ -17,7 +17,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& run : runs) {
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        timePerIteration_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // Known by its full name and by its function name alone (without "/iterations:N" and the like).
+        for (const std::string& name : {run.benchmark_name(), run.run_name.function_name}) {
+          timePerIteration_[name] = run.GetAdjustedRealTime();
+          for (const auto& [counterName, counter] : run.counters) counters_[name][counterName] = counter.value;
+        }
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -28,8 +32,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
     return it == timePerIteration_.end() ? 0.0 : it->second;
   }
 
+  // A user counter of a benchmark as reported (after its own averaging); 0 when absent.
+  double CounterOf(const std::string& name, const std::string& counter) const {
+    const auto it = counters_.find(name);
+    if (it == counters_.end()) return 0.0;
+    const auto found = it->second.find(counter);
+    return found == it->second.end() ? 0.0 : found->second;
+  }
+
  private:
   std::map<std::string, double> timePerIteration_;
+  std::map<std::string, std::map<std::string, double>> counters_;
 };
 
 // Pairs of (ours, raw baseline) benchmark names and a label for each ratio.
@@ -38,6 +51,8 @@ struct RatioPair {
   std::string ours;
   std::string raw;
   double goal;  // 0: no goal
+  // Empty: the ratio of the times per iteration. Otherwise the ratio of this user counter.
+  std::string counter = {};
 };
 
 inline int RunAndPrintRatios(int argc, char** argv, const std::vector<RatioPair>& pairs) {
@@ -46,8 +61,10 @@ inline int RunAndPrintRatios(int argc, char** argv, const std::vector<RatioPair>
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n%-58s %10s %8s\n", "ratio (ours / raw, same run)", "ratio", "goal");
   for (const auto& pair : pairs) {
-    const double ours = reporter.TimeOf(pair.ours);
-    const double raw = reporter.TimeOf(pair.raw);
+    const double ours =
+        pair.counter.empty() ? reporter.TimeOf(pair.ours) : reporter.CounterOf(pair.ours, pair.counter);
+    const double raw =
+        pair.counter.empty() ? reporter.TimeOf(pair.raw) : reporter.CounterOf(pair.raw, pair.counter);
     if (ours <= 0.0 || raw <= 0.0) {
       std::printf("%-58s %10s %8s\n", pair.label.c_str(), "n/a", "");
       continue;

@@ -1,0 +1,30 @@
+// Tokvane's start-up as the program runs it (locale, application, the start transport, the main
+// window built from its skin with both panels, the VID/PID list, the first reader-list refresh and
+// the device notifications), ended as soon as the main window is first painted. The skin and the
+// VID/PID file come from the source tree, so the probe runs from the build folder.
+#include <QApplication>
+#include <QIcon>
+#include <clocale>
+#include <memory>
+
+#include "app/MainWnd.h"
+#include "bench/WindowShownProbe.h"
+#include "device/PcscInterface.h"
+#include "ui/SkinFiles.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tokvane"));
+  QApplication::setQuitOnLastWindowClosed(false);
+  skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
+
+  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  window.m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
+  tokvane::bench::WindowShownProbe probe(window);
+  if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
+  QApplication::setWindowIcon(QIcon(window.GetSkinPath() + QStringLiteral("R5.png")));
+  window.show();
+  window.CenterWindow();
+  return QApplication::exec();
+}
