@@ -1,0 +1,183 @@
+#include "device/PcscInterface.h"
+
+#include <PCSC/pcsclite.h>
+#include <PCSC/reader.h>
+
+#include <utility>
+#include <vector>
+
+#include "app/Conversions.h"
+#include "device/PcscErrors.h"
+
+namespace {
+
+constexpr const char* kAlreadyDisconnectedText = "Interface already disconnected.";
+constexpr const char* kProtocolNotSupportedText = "Protocol not supported.";
+constexpr const char* kContactlessNotSupportedText = "CL TypeA and TypeB not Supported.";
+
+// Room for the longest response APDU plus slack, as the service expects a fixed buffer.
+constexpr DWORD kReceiveCapacity = 65538;
+
+bool PreferredProtocols(int protocolSelector, DWORD* protocols) {
+  switch (protocolSelector) {
+    case ProtocolT0:
+      *protocols = SCARD_PROTOCOL_T0;
+      return true;
+    case ProtocolT1:
+      *protocols = SCARD_PROTOCOL_T1;
+      return true;
+    case ProtocolAnyOrRaw:
+      *protocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+CPcscInterface::CPcscInterface(const std::string& readerName, std::shared_ptr<PcscApi> api)
+    : Api(api ? std::move(api) : ActivePcscApi()),
+      ReaderName(AnsiToWide(readerName)),
+      NarrowReaderName(readerName) {
+  ProtocolSelector = ProtocolAnyOrRaw;
+}
+
+CPcscInterface::~CPcscInterface() {
+  Close();
+  // A refused disconnect still must not leak the context.
+  DropConnection();
+}
+
+bool CPcscInterface::Open() {
+  Close();
+  // A connection the service refused to end (it restarted, say) is stale: start afresh.
+  DropConnection();
+
+  SCARDCONTEXT context = 0;
+  const LONG established = Api->EstablishContext(&context);
+  if (established != SCARD_S_SUCCESS) {
+    SetErrorFromCode(established);
+    return false;
+  }
+  Context = context;
+  HasContext = true;
+
+  DWORD preferred = 0;
+  if (!PreferredProtocols(ProtocolSelector, &preferred)) {
+    ErrorText = kProtocolNotSupportedText;
+    DropConnection();
+    return false;
+  }
+
+  SCARDHANDLE card = kNotConnected;
+  DWORD active = 0;
+  const LONG connected =
+      Api->Connect(Context, NarrowReaderName, SCARD_SHARE_SHARED, preferred, &card, &active);
+  if (connected != SCARD_S_SUCCESS) {
+    SetErrorFromCode(connected);
+    DropConnection();
+    return false;
+  }
+  CardHandle = card;
+
+  if (active == SCARD_PROTOCOL_T0) {
+    ActiveProtocol = SCARD_PROTOCOL_T0;
+    ProtocolSelector = ProtocolT0;
+  } else if (active == SCARD_PROTOCOL_T1) {
+    ActiveProtocol = SCARD_PROTOCOL_T1;
+    ProtocolSelector = ProtocolT1;
+  } else {
+    ActiveProtocol = SCARD_PROTOCOL_RAW;
+    ProtocolSelector = ProtocolAnyOrRaw;
+  }
+
+  // The ATR the service holds; not every reader driver offers it as an attribute.
+  std::vector<BYTE> atr;
+  DWORD state = 0;
+  DWORD protocol = 0;
+  const LONG status = Api->Status(CardHandle, atr, &state, &protocol);
+  if (status != SCARD_S_SUCCESS) {
+    Close();
+    SetErrorFromCode(status);
+    DropConnection();
+    return false;
+  }
+  StoreAtr(atr.data(), atr.size());
+  return true;
+}
+
+bool CPcscInterface::IsOpen() {
+  if (CardHandle == kNotConnected) return false;
+  std::vector<BYTE> channel;
+  const LONG result = Api->GetAttrib(CardHandle, SCARD_ATTR_CHANNEL_ID, channel);
+  // A reader without the attribute still proves the handle alive by saying so.
+  return result == SCARD_S_SUCCESS || result == SCARD_E_UNSUPPORTED_FEATURE;
+}
+
+bool CPcscInterface::Close() {
+  if (CardHandle == kNotConnected) {
+    ErrorText = kAlreadyDisconnectedText;
+    return false;
+  }
+  const LONG result = Api->Disconnect(CardHandle, SCARD_UNPOWER_CARD);
+  if (result != SCARD_S_SUCCESS) {
+    SetErrorFromCode(result);
+    return false;
+  }
+  CardHandle = kNotConnected;
+  DropConnection();
+  return true;
+}
+
+bool CPcscInterface::Transmit(const CApduCommand& command, CApduResponse& response) {
+  if (CardHandle == kNotConnected) {
+    SetErrorFromCode(SCARD_E_INVALID_HANDLE);
+    return false;
+  }
+  std::vector<BYTE> send = command.Serialize();
+  // T=0 carries a case-4 command without its Le; the answer comes through 61 xx.
+  if (GetProtocol() == ProtocolT0 && command.Case == ApduCaseShortLcLe && !send.empty()) {
+    send.pop_back();
+  }
+  std::vector<BYTE> receive(kReceiveCapacity);
+  DWORD receiveLength = kReceiveCapacity;
+  const LONG result = Api->Transmit(CardHandle, ActiveProtocol, send.data(),
+                                    static_cast<DWORD>(send.size()), receive.data(), &receiveLength);
+  if (result != SCARD_S_SUCCESS) {
+    SetErrorFromCode(result);
+    return false;
+  }
+  if (receiveLength > kReceiveCapacity) receiveLength = kReceiveCapacity;
+  response.Parse(receive.data(), receiveLength);
+  return true;
+}
+
+void CPcscInterface::SetName(const std::wstring& name) {
+  ReaderName = name;
+  NarrowReaderName = WideToAnsi(name);
+}
+
+std::wstring CPcscInterface::GetName() { return ReaderName; }
+
+bool CPcscInterface::SetProtocol(int protocolSelector) {
+  if (protocolSelector != ProtocolT0 && protocolSelector != ProtocolT1 &&
+      protocolSelector != ProtocolAnyOrRaw) {
+    ErrorText = kContactlessNotSupportedText;
+    return false;
+  }
+  Close();
+  ProtocolSelector = protocolSelector;
+  return true;
+}
+
+void CPcscInterface::SetErrorFromCode(LONG code) { ErrorText = PcscErrorText(*Api, code, ErrorText); }
+
+void CPcscInterface::DropConnection() {
+  CardHandle = kNotConnected;
+  if (HasContext) {
+    Api->ReleaseContext(Context);
+    HasContext = false;
+  }
+  Context = 0;
+}

@@ -1,0 +1,29 @@
+#include "tests/integration/PcscdHarness.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace tokvane::integration {
+
+bool RunningUnderCi() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::strcmp(ci, "true") == 0;
+}
+
+void PcscdEnvironment::SetUp() {
+  auto& service = PcscdService::Instance();
+  if (!service.Ensure()) {
+    std::cerr << "[ pcscd    ] unavailable: " << service.Reason() << '\n';
+  } else if (service.StartedHere()) {
+    std::cerr << "[ pcscd    ] started for this run\n";
+  } else {
+    std::cerr << "[ pcscd    ] reusing the running service\n";
+  }
+}
+
+void PcscdEnvironment::TearDown() { PcscdService::Instance().Shutdown(); }
+
+void PcscdTest::SetUp() { TOKVANE_REQUIRE_PCSCD(); }
+
+}  // namespace tokvane::integration

@@ -1,0 +1,42 @@
+#pragma once
+// The GoogleTest side of the integration harness: an Environment that makes sure a pcscd with the
+// vpcd reader runs for the whole run (and stops one it started), and the guard every test that
+// needs it begins with. Without pcscd a test fails under CI (CI=true) and is skipped elsewhere,
+// with the reason.
+#include <gtest/gtest.h>
+
+#include "tests/integration/PcscdService.h"
+#include "tests/integration/ServedCard.h"
+
+namespace tokvane::integration {
+
+// True when the environment variable CI is exactly "true".
+bool RunningUnderCi();
+
+class PcscdEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+// A fixture whose tests all need pcscd.
+class PcscdTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+};
+
+}  // namespace tokvane::integration
+
+// Fails (under CI) or skips (elsewhere) the current test when no pcscd with the vpcd reader runs.
+// Use it at the top of a test body or a fixture's SetUp.
+#define TOKVANE_REQUIRE_PCSCD()                                                               \
+  do {                                                                                        \
+    auto& tokvanePcscd = ::tokvane::integration::PcscdService::Instance();                    \
+    if (!tokvanePcscd.Ensure()) {                                                             \
+      if (::tokvane::integration::RunningUnderCi()) {                                         \
+        GTEST_FAIL() << "pcscd is required under CI but unavailable: " << tokvanePcscd.Reason(); \
+      } else {                                                                                \
+        GTEST_SKIP() << "pcscd unavailable: " << tokvanePcscd.Reason();                       \
+      }                                                                                       \
+    }                                                                                         \
+  } while (false)

@@ -1,0 +1,158 @@
+// The scripted transport card: its ATRs choose the protocol a reader connects with, long answers
+// come out in 61 xx / GET RESPONSE pieces, and ENVELOPE pieces are put back together.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "keysim/TransportTestCard.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Sequence(std::size_t count, std::uint8_t first = 0) {
+  Bytes bytes(count);
+  std::iota(bytes.begin(), bytes.end(), first);
+  return bytes;
+}
+
+Bytes Concat(Bytes left, const Bytes& right) {
+  left.insert(left.end(), right.begin(), right.end());
+  return left;
+}
+
+TEST(TransportTestCardAtr, T0AtrHasNoTd1AndT1AtrNamesOnlyT1WithAValidCheckByte) {
+  const Bytes& t0 = TransportTestCard::kT0Atr;
+  EXPECT_EQ(t0[1] & 0x80, 0) << "T0 byte must not announce TD1";
+
+  const Bytes& t1 = TransportTestCard::kT1Atr;
+  ASSERT_GE(t1.size(), 4u);
+  ASSERT_NE(t1[1] & 0x80, 0) << "T0 byte must announce TD1";
+  EXPECT_EQ(t1[2] & 0x0F, 1) << "TD1 must name T=1";
+  EXPECT_EQ(t1[2] & 0xF0, 0) << "no further interface bytes, so no other protocol";
+  std::uint8_t check = 0;
+  for (std::size_t i = 1; i < t1.size(); ++i) check ^= t1[i];
+  EXPECT_EQ(check, 0) << "TCK must make the XOR from T0 on zero";
+
+  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T0).Atr(), t0);
+  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T1).Atr(), t1);
+}
+
+TEST(TransportTestCardScript, AnswersExactBytesAndFallsBackToTheDefault) {
+  TransportTestCard card;
+  card.SetAnswer({0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}, {0x90, 0x00});
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}), (Bytes{0x90, 0x00}));
+  // One byte more is another command.
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00, 0x00}), (Bytes{0x6D, 0x00}));
+  card.SetDefaultAnswer({0x6A, 0x82});
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xB0, 0x00, 0x00}), (Bytes{0x6A, 0x82}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xB0}), (Bytes{0x67, 0x00})) << "shorter than a header";
+
+  const auto received = card.Received();
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_EQ(received[1].size(), 8u);
+  card.ClearRecord();
+  EXPECT_TRUE(card.Received().empty());
+}
+
+TEST(TransportTestCardChain, ServesALongAnswerInGetResponsePieces) {
+  TransportTestCard card;
+  const Bytes command{0x00, 0xCA, 0x00, 0x00, 0x00};
+  const Bytes data = Sequence(40);
+  card.SetChainedAnswer(command, data, 0x9000, 16);
+
+  EXPECT_EQ(card.ProcessApdu(command), (Bytes{0x61, 0x10}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x10}), Concat(Sequence(16, 0), {0x61, 0x10}));
+  // A smaller Le takes fewer bytes; the rest stays for the next piece.
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x04}), Concat(Sequence(4, 16), {0x61, 0x10}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x10}), Concat(Sequence(16, 20), {0x61, 0x04}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x04}), Concat(Sequence(4, 36), {0x90, 0x00}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x04}), (Bytes{0x69, 0x85})) << "chain is over";
+}
+
+TEST(TransportTestCardChain, ChainCornerCases) {
+  struct Case {
+    const char* name;
+    std::size_t dataLength;
+    std::uint16_t finalStatus;
+    Bytes firstAnswer;
+  };
+  const Case cases[] = {
+      {"a whole 256-byte piece is announced as 61 00", 256, 0x9000, {0x61, 0x00}},
+      {"an empty answer is just the final status", 0, 0x6282, {0x62, 0x82}},
+      {"a short answer is announced with its length", 3, 0x9000, {0x61, 0x03}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TransportTestCard card;
+    card.SetChainedAnswer({0x80, 0x10, 0x00, 0x00}, Sequence(c.dataLength), c.finalStatus);
+    EXPECT_EQ(card.ProcessApdu({0x80, 0x10, 0x00, 0x00}), c.firstAnswer);
+  }
+
+  TransportTestCard card;
+  card.SetChainedAnswer({0x80, 0x10, 0x00, 0x00}, Sequence(256), 0x9000);
+  card.ProcessApdu({0x80, 0x10, 0x00, 0x00});
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x00}), Concat(Sequence(256), {0x90, 0x00}))
+      << "Le 00 asks for 256 bytes";
+
+  card.ProcessApdu({0x80, 0x10, 0x00, 0x00});
+  card.ProcessApdu({0x00, 0xA4, 0x00, 0x00});
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x00}), (Bytes{0x69, 0x85}))
+      << "another command abandons the chain";
+
+  card.ProcessApdu({0x80, 0x10, 0x00, 0x00});
+  card.PowerOff();
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x00}), (Bytes{0x69, 0x85})) << "power off forgets it";
+}
+
+Bytes Envelope(const Bytes& piece) {
+  Bytes command{0x00, 0xC2, 0x00, 0x00};
+  if (!piece.empty()) {
+    command.push_back(static_cast<std::uint8_t>(piece.size()));
+    command.insert(command.end(), piece.begin(), piece.end());
+  }
+  return command;
+}
+
+// An extended case-6 command: header, 00, two Lc bytes and the data.
+Bytes ExtendedCommand(std::size_t dataLength) {
+  Bytes command{0x00, 0xD6, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(dataLength >> 8),
+                static_cast<std::uint8_t>(dataLength & 0xFF)};
+  const Bytes data = Sequence(dataLength, 7);
+  command.insert(command.end(), data.begin(), data.end());
+  return command;
+}
+
+TEST(TransportTestCardEnvelope, ReassemblesAnExtendedCommandFromItsPieces) {
+  struct Case {
+    const char* name;
+    Bytes inner;
+  };
+  Bytes withLe = ExtendedCommand(300);
+  withLe.insert(withLe.end(), {0x01, 0x00});
+  const Case cases[] = {{"case 6, 307 bytes", ExtendedCommand(300)}, {"case 7 with its Le", withLe}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TransportTestCard card;
+    card.SetAnswer(c.inner, {0xAA, 0x90, 0x00});
+    const Bytes first(c.inner.begin(), c.inner.begin() + 250);
+    const Bytes second(c.inner.begin() + 250, c.inner.end());
+    EXPECT_EQ(card.ProcessApdu(Envelope(first)), (Bytes{0x90, 0x00}));
+    EXPECT_EQ(card.ProcessApdu(Envelope(second)), (Bytes{0xAA, 0x90, 0x00}));
+    EXPECT_EQ(card.EnvelopedCommands(), std::vector<Bytes>{c.inner});
+    EXPECT_EQ(card.Received(), (std::vector<Bytes>{Envelope(first), Envelope(second)}));
+  }
+}
+
+TEST(TransportTestCardEnvelope, EmptyEnvelopeClosesACommandOfUnknownLengthAndAnswersCanChain) {
+  TransportTestCard card;
+  const Bytes inner{0x80, 0x50, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05};  // not an extended body
+  card.SetChainedAnswer(inner, Sequence(5), 0x9000);
+  EXPECT_EQ(card.ProcessApdu(Envelope(inner)), (Bytes{0x90, 0x00}));
+  EXPECT_EQ(card.ProcessApdu(Envelope({})), (Bytes{0x61, 0x05}));
+  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x05}), Concat(Sequence(5), {0x90, 0x00}));
+  EXPECT_EQ(card.EnvelopedCommands(), std::vector<Bytes>{inner});
+}
+
+}  // namespace
