@@ -210,6 +210,15 @@ void PcscdService::StopChild() {
   child_ = -1;
 }
 
+bool PcscdService::StopForRestart() {
+  if (child_ <= 0) return false;
+  StopChild();
+  decided_ = false;
+  available_ = false;
+  reason_ = "pcscd was stopped";
+  return true;
+}
+
 void PcscdService::Shutdown() {
   if (child_ <= 0) return;
   StopChild();

@@ -32,6 +32,9 @@ class PcscdService {
   bool StartedHere() const { return child_ > 0; }
   // Stops a pcscd this process started (no pcscd left behind); a reused one is left alone.
   void Shutdown();
+  // Stops a pcscd this process started, as when the service goes away under a running program;
+  // the next Ensure starts a new one. False (nothing done) when the running pcscd is not ours.
+  bool StopForRestart();
 
   ~PcscdService();
   PcscdService(const PcscdService&) = delete;

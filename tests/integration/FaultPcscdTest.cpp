@@ -1,0 +1,271 @@
+// Faults on the PC/SC path through the real pcscd and its vpcd reader: the key pulled out in the
+// middle of an exchange, the service stopped under an open connection and started again, and
+// answer chains that never end or pass the response limit. Each ends with the transport usable
+// again, a failure text worth logging, and the key's credentials as they should be.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/ApduCommand.h"
+#include "device/ApduResponse.h"
+#include "device/PcscInterface.h"
+#include "device/PcscReaderList.h"
+#include "keysim/TransportTestCard.h"
+#include "keysim/VirtualKey.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathAnswers.h"
+#include "oath/OathCommands.h"
+#include "tests/integration/PcscdHarness.h"
+#include "unit/FaultInjectingCard.h"
+
+namespace tokvane::integration {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const std::string kSecretText = "12345678901234567890";
+const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+// Far above any real wait, far below a hang.
+constexpr auto kPromptly = 15s;
+constexpr const char* kNoError = "No error.";
+
+CApduCommand Command(const Bytes& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState>& credentials) {
+  std::vector<std::string> names;
+  for (const auto& credential : credentials) names.emplace_back(credential.name.begin(), credential.name.end());
+  return names;
+}
+
+bool SameCredentials(const std::vector<VirtualCredentialState>& a, const std::vector<VirtualCredentialState>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.name == y.name && x.counter == y.counter && x.digits == y.digits && x.isDefault == y.isDefault;
+  });
+}
+
+// A key holding "alpha" (6 digits) and "beta" (8 digits, the default), written straight into it.
+std::shared_ptr<VirtualKey> KeyWithTwoCredentials(bool useT0) {
+  VirtualKeyConfig config;
+  config.useT0 = useT0;
+  auto key = std::make_shared<VirtualKey>(config);
+  key->ProcessApdu(BuildSelectOath());
+  key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
+  key->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
+  key->ProcessApdu(BuildSetDefault("beta"));
+  key->PowerOff();
+  return key;
+}
+
+class FaultPcscdTest : public PcscdTest {
+ protected:
+  // One exchange on an open reader; the answer, or nothing when the transport failed.
+  static bool Send(CPcscInterface& reader, const Bytes& bytes, CApduResponse& response) {
+    return reader.Exchange(Command(bytes), response);
+  }
+
+  // Open, select, list, close: the names the key lists, as the credentials panel reads them.
+  static std::vector<std::string> ListThroughTheService() {
+    CPcscInterface reader(kVpcdReader);
+    if (!reader.Open()) {
+      ADD_FAILURE() << "open: " << reader.GetLastErrorText();
+      return {};
+    }
+    CApduResponse selected;
+    CApduResponse listed;
+    EXPECT_TRUE(Send(reader, BuildSelectOath(), selected)) << reader.GetLastErrorText();
+    EXPECT_TRUE(Send(reader, BuildList(), listed)) << reader.GetLastErrorText();
+    EXPECT_EQ(listed.StatusWord(), 0x9000);
+    reader.Close();
+    std::vector<std::string> names;
+    for (const auto& entry : ParseListResponse(listed.Data.data(), listed.Data.size())) {
+      names.emplace_back(entry.Name.begin(), entry.Name.end());
+    }
+    return names;
+  }
+
+  static std::string CodeThroughTheService(const std::string& name) {
+    CPcscInterface reader(kVpcdReader);
+    if (!reader.Open()) return "open failed: " + reader.GetLastErrorText();
+    CApduResponse ignored;
+    CApduResponse answer;
+    Send(reader, BuildSelectOath(), ignored);
+    if (!Send(reader, BuildCalculate(name), answer)) return "exchange failed: " + reader.GetLastErrorText();
+    reader.Close();
+    const auto calc = ParseCalcAnswer(answer.Data.data(), answer.Data.size());
+    return calc ? FormatCode(*calc) : "no code";
+  }
+};
+
+struct PullOutCase {
+  const char* what;
+  bool useT0;
+  Bytes command;
+  std::uint8_t pulledAt;  // the instruction byte during which the key goes
+  bool keyFirst;          // the key did the work before it went
+  std::vector<std::string> namesAfter;
+};
+
+TEST_F(FaultPcscdTest, AKeyPulledOutMidExchangeFailsPromptlyAndKeepsItsCredentials) {
+  const PullOutCase cases[] = {
+      {"put, before the key took it", false, BuildPut(oath::kInsPut, "gamma", kSecret, 6, ""), oath::kInsPut, false,
+       {"alpha", "beta"}},
+      {"put, after the key wrote it", false, BuildPut(oath::kInsPut, "gamma", kSecret, 6, ""), oath::kInsPut, true,
+       {"alpha", "beta", "gamma"}},
+      {"delete, before the key took it", false, BuildDelete("alpha"), oath::kInsDelete, false, {"alpha", "beta"}},
+      {"list under T=0, during GET RESPONSE", true, BuildList(), 0xC0, true, {"alpha", "beta"}},
+      {"calculate, answer lost", false, BuildCalculate("alpha"), oath::kInsCalculate, true, {"alpha", "beta"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto key = KeyWithTwoCredentials(c.useT0);
+    auto card = std::make_shared<FaultInjectingCard>(key);
+    ServedCard served(card);
+    ASSERT_TRUE(served.Insert()) << "pcscd did not show the key";
+    const auto before = key->Credentials();
+
+    CPcscInterface reader(kVpcdReader);
+    ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+    CApduResponse selected;
+    ASSERT_TRUE(Send(reader, BuildSelectOath(), selected));
+    card->Arm(FaultInjectingCard::OnInstruction(c.pulledAt), &FaultInjectingCard::ThrowPulledOut, c.keyFirst);
+
+    const auto start = Clock::now();
+    CApduResponse response;
+    EXPECT_FALSE(Send(reader, c.command, response));
+    EXPECT_LT(Clock::now() - start, kPromptly);
+    EXPECT_TRUE(card->Fired());
+    const std::string reason = reader.GetLastErrorText();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_NE(reason, kNoError) << "the log line must say why";
+    ASSERT_TRUE(WaitForCardState(kVpcdReader, false, kPromptly)) << "pcscd still shows the key";
+    EXPECT_FALSE(reader.IsOpen());
+    reader.Close();
+
+    // Plugged in again, the same program goes on: the key answers, its credentials as expected.
+    ASSERT_TRUE(served.Remove());
+    ASSERT_TRUE(served.Insert());
+    EXPECT_TRUE(reader.Open()) << reader.GetLastErrorText();
+    reader.Close();
+    EXPECT_EQ(ListThroughTheService(), c.namesAfter);
+    EXPECT_EQ(NamesOf(key->Credentials()), c.namesAfter);
+    const auto after = key->Credentials();
+    if (c.command[1] == oath::kInsCalculate) {
+      // The key counted the calculation whose answer never arrived, as a real key does.
+      EXPECT_EQ(after.at(0).counter, before.at(0).counter + 1);
+      EXPECT_EQ(CodeThroughTheService("alpha"), ComputeLocalHotp(kSecret, 6, "", 1));
+    } else {
+      EXPECT_TRUE(SameCredentials({after.begin(), after.begin() + 2}, before));
+      EXPECT_EQ(CodeThroughTheService("alpha"), ComputeLocalHotp(kSecret, 6, "", 0));
+    }
+    if (c.namesAfter.size() == 3) {
+      EXPECT_EQ(CodeThroughTheService("gamma"), ComputeLocalHotp(kSecret, 6, "", 0)) << "written whole";
+    }
+  }
+}
+
+TEST_F(FaultPcscdTest, TheServiceStoppedUnderAnOpenConnectionIsUsedAgainOnceItIsBack) {
+  auto& service = PcscdService::Instance();
+  if (!service.StartedHere()) {
+    GTEST_SKIP() << "the running pcscd was not started by this run, so it is not ours to stop";
+  }
+  auto key = KeyWithTwoCredentials(false);
+  const auto before = key->Credentials();
+  ServedCard served(key);
+  ASSERT_TRUE(served.Insert());
+
+  CPcscInterface reader(kVpcdReader);
+  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+  CApduResponse selected;
+  ASSERT_TRUE(Send(reader, BuildSelectOath(), selected));
+
+  ASSERT_TRUE(service.StopForRestart());
+  const auto start = Clock::now();
+  EXPECT_FALSE(reader.IsOpen());
+  CApduResponse response;
+  EXPECT_FALSE(Send(reader, BuildList(), response));
+  const std::string exchangeReason = reader.GetLastErrorText();
+  EXPECT_NE(exchangeReason, kNoError);
+  EXPECT_FALSE(exchangeReason.empty());
+  std::vector<std::string> names{"stale"};
+  ListPcscReaderNamesNarrow(names);
+  EXPECT_TRUE(names.empty()) << "no service, no readers";
+  EXPECT_FALSE(reader.Open());
+  EXPECT_NE(reader.GetLastErrorText().find("pcscd"), std::string::npos) << "the text says what to start";
+  EXPECT_LT(Clock::now() - start, kPromptly);
+
+  ASSERT_TRUE(service.Ensure()) << service.Reason();
+  // The key's vpcd session ended with the service; it connects again to the new one.
+  served.Remove();
+  ASSERT_TRUE(served.Insert());
+  ListPcscReaderNamesNarrow(names);
+  EXPECT_NE(std::find(names.begin(), names.end(), kVpcdReader), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), kVpcdSecondReader), names.end());
+
+  // The same transport object connects through a fresh context.
+  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+  ASSERT_TRUE(Send(reader, BuildSelectOath(), selected));
+  EXPECT_EQ(selected.StatusWord(), 0x9000);
+  EXPECT_TRUE(reader.Close());
+  EXPECT_EQ(ListThroughTheService(), (std::vector<std::string>{"alpha", "beta"}));
+  EXPECT_TRUE(SameCredentials(key->Credentials(), before));
+}
+
+TEST_F(FaultPcscdTest, AnswerChainsPastTheLimitFailWithTheirReasonAndTheCardStaysUsable) {
+  const Bytes command{0x00, 0xCA, 0x00, 0x00, 0x00};
+  const Bytes plain{0x00, 0xCB, 0x00, 0x00, 0x00};
+  struct ChainCase {
+    const char* what;
+    std::size_t dataLength;
+    std::size_t pieceLimit;
+    bool delivered;
+  };
+  const ChainCase cases[] = {
+      {"exactly the response limit", CSCardInterface::kMaxCollectedData, 256, true},
+      {"one byte past the limit", CSCardInterface::kMaxCollectedData + 1, 256, false},
+      {"a chain that goes on far past the limit", 1u << 20, 256, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto card = std::make_shared<TransportTestCard>(TransportTestCard::Protocol::T0);
+    Bytes data(c.dataLength);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+    card->SetChainedAnswer(command, data, 0x9000, c.pieceLimit);
+    card->SetAnswer(plain, {0x01, 0x90, 0x00});
+    ServedCard served(card);
+    ASSERT_TRUE(served.Insert());
+
+    CPcscInterface reader(kVpcdReader);
+    ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+    ASSERT_EQ(reader.GetProtocol(), ProtocolT0);
+    const auto start = Clock::now();
+    CApduResponse response;
+    EXPECT_EQ(Send(reader, command, response), c.delivered);
+    EXPECT_LT(Clock::now() - start, kPromptly);
+    if (c.delivered) {
+      EXPECT_EQ(response.Data, data);
+      EXPECT_EQ(response.StatusWord(), 0x9000);
+    } else {
+      EXPECT_EQ(reader.GetLastErrorText(), "The card's response is longer than 65535 bytes.");
+    }
+    // Whatever the card left pending, the next command is answered.
+    reader.Close();
+    ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+    CApduResponse next;
+    EXPECT_TRUE(Send(reader, plain, next));
+    EXPECT_EQ(next.StatusWord(), 0x9000);
+    reader.Close();
+  }
+}
+
+}  // namespace
+}  // namespace tokvane::integration
