@@ -1,0 +1,264 @@
+// A damaged installation: a skin folder missing a file, skin files missing the controls the code
+// looks for, skin and configuration files that are malformed, empty or 10 MB of junk. Whatever is
+// wrong is either reported as a skin failure naming the file, or the program starts and works
+// without the missing piece: the demo key connects, the actions run, device changes are handled,
+// and the key's credentials stay as they were.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "app/DemoMode.h"
+#include "app/DeviceChangeMonitor.h"
+#include "app/MainWnd.h"
+#include "device/PcscInterface.h"
+#include "device/VidPidConfig.h"
+#include "keysim/VirtualKey.h"
+#include "ui/SkinFiles.h"
+
+using namespace guitest;
+
+namespace {
+
+constexpr qint64 kTenMegabytes = 10 * 1024 * 1024;
+
+// The controls each skin file must offer, by the names the code looks them up with.
+struct SkinFileControls {
+  const char* file;
+  std::vector<const char*> names;
+};
+
+const std::vector<SkinFileControls>& NamedControls() {
+  static const std::vector<SkinFileControls> controls = {
+      {"main.xml",
+       {"closebtn", "maxbtn", "restorebtn", "minbtn", "RichEdit_InitDeomo", "clare_output_in_initUI",
+        "hide_reader_ui_btn", "show_reader_ui_btn", "communicate_panel_ui", "communicate_panel_ui_hide",
+        "hide_output_in_initUI", "show_output_in_initUI", "show_output_in_initUI_layout",
+        "hide_output_in_initUI_layout", "body_main_tablayout", "get_opt_panel_tab", "personalization_tab",
+        "personal_setting_tab"}},
+      {"InitDemoToCardUI.xml",
+       {"Card_Connect", "Card_Disconnect", "Card_Reset", "list_for_reader", "btn_apply", "ccid_select",
+        "otp_select", "u2f_select", "otp_u2f_select", "otp_ccid_select", "u2f_ccid_select",
+        "u2f_ccid_otp_select", "none_select", "inserted_info", "device_img"}},
+      {"GetOtp.xml",
+       {"listview", "list_names", "get_applet_version", "reset_names", "caculate_all", "hotp_length",
+        "btn_personalization", "btn_random_generate", "imf_edit", "personinalize_edit_password",
+        "personinalize_edit_name"}},
+      {"msg.xml", {"MessageTitle", "MessageText", "confirm_btn", "cancel_btn", "closebtn"}},
+  };
+  return controls;
+}
+
+// Buttons an operator would press in a session; destructive ones ask first and are declined.
+const char* const kSessionButtons[] = {
+    "Card_Connect", "list_names", "get_applet_version", "btn_random_generate", "reset_names",
+    "Card_Reset",   "list_names", "Card_Disconnect",    "Card_Connect",        "clare_output_in_initUI",
+    "get_opt_panel_tab", "personalization_tab", "personal_setting_tab", "get_opt_panel_tab",
+    "hide_output_in_initUI", "show_output_in_initUI", "show_reader_ui_btn", "hide_reader_ui_btn",
+};
+
+class FaultSkin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(skinDir_.isValid());
+    const QDir source(QStringLiteral(TOKVANE_SKIN_SOURCE_DIR));
+    for (const QString& name : source.entryList(QDir::Files)) {
+      ASSERT_TRUE(QFile::copy(source.filePath(name), Path(name))) << name.toStdString();
+    }
+    skin::SetSkinDirectoryOverride(skinDir_.path());
+    skin::SetSkinFailureHandler([this](const QString& message) { failures_ << message; });
+  }
+
+  void TearDown() override {
+    window_.reset();
+    demo_.reset();
+    skin::SetSkinFailureHandler(nullptr);
+    skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SKIN_SOURCE_DIR));
+  }
+
+  QString Path(const QString& name) const { return QDir(skinDir_.path()).filePath(name); }
+
+  void Write(const QString& name, const QByteArray& content) {
+    QFile file(Path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(content), content.size());
+  }
+
+  QByteArray Read(const QString& name) {
+    QFile file(QStringLiteral(TOKVANE_SKIN_SOURCE_DIR "/") + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+  }
+
+  // The skin file with the control of that name renamed, so nothing finds it any more.
+  void RemoveControl(const QString& file, const QString& name) {
+    QByteArray content = Read(file);
+    const QByteArray attribute = "name=\"" + name.toUtf8() + "\"";
+    const qsizetype at = content.indexOf(attribute);
+    ASSERT_GE(at, 0) << name.toStdString() << " is not in " << file.toStdString();
+    content.replace(at, attribute.size(), "name=\"" + name.toUtf8() + "_missing\"");
+    Write(file, content);
+  }
+
+  void Restore(const QString& file) { Write(file, Read(file)); }
+
+  // Starts the main window on the demo key, as the program does; false when the skin failed.
+  bool Start() {
+    demo_ = std::make_unique<DemoMode>();
+    before_ = demo_->Key().Credentials();
+    window_ = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window_->m_VidPidConfigFiles = {QStringLiteral(TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml").toStdString()};
+    BoxAnswerer answerer(BoxAnswer::Cancel);
+    const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
+    if (created) window_->show();
+    return created;
+  }
+
+  // Presses what is there, pulls the key out and plugs it in again, then writes to the log.
+  void RunSession() {
+    BoxAnswerer answerer(BoxAnswer::Cancel);
+    for (const char* name : kSessionButtons) {
+      auto* button = window_->FindControlAs<QAbstractButton>(QString::fromLatin1(name));
+      if (button != nullptr && button->isVisible() && button->isEnabled()) button->click();
+      QCoreApplication::processEvents();
+    }
+    DeviceChangeEvent change;
+    demo_->Unplug();
+    QCoreApplication::sendEvent(window_.get(), &change);
+    demo_->PlugIn();
+    QCoreApplication::sendEvent(window_.get(), &change);
+    QCoreApplication::processEvents();
+  }
+
+  void ExpectCredentialsIntact() {
+    const auto after = demo_->Key().Credentials();
+    ASSERT_EQ(after.size(), before_.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+      EXPECT_EQ(after[i].name, before_[i].name);
+      EXPECT_EQ(after[i].digits, before_[i].digits);
+    }
+  }
+
+  QTemporaryDir skinDir_;
+  QStringList failures_;
+  std::unique_ptr<DemoMode> demo_;
+  std::unique_ptr<CMainWnd> window_;
+  std::vector<VirtualCredentialState> before_;
+};
+
+TEST_F(FaultSkin, ASkinFolderMissingAFileReportsThatFileOrStartsWithoutIt) {
+  for (const char* file : {"main.xml", "InitDemoToCardUI.xml", "GetOtp.xml", "msg.xml", "R5.png"}) {
+    SCOPED_TRACE(file);
+    failures_.clear();
+    const QByteArray saved = Read(QString::fromLatin1(file));
+    ASSERT_TRUE(QFile::remove(Path(QString::fromLatin1(file))));
+    const bool started = Start();
+    if (QByteArray(file) == "main.xml") {
+      EXPECT_FALSE(started) << "the main window cannot be built without its skin";
+    } else {
+      ASSERT_TRUE(started);
+      RunSession();
+      EXPECT_TRUE(window_->AppendLog(L"still here\n", log_color::kBlue));
+      ExpectCredentialsIntact();
+    }
+    if (QByteArray(file) == "R5.png") {
+      EXPECT_TRUE(failures_.isEmpty()) << "a missing picture is no skin failure";
+    } else if (QByteArray(file) != "msg.xml") {
+      ASSERT_FALSE(failures_.isEmpty());
+      EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(file))) << failures_.front().toStdString();
+    } else {
+      // The box is built only when one is shown: the first one reports the file.
+      EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u);
+      ASSERT_FALSE(failures_.isEmpty());
+      EXPECT_TRUE(failures_.back().contains(QStringLiteral("msg.xml")));
+    }
+    window_.reset();
+    demo_.reset();
+    Write(QString::fromLatin1(file), saved);
+  }
+}
+
+TEST_F(FaultSkin, SkinFilesThatAreMalformedEmptyOrHugeAreReportedAsSkinFailures) {
+  QByteArray junk(kTenMegabytes, 'x');
+  const QByteArray huge = "<?xml version=\"1.0\"?><ui version=\"4.0\"><widget class=\"QWidget\" name=\"r\"><!--" +
+                          junk + "--></widget>";
+  struct Case {
+    const char* what;
+    QByteArray content;
+  } cases[] = {
+      {"malformed", "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"root\">"},
+      {"empty", ""},
+      {"10 MB of junk", junk},
+      {"10 MB comment inside a widget", huge},
+  };
+  for (const char* file : {"main.xml", "InitDemoToCardUI.xml", "GetOtp.xml"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(file) + ": " + c.what);
+      failures_.clear();
+      Write(QString::fromLatin1(file), c.content);
+      const auto start = std::chrono::steady_clock::now();
+      const bool started = Start();
+      if (started) {
+        RunSession();
+        ExpectCredentialsIntact();
+      }
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+      if (failures_.isEmpty()) {
+        EXPECT_TRUE(started) << "no failure reported, so the window must be there";
+      } else {
+        EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(file))) << failures_.front().toStdString();
+        if (QByteArray(file) == "main.xml") EXPECT_FALSE(started);
+      }
+      window_.reset();
+      demo_.reset();
+      Restore(QString::fromLatin1(file));
+    }
+  }
+}
+
+class FaultSkinControl : public FaultSkin, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FaultSkinControl, EachNamedControlMayBeMissingWithoutHarm) {
+  const QString file = QString::fromLatin1(GetParam());
+  for (const auto& entry : NamedControls()) {
+    if (file != QLatin1String(entry.file)) continue;
+    for (const char* name : entry.names) {
+      SCOPED_TRACE(std::string(entry.file) + " without " + name);
+      failures_.clear();
+      RemoveControl(file, QString::fromLatin1(name));
+      ASSERT_TRUE(Start());
+      RunSession();
+      if (file == QLatin1String("msg.xml")) {
+        BoxAnswerer answerer(BoxAnswer::Confirm);
+        ShowMessageBox(nullptr, L"Tip", L"text");
+      }
+      EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString();
+      EXPECT_EQ(window_->AppendLog(L"still here\n", log_color::kBlue), window_->m_pLog != nullptr);
+      ExpectCredentialsIntact();
+      window_.reset();
+      demo_.reset();
+      Restore(file);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SkinFiles, FaultSkinControl,
+                         ::testing::Values("main.xml", "InitDemoToCardUI.xml", "GetOtp.xml", "msg.xml"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           return name.substr(0, name.find('.'));
+                         });
+
+}  // namespace
