@@ -79,7 +79,13 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
     error = QStringLiteral("Cannot open the skin file %1: %2").arg(filePath, file.errorString());
     return nullptr;
   }
+  // The skins use Qt's own widgets and ours, never a Designer plugin. A loader loads every plugin
+  // of the library paths' "designer" folders as it is made, pulling Qt Quick and its network stack
+  // into the process: it is made while there are no library paths to look in.
+  const QStringList libraryPaths = QCoreApplication::libraryPaths();
+  QCoreApplication::setLibraryPaths({});
   SkinLoader loader(callback);
+  QCoreApplication::setLibraryPaths(libraryPaths);
   // Pictures named in the skin are found beside it.
   loader.setWorkingDirectory(QFileInfo(filePath).absoluteDir());
   QWidget* root = loader.load(&file, parent);
