@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,12 +17,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        // Known by its full name and by its function name alone (without "/iterations:N" and the like).
-        for (const std::string& name : {run.benchmark_name(), run.run_name.function_name}) {
-          timePerIteration_[name] = run.GetAdjustedRealTime();
-          for (const auto& [counterName, counter] : run.counters) counters_[name][counterName] = counter.value;
-        }
+      if (run.error_occurred) continue;
+      // With repetitions the median stands for the benchmark; without, its one run does.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      // Known by its full name and by its function name alone (without "/iterations:N" and the like).
+      for (const std::string& name : {run.benchmark_name(), run.run_name.function_name}) {
+        if (!median && fromMedian_.count(name) != 0) continue;
+        if (median) fromMedian_.insert(name);
+        timePerIteration_[name] = run.GetAdjustedRealTime();
+        for (const auto& [counterName, counter] : run.counters) counters_[name][counterName] = counter.value;
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -43,6 +48,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
  private:
   std::map<std::string, double> timePerIteration_;
   std::map<std::string, std::map<std::string, double>> counters_;
+  std::set<std::string> fromMedian_;
 };
 
 // Pairs of (ours, raw baseline) benchmark names and a label for each ratio.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (optimised, with the GUI) and prints one table of the same-run ratios
-# every benchmark reports: ours against the raw call or the baseline program underneath.
+# every benchmark reports: ours against the raw call or the baseline program underneath, each the
+# median of five repetitions (the machine may be busy with other work).
 #   bash scripts/bench.sh
 # Environment: TOKVANE_BENCH_DIR (build folder, default build-bench), TOKVANE_JOBS (default 2).
 # The PC/SC benchmarks need pcscd with the vpcd driver (started here when none runs); do not run
@@ -28,7 +29,7 @@ for program in "${programs[@]}"; do
   fi
   echo "== $program"
   # Each program prints Google Benchmark's table, then its ratio lines after a header.
-  if ! "$binary" --benchmark_min_time=0.5 2>&1 | tee /dev/stderr | awk '/^ratio \(ours/ {on=1; next} on && NF' >>"$log"; then
+  if ! "$binary" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | tee /dev/stderr | awk '/^ratio \(ours/ {on=1; next} on && NF' >>"$log"; then
     status=1
   fi
 done
