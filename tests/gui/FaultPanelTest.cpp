@@ -1,0 +1,262 @@
+// The panels under faults: a message box left open while the key is pulled out and plugged in
+// again several times, and hostile answers (length fields past their data, 61 xx chains that
+// never end or pass 65,535 bytes) reaching the credentials panel. Each ends with the program
+// responsive, a log line that says what happened, the panels in a state that matches the key,
+// and the key's credentials intact.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "app/DemoMode.h"
+#include "app/DeviceChangeMonitor.h"
+#include "app/MainWnd.h"
+#include "device/HidApi.h"
+#include "device/PcscApi.h"
+#include "device/PcscInterface.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
+#include "oath/OathCommands.h"
+
+using namespace guitest;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kSecretText = "12345678901234567890";
+const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+constexpr const char* kHostileReader = "Hostile Key CCID 00 00";
+
+std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState>& credentials) {
+  std::vector<std::string> names;
+  for (const auto& credential : credentials) names.emplace_back(credential.name.begin(), credential.name.end());
+  return names;
+}
+
+void SendDeviceChange(CMainWnd& window) {
+  DeviceChangeEvent change;
+  QCoreApplication::sendEvent(&window, &change);
+}
+
+QString LastRedText(const CMainWnd& window) {
+  const auto entries = LogEntries(*window.m_pLog);
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (it->color == kLogRed) return it->text;
+  }
+  return {};
+}
+
+// ---- a box left open while the key comes and goes ----
+
+TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTimes) {
+  DemoMode demo;
+  const auto before = demo.Key().Credentials();
+  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  window.m_VidPidConfigFiles.clear();
+  demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
+  {
+    BoxAnswerer startup(BoxAnswer::Confirm);
+    ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+  }
+  window.show();
+  ASSERT_NE(window.m_pDevice, nullptr) << "the demo key is connected at start";
+
+  int cycles = 0;
+  BoxAnswerer answerer(BoxAnswer::Confirm, &window);
+  answerer.SetWhileOpen([&](CMsgWnd&) {
+    if (cycles != 0) return;  // only the first box; later ones are answered at once
+    for (cycles = 1; cycles <= 3; ++cycles) {
+      demo.Unplug();
+      SendDeviceChange(window);
+      EXPECT_EQ(window.m_pDevice, nullptr) << "the pulled-out key is released";
+      demo.PlugIn();
+      SendDeviceChange(window);
+      EXPECT_NE(window.m_pDevice, nullptr) << "the key plugged in again is connected";
+    }
+  });
+  auto* reset = window.FindControlAs<QAbstractButton>(QStringLiteral("reset_names"));
+  ASSERT_NE(reset, nullptr);
+  reset->click();  // asks first; the key comes and goes while the question is open
+  QCoreApplication::processEvents();
+  ASSERT_GE(answerer.Shown().size(), 1u);
+  EXPECT_EQ(cycles, 4);
+
+  // The reset was meant for a key that went away: nothing was wiped.
+  EXPECT_EQ(NamesOf(demo.Key().Credentials()), NamesOf(before));
+  EXPECT_FALSE(LastRedText(window).isEmpty()) << "the log says the action did not go through";
+
+  // The panels show the key as it is now: connected, and the list works.
+  ASSERT_NE(window.m_pDevice, nullptr);
+  auto* connect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Connect"));
+  auto* disconnect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Disconnect"));
+  ASSERT_NE(connect, nullptr);
+  ASSERT_NE(disconnect, nullptr);
+  EXPECT_FALSE(connect->isEnabled());
+  EXPECT_TRUE(disconnect->isEnabled());
+  auto* label = window.FindControlAs<QLabel>(QStringLiteral("inserted_info"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(label->text().endsWith(QStringLiteral(" is inserted"))) << label->text().toStdString();
+  auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
+  ASSERT_NE(list, nullptr);
+  list->click();
+  QCoreApplication::processEvents();
+  auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(rows->count(), static_cast<int>(before.size()));
+  demo.SetDeviceChangeListener(nullptr);
+}
+
+// ---- hostile answers ----
+
+// The virtual key behind a card that answers chosen commands its own way.
+class HostileCard : public VirtualCard {
+ public:
+  enum class Mode { Friendly, ListAnswer, EndlessEmptyChain, ChainPastTheLimit };
+
+  explicit HostileCard(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
+
+  void Set(Mode mode, Bytes listAnswer = {}) {
+    std::lock_guard lock(mutex_);
+    mode_ = mode;
+    listAnswer_ = std::move(listAnswer);
+  }
+
+  Bytes Atr() override { return key_->Atr(); }
+  void PowerOn() override { key_->PowerOn(); }
+  void PowerOff() override { key_->PowerOff(); }
+  void Reset() override { key_->Reset(); }
+  Bytes ProcessApdu(const Bytes& command) override {
+    std::unique_lock lock(mutex_);
+    const std::uint8_t ins = command.size() >= 2 ? command[1] : 0;
+    const bool chained = mode_ == Mode::EndlessEmptyChain || mode_ == Mode::ChainPastTheLimit;
+    if (ins == oath::kInsList && mode_ == Mode::ListAnswer) return listAnswer_;
+    if (chained && (ins == oath::kInsList || (ins == 0xC0 && inChain_))) {
+      inChain_ = true;
+      Bytes answer;
+      if (mode_ == Mode::ChainPastTheLimit && ins == 0xC0) answer.assign(256, 0x5A);
+      answer.push_back(0x61);
+      answer.push_back(0x00);
+      return answer;
+    }
+    inChain_ = false;
+    lock.unlock();
+    return key_->ProcessApdu(command);
+  }
+
+ private:
+  std::shared_ptr<VirtualKey> key_;
+  std::mutex mutex_;
+  Mode mode_ = Mode::Friendly;
+  Bytes listAnswer_;
+  bool inChain_ = false;
+};
+
+class FaultHostileAnswers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VirtualKeyConfig config;
+    config.useT0 = true;  // 61 xx chains are T=0's
+    key_ = std::make_shared<VirtualKey>(config);
+    key_->ProcessApdu(BuildSelectOath());
+    key_->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
+    key_->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
+    key_->PowerOff();
+    card_ = std::make_shared<HostileCard>(key_);
+    pcsc_ = std::make_shared<VirtualPcscApi>();
+    ASSERT_TRUE(pcsc_->AddReader(kHostileReader));
+    ASSERT_TRUE(pcsc_->InsertCard(kHostileReader, card_));
+    InstallPcscApi(pcsc_);
+    InstallHidApi(std::make_shared<VirtualHidApi>());
+    window_ = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window_->m_VidPidConfigFiles.clear();
+    BoxAnswerer startup(BoxAnswer::Confirm);
+    ASSERT_TRUE(window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+    window_->show();
+  }
+  void TearDown() override {
+    window_.reset();
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
+  }
+
+  int ListedRows() {
+    BoxAnswerer answerer(BoxAnswer::Confirm);
+    auto* list = window_->FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
+    EXPECT_NE(list, nullptr);
+    if (list == nullptr) return -1;
+    list->click();
+    QCoreApplication::processEvents();
+    auto* rows = window_->FindControlAs<QListWidget>(QStringLiteral("listview"));
+    return rows == nullptr ? -1 : rows->count();
+  }
+
+  std::shared_ptr<VirtualKey> key_;
+  std::shared_ptr<HostileCard> card_;
+  std::shared_ptr<VirtualPcscApi> pcsc_;
+  std::unique_ptr<CMainWnd> window_;
+};
+
+TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
+  ASSERT_NE(window_->m_pDevice, nullptr) << "the key's reader is connected at start";
+  ASSERT_EQ(ListedRows(), 2);
+  const auto before = key_->Credentials();
+
+  // An entry is tag 71/61, length, kind, name; the name of "alpha" as a well-formed first entry.
+  const Bytes good{0x71, 0x06, 0x21, 'a', 'l', 'p', 'h', 'a'};
+  auto withTail = [&](Bytes tail) {
+    Bytes answer = good;
+    answer.insert(answer.end(), tail.begin(), tail.end());
+    answer.push_back(0x90);
+    answer.push_back(0x00);
+    return answer;
+  };
+  struct Case {
+    const char* what;
+    HostileCard::Mode mode;
+    Bytes listAnswer;
+    int rowsAtMost;           // rows the panel may show
+    const char* failureText;  // a red log entry must contain it (nullptr: any or none)
+  } cases[] = {
+      {"an entry whose length runs past the data", HostileCard::Mode::ListAnswer, withTail({0x71, 0xFF, 0x21, 'b'}), 1,
+       nullptr},
+      {"an entry of length 0", HostileCard::Mode::ListAnswer, withTail({0x71, 0x00}), 1, nullptr},
+      {"a lone tag byte at the end", HostileCard::Mode::ListAnswer, withTail({0x71}), 1, nullptr},
+      {"no status word at all", HostileCard::Mode::ListAnswer, Bytes{0x71}, 0, nullptr},
+      {"a 61 xx chain that never ends", HostileCard::Mode::EndlessEmptyChain, {}, 0,
+       "The card's response chain did not end."},
+      {"a 61 xx chain past 65,535 bytes", HostileCard::Mode::ChainPastTheLimit, {}, 0,
+       "The card's response is longer than 65535 bytes."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    card_->Set(c.mode, c.listAnswer);
+    const auto start = std::chrono::steady_clock::now();
+    const int rows = ListedRows();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_GE(rows, 0);
+    EXPECT_LE(rows, c.rowsAtMost);
+    if (c.failureText != nullptr) {
+      EXPECT_TRUE(LastRedText(*window_).contains(QString::fromLatin1(c.failureText)))
+          << LastRedText(*window_).toStdString();
+    }
+    // Responsive, still connected, and the key keeps what it holds.
+    EXPECT_TRUE(window_->AppendLog(L"still here\n", log_color::kBlue));
+    EXPECT_NE(window_->m_pDevice, nullptr);
+    EXPECT_EQ(NamesOf(key_->Credentials()), NamesOf(before));
+    card_->Set(HostileCard::Mode::Friendly);
+    EXPECT_EQ(ListedRows(), 2) << "a friendly answer lists both again";
+  }
+}
+
+}  // namespace
