@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct HidInterfaceInfo {
@@ -26,6 +27,23 @@ struct HidReportLengths {
 using HidHandle = std::intptr_t;
 inline constexpr HidHandle kInvalidHidHandle = -1;
 
+// Why an open failed. PermissionDenied is the case the reader panel turns into a hint about the
+// udev rules: the node is there, but the logged-in user may not open it.
+enum class HidOpenFailure {
+  None,
+  PermissionDenied,
+  Refused,  // the collection does not allow reading (keyboard, mouse)
+  Other,
+};
+
+// Top-level collections that the system keeps for itself: their interfaces open for writing only.
+inline bool IsWriteOnlyCollection(std::uint16_t usagePage, std::uint16_t usage) {
+  constexpr std::uint16_t kGenericDesktop = 0x01;
+  constexpr std::uint16_t kMouse = 0x02;
+  constexpr std::uint16_t kKeyboard = 0x06;
+  return usagePage == kGenericDesktop && (usage == kMouse || usage == kKeyboard);
+}
+
 class HidApi {
  public:
   virtual ~HidApi() = default;
@@ -36,6 +54,8 @@ class HidApi {
   // Keyboard and mouse collections refuse reading (kInvalidHidHandle), as the key's OTP
   // keyboard interface does; any other interface opens a second, reading handle.
   virtual HidHandle OpenForRead(const std::string& path) = 0;
+  // Why the calling thread's last failed OpenForWrite / OpenForRead failed.
+  virtual HidOpenFailure LastOpenFailure() const { return HidOpenFailure::Other; }
   // Byte 0 of every report is the report ID 00.
   virtual bool SendFeatureReport(HidHandle handle, const std::uint8_t* report, std::size_t length) = 0;
   // Bytes read (report ID included), or -1.
@@ -44,10 +64,43 @@ class HidApi {
   virtual int Write(HidHandle handle, const std::uint8_t* report, std::size_t length) = 0;
   // One input report with the report-ID byte 00 in front; 0 on time-out, -1 on error.
   virtual int ReadTimeout(HidHandle handle, std::uint8_t* report, std::size_t length, int timeoutMs) = 0;
-  // Drops every input report already queued.
+  // Drops every input report already queued; false when the queue could not be emptied.
   virtual bool Flush(HidHandle handle) = 0;
   virtual bool GetReportLengths(HidHandle handle, HidReportLengths& lengths) = 0;
   virtual void Close(HidHandle handle) = 0;
+};
+
+// Owns one handle of one HidApi and closes it when it goes.
+class UniqueHidHandle {
+ public:
+  UniqueHidHandle() = default;
+  UniqueHidHandle(std::shared_ptr<HidApi> api, HidHandle handle) : api_(std::move(api)), handle_(handle) {}
+  UniqueHidHandle(const UniqueHidHandle&) = delete;
+  UniqueHidHandle& operator=(const UniqueHidHandle&) = delete;
+  UniqueHidHandle(UniqueHidHandle&& other) noexcept
+      : api_(std::move(other.api_)), handle_(std::exchange(other.handle_, kInvalidHidHandle)) {}
+  UniqueHidHandle& operator=(UniqueHidHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      api_ = std::move(other.api_);
+      handle_ = std::exchange(other.handle_, kInvalidHidHandle);
+    }
+    return *this;
+  }
+  ~UniqueHidHandle() { Reset(); }
+
+  HidHandle Get() const { return handle_; }
+  bool IsValid() const { return handle_ != kInvalidHidHandle; }
+  // Gives up ownership without closing.
+  HidHandle Release() { return std::exchange(handle_, kInvalidHidHandle); }
+  void Reset() {
+    if (handle_ != kInvalidHidHandle && api_) api_->Close(handle_);
+    handle_ = kInvalidHidHandle;
+  }
+
+ private:
+  std::shared_ptr<HidApi> api_;
+  HidHandle handle_ = kInvalidHidHandle;
 };
 
 std::shared_ptr<HidApi> SystemHidApi();

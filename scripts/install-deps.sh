@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 qt6-l10n-tools libgl-dev
+  libqt6opengl6-dev
   libpcsclite-dev pcscd vsmartcard-vpcd
   libhidapi-dev
   libssl-dev
@@ -13,7 +14,7 @@ PACKAGES=(
   libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,50 @@
+#pragma once
+// The demo: one virtual key with its smart-card (CCID), OTP keyboard and U2F interfaces,
+// reached in-process through the PC/SC and HID seams instead of pcscd and hidraw. It holds two
+// sample credentials, and a successful interface-mode command unplugs and re-plugs it, so the
+// whole program can be seen and tried without hardware.
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class VirtualHidApi;
+class VirtualKey;
+class VirtualPcscApi;
+
+class DemoMode {
+ public:
+  // Name of the key's smart-card reader.
+  static constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
+  // How long the key stays unplugged after a mode change, as an operator would take.
+  static constexpr int kReplugDelayMs = 1500;
+
+  // Installs the virtual interfaces process-wide.
+  DemoMode();
+  // Puts the system's interfaces back.
+  ~DemoMode();
+  DemoMode(const DemoMode&) = delete;
+  DemoMode& operator=(const DemoMode&) = delete;
+
+  VirtualKey& Key() { return *key_; }
+  // Told after every unplug and plug-in, as the system's device monitor would be (virtual HID
+  // interfaces raise no udev event of their own).
+  void SetDeviceChangeListener(std::function<void()> listener) { onDeviceChange_ = std::move(listener); }
+  void Unplug();
+  void PlugIn();
+  bool IsPluggedIn() const { return pluggedIn_; }
+
+ private:
+  void SeedCredentials();
+  void OnModeChanged();
+
+  std::shared_ptr<VirtualKey> key_;
+  std::shared_ptr<VirtualPcscApi> pcsc_;
+  std::shared_ptr<VirtualHidApi> hid_;
+  int hidKey_ = 0;
+  bool pluggedIn_ = false;
+  // Lets a queued re-plug find out that the demo has ended meanwhile.
+  std::unique_ptr<QObject> guard_;
+  std::function<void()> onDeviceChange_;
+};

@@ -1,0 +1,269 @@
+#include "app/MainWnd.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QStackedWidget>
+#include <QTextEdit>
+#include <QWindowStateChangeEvent>
+
+#include "app/Conversions.h"
+#include "app/DeviceChangeMonitor.h"
+#include "app/MsgWnd.h"
+#include "device/ApduCommand.h"
+#include "device/ApduResponse.h"
+#include "device/PcscApi.h"
+#include "device/VidPidConfig.h"
+#include "oath/OathCommands.h"
+#include "oath/OtpOath.h"
+#include "setup/InitDemoToCardUI.h"
+#include "ui/Controls.h"
+
+#ifndef TOKVANE_DATA_DIR
+#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
+#endif
+
+namespace {
+
+const QString kReaderPanelClass = QStringLiteral("CommunicatePanelUI");
+const QString kOathPanelClass = QStringLiteral("OATH_GET_OTP_PANELUI");
+const QString kQuitButton = QStringLiteral("quitbtn");
+const QString kTabLayout = QStringLiteral("body_main_tablayout");
+const QString kOathTab = QStringLiteral("get_opt_panel_tab");
+const QString kPersonalizationTab = QStringLiteral("personalization_tab");
+const QString kSettingTab = QStringLiteral("personal_setting_tab");
+
+// Builds a command APDU from a builder's bytes; the builders always give a whole command.
+CApduCommand CommandFrom(const std::vector<std::uint8_t>& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.ToHex()) + L"\n"; }
+
+}  // namespace
+
+CMainWnd::CMainWnd(std::unique_ptr<IDeveiceInterface> device)
+    : m_VidPidConfigFiles{VidPidConfigPath(), TOKVANE_DATA_DIR "/" + std::string(kVidPidConfigFileName)},
+      m_pDevice(std::move(device)) {}
+
+CMainWnd::~CMainWnd() {
+  // The watcher thread posts to this window: it ends before the window does.
+  m_pDeviceMonitor.reset();
+}
+
+QWidget* CMainWnd::CreateControl(const QString& className, QWidget* parent) {
+  if (className == kReaderPanelClass) {
+    auto* panel = new InitDemoToCardUI(*this, parent);
+    m_pReaderPanel = panel;
+    panel->Init(*this);
+    return panel;
+  }
+  if (className == kOathPanelClass) {
+    auto* panel = new OtpOath(*this, parent);
+    m_pOathPanel = panel;
+    m_pOathNotify = panel;
+    panel->Init(*this);
+    return panel;
+  }
+  return nullptr;
+}
+
+void CMainWnd::InitWindow() {
+  m_pCloseBtn = FindControl(QStringLiteral("closebtn"));
+  m_pMaxBtn = FindControl(QStringLiteral("maxbtn"));
+  m_pRestoreBtn = FindControl(QStringLiteral("restorebtn"));
+  m_pMinBtn = FindControl(QStringLiteral("minbtn"));
+  m_pLog = FindControlAs<QTextEdit>(QStringLiteral("RichEdit_InitDeomo"));
+  m_pClearOutputBtn = FindControl(QStringLiteral("clare_output_in_initUI"));
+  m_pHideReaderBtn = FindControl(QStringLiteral("hide_reader_ui_btn"));
+  m_pShowReaderBtn = FindControl(QStringLiteral("show_reader_ui_btn"));
+  m_pReaderPanelLayout = FindControl(QStringLiteral("communicate_panel_ui"));
+  m_pReaderPanelHiddenLayout = FindControl(QStringLiteral("communicate_panel_ui_hide"));
+  m_pHideOutputBtn = FindControl(QStringLiteral("hide_output_in_initUI"));
+  m_pShowOutputBtn = FindControl(QStringLiteral("show_output_in_initUI"));
+  m_pOutputShownLayout = FindControl(QStringLiteral("show_output_in_initUI_layout"));
+  m_pOutputHiddenLayout = FindControl(QStringLiteral("hide_output_in_initUI_layout"));
+
+  // The keyboard starts where the work starts: the reader list.
+  if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) readers->setFocus();
+
+  LoadDeviceConfiguration();
+  RefreshReaders();
+  StartDeviceNotifications();
+}
+
+void CMainWnd::LoadDeviceConfiguration() {
+  std::vector<VidPidEntry> entries;
+  bool loaded = false;
+  for (const std::string& path : m_VidPidConfigFiles) {
+    entries.clear();
+    loaded = LoadVidPidConfig(path, entries);
+    if (loaded) break;
+  }
+  // Whatever happened, the list holds at least the default entry.
+  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
+  if (!loaded) ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
+  SetVidPidList(std::move(entries));
+}
+
+void CMainWnd::RefreshReaders() {
+  if (m_pReaderPanel == nullptr) return;
+  m_pReaderPanel->RefreshReaderList();
+  emit readerListRefreshed();
+}
+
+void CMainWnd::StartDeviceNotifications() {
+  m_pDeviceMonitor = std::make_unique<DeviceChangeMonitor>(this);
+  m_pDeviceMonitor->StartUdev();
+  m_pDeviceMonitor->StartPcscWatcher(ActivePcscApi());
+}
+
+bool CMainWnd::event(QEvent* event) {
+  if (event->type() == DeviceChangeEvent::EventType()) {
+    RefreshReaders();
+    return true;
+  }
+  return WindowImplBase::event(event);
+}
+
+void CMainWnd::Notify(TNotifyUI& msg) {
+  if (m_pOathNotify != nullptr) m_pOathNotify->Notify(msg);
+  if (m_pReaderPanel != nullptr) m_pReaderPanel->Notify(msg);
+  if (msg.sType == notify_type::kClick) OnClick(msg);
+}
+
+void CMainWnd::OnClick(TNotifyUI& msg) {
+  QWidget* sender = msg.pSender;
+  if (sender == nullptr) return;
+  const QString name = controls::Name(sender);
+  const QString lowerName = name.toLower();
+
+  if (sender == m_pCloseBtn || name == kQuitButton) {
+    PostQuit();
+  } else if (sender == m_pMinBtn) {
+    SendSystemCommand(SystemCommand::Minimize);
+  } else if (sender == m_pMaxBtn) {
+    SendSystemCommand(SystemCommand::Maximize);
+  } else if (sender == m_pRestoreBtn) {
+    SendSystemCommand(SystemCommand::Restore);
+  } else if (lowerName == kOathTab || lowerName == kPersonalizationTab || lowerName == kSettingTab) {
+    if (lowerName == kOathTab) m_pOathNotify = m_pOathPanel;
+    SelectTab(sender);
+  } else if (sender == m_pClearOutputBtn) {
+    if (m_pLog != nullptr) m_pLog->clear();
+  } else if (sender == m_pHideOutputBtn) {
+    controls::SetVisible(m_pOutputHiddenLayout, true);
+    controls::SetVisible(m_pOutputShownLayout, false);
+  } else if (sender == m_pShowOutputBtn) {
+    controls::SetVisible(m_pOutputHiddenLayout, false);
+    controls::SetVisible(m_pOutputShownLayout, true);
+  } else if (sender == m_pHideReaderBtn) {
+    controls::SetVisible(m_pReaderPanelHiddenLayout, false);
+    controls::SetVisible(m_pReaderPanelLayout, true);
+  } else if (sender == m_pShowReaderBtn) {
+    controls::SetVisible(m_pReaderPanelHiddenLayout, true);
+    controls::SetVisible(m_pReaderPanelLayout, false);
+  }
+}
+
+void CMainWnd::SelectTab(QWidget* tabButton) {
+  auto* tabs = FindControlAs<QStackedWidget>(kTabLayout);
+  if (tabs == nullptr) return;
+  const QString pageName = controls::UserData(tabButton);
+  if (pageName.isEmpty()) return;
+  for (int index = 0; index < tabs->count(); ++index) {
+    if (tabs->widget(index)->objectName() == pageName) {
+      tabs->setCurrentIndex(index);
+      return;
+    }
+  }
+}
+
+void CMainWnd::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange) {
+    // Whatever zoomed or restored the window (its own buttons, the window manager, a shortcut),
+    // the title bar offers the other action.
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    const bool wasMaximized = (change->oldState() & Qt::WindowMaximized) != 0;
+    const bool isMaximized = (windowState() & Qt::WindowMaximized) != 0;
+    if (!wasMaximized && isMaximized) {
+      controls::SetVisible(m_pMaxBtn, false);
+      controls::SetVisible(m_pRestoreBtn, true);
+    } else if (wasMaximized && !isMaximized) {
+      controls::SetVisible(m_pMaxBtn, true);
+      controls::SetVisible(m_pRestoreBtn, false);
+    }
+  }
+  WindowImplBase::changeEvent(event);
+}
+
+void CMainWnd::closeEvent(QCloseEvent* event) {
+  // The system close (Alt+F4, the taskbar) ends the application like the close button; the
+  // window itself stays until the loop has ended.
+  event->ignore();
+  PostQuit();
+}
+
+void CMainWnd::PostQuit() {
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {
+  return AppendLogEntry(m_pLog, m_nLogCount, QString::fromStdWString(text), colour);
+}
+
+bool CMainWnd::CheckDeviceSelected() {
+  if (m_pDevice != nullptr) return true;
+  AppendLog(L"Please select device.\n", log_color::kRed);
+  return false;
+}
+
+bool CMainWnd::SelectOathApplet() {
+  // No device at all is treated like a closed one rather than dereferenced.
+  if (m_pDevice == nullptr || !m_pDevice->IsOpen()) {
+    ShowMessageBox(nullptr, L"Error", L"Please connect device first");
+    return false;
+  }
+  IDeveiceInterface* device = m_pDevice.get();
+  const CApduCommand command = CommandFrom(BuildSelectOath());
+  AppendLog(HexLine(command), log_color::kBlue);
+
+  CApduResponse response;
+  if (!device->Exchange(command, response)) {
+    const std::wstring reason = AnsiToWide(device->GetLastErrorText());
+    AppendLog(reason + L"\n", log_color::kRed);
+    ShowMessageBox(nullptr, L"Communication error", reason);
+    return false;
+  }
+  if (response.IsSuccess()) {
+    AppendLog(L"Select ins successful.\n", log_color::kBlue);
+  } else {
+    AppendLog(L"Select ins error.\n", log_color::kRed);
+  }
+  return true;
+}
+
+bool CMainWnd::SelectFidoApplet() {
+  if (!CheckDeviceSelected()) return false;
+  IDeveiceInterface* device = m_pDevice.get();
+  if (!device->IsOpen()) device->Open();
+  if (!device->IsOpen()) {
+    ShowMessageBox(nullptr, L"Error", L"Please connect device first");
+    // The box ran a loop of its own: a device change may have replaced or removed the device.
+    if (m_pDevice.get() != device) return false;
+  }
+
+  const CApduCommand command = CommandFrom(BuildSelectFido());
+  AppendLog(HexLine(command), log_color::kBlue);
+  CApduResponse response;
+  if (!device->Exchange(command, response)) {
+    const std::wstring reason = AnsiToWide(device->GetLastErrorText());
+    AppendLog(reason + L"\n", log_color::kRed);
+    ShowMessageBox(nullptr, L"Communication error", reason);
+    if (m_pDevice.get() != device) return false;
+  }
+  device->Close();
+  return true;
+}

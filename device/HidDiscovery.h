@@ -1,0 +1,32 @@
+#pragma once
+// Finds the HID interfaces of the configured keys and names them as pseudo-readers
+// ("VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"), and turns such a name back into open
+// handles for the HID transport.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/HidApi.h"
+
+// A reader-list entry is a HID pseudo-reader exactly when its name contains this text.
+inline constexpr const wchar_t* kHidReaderNameMarker = L"VORTAN HID DEVICE";
+
+// "VORTAN HID DEVICE <kind> <number>", kind "KB" or "U2F".
+std::wstring MakeHidReaderName(const std::wstring& kind, int number);
+bool IsHidReaderName(const std::wstring& readerName);
+
+// Appends one pseudo-reader name per usable interface of the model met first (the first
+// interface of a configured vendor locks CurrentVid and CurrentPid on to its model) and returns
+// how many were appended.
+int EnumerateHidDevices(std::vector<std::wstring>& names);
+int EnumerateHidDevices(HidApi& api, std::vector<std::wstring>& names);
+
+// True with both handles open (equal for a "KB" interface); the caller owns them and closes them
+// through the same HidApi. False when no interface of the current model carries that name.
+bool FindHidDeviceByName(const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle);
+bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle);
+
+// Paths of interfaces of a configured vendor that the last enumeration could not open because the
+// user lacks permission (the udev rules are not installed); empty when every one could be opened.
+std::vector<std::string> HidPermissionDeniedPaths();
+bool HidPermissionDenied();

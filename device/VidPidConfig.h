@@ -1,0 +1,47 @@
+#pragma once
+// The USB vendor and product IDs that mark a HID interface as one of our keys, read from
+// "Pid_Vid_Config.xml" beside the executable, and the model the last enumeration locked on to.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One configured ID pair in one 32-bit value: the low 16 bits are the VID, the high 16 bits the
+// PID (0 = any product of that vendor).
+struct VidPidEntry {
+  std::uint32_t Value = 0;
+
+  static constexpr VidPidEntry Make(std::uint16_t vid, std::uint16_t pid) {
+    return VidPidEntry{static_cast<std::uint32_t>(vid) | (static_cast<std::uint32_t>(pid) << 16)};
+  }
+  constexpr std::uint16_t Vid() const { return static_cast<std::uint16_t>(Value & 0xFFFF); }
+  constexpr std::uint16_t Pid() const { return static_cast<std::uint16_t>(Value >> 16); }
+  friend constexpr bool operator==(VidPidEntry, VidPidEntry) = default;
+};
+
+inline constexpr const char* kVidPidConfigFileName = "Pid_Vid_Config.xml";
+// Larger files are not configuration files; they fall back to the default entry.
+inline constexpr std::size_t kMaxVidPidConfigBytes = 1024 * 1024;
+
+// The maker's vendor ID, any product: what the list holds when nothing usable was configured.
+VidPidEntry DefaultVidPidEntry();
+
+// The process-wide list; it holds the default entry until the main window installs the file's.
+std::vector<VidPidEntry> VidPidList();
+void SetVidPidList(std::vector<VidPidEntry> entries);
+
+// The model the last enumeration locked on to; initially the maker's vendor ID and PID 0.
+std::uint16_t CurrentVid();
+std::uint16_t CurrentPid();
+void SetCurrentModel(std::uint16_t vid, std::uint16_t pid);
+
+// The configuration file beside the running executable.
+std::string VidPidConfigPath();
+
+// Appends to `entries` one entry per child element of the root that has a non-empty "VID"
+// attribute, in document order. True when the file was loaded and parsed as XML. Afterwards the
+// list is never empty: without a usable entry it holds the default one.
+bool LoadVidPidConfig(std::vector<VidPidEntry>& entries);
+bool LoadVidPidConfig(const std::string& path, std::vector<VidPidEntry>& entries);
+// The same, from text already in memory.
+bool ParseVidPidConfig(const char* text, std::size_t length, std::vector<VidPidEntry>& entries);

@@ -1,0 +1,71 @@
+#pragma once
+// The transport for a key reached through one of its HID interfaces: feature reports on a "KB"
+// interface, U2FHID messages on a "U2F" interface, chosen by how the interface could be opened.
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/DeviceInterface.h"
+#include "device/HidApi.h"
+
+class VnCosHidInterface : public IDeveiceInterface {
+ public:
+  static constexpr std::size_t kMaxCommandLength = 128;
+  static constexpr std::size_t kResponseAreaLength = 1032;
+  // Report ID, length byte and at most 106 payload bytes.
+  static constexpr std::size_t kFeatureBufferLength = 108;
+  static constexpr std::size_t kMaxFeaturePayload = kFeatureBufferLength - 2;
+  // A U2FHID packet is 64 bytes behind the report ID; reports shorter than that cannot carry one.
+  static constexpr std::size_t kMinU2fReportLength = 65;
+  static constexpr std::size_t kMaxU2fReportLength = 1025;
+  static constexpr std::size_t kInitPacketPayload = 57;
+  static constexpr std::size_t kContinuationPacketPayload = 59;
+  // Long enough for a key that waits up to 3 s for a touch before it answers.
+  static constexpr std::chrono::milliseconds kDefaultExchangeTimeout{5000};
+
+  static constexpr std::array<std::uint8_t, 4> kInitialChannelId{0x00, 0x00, 0x00, 0x01};
+
+  VnCosHidInterface() = default;
+  explicit VnCosHidInterface(std::wstring name) : Name(std::move(name)) {}
+  VnCosHidInterface(const VnCosHidInterface&) = delete;
+  VnCosHidInterface& operator=(const VnCosHidInterface&) = delete;
+  ~VnCosHidInterface() override;
+
+  bool Open() override;
+  bool IsOpen() override;
+  bool Close() override;
+  bool Exchange(const CApduCommand& command, CApduResponse& response) override;
+  // Always empty for HID transports.
+  std::string GetLastErrorText() override;
+  void SetName(const std::wstring& name) override;
+  std::wstring GetName() override;
+
+  // The limit on one whole exchange (and on the INIT run by Open); every wait inside it ends by then.
+  void SetExchangeTimeout(std::chrono::milliseconds timeout) { exchangeTimeout_ = timeout; }
+  // Why the last Open or Exchange failed, for tests and diagnostics; never shown to the operator.
+  const std::string& FailureReason() const { return failureReason_; }
+
+  std::array<std::uint8_t, 4> ChannelId = kInitialChannelId;
+  HidHandle WriteHandle = kInvalidHidHandle;
+  HidHandle ReadHandle = kInvalidHidHandle;
+  std::wstring Name;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  bool U2fHidInit();
+  bool FeatureExchange(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
+  bool U2fHidMessage(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
+  bool FlushBoth();
+  bool WritePacket(const std::uint8_t* report, std::size_t length);
+  int ReadUntil(std::uint8_t* report, std::size_t length, Clock::time_point deadline);
+  bool Fail(const char* reason);
+
+  // The implementation the handles were opened with; they are closed through it too.
+  std::shared_ptr<HidApi> api_;
+  std::chrono::milliseconds exchangeTimeout_ = kDefaultExchangeTimeout;
+  std::string failureReason_;
+};

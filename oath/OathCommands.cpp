@@ -1,0 +1,133 @@
+#include "oath/OathCommands.h"
+
+#include <cstddef>
+
+#include "BuildConfig.h"
+
+namespace {
+
+// Lc and every TLV length are single bytes.
+constexpr std::size_t kMaxLengthByte = 255;
+
+OathByteView AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+void Append(OathBytes& out, OathByteView bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+OathBytes Header(std::uint8_t cla, std::uint8_t ins, std::uint8_t p1, std::uint8_t p2) {
+  return {cla, ins, p1, p2};
+}
+
+// Header, Lc, tag, n, name: the shape of delete and set default.
+OathBytes BuildNameCommand(std::uint8_t ins, OathByteView name) {
+  const std::size_t lc = name.size() + 2;
+  if (lc > kMaxLengthByte) return {};
+  OathBytes out = Header(oath::kClaIso, ins, 0x00, 0x00);
+  out.push_back(static_cast<std::uint8_t>(lc));
+  out.push_back(oath::kTagName);
+  out.push_back(static_cast<std::uint8_t>(name.size()));
+  Append(out, name);
+  return out;
+}
+
+}  // namespace
+
+OathBytes BuildSelectOath() {
+  OathBytes out = Header(oath::kClaIso, oath::kInsSelect, 0x04, 0x00);
+  out.push_back(static_cast<std::uint8_t>(tokvane::build::kOathRid.size() + sizeof oath::kOathPix));
+  Append(out, tokvane::build::kOathRid);
+  Append(out, oath::kOathPix);
+  return out;
+}
+
+OathBytes BuildSelectFido() {
+  OathBytes out = Header(oath::kClaIso, oath::kInsSelect, 0x04, 0x00);
+  out.push_back(static_cast<std::uint8_t>(sizeof oath::kFidoAid));
+  Append(out, oath::kFidoAid);
+  return out;
+}
+
+OathBytes BuildGetAppletVersion() {
+  OathBytes out = Header(oath::kClaProprietary, oath::kInsAppletVersion, 0x80, 0x00);
+  out.push_back(static_cast<std::uint8_t>(sizeof oath::kAppletVersionQuery));
+  Append(out, oath::kAppletVersionQuery);
+  return out;
+}
+
+OathBytes BuildGetCosVersion() {
+  OathBytes out = Header(oath::kClaProprietary, oath::kInsCosCommand, 0x00, 0x00);
+  out.push_back(0x03);  // Le: the three version bytes
+  return out;
+}
+
+OathBytes BuildE3P1Command() { return Header(oath::kClaProprietary, oath::kInsCosCommand, 0x01, 0x00); }
+
+OathBytes BuildReset() { return Header(oath::kClaIso, oath::kInsReset, 0x00, 0x00); }
+
+OathBytes BuildList() { return Header(oath::kClaIso, oath::kInsList, 0x00, 0x00); }
+
+OathBytes BuildGetDefault() { return Header(oath::kClaIso, oath::kInsGetDefault, 0x00, 0x00); }
+
+OathBytes BuildDelete(OathByteView name) { return BuildNameCommand(oath::kInsDelete, name); }
+OathBytes BuildDelete(std::string_view name) { return BuildDelete(AsBytes(name)); }
+
+OathBytes BuildSetDefault(OathByteView name) { return BuildNameCommand(oath::kInsSetDefault, name); }
+OathBytes BuildSetDefault(std::string_view name) { return BuildSetDefault(AsBytes(name)); }
+
+OathBytes BuildCalculate(OathByteView name, OathByteView challenge) {
+  const std::size_t lc = name.size() + challenge.size() + 4;
+  if (lc > kMaxLengthByte) return {};
+  OathBytes out = Header(oath::kClaIso, oath::kInsCalculate, 0x01, 0x00);
+  out.push_back(static_cast<std::uint8_t>(lc));
+  out.push_back(oath::kTagChallenge);
+  out.push_back(static_cast<std::uint8_t>(challenge.size()));
+  Append(out, challenge);
+  out.push_back(oath::kTagName);
+  out.push_back(static_cast<std::uint8_t>(name.size()));
+  Append(out, name);
+  return out;
+}
+
+OathBytes BuildCalculate(std::string_view name, OathByteView challenge) {
+  return BuildCalculate(AsBytes(name), challenge);
+}
+
+OathBytes BuildPut(std::uint8_t ins, OathByteView name, OathByteView key, std::uint8_t digits,
+                   OathByteView imf) {
+  std::size_t lc = key.size() + name.size() + 7;
+  if (!imf.empty()) lc += imf.size() + 2;
+  if (lc > kMaxLengthByte) return {};
+
+  OathBytes out = Header(oath::kClaIso, ins, 0x00, 0x00);
+  out.reserve(5 + lc);
+  out.push_back(static_cast<std::uint8_t>(lc));
+  out.push_back(oath::kTagKey);
+  // k + 2, not k + 3: the key reads its key length as this byte minus two.
+  out.push_back(static_cast<std::uint8_t>(key.size() + 2));
+  out.push_back(oath::kPutAlgorithm);
+  out.push_back(oath::kPutHash);
+  out.push_back(digits);
+  Append(out, key);
+  out.push_back(oath::kTagName);
+  out.push_back(static_cast<std::uint8_t>(name.size()));
+  Append(out, name);
+  if (!imf.empty()) {
+    out.push_back(oath::kTagImf);
+    out.push_back(static_cast<std::uint8_t>(imf.size()));
+    Append(out, imf);
+  }
+  return out;
+}
+
+OathBytes BuildPut(std::uint8_t ins, std::string_view name, OathByteView key, std::uint8_t digits,
+                   std::string_view imf) {
+  return BuildPut(ins, AsBytes(name), key, digits, AsBytes(imf));
+}
+
+OathBytes BuildSetInterfaceMode(std::uint8_t mode) {
+  OathBytes out = Header(oath::kClaProprietary, oath::kInsSetInterfaceMode, 0xFF, 0x00);
+  out.push_back(0x01);
+  out.push_back(mode);
+  return out;
+}

@@ -1,0 +1,34 @@
+// tokvane-udev-rules CONFIG [RULES]: writes the udev rules for the keys listed in CONFIG (a
+// Pid_Vid_Config.xml) to RULES, or to standard output. A configuration that cannot be read is an
+// error, so a broken shipped file stops the build instead of installing rules for the default.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "device/HidUdevRules.h"
+#include "device/VidPidConfig.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::cerr << "usage: tokvane-udev-rules Pid_Vid_Config.xml [output.rules]\n";
+    return 2;
+  }
+  std::vector<VidPidEntry> entries;
+  if (!LoadVidPidConfig(argv[1], entries)) {
+    std::cerr << "tokvane-udev-rules: cannot read " << argv[1] << " as a VID/PID configuration\n";
+    return 1;
+  }
+  const std::string rules = MakeUdevRules(entries);
+  if (argc == 2) {
+    std::cout << rules;
+    return std::cout ? 0 : 1;
+  }
+  std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+  out << rules;
+  out.close();
+  if (!out) {
+    std::cerr << "tokvane-udev-rules: cannot write " << argv[2] << "\n";
+    return 1;
+  }
+  return 0;
+}

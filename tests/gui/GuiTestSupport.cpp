@@ -1,0 +1,145 @@
+#include "GuiTestSupport.h"
+
+#include <QAbstractButton>
+#include <QTextBlock>
+#include <QRegularExpression>
+
+#include "device/ApduCommand.h"
+#include "device/ApduResponse.h"
+
+namespace guitest {
+
+BoxAnswerer::BoxAnswerer(BoxAnswer answer, QWidget* watchedOwner) : answer_(answer), watchedOwner_(watchedOwner) {
+  SetMessageBoxShownHook([this](CMsgWnd& box) {
+    ShownBox seen;
+    if (QWidget* title = box.FindControl(QStringLiteral("MessageTitle"))) seen.title = title->property("text").toString();
+    if (QWidget* text = box.FindControl(QStringLiteral("MessageText"))) seen.text = text->property("text").toString();
+    seen.ownerEnabled = watchedOwner_ == nullptr || watchedOwner_->isEnabled();
+    shown_.push_back(seen);
+    if (whileOpen_) whileOpen_(box);
+    Answer(box, answer_);
+  });
+}
+
+BoxAnswerer::~BoxAnswerer() { SetMessageBoxShownHook(nullptr); }
+
+void Answer(CMsgWnd& box, BoxAnswer answer) {
+  auto click = [&box](const char* name) {
+    if (auto* button = box.FindControlAs<QAbstractButton>(QString::fromLatin1(name))) button->click();
+  };
+  switch (answer) {
+    case BoxAnswer::Confirm:
+      click("confirm_btn");
+      break;
+    case BoxAnswer::Cancel:
+      click("cancel_btn");
+      break;
+    case BoxAnswer::CloseButton:
+      click("closebtn");
+      break;
+    case BoxAnswer::SystemClose:
+      box.close();
+      break;
+    case BoxAnswer::Leave:
+      break;
+  }
+}
+
+std::vector<LogRun> LogRuns(const QTextEdit& log) {
+  std::vector<LogRun> runs;
+  for (QTextBlock block = log.document()->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      const QColor color = fragment.charFormat().foreground().color();
+      if (!runs.empty() && runs.back().color == color) {
+        runs.back().text += fragment.text();
+      } else {
+        runs.push_back({fragment.text(), color});
+      }
+    }
+    // Paragraph ends carry no fragment; they are the line breaks of the entries.
+    if (block.next().isValid()) {
+      if (runs.empty()) runs.push_back({QString(), QColor()});
+      runs.back().text += QLatin1Char('\n');
+    }
+  }
+  return runs;
+}
+
+std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple) {
+  static const QRegularExpression header(QStringLiteral("^={30}command\\^(-?\\d+)={35}\\n\\n"));
+  std::vector<LogEntry> entries;
+  bool purple = true;
+  // Line breaks are kept by whichever run precedes them, so colours are judged per run and the
+  // text is split by headers.
+  std::vector<LogRun> runs = LogRuns(log);
+  QString all;
+  std::vector<std::pair<int, QColor>> colorAt;  // start offset of each run and its colour
+  for (const LogRun& run : runs) {
+    colorAt.emplace_back(all.size(), run.color);
+    all += run.text;
+  }
+  auto colorOf = [&colorAt](int offset) {
+    QColor color;
+    for (const auto& [start, runColor] : colorAt) {
+      if (start <= offset) color = runColor;
+    }
+    return color;
+  };
+  int position = 0;
+  while (position < all.size()) {
+    const QRegularExpressionMatch match = header.match(all.mid(position));
+    if (!match.hasMatch()) break;
+    if (colorOf(position) != kLogPurple) purple = false;
+    LogEntry entry;
+    entry.number = match.captured(1).toInt();
+    const int textStart = position + static_cast<int>(match.capturedLength());
+    int next = all.indexOf(QStringLiteral("==============================command^"), textStart);
+    if (next < 0) next = static_cast<int>(all.size());
+    entry.text = all.mid(textStart, next - textStart);
+    entry.color = entry.text.isEmpty() ? QColor() : colorOf(textStart);
+    entries.push_back(entry);
+    position = next;
+  }
+  if (headersPurple != nullptr) *headersPurple = purple;
+  return entries;
+}
+
+bool CardDevice::Open() {
+  if (failOpen) {
+    error_ = "The device could not be opened.";
+    return false;
+  }
+  ++opens;
+  open_ = true;
+  card_->PowerOn();
+  return true;
+}
+
+bool CardDevice::Close() {
+  ++closes;
+  if (!open_) {
+    error_ = "Interface already disconnected.";
+    return false;
+  }
+  open_ = false;
+  card_->PowerOff();
+  return true;
+}
+
+bool CardDevice::Exchange(const CApduCommand& command, CApduResponse& response) {
+  if (failExchange || !open_) {
+    error_ = failExchange ? failureText : "The device is not open.";
+    return false;
+  }
+  const std::vector<std::uint8_t> answer = card_->ProcessApdu(command.Serialize());
+  return response.Parse(answer.data(), answer.size());
+}
+
+QString Hex(const std::vector<std::uint8_t>& bytes) {
+  QStringList pairs;
+  for (std::uint8_t byte : bytes) pairs << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+  return pairs.join(QLatin1Char(' '));
+}
+
+}  // namespace guitest

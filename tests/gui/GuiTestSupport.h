@@ -1,0 +1,114 @@
+#pragma once
+// What the GUI tests share: answering message boxes, reading the output log back with its
+// colours, and a device that hands every command to a card in the same process.
+#include <QColor>
+#include <QString>
+#include <QTextEdit>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MsgWnd.h"
+#include "device/DeviceInterface.h"
+#include "keysim/VirtualCard.h"
+
+namespace guitest {
+
+// How a test answers a message box.
+// Leave: no answer; the action run while the box is open ends it some other way.
+enum class BoxAnswer { Confirm, Cancel, CloseButton, SystemClose, Leave };
+
+struct ShownBox {
+  QString title;
+  QString text;
+  bool ownerEnabled = true;  // the owner's state while the box was open (true without owner)
+};
+
+// Answers every box with `answer` while it lives and records what each box showed. An action
+// runs before the answer, with the box open.
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(BoxAnswer answer = BoxAnswer::Confirm, QWidget* watchedOwner = nullptr);
+  ~BoxAnswerer();
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+  void SetAnswer(BoxAnswer answer) { answer_ = answer; }
+  void SetWhileOpen(std::function<void(CMsgWnd&)> action) { whileOpen_ = std::move(action); }
+  const std::vector<ShownBox>& Shown() const { return shown_; }
+
+ private:
+  BoxAnswer answer_;
+  QWidget* watchedOwner_;
+  std::function<void(CMsgWnd&)> whileOpen_;
+  std::vector<ShownBox> shown_;
+};
+
+void Answer(CMsgWnd& box, BoxAnswer answer);
+
+// One stretch of log text in one colour.
+struct LogRun {
+  QString text;
+  QColor color;
+};
+std::vector<LogRun> LogRuns(const QTextEdit& log);
+
+// A log entry: its header number, its text and the colour of that text.
+struct LogEntry {
+  int number = -1;
+  QString text;
+  QColor color;
+};
+// Splits the log into entries by their headers; also checks every header is purple.
+std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple = nullptr);
+
+inline const QColor kLogBlue = QColor(0, 0, 255);
+inline const QColor kLogRed = QColor(255, 0, 0);
+inline const QColor kLogPurple = QColor(0x87, 0x13, 0x97);
+
+// A transport whose key is a VirtualCard in this process: no reader, no service, just the card.
+class CardDevice final : public IDeveiceInterface {
+ public:
+  explicit CardDevice(std::shared_ptr<VirtualCard> card) : card_(std::move(card)) {}
+  bool Open() override;
+  bool IsOpen() override { return open_; }
+  bool Close() override;
+  bool Exchange(const CApduCommand& command, CApduResponse& response) override;
+  std::string GetLastErrorText() override { return error_; }
+  void SetName(const std::wstring& name) override { name_ = name; }
+  std::wstring GetName() override { return name_; }
+
+  bool failOpen = false;
+  bool failExchange = false;
+  std::string failureText = "The card was removed.";
+  int opens = 0;
+  int closes = 0;
+
+ private:
+  std::shared_ptr<VirtualCard> card_;
+  bool open_ = false;
+  std::string error_;
+  std::wstring name_;
+};
+
+// A card that answers the applet selections with a chosen status word and records what it got.
+class SelectCard final : public VirtualCard {
+ public:
+  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x02, 0x14, 0x50}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
+    received.push_back(command);
+    return {static_cast<std::uint8_t>(statusWord >> 8), static_cast<std::uint8_t>(statusWord & 0xFF)};
+  }
+  std::uint16_t statusWord = 0x9000;
+  std::vector<std::vector<std::uint8_t>> received;
+};
+
+// Hex text of bytes as the log writes it ("00 A4 04 00").
+QString Hex(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace guitest

@@ -1,0 +1,418 @@
+// The main window: start-up, tabs, window buttons, closing, device changes and the applet
+// selections it offers the panels.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "app/DeviceChangeMonitor.h"
+#include "app/MainWnd.h"
+#include "device/VidPidConfig.h"
+#include "oath/OathCommands.h"
+#include "oath/OtpOath.h"
+#include "setup/InitDemoToCardUI.h"
+
+using namespace guitest;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tempDir.isValid());
+    card = std::make_shared<SelectCard>();
+    auto device = std::make_unique<CardDevice>(card);
+    device_ = device.get();
+    window = std::make_unique<CMainWnd>(std::move(device));
+    window->m_VidPidConfigFiles = {tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()};
+  }
+
+  void Start() {
+    BoxAnswerer answerer(BoxAnswer::Confirm);
+    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+    startupBoxes = answerer.Shown();
+    window->show();
+    window->CenterWindow();
+  }
+
+  template <class T = QWidget>
+  T* Control(const char* name) {
+    return window->FindControlAs<T>(QString::fromLatin1(name));
+  }
+
+  void Click(const char* name) {
+    auto* button = Control<QAbstractButton>(name);
+    ASSERT_NE(button, nullptr) << name;
+    button->click();
+  }
+
+  std::vector<LogEntry> Log() { return LogEntries(*window->m_pLog); }
+
+  QTemporaryDir tempDir;
+  std::shared_ptr<SelectCard> card;
+  CardDevice* device_ = nullptr;
+  std::unique_ptr<CMainWnd> window;
+  std::vector<ShownBox> startupBoxes;
+};
+
+TEST_F(MainWindow, MissingConfigurationWarnsOnceAndTheDefaultListIsInForce) {
+  SetVidPidList({VidPidEntry::Make(0x1111, 0x2222), VidPidEntry::Make(0x3333, 0)});
+  Start();
+  ASSERT_EQ(startupBoxes.size(), 1u);
+  EXPECT_EQ(startupBoxes[0].title, QStringLiteral("Warning"));
+  EXPECT_EQ(startupBoxes[0].text, QStringLiteral("Can find the vid and pid config file"));
+  EXPECT_EQ(VidPidList(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
+}
+
+TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
+  const QString path = tempDir.filePath("Pid_Vid_Config.xml");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("<config><device VID=\"0x1234\" PID=\"0x5678\"/></config>");
+  file.close();
+  window->m_VidPidConfigFiles = {tempDir.filePath("absent.xml").toStdString(), path.toStdString()};
+  Start();
+  EXPECT_TRUE(startupBoxes.empty());
+  EXPECT_EQ(VidPidList(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
+}
+
+TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
+  Start();
+  ASSERT_NE(window->m_pReaderPanel, nullptr);
+  ASSERT_NE(window->m_pOathPanel, nullptr);
+  EXPECT_EQ(window->m_pOathNotify, static_cast<INotifyUI*>(window->m_pOathPanel));
+  EXPECT_NE(window->m_pLog, nullptr);
+  EXPECT_TRUE(window->m_pLog->isReadOnly());
+  for (const char* name : {"closebtn", "maxbtn", "restorebtn", "minbtn", "RichEdit_InitDeomo", "clare_output_in_initUI",
+                           "hide_reader_ui_btn", "show_reader_ui_btn", "communicate_panel_ui", "communicate_panel_ui_hide",
+                           "hide_output_in_initUI", "show_output_in_initUI", "show_output_in_initUI_layout",
+                           "hide_output_in_initUI_layout", "body_main_tablayout", "personalization_tab",
+                           "personal_setting_tab", "get_opt_panel_tab"}) {
+    EXPECT_NE(Control(name), nullptr) << name;
+  }
+  EXPECT_NE(Control<QStackedWidget>("body_main_tablayout"), nullptr);
+
+  InitDemoToCardUI& reader = *window->m_pReaderPanel;
+  EXPECT_NE(reader.m_pConnectBtn, nullptr);
+  EXPECT_NE(reader.m_pDisconnectBtn, nullptr);
+  EXPECT_NE(reader.m_pResetBtn, nullptr);
+  EXPECT_NE(reader.m_pReaderList, nullptr);
+  EXPECT_NE(reader.m_pApplyBtn, nullptr);
+  for (QAbstractButton* option : reader.m_pModeOptions) EXPECT_NE(option, nullptr);
+  EXPECT_NE(reader.m_pInsertedInfo, nullptr);
+  EXPECT_NE(reader.m_pDeviceImg, nullptr);
+  EXPECT_NE(reader.m_pReaderHint, nullptr);
+  EXPECT_FALSE(reader.m_pDisconnectBtn->isEnabled());
+  EXPECT_FALSE(reader.m_pResetBtn->isEnabled());
+
+  OtpOath& oath = *window->m_pOathPanel;
+  const std::vector<QWidget*> oathControls = {
+      oath.m_pListView,      oath.m_pListNames,       oath.m_pGetAppletVersion, oath.m_pResetNames,
+      oath.m_pCalculateAll,  oath.m_pHotpLength,      oath.m_pPersonalization,  oath.m_pRandomGenerate,
+      oath.m_pImfEdit,       oath.m_pPasswordEdit,    oath.m_pNameEdit};
+  for (QWidget* control : oathControls) {
+    EXPECT_NE(control, nullptr);
+  }
+}
+
+TEST_F(MainWindow, ModeOptionsAreOneExclusiveGroup) {
+  Start();
+  auto& options = window->m_pReaderPanel->m_pModeOptions;
+  options[0]->click();
+  options[5]->click();
+  int selected = 0;
+  for (QAbstractButton* option : options) selected += option->isChecked() ? 1 : 0;
+  EXPECT_EQ(selected, 1);
+  EXPECT_TRUE(options[5]->isChecked());
+}
+
+TEST_F(MainWindow, EveryKeyboardReachableControlHasAnAccessibleName) {
+  Start();
+  const QList<QWidget*> all = window->findChildren<QWidget*>();
+  int reachable = 0;
+  for (QWidget* control : all) {
+    if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(window.get())) continue;
+    if (control->objectName().startsWith(QLatin1String("qt_"))) continue;  // Qt's own inner widgets
+    if (qobject_cast<QWidget*>(control->parent()) && control->parentWidget()->focusProxy() == control) continue;
+    ++reachable;
+    EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString() << " ("
+                                                      << control->metaObject()->className() << ")";
+  }
+  EXPECT_GT(reachable, 20);
+}
+
+TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
+  Start();
+  auto* tabs = Control<QStackedWidget>("body_main_tablayout");
+  ASSERT_NE(tabs, nullptr);
+  for (const char* tab : {"personalization_tab", "personal_setting_tab", "get_opt_panel_tab", "personal_setting_tab"}) {
+    Click(tab);
+    const QString page = Control(tab)->property("userdata").toString();
+    ASSERT_FALSE(page.isEmpty()) << tab;
+    EXPECT_EQ(tabs->currentWidget()->objectName(), page) << tab;
+  }
+}
+
+TEST_F(MainWindow, OathTabRestoresTheOathPanelsNotifications) {
+  Start();
+  window->m_pOathNotify = nullptr;
+  Click("personalization_tab");
+  EXPECT_EQ(window->m_pOathNotify, nullptr);
+  Click("get_opt_panel_tab");
+  EXPECT_EQ(window->m_pOathNotify, static_cast<INotifyUI*>(window->m_pOathPanel));
+}
+
+TEST_F(MainWindow, TabWithUnknownPageChangesNothing) {
+  Start();
+  auto* tabs = Control<QStackedWidget>("body_main_tablayout");
+  Click("personal_setting_tab");
+  QWidget* before = tabs->currentWidget();
+  Control("personalization_tab")->setProperty("userdata", "no_such_page");
+  Click("personalization_tab");
+  EXPECT_EQ(tabs->currentWidget(), before);
+}
+
+TEST_F(MainWindow, MaximiseAndRestoreButtonsSwapWithTheWindowState) {
+  Start();
+  auto buttonsShow = [this](bool maxShown) {
+    EXPECT_EQ(window->m_pMaxBtn->isVisibleTo(window.get()), maxShown);
+    EXPECT_EQ(window->m_pRestoreBtn->isVisibleTo(window.get()), !maxShown);
+  };
+  buttonsShow(true);
+  Click("maxbtn");
+  EXPECT_TRUE(window->isMaximized());
+  buttonsShow(false);
+  Click("restorebtn");
+  EXPECT_FALSE(window->isMaximized());
+  buttonsShow(true);
+
+  // Zoomed or restored by anything else: the window manager, a shortcut.
+  window->setWindowState(Qt::WindowMaximized);
+  buttonsShow(false);
+  window->setWindowState(Qt::WindowNoState);
+  buttonsShow(true);
+  window->showMinimized();
+  buttonsShow(true);
+}
+
+TEST_F(MainWindow, CloseButtonAndSystemCloseEndTheLoopWithZero) {
+  Start();
+  const std::vector<std::pair<const char*, std::function<void()>>> closers = {
+      {"close button", [this] { Click("closebtn"); }},
+      {"system close command", [this] { window->SendSystemCommand(SystemCommand::Close); }},
+      {"window manager close (Alt+F4)", [this] { window->close(); }},
+  };
+  for (const auto& [what, closeIt] : closers) {
+    QTimer::singleShot(0, closeIt);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QApplication::exec(), 0) << what;
+    EXPECT_TRUE(window->isVisible()) << what;  // the loop ends; the window is not destroyed by it
+  }
+}
+
+TEST_F(MainWindow, EachDeviceChangeEventRefreshesTheReaderListOnce) {
+  Start();
+  QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
+  QCoreApplication::postEvent(window.get(), new DeviceChangeEvent());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(refreshes.count(), 1);
+  QCoreApplication::postEvent(window.get(), new DeviceChangeEvent());
+  QCoreApplication::postEvent(window.get(), new DeviceChangeEvent());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(refreshes.count(), 3);
+}
+
+TEST_F(MainWindow, LogNumbersFromZeroAndClearingKeepsTheCount) {
+  Start();
+  window->AppendLog(L"one\n", log_color::kBlue);
+  window->AppendLog(L"two\n", log_color::kRed);
+  window->AppendLog(L"", log_color::kBlue);
+  Click("clare_output_in_initUI");
+  EXPECT_TRUE(window->m_pLog->toPlainText().isEmpty());
+  window->AppendLog(L"four\n", log_color::kBlue);
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].number, 3);
+  EXPECT_EQ(entries[0].text, QStringLiteral("four\n"));
+}
+
+TEST_F(MainWindow, ShowAndHideButtonsSwapTheirAreas) {
+  Start();
+  struct Case {
+    const char* button;
+    const char* shown;
+    const char* hidden;
+  } cases[] = {
+      {"hide_output_in_initUI", "hide_output_in_initUI_layout", "show_output_in_initUI_layout"},
+      {"show_output_in_initUI", "show_output_in_initUI_layout", "hide_output_in_initUI_layout"},
+      {"show_reader_ui_btn", "communicate_panel_ui_hide", "communicate_panel_ui"},
+      {"hide_reader_ui_btn", "communicate_panel_ui", "communicate_panel_ui_hide"},
+  };
+  for (const Case& c : cases) {
+    Click(c.button);
+    EXPECT_TRUE(Control(c.shown)->isVisibleTo(window.get())) << c.button;
+    EXPECT_FALSE(Control(c.hidden)->isVisibleTo(window.get())) << c.button;
+  }
+}
+
+TEST_F(MainWindow, StartsWithTheLogAndTheReaderPanelShown) {
+  Start();
+  EXPECT_TRUE(Control("show_output_in_initUI_layout")->isVisibleTo(window.get()));
+  EXPECT_FALSE(Control("hide_output_in_initUI_layout")->isVisibleTo(window.get()));
+  EXPECT_TRUE(Control("communicate_panel_ui")->isVisibleTo(window.get()));
+  EXPECT_FALSE(Control("communicate_panel_ui_hide")->isVisibleTo(window.get()));
+  EXPECT_FALSE(Control("restorebtn")->isVisibleTo(window.get()));
+}
+
+TEST_F(MainWindow, DraggingTheTitleBarMovesTheWindow) {
+  Start();
+  QWidget* title = Control("title_bar");
+  ASSERT_NE(title, nullptr);
+  const QPoint start = window->pos();
+  const QPoint local(300, 15);
+  const QPoint global = title->mapToGlobal(local);
+  auto send = [title](QEvent::Type type, QPoint at, QPoint globalAt, Qt::MouseButtons buttons) {
+    QMouseEvent event(type, at, globalAt, Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(title, &event);
+  };
+  send(QEvent::MouseButtonPress, local, global, Qt::LeftButton);
+  send(QEvent::MouseMove, local + QPoint(40, 25), global + QPoint(40, 25), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, local + QPoint(40, 25), global + QPoint(40, 25), Qt::NoButton);
+  EXPECT_EQ(window->pos(), start + QPoint(40, 25));
+}
+
+// ---- the services the panels use ----
+
+TEST_F(MainWindow, CheckDeviceSelectedLogsInRedWithoutADevice) {
+  Start();
+  EXPECT_TRUE(window->CheckDeviceSelected());
+  EXPECT_TRUE(Log().empty());
+  window->m_pDevice.reset();
+  EXPECT_FALSE(window->CheckDeviceSelected());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, QStringLiteral("Please select device.\n"));
+  EXPECT_EQ(entries[0].color, kLogRed);
+}
+
+TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
+  struct Case {
+    std::uint16_t statusWord;
+    QString message;
+    QColor color;
+  } cases[] = {
+      {0x9000, QStringLiteral("Select ins successful.\n"), kLogBlue},
+      {0x6A82, QStringLiteral("Select ins error.\n"), kLogRed},
+      {0x6984, QStringLiteral("Select ins error.\n"), kLogRed},
+  };
+  Start();
+  for (const Case& c : cases) {
+    window->m_pLog->clear();
+    card->statusWord = c.statusWord;
+    card->received.clear();
+    device_->Open();
+    // A refusing status word still counts as selected: the caller's action goes on.
+    EXPECT_TRUE(window->SelectOathApplet()) << std::hex << c.statusWord;
+    ASSERT_EQ(card->received.size(), 1u);
+    EXPECT_EQ(card->received[0], BuildSelectOath());
+    const auto entries = Log();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
+    EXPECT_EQ(entries[0].color, kLogBlue);
+    EXPECT_EQ(entries[1].text, c.message);
+    EXPECT_EQ(entries[1].color, c.color);
+    EXPECT_EQ(entries[1].number, entries[0].number + 1);
+    EXPECT_TRUE(device_->IsOpen());  // the caller goes on with the open device
+  }
+}
+
+TEST_F(MainWindow, SelectOathAppletOnAClosedOrMissingDeviceAsksToConnect) {
+  Start();
+  for (bool removeDevice : {false, true}) {
+    if (removeDevice) window->m_pDevice.reset();
+    BoxAnswerer answerer;
+    EXPECT_FALSE(window->SelectOathApplet());
+    ASSERT_EQ(answerer.Shown().size(), 1u);
+    EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
+    EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);
+  }
+  EXPECT_TRUE(card->received.empty());
+}
+
+TEST_F(MainWindow, SelectOathAppletReportsAFailedExchange) {
+  Start();
+  device_->Open();
+  device_->failExchange = true;
+  BoxAnswerer answerer;
+  EXPECT_FALSE(window->SelectOathApplet());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].text, QStringLiteral("The card was removed.\n"));
+  EXPECT_EQ(entries[1].color, kLogRed);
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The card was removed."));
+}
+
+TEST_F(MainWindow, SelectFidoAppletOpensSendsLogsAndCloses) {
+  Start();
+  card->statusWord = 0x6D00;  // its status word is not examined
+  EXPECT_TRUE(window->SelectFidoApplet());
+  ASSERT_EQ(card->received.size(), 1u);
+  EXPECT_EQ(card->received[0], BuildSelectFido());
+  EXPECT_EQ(device_->opens, 1);
+  EXPECT_FALSE(device_->IsOpen());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
+  EXPECT_EQ(entries[0].color, kLogBlue);
+}
+
+TEST_F(MainWindow, SelectFidoAppletWithoutADeviceOnlyLogs) {
+  Start();
+  window->m_pDevice.reset();
+  EXPECT_FALSE(window->SelectFidoApplet());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, QStringLiteral("Please select device.\n"));
+}
+
+TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
+  Start();
+  device_->failOpen = true;
+  BoxAnswerer answerer;
+  EXPECT_TRUE(window->SelectFidoApplet());
+  ASSERT_EQ(answerer.Shown().size(), 2u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
+  EXPECT_EQ(answerer.Shown()[1].title, QStringLiteral("Communication error"));
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
+  EXPECT_EQ(entries[1].color, kLogRed);
+}
+
+TEST_F(MainWindow, DeviceRemovedWhileABoxIsOpenIsNotTouchedAfterwards) {
+  Start();
+  device_->failOpen = true;
+  BoxAnswerer answerer;
+  // A device change during the box's loop: the reader panel releases the device.
+  answerer.SetWhileOpen([this](CMsgWnd&) { window->m_pDevice.reset(); });
+  EXPECT_FALSE(window->SelectFidoApplet());
+  EXPECT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_TRUE(Log().empty());
+}
+
+}  // namespace

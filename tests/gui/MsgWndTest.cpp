@@ -1,0 +1,175 @@
+// The message box: its answers, its texts, and how it treats its owner.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "app/MsgWnd.h"
+#include "ui/SkinFiles.h"
+
+using namespace guitest;
+
+namespace {
+
+TEST(MessageBox, OnlyConfirmAnswersOne) {
+  struct Case {
+    BoxAnswer answer;
+    unsigned expected;
+    const char* what;
+  } cases[] = {
+      {BoxAnswer::Confirm, 1, "confirm"},
+      {BoxAnswer::Cancel, 0, "cancel"},
+      {BoxAnswer::CloseButton, 0, "close button"},
+      {BoxAnswer::SystemClose, 0, "system close (Alt+F4)"},
+  };
+  for (const Case& c : cases) {
+    BoxAnswerer answerer(c.answer);
+    EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"Touch the key"), c.expected) << c.what;
+    EXPECT_EQ(answerer.Shown().size(), 1u) << c.what;
+  }
+}
+
+TEST(MessageBox, ShowsTheGivenTitleAndText) {
+  BoxAnswerer answerer;
+  ShowMessageBox(nullptr, L"Communication error", L"The card was removed.");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The card was removed."));
+}
+
+TEST(MessageBox, EmptyTitleKeepsTheSkinsTitle) {
+  QString error;
+  QWidget holder;
+  QWidget* skinRoot = skin::BuildSkinFile(skin::ResolveSkinDirectory("skin") + "msg.xml", nullptr, &holder, error);
+  ASSERT_NE(skinRoot, nullptr) << error.toStdString();
+  const QString skinTitle = skinRoot->findChild<QLabel*>(QStringLiteral("MessageTitle"))->text();
+  ASSERT_FALSE(skinTitle.isEmpty());
+
+  BoxAnswerer answerer;
+  ShowMessageBox(nullptr, L"", L"Some text");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, skinTitle);
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Some text"));
+}
+
+TEST(MessageBox, EscapeDoesNotCloseIt) {
+  BoxAnswerer answerer(BoxAnswer::Confirm);
+  bool stillOpen = false;
+  answerer.SetWhileOpen([&stillOpen](CMsgWnd& box) {
+    QTest::keyClick(&box, Qt::Key_Escape);
+    if (QWidget* focused = box.focusWidget()) QTest::keyClick(focused, Qt::Key_Escape);
+    stillOpen = box.isVisible() && box.IsInModalLoop();
+  });
+  EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"Touch the key"), 1u);
+  EXPECT_TRUE(stillOpen);
+}
+
+TEST(MessageBox, WithAnOwnerTheOwnerIsDisabledWhileItIsOpen) {
+  QWidget owner;
+  owner.show();
+  BoxAnswerer answerer(BoxAnswer::Cancel, &owner);
+  ShowMessageBox(&owner, L"Tip", L"Touch the key");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_FALSE(answerer.Shown()[0].ownerEnabled);
+  EXPECT_TRUE(owner.isEnabled());
+}
+
+TEST(MessageBox, WithoutAnOwnerOtherWindowsStayUsable) {
+  QWidget mainWindow;
+  mainWindow.show();
+  BoxAnswerer answerer(BoxAnswer::Cancel, &mainWindow);
+  ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);
+}
+
+TEST(MessageBox, ABoxInsideABoxLeavesTheOwnerDisabledUntilTheOuterOneCloses) {
+  QWidget owner;
+  owner.show();
+  BoxAnswerer answerer(BoxAnswer::Confirm, &owner);
+  bool ownerEnabledAfterInner = true;
+  int depth = 0;
+  answerer.SetWhileOpen([&](CMsgWnd&) {
+    if (depth++ > 0) return;
+    ShowMessageBox(&owner, L"Inner", L"inner");
+    ownerEnabledAfterInner = owner.isEnabled();
+  });
+  ShowMessageBox(&owner, L"Outer", L"outer");
+  EXPECT_FALSE(ownerEnabledAfterInner);
+  EXPECT_TRUE(owner.isEnabled());
+}
+
+TEST(MessageBox, QuittingWhileABoxIsOpenEndsTheBoxAndTheApplicationLoop) {
+  BoxAnswerer answerer(BoxAnswer::Leave);
+  answerer.SetWhileOpen([](CMsgWnd&) { QCoreApplication::exit(0); });
+  unsigned result = 99;
+  QTimer::singleShot(0, [&result] { result = ShowMessageBox(nullptr, L"Tip", L"Touch the key"); });
+  // Bounded: a box that ignored the quit would keep the loop running.
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(result, 0u);
+}
+
+// A skin that cannot be loaded is fatal; a handler installed by the test survives it.
+class SkinFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(skinDir.isValid());
+    skin::SetSkinDirectoryOverride(skinDir.path());
+    skin::SetSkinFailureHandler([this](const QString& message) { failures << message; });
+  }
+  void TearDown() override {
+    skin::SetSkinFailureHandler(nullptr);
+    skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SKIN_SOURCE_DIR));
+  }
+  void WriteSkin(const QByteArray& content) {
+    QFile file(QDir(skinDir.path()).filePath("msg.xml"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+  }
+
+  QTemporaryDir skinDir;
+  QStringList failures;
+};
+
+TEST_F(SkinFailure, MissingOrInvalidSkinIsReportedAndTheBoxAnswersZero) {
+  struct Case {
+    const char* what;
+    QByteArray content;  // empty: no file at all
+  } cases[] = {
+      {"missing", QByteArray()},
+      {"not XML", QByteArray("this is not a skin")},
+      {"no control", QByteArray("<?xml version=\"1.0\"?><ui version=\"4.0\"><class>X</class></ui>")},
+  };
+  for (const Case& c : cases) {
+    failures.clear();
+    QFile::remove(QDir(skinDir.path()).filePath("msg.xml"));
+    if (!c.content.isEmpty()) WriteSkin(c.content);
+    EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u) << c.what;
+    ASSERT_EQ(failures.size(), 1) << c.what;
+    EXPECT_TRUE(failures[0].contains(QStringLiteral("msg.xml"))) << failures[0].toStdString();
+  }
+}
+
+TEST(SkinFailureDeathTest, WithoutAHandlerTheProcessEndsWithExitCodeOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        QTemporaryDir empty;
+        skin::SetSkinDirectoryOverride(empty.path());
+        // The error box is shown for real; close it as an operator would.
+        QTimer::singleShot(0, [] {
+          if (QWidget* box = QApplication::activeModalWidget()) box->close();
+        });
+        ShowMessageBox(nullptr, L"Tip", L"text");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+}  // namespace

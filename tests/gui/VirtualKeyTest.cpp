@@ -1,0 +1,230 @@
+// The main window's applet selections against the virtual key in the in-process reader (the
+// real PC/SC transport on top), pcscd-style reader-change notifications, and the demo mode.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "app/DemoMode.h"
+#include "app/DeviceChangeMonitor.h"
+#include "app/MainWnd.h"
+#include "device/HidApi.h"
+#include "device/HidDiscovery.h"
+#include "device/PcscApi.h"
+#include "device/PcscInterface.h"
+#include "device/PcscReaderList.h"
+#include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
+#include "oath/OathCommands.h"
+
+using namespace guitest;
+
+namespace {
+
+constexpr const char* kReader = "Virtual PCD 00 00";
+
+class VirtualReaderWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pcsc = std::make_shared<VirtualPcscApi>();
+    InstallPcscApi(pcsc);
+    ASSERT_TRUE(pcsc->AddReader(kReader));
+  }
+  void TearDown() override {
+    window.reset();
+    InstallPcscApi(nullptr);
+  }
+
+  void StartWith(std::shared_ptr<VirtualCard> card) {
+    if (card != nullptr) {
+      ASSERT_TRUE(pcsc->InsertCard(kReader, std::move(card)));
+    }
+    window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(kReader));
+    window->m_VidPidConfigFiles.clear();
+    BoxAnswerer answerer;
+    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+    window->show();
+    window->m_pLog->clear();
+  }
+
+  std::vector<LogEntry> Log() { return LogEntries(*window->m_pLog); }
+
+  std::shared_ptr<VirtualPcscApi> pcsc;
+  std::unique_ptr<CMainWnd> window;
+};
+
+TEST_F(VirtualReaderWindow, SelectOathAppletOnTheVirtualKeyLogsCommandAndSuccessInBlue) {
+  auto key = std::make_shared<VirtualKey>();
+  StartWith(key);
+  ASSERT_TRUE(window->m_pDevice->Open());
+  EXPECT_TRUE(window->SelectOathApplet());
+  EXPECT_TRUE(key->IsOathSelected());
+  ASSERT_FALSE(key->ReceivedApdus().empty());
+  EXPECT_EQ(key->ReceivedApdus().front(), BuildSelectOath());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
+  EXPECT_EQ(entries[0].color, kLogBlue);
+  EXPECT_EQ(entries[1].text, QStringLiteral("Select ins successful.\n"));
+  EXPECT_EQ(entries[1].color, kLogBlue);
+}
+
+TEST_F(VirtualReaderWindow, RefusedSelectIsLoggedInRedAndTheActionGoesOn) {
+  auto card = std::make_shared<SelectCard>();
+  card->statusWord = 0x6A82;
+  StartWith(card);
+  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->SelectOathApplet());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].text, QStringLiteral("Select ins error.\n"));
+  EXPECT_EQ(entries[1].color, kLogRed);
+  // The caller goes on with the same open device.
+  ASSERT_TRUE(window->m_pDevice->IsOpen());
+  CApduCommand next;
+  const OathBytes list = BuildList();
+  ASSERT_TRUE(next.Parse(list.data(), list.size()));
+  CApduResponse answer;
+  EXPECT_TRUE(window->m_pDevice->Exchange(next, answer));
+  EXPECT_EQ(card->received.size(), 2u);
+}
+
+TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed) {
+  auto key = std::make_shared<VirtualKey>();
+  StartWith(key);
+  EXPECT_TRUE(window->SelectFidoApplet());
+  ASSERT_EQ(key->ReceivedApdus().size(), 1u);
+  EXPECT_EQ(key->ReceivedApdus()[0], BuildSelectFido());
+  EXPECT_FALSE(window->m_pDevice->IsOpen());
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
+  EXPECT_EQ(entries[0].color, kLogBlue);
+}
+
+TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothing) {
+  auto key = std::make_shared<VirtualKey>();
+  StartWith(key);
+  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(pcsc->RemoveCard(kReader));
+  BoxAnswerer answerer;
+  EXPECT_FALSE(window->SelectOathApplet());
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(key->ReceivedApdus().empty());
+}
+
+TEST_F(VirtualReaderWindow, AReaderAppearingOrVanishingRefreshesTheListOnce) {
+  StartWith(nullptr);
+  QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
+  // Let the watcher take its first look before anything changes.
+  QTest::qWait(300);
+  ASSERT_TRUE(pcsc->AddReader("Second Reader 00 00"));
+  EXPECT_TRUE(refreshes.wait(5000));
+  QTest::qWait(400);
+  EXPECT_EQ(refreshes.count(), 1);
+  ASSERT_TRUE(pcsc->RemoveReader("Second Reader 00 00"));
+  EXPECT_TRUE(refreshes.wait(5000));
+  QTest::qWait(400);
+  EXPECT_EQ(refreshes.count(), 2);
+}
+
+TEST_F(VirtualReaderWindow, ClosingTheWindowStopsTheReaderWatcherPromptly) {
+  StartWith(nullptr);
+  QTest::qWait(200);
+  QElapsedTimer timer;
+  timer.start();
+  window.reset();
+  EXPECT_LT(timer.elapsed(), 3000);
+}
+
+// ---- demo mode ----
+
+class Demo : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    demo.reset();
+  }
+  std::unique_ptr<DemoMode> demo;
+  std::unique_ptr<CMainWnd> window;
+};
+
+std::vector<std::wstring> HidNames() {
+  std::vector<std::wstring> names;
+  EnumerateHidDevices(names);
+  return names;
+}
+
+std::vector<std::string> PcscNames() {
+  std::vector<std::string> names;
+  ListPcscReaderNamesNarrow(names);
+  return names;
+}
+
+TEST_F(Demo, PresentsTheVirtualKeyThroughBothSeamsAndGivesThemBack) {
+  const auto systemPcsc = ActivePcscApi();
+  demo = std::make_unique<DemoMode>();
+  EXPECT_EQ(PcscNames(), std::vector<std::string>{DemoMode::kReaderName});
+  const auto hid = HidNames();
+  ASSERT_EQ(hid.size(), 2u);
+  EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
+  EXPECT_NE(hid[1].find(L"U2F"), std::wstring::npos);
+
+  CPcscInterface reader(DemoMode::kReaderName);
+  ASSERT_TRUE(reader.Open());
+  const OathBytes select = BuildSelectOath();
+  CApduCommand command;
+  command.Parse(select.data(), select.size());
+  CApduResponse answer;
+  ASSERT_TRUE(reader.Exchange(command, answer));
+  EXPECT_TRUE(answer.IsSuccess());
+  reader.Close();
+  EXPECT_EQ(demo->Key().Credentials().size(), 2u);  // the sample credentials
+
+  demo.reset();
+  EXPECT_EQ(ActivePcscApi(), systemPcsc);
+}
+
+TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
+  demo = std::make_unique<DemoMode>();
+  window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  window->m_VidPidConfigFiles.clear();
+  demo->SetDeviceChangeListener([this] { QCoreApplication::postEvent(window.get(), new DeviceChangeEvent()); });
+  {
+    BoxAnswerer answerer;
+    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+  }
+  QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
+
+  CPcscInterface reader(DemoMode::kReaderName);
+  ASSERT_TRUE(reader.Open());
+  const OathBytes mode = BuildSetInterfaceMode(oath::kInterfaceOtp);
+  CApduCommand command;
+  command.Parse(mode.data(), mode.size());
+  CApduResponse answer;
+  ASSERT_TRUE(reader.Exchange(command, answer));
+  ASSERT_TRUE(answer.IsSuccess());
+  reader.Close();
+
+  // Unplugged right after the answer...
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !demo->IsPluggedIn(); }, 2000));
+  EXPECT_TRUE(PcscNames().empty());
+  EXPECT_TRUE(HidNames().empty());
+  // ...and back a little later with the keyboard interface only.
+  ASSERT_TRUE(QTest::qWaitFor([this] { return demo->IsPluggedIn(); }, DemoMode::kReplugDelayMs + 3000));
+  EXPECT_TRUE(PcscNames().empty());
+  const auto hid = HidNames();
+  ASSERT_EQ(hid.size(), 1u);
+  EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
+  QTest::qWait(300);
+  EXPECT_GE(refreshes.count(), 2);  // at least one refresh for each change
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+// Discovery of the configured keys' HID interfaces over virtual interfaces: the pseudo-reader
+// names, the model lock-on, the lookup of a name, and the record of nodes the user may not open.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "device/HidDiscovery.h"
+#include "device/VidPidConfig.h"
+#include "keysim/VirtualHidApi.h"
+
+namespace {
+
+constexpr std::uint16_t kVid = 0x1209;
+constexpr std::uint16_t kOtherVendor = 0x05AC;
+
+class AlwaysOkCard : public VirtualCard {
+ public:
+  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x00}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>&) override { return {0x90, 0x00}; }
+};
+
+VirtualHidKeyOptions Key(std::uint16_t vid, std::uint16_t pid, std::uint8_t interfaces) {
+  VirtualHidKeyOptions options;
+  options.vendorId = vid;
+  options.productId = pid;
+  options.interfaces = interfaces;
+  return options;
+}
+
+constexpr std::uint8_t kKbAndU2f = kVirtualOtpInterface | kVirtualU2fInterface;
+
+class HidDiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedList_ = VidPidList();
+    savedVid_ = CurrentVid();
+    savedPid_ = CurrentPid();
+    api = std::make_shared<VirtualHidApi>();
+    InstallHidApi(api);
+    SetVidPidList({VidPidEntry::Make(kVid, 0)});
+    SetCurrentModel(kVid, 0);
+  }
+  void TearDown() override {
+    InstallHidApi(nullptr);
+    SetVidPidList(savedList_);
+    SetCurrentModel(savedVid_, savedPid_);
+  }
+
+  VirtualHidApi::KeyId AddKey(VirtualHidKeyOptions options) { return api->AddKey(std::make_shared<AlwaysOkCard>(), std::move(options)); }
+
+  std::vector<std::wstring> Enumerate() {
+    std::vector<std::wstring> names;
+    const int count = EnumerateHidDevices(names);
+    EXPECT_EQ(count, static_cast<int>(names.size()));
+    return names;
+  }
+
+  // Looks the name up; on success checks the handle pair and closes it again.
+  bool Find(const std::wstring& name, bool* twoHandles = nullptr) {
+    HidHandle write = kInvalidHidHandle;
+    HidHandle read = kInvalidHidHandle;
+    if (!FindHidDeviceByName(name, write, read)) return false;
+    EXPECT_NE(write, kInvalidHidHandle);
+    EXPECT_NE(read, kInvalidHidHandle);
+    if (twoHandles != nullptr) *twoHandles = write != read;
+    api->Close(write);
+    if (read != write) api->Close(read);
+    return true;
+  }
+
+  std::shared_ptr<VirtualHidApi> api;
+
+ private:
+  std::vector<VidPidEntry> savedList_;
+  std::uint16_t savedVid_ = 0;
+  std::uint16_t savedPid_ = 0;
+};
+
+TEST_F(HidDiscoveryTest, AKeyboardAndAFidoInterfaceAreNamedByKindAndNumberedInWalkOrder) {
+  AddKey(Key(kVid, 0x0042, kKbAndU2f));
+  EXPECT_EQ(Enumerate(), (std::vector<std::wstring>{L"VORTAN HID DEVICE KB 0", L"VORTAN HID DEVICE U2F 1"}));
+  EXPECT_EQ(CurrentVid(), kVid);
+  EXPECT_EQ(CurrentPid(), 0x0042);
+
+  bool twoHandles = true;
+  EXPECT_TRUE(Find(L"VORTAN HID DEVICE KB 0", &twoHandles));
+  EXPECT_FALSE(twoHandles) << "a keyboard interface is driven through its one handle";
+  EXPECT_TRUE(Find(L"VORTAN HID DEVICE U2F 1", &twoHandles));
+  EXPECT_TRUE(twoHandles);
+  EXPECT_FALSE(Find(L"VORTAN HID DEVICE U2F 0"));
+  EXPECT_FALSE(Find(L"VORTAN HID DEVICE KB 1"));
+  EXPECT_FALSE(Find(L"vortan hid device KB 0"));
+  EXPECT_FALSE(Find(L"VORTAN HID DEVICE KB 0 "));
+}
+
+TEST_F(HidDiscoveryTest, NamesAreAppendedAndEveryEnumerationCountsFromZero) {
+  AddKey(Key(kVid, 1, kVirtualU2fInterface));
+  std::vector<std::wstring> names{L"Virtual PCD 00 00"};
+  EXPECT_EQ(EnumerateHidDevices(names), 1);
+  EXPECT_EQ(EnumerateHidDevices(names), 1);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Virtual PCD 00 00", L"VORTAN HID DEVICE U2F 0", L"VORTAN HID DEVICE U2F 0"}));
+  EXPECT_FALSE(IsHidReaderName(names[0]));
+  EXPECT_TRUE(IsHidReaderName(names[1]));
+}
+
+struct LockOnCase {
+  const char* name;
+  std::vector<VidPidEntry> configured;
+  std::vector<VirtualHidKeyOptions> keys;  // in walk order
+  std::vector<std::wstring> expected;
+  std::uint16_t lockedPid;
+};
+
+TEST_F(HidDiscoveryTest, TheFirstInterfaceOfAConfiguredVendorChoosesTheModel) {
+  const std::vector<LockOnCase> cases{
+      {"two models: only the first met is listed",
+       {VidPidEntry::Make(kVid, 0)},
+       {Key(kVid, 1, kKbAndU2f), Key(kVid, 2, kKbAndU2f)},
+       {L"VORTAN HID DEVICE KB 0", L"VORTAN HID DEVICE U2F 1"},
+       1},
+      {"the other model when it comes first",
+       {VidPidEntry::Make(kVid, 0)},
+       {Key(kVid, 2, kVirtualU2fInterface), Key(kVid, 1, kKbAndU2f)},
+       {L"VORTAN HID DEVICE U2F 0"},
+       2},
+      {"a PID differing from every configured one is accepted when first",
+       {VidPidEntry::Make(kVid, 0x9999)},
+       {Key(kVid, 1, kVirtualOtpInterface)},
+       {L"VORTAN HID DEVICE KB 0"},
+       1},
+      {"a configured PID does not pass over the first model met",
+       {VidPidEntry::Make(kVid, 2)},
+       {Key(kVid, 1, kVirtualOtpInterface), Key(kVid, 2, kVirtualU2fInterface)},
+       {L"VORTAN HID DEVICE KB 0"},
+       1},
+      {"two keys of one model are numbered together",
+       {VidPidEntry::Make(kVid, 0)},
+       {Key(kVid, 1, kVirtualU2fInterface), Key(kOtherVendor, 1, kKbAndU2f), Key(kVid, 1, kKbAndU2f)},
+       {L"VORTAN HID DEVICE U2F 0", L"VORTAN HID DEVICE KB 1", L"VORTAN HID DEVICE U2F 2"},
+       1},
+      {"other vendors come after any entry",
+       {VidPidEntry::Make(0x1111, 0), VidPidEntry::Make(kVid, 0)},
+       {Key(kOtherVendor, 7, kKbAndU2f), Key(kVid, 3, kVirtualU2fInterface)},
+       {L"VORTAN HID DEVICE U2F 0"},
+       3},
+  };
+  for (const LockOnCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    SetVidPidList(c.configured);
+    for (const auto& key : c.keys) AddKey(key);
+    EXPECT_EQ(Enumerate(), c.expected);
+    EXPECT_EQ(CurrentVid(), kVid);
+    EXPECT_EQ(CurrentPid(), c.lockedPid);
+    for (const std::wstring& name : c.expected) EXPECT_TRUE(Find(name));
+  }
+}
+
+TEST_F(HidDiscoveryTest, NoInterfaceIsListedWithoutAConfiguredVendorAndTheModelStaysAsItWas) {
+  AddKey(Key(kOtherVendor, 1, kKbAndU2f));
+  SetCurrentModel(kVid, 0x0077);
+  EXPECT_TRUE(Enumerate().empty());
+  SetVidPidList({});
+  AddKey(Key(kVid, 1, kKbAndU2f));
+  EXPECT_TRUE(Enumerate().empty());
+  EXPECT_EQ(CurrentPid(), 0x0077);
+}
+
+TEST_F(HidDiscoveryTest, LookingUpTheSecondNameAfterTheFirstInterfaceWasUnpluggedFails) {
+  const auto keyboardOnly = AddKey(Key(kVid, 1, kVirtualOtpInterface));
+  AddKey(Key(kVid, 1, kVirtualU2fInterface));
+  EXPECT_EQ(Enumerate(), (std::vector<std::wstring>{L"VORTAN HID DEVICE KB 0", L"VORTAN HID DEVICE U2F 1"}));
+  api->Unplug(keyboardOnly);
+  EXPECT_FALSE(Find(L"VORTAN HID DEVICE U2F 1"));
+  EXPECT_TRUE(Find(L"VORTAN HID DEVICE U2F 0"));
+}
+
+TEST_F(HidDiscoveryTest, AKeyPluggedInAgainWithAnotherInterfaceSetIsListedByItsNewSet) {
+  const auto key = AddKey(Key(kVid, 1, kKbAndU2f));
+  EXPECT_EQ(Enumerate().size(), 2u);
+  api->SetInterfaces(key, kVirtualU2fInterface);
+  api->Unplug(key);
+  EXPECT_TRUE(Enumerate().empty());
+  api->PlugIn(key);
+  EXPECT_EQ(Enumerate(), std::vector<std::wstring>{L"VORTAN HID DEVICE U2F 0"});
+}
+
+TEST_F(HidDiscoveryTest, NodesOfConfiguredKeysThatMayNotBeOpenedAreRecordedAndSkipped) {
+  VirtualHidKeyOptions locked = Key(kVid, 1, kKbAndU2f);
+  locked.permissionDenied = true;
+  VirtualHidKeyOptions foreignLocked = Key(kOtherVendor, 1, kVirtualU2fInterface);
+  foreignLocked.permissionDenied = true;
+  AddKey(foreignLocked);
+  AddKey(locked);
+  AddKey(Key(kVid, 2, kVirtualU2fInterface));
+
+  // The locked key does not choose the model: the first key that can be opened does.
+  EXPECT_EQ(Enumerate(), std::vector<std::wstring>{L"VORTAN HID DEVICE U2F 0"});
+  EXPECT_EQ(CurrentPid(), 2);
+  EXPECT_TRUE(HidPermissionDenied());
+  const std::vector<std::string> denied = HidPermissionDeniedPaths();
+  EXPECT_EQ(denied.size(), 2u) << "the configured key's two nodes, not the other vendor's";
+  const std::vector<HidInterfaceInfo> all = api->Enumerate();
+  for (const std::string& path : denied) {
+    auto info = std::find_if(all.begin(), all.end(), [&](const HidInterfaceInfo& i) { return i.path == path; });
+    ASSERT_NE(info, all.end());
+    EXPECT_EQ(info->vendorId, kVid);
+    EXPECT_EQ(info->productId, 1);
+  }
+
+  TearDown();
+  SetUp();
+  AddKey(Key(kVid, 1, kKbAndU2f));
+  EXPECT_EQ(Enumerate().size(), 2u);
+  EXPECT_FALSE(HidPermissionDenied());
+}
+
+// The hidraw implementation on the machine the tests run on: there may be no HID device at all.
+TEST(HidrawApiTest, EnumeratesEachPathOnceAndFailsCleanlyOnNodesThatAreNotThere) {
+  const std::shared_ptr<HidApi> system = SystemHidApi();
+  const std::vector<HidInterfaceInfo> interfaces = system->Enumerate();
+  std::set<std::string> paths;
+  for (const HidInterfaceInfo& info : interfaces) EXPECT_TRUE(paths.insert(info.path).second) << info.path;
+
+  std::vector<std::wstring> names;
+  EXPECT_GE(EnumerateHidDevices(*system, names), 0);
+
+  for (const char* path : {"/dev/hidraw-not-there", "/nonexistent/dir/hidraw0"}) {
+    EXPECT_EQ(system->OpenForWrite(path), kInvalidHidHandle);
+    EXPECT_EQ(system->LastOpenFailure(), HidOpenFailure::Other);
+    EXPECT_EQ(system->OpenForRead(path), kInvalidHidHandle);
+  }
+  HidReportLengths lengths;
+  std::uint8_t report[65] = {};
+  EXPECT_FALSE(system->GetReportLengths(12345, lengths));
+  EXPECT_EQ(system->ReadTimeout(12345, report, sizeof report, 0), -1);
+  EXPECT_EQ(system->Write(12345, report, sizeof report), -1);
+  EXPECT_FALSE(system->Flush(12345));
+  system->Close(12345);
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The HID transport against the virtual interfaces of a virtual key: both framings carry the
+// same APDUs, and every hostile device ends the exchange with false in bounded time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "device/HidDiscovery.h"
+#include "device/VidPidConfig.h"
+#include "device/VnCosHidInterface.h"
+#include "keysim/VirtualHidApi.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kVid = 0x1209;
+const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
+const std::wstring kU2fName = L"VORTAN HID DEVICE U2F 1";
+
+// Answers every command with the command bytes themselves and 90 00.
+class EchoCard : public VirtualCard {
+ public:
+  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x00}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
+    std::vector<std::uint8_t> answer = command;
+    answer.push_back(0x90);
+    answer.push_back(0x00);
+    return answer;
+  }
+};
+
+CApduCommand CommandOfLength(std::size_t length) {
+  std::vector<std::uint8_t> bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
+  if (length > 5) {
+    bytes = {0x00, 0xD0, 0x00, 0x00, static_cast<std::uint8_t>(length - 5)};
+    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 7));
+  }
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+class HidVirtualKeyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedList_ = VidPidList();
+    savedVid_ = CurrentVid();
+    savedPid_ = CurrentPid();
+    api = std::make_shared<VirtualHidApi>();
+    InstallHidApi(api);
+    SetVidPidList({VidPidEntry::Make(kVid, 0)});
+  }
+  void TearDown() override {
+    InstallHidApi(nullptr);
+    SetVidPidList(savedList_);
+    SetCurrentModel(savedVid_, savedPid_);
+  }
+
+  VirtualHidApi::KeyId PlugInKey(VirtualHidKeyOptions options = {}) {
+    options.vendorId = kVid;
+    const auto key = api->AddKey(std::make_shared<EchoCard>(), std::move(options));
+    std::vector<std::wstring> names;
+    EXPECT_EQ(EnumerateHidDevices(names), 2);
+    return key;
+  }
+
+  std::shared_ptr<VirtualHidApi> api;
+
+ private:
+  std::vector<VidPidEntry> savedList_;
+  std::uint16_t savedVid_ = 0;
+  std::uint16_t savedPid_ = 0;
+};
+
+TEST_F(HidVirtualKeyTest, BothFramingsCarryCommandsOfEveryPacketBoundary) {
+  VirtualHidKeyOptions options;
+  options.emptyFeaturePolls = 5;
+  options.zeroLengthReports = 3;
+  PlugInKey(options);
+  for (const std::wstring& name : {kKbName, kU2fName}) {
+    VnCosHidInterface hid(name);
+    ASSERT_TRUE(hid.Open()) << hid.FailureReason();
+    for (std::size_t length : {5, 57, 58, 104, 116, 128}) {
+      // A feature report carries at most 106 bytes each way.
+      if (name == kKbName && length + 2 > VnCosHidInterface::kMaxFeaturePayload) continue;
+      SCOPED_TRACE(length);
+      const CApduCommand command = CommandOfLength(length);
+      CApduResponse response;
+      ASSERT_TRUE(hid.Exchange(command, response)) << hid.FailureReason();
+      EXPECT_EQ(response.Data, command.Serialize());
+      EXPECT_EQ(response.StatusWord(), 0x9000);
+    }
+    EXPECT_TRUE(hid.Close());
+  }
+}
+
+TEST_F(HidVirtualKeyTest, EachOpenOfTheU2fInterfaceGetsItsOwnChannel) {
+  PlugInKey();
+  VnCosHidInterface hid(kU2fName);
+  ASSERT_TRUE(hid.Open());
+  const auto first = hid.ChannelId;
+  EXPECT_NE(first, VnCosHidInterface::kInitialChannelId);
+  hid.Close();
+  ASSERT_TRUE(hid.Open());
+  EXPECT_NE(hid.ChannelId, first);
+  CApduResponse response;
+  EXPECT_TRUE(hid.Exchange(CommandOfLength(5), response));
+}
+
+struct HostileCase {
+  const char* name;
+  std::wstring interfaceName;
+  VirtualHidFault fault;
+  std::size_t commandLength;  // long enough that the answer needs a continuation packet
+  const char* reason;
+};
+
+TEST_F(HidVirtualKeyTest, HostileDevicesEndTheExchangeWithFalseInBoundedTime) {
+  const std::vector<HostileCase> cases{
+      {"wrong continuation sequence", kU2fName, VirtualHidFault::WrongSequence, 70, "wrong continuation sequence number"},
+      {"length past the response area", kU2fName, VirtualHidFault::LengthPastResponseArea, 5, "answer longer than the response area"},
+      {"feature length byte past the report", kKbName, VirtualHidFault::FeatureLengthPastReport, 5, "answer length past the feature report"},
+      {"U2F device that never answers", kU2fName, VirtualHidFault::NeverAnswers, 5, "no answer to MSG"},
+      {"KB device that never answers", kKbName, VirtualHidFault::NeverAnswers, 5, "no answer in the feature report"},
+      {"U2F device unplugged mid-exchange", kU2fName, VirtualHidFault::UnplugMidExchange, 70, "no answer to MSG"},
+      {"KB device unplugged mid-exchange", kKbName, VirtualHidFault::UnplugMidExchange, 5,
+       "the key did not take the feature report"},
+      {"U2F zero-length reports for ever", kU2fName, VirtualHidFault::ZeroLengthForever, 5, "no answer to MSG"},
+      {"KB length 0 for ever", kKbName, VirtualHidFault::ZeroLengthForever, 5, "no answer in the feature report"},
+  };
+  constexpr auto kLimit = 400ms;
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const auto key = PlugInKey();
+    VnCosHidInterface hid(c.interfaceName);
+    hid.SetExchangeTimeout(kLimit);
+    ASSERT_TRUE(hid.Open()) << hid.FailureReason();
+    api->SetFault(key, c.fault);
+
+    const auto start = std::chrono::steady_clock::now();
+    CApduResponse response;
+    EXPECT_FALSE(hid.Exchange(CommandOfLength(c.commandLength), response));
+    EXPECT_EQ(hid.FailureReason(), c.reason);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kLimit + 1500ms);
+    EXPECT_EQ(response.DataLength, 0);
+    EXPECT_EQ(response.StatusWord(), 0);
+    EXPECT_TRUE(hid.Close());
+  }
+}
+
+TEST_F(HidVirtualKeyTest, AnUnpluggedKeyCannotBeOpenedByItsOldName) {
+  const auto key = PlugInKey();
+  api->Unplug(key);
+  for (const std::wstring& name : {kKbName, kU2fName}) {
+    VnCosHidInterface hid(name);
+    EXPECT_FALSE(hid.Open());
+    EXPECT_FALSE(hid.IsOpen());
+  }
+}
+
+TEST_F(HidVirtualKeyTest, AnAnswerThatTakesTheWholeTouchWindowStillArrivesWithTheDefaultLimit) {
+  VirtualHidKeyOptions options;
+  options.answerDelay = 3200ms;
+  PlugInKey(options);
+  for (const std::wstring& name : {kKbName, kU2fName}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    VnCosHidInterface hid(name);
+    ASSERT_TRUE(hid.Open());
+    CApduResponse response;
+    EXPECT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
+    EXPECT_EQ(response.StatusWord(), 0x9000);
+  }
+}
+
+TEST_F(HidVirtualKeyTest, ASilentDeviceIsGivenUpWithinTheDefaultLimit) {
+  const auto key = PlugInKey();
+  VnCosHidInterface hid(kU2fName);
+  ASSERT_TRUE(hid.Open());
+  api->SetFault(key, VirtualHidFault::NeverAnswers);
+  const auto start = std::chrono::steady_clock::now();
+  CApduResponse response;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 3s) << "the limit must outlast a touch";
+  EXPECT_LT(elapsed, VnCosHidInterface::kDefaultExchangeTimeout + 1500ms);
+}
+
+}  // namespace

@@ -1,0 +1,469 @@
+// The HID transport's two framings against a scripted device: what goes out, byte for byte,
+// how answers are put together, and where it must give up.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <numeric>
+
+#include "ScriptedHidApi.h"
+#include "device/HidDiscovery.h"
+#include "device/VidPidConfig.h"
+#include "device/VnCosHidInterface.h"
+
+namespace {
+
+using Report = ScriptedHidApi::Report;
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kVid = 0x1209;
+constexpr std::uint16_t kPid = 0xBEEF;
+constexpr std::array<std::uint8_t, 4> kChannel{0xC1, 0xC2, 0xC3, 0xC4};
+const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
+const std::wstring kU2fName = L"VORTAN HID DEVICE U2F 0";
+
+Report InitAnswer() {
+  Report report(65, 0);
+  std::fill(report.begin() + 1, report.begin() + 5, 0xFF);
+  report[5] = 0x86;
+  report[7] = 17;
+  std::copy(kChannel.begin(), kChannel.end(), report.begin() + 16);
+  return report;
+}
+
+// The answer as a key sends it: initialisation packet, then continuations numbered from `firstSequence`.
+std::vector<Report> AnswerPackets(const std::vector<std::uint8_t>& answer, std::uint8_t firstSequence = 0,
+                                  std::size_t announced = SIZE_MAX) {
+  if (announced == SIZE_MAX) announced = answer.size();
+  std::vector<Report> packets;
+  Report first(65, 0);
+  std::copy(kChannel.begin(), kChannel.end(), first.begin() + 1);
+  first[5] = 0x83;
+  first[6] = static_cast<std::uint8_t>(announced >> 8);
+  first[7] = static_cast<std::uint8_t>(announced);
+  std::size_t sent = std::min<std::size_t>(answer.size(), 57);
+  std::copy_n(answer.begin(), sent, first.begin() + 8);
+  packets.push_back(first);
+  for (std::uint8_t sequence = firstSequence; sent < answer.size(); ++sequence) {
+    Report next(65, 0);
+    std::copy(kChannel.begin(), kChannel.end(), next.begin() + 1);
+    next[5] = sequence;
+    const std::size_t chunk = std::min<std::size_t>(answer.size() - sent, 59);
+    std::copy_n(answer.begin() + static_cast<std::ptrdiff_t>(sent), chunk, next.begin() + 6);
+    packets.push_back(next);
+    sent += chunk;
+  }
+  return packets;
+}
+
+Report ZeroLengthReport() {
+  Report report(65, 0);
+  std::copy(kChannel.begin(), kChannel.end(), report.begin() + 1);
+  report[5] = 0x83;
+  return report;
+}
+
+Report FeatureReply(const std::vector<std::uint8_t>& payload, std::size_t reportLength, int lengthByte = -1) {
+  Report report(reportLength, 0);
+  report[1] = static_cast<std::uint8_t>(lengthByte < 0 ? static_cast<int>(payload.size()) : lengthByte);
+  std::copy_n(payload.begin(), std::min(payload.size(), reportLength - 2), report.begin() + 2);
+  return report;
+}
+
+// A command whose encoding is exactly `length` bytes (5: case 2; more: case 3).
+CApduCommand CommandOfLength(std::size_t length) {
+  std::vector<std::uint8_t> bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
+  if (length > 5) {
+    bytes = {0x00, 0xA4, 0x04, 0x00, static_cast<std::uint8_t>(length - 5)};
+    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
+  }
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+std::vector<std::uint8_t> AnswerOfLength(std::size_t length) {
+  std::vector<std::uint8_t> answer(length);
+  std::iota(answer.begin(), answer.end(), std::uint8_t{1});
+  answer[length - 2] = 0x90;
+  answer[length - 1] = 0x00;
+  return answer;
+}
+
+std::size_t PacketsFor(std::size_t length) { return length <= 57 ? 1 : 1 + (length - 57 + 58) / 59; }
+
+class HidFramingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedList_ = VidPidList();
+    savedVid_ = CurrentVid();
+    savedPid_ = CurrentPid();
+    api = std::make_shared<ScriptedHidApi>();
+    InstallHidApi(api);
+    SetVidPidList({VidPidEntry::Make(kVid, 0)});
+    hid.SetExchangeTimeout(300ms);
+  }
+  void TearDown() override {
+    hid.Close();
+    InstallHidApi(nullptr);
+    SetVidPidList(savedList_);
+    SetCurrentModel(savedVid_, savedPid_);
+  }
+
+  void OpenKeyboard() {
+    api->AddInterface("kb", kVid, kPid, true);
+    std::vector<std::wstring> names;
+    ASSERT_EQ(EnumerateHidDevices(names), 1);
+    hid.SetName(kKbName);
+    ASSERT_TRUE(hid.Open());
+  }
+
+  void OpenU2f() {
+    api->AddInterface("u2f", kVid, kPid, false);
+    std::vector<std::wstring> names;
+    ASSERT_EQ(EnumerateHidDevices(names), 1);
+    api->staged.emplace(1, InitAnswer());
+    hid.SetName(kU2fName);
+    ASSERT_TRUE(hid.Open()) << hid.FailureReason();
+    ASSERT_EQ(api->written.size(), 1u);
+  }
+
+  // Releases `packets` once the command of `commandLength` bytes has been written after INIT.
+  void StageAnswer(std::size_t commandLength, const std::vector<Report>& packets) {
+    for (const Report& packet : packets) api->staged.emplace(1 + PacketsFor(commandLength), packet);
+  }
+
+  std::shared_ptr<ScriptedHidApi> api;
+  VnCosHidInterface hid;
+
+ private:
+  std::vector<VidPidEntry> savedList_;
+  std::uint16_t savedVid_ = 0;
+  std::uint16_t savedPid_ = 0;
+};
+
+// ---- U2FHID framing ----
+
+TEST_F(HidFramingTest, InitAsksOnTheBroadcastChannelWithARandomNonceAndTakesTheAnsweredChannel) {
+  OpenU2f();
+  const Report& init = api->written[0];
+  ASSERT_EQ(init.size(), 65u);
+  EXPECT_EQ(Report(init.begin(), init.begin() + 8), (Report{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x86, 0x00, 0x08}));
+  EXPECT_TRUE(std::all_of(init.begin() + 16, init.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(hid.ChannelId, kChannel);
+
+  hid.Close();
+  api->staged.emplace(2, InitAnswer());
+  ASSERT_TRUE(hid.Open());
+  // Two nonces of eight random bytes are equal once in 2^64 runs.
+  EXPECT_NE(Report(api->written[0].begin() + 8, api->written[0].begin() + 16),
+            Report(api->written[1].begin() + 8, api->written[1].begin() + 16));
+}
+
+struct SplitCase {
+  std::size_t commandLength;
+  std::vector<std::size_t> payloads;
+};
+
+TEST_F(HidFramingTest, CommandsAreSplitIntoInitialisationAndContinuationPackets) {
+  const std::vector<SplitCase> cases{{5, {5}}, {57, {57}}, {58, {57, 1}}, {128, {57, 59, 12}}};
+  OpenU2f();
+  for (const SplitCase& c : cases) {
+    SCOPED_TRACE(c.commandLength);
+    const CApduCommand command = CommandOfLength(c.commandLength);
+    const std::vector<std::uint8_t> encoded = command.Serialize();
+    ASSERT_EQ(encoded.size(), c.commandLength);
+    const std::size_t before = api->written.size();
+    for (const Report& packet : AnswerPackets({0x90, 0x00})) api->staged.emplace(before + c.payloads.size(), packet);
+
+    CApduResponse response;
+    ASSERT_TRUE(hid.Exchange(command, response)) << hid.FailureReason();
+    EXPECT_EQ(response.StatusWord(), 0x9000);
+    ASSERT_EQ(api->written.size(), before + c.payloads.size());
+
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < c.payloads.size(); ++i) {
+      const Report& packet = api->written[before + i];
+      ASSERT_EQ(packet.size(), 65u);
+      EXPECT_EQ(packet[0], 0x00);
+      EXPECT_EQ(Report(packet.begin() + 1, packet.begin() + 5), Report(kChannel.begin(), kChannel.end()));
+      const std::size_t payloadAt = i == 0 ? 8 : 6;
+      if (i == 0) {
+        EXPECT_EQ(packet[5], 0x83);
+        EXPECT_EQ(packet[6], 0x00);
+        EXPECT_EQ(packet[7], c.commandLength);
+      } else {
+        EXPECT_EQ(packet[5], i - 1) << "continuation sequence";
+      }
+      const std::size_t payload = c.payloads[i];
+      EXPECT_EQ(Report(packet.begin() + static_cast<std::ptrdiff_t>(payloadAt), packet.begin() + static_cast<std::ptrdiff_t>(payloadAt + payload)),
+                Report(encoded.begin() + static_cast<std::ptrdiff_t>(offset), encoded.begin() + static_cast<std::ptrdiff_t>(offset + payload)));
+      EXPECT_TRUE(std::all_of(packet.begin() + static_cast<std::ptrdiff_t>(payloadAt + payload), packet.end(), [](std::uint8_t b) { return b == 0; }));
+      offset += payload;
+    }
+  }
+}
+
+TEST_F(HidFramingTest, AHundredByteAnswerIsPutTogetherFromTwoPackets) {
+  OpenU2f();
+  const std::vector<std::uint8_t> answer = AnswerOfLength(100);
+  const std::vector<Report> packets = AnswerPackets(answer);
+  ASSERT_EQ(packets.size(), 2u);
+  ASSERT_EQ(packets[1][5], 0);
+  StageAnswer(5, packets);
+
+  CApduResponse response;
+  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
+  EXPECT_EQ(response.DataLength, 98);
+  EXPECT_EQ(response.Data, std::vector<std::uint8_t>(answer.begin(), answer.end() - 2));
+  EXPECT_EQ(response.StatusWord(), 0x9000);
+}
+
+TEST_F(HidFramingTest, AContinuationWithTheWrongSequenceNumberFailsTheExchange) {
+  OpenU2f();
+  StageAnswer(5, AnswerPackets(AnswerOfLength(100), 1));
+  CApduResponse response;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
+  EXPECT_EQ(hid.FailureReason(), "wrong continuation sequence number");
+}
+
+TEST_F(HidFramingTest, ZeroLengthReportsInFrontOfTheAnswerAreSkipped) {
+  OpenU2f();
+  std::vector<Report> packets{ZeroLengthReport(), ZeroLengthReport(), ZeroLengthReport()};
+  for (const Report& p : AnswerPackets({0x01, 0x02, 0x90, 0x00})) packets.push_back(p);
+  StageAnswer(5, packets);
+  CApduResponse response;
+  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
+  EXPECT_EQ(response.Data, (std::vector<std::uint8_t>{0x01, 0x02}));
+  EXPECT_EQ(response.StatusWord(), 0x9000);
+}
+
+TEST_F(HidFramingTest, AnAnswerOfExactlyTheResponseAreaFitsAndOneByteMoreFails) {
+  OpenU2f();
+  StageAnswer(5, AnswerPackets(AnswerOfLength(1032)));
+  CApduResponse response;
+  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
+  EXPECT_EQ(response.DataLength, 1030);
+
+  const std::size_t writes = api->written.size();
+  for (const Report& packet : AnswerPackets(AnswerOfLength(1033))) api->staged.emplace(writes + 1, packet);
+  CApduResponse tooLong;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), tooLong));
+  EXPECT_EQ(hid.FailureReason(), "answer longer than the response area");
+  EXPECT_EQ(tooLong.DataLength, 0);
+}
+
+TEST_F(HidFramingTest, AnAnswerShorterThanAStatusWordLeavesTheResponseAsItWas) {
+  OpenU2f();
+  StageAnswer(5, AnswerPackets({0x6A}));
+  CApduResponse response;
+  response.SW1 = 0x12;
+  EXPECT_TRUE(hid.Exchange(CommandOfLength(5), response));
+  EXPECT_EQ(response.SW1, 0x12);
+  EXPECT_EQ(response.DataLength, 0);
+}
+
+// ---- Feature-report framing ----
+
+TEST_F(HidFramingTest, FeatureReportCarriesTheCommandAndIsPolledUntilTheLengthByteIsSet) {
+  api->lengths.feature = 65;
+  OpenKeyboard();
+  EXPECT_EQ(hid.ReadHandle, hid.WriteHandle);
+  api->featureReplies = {FeatureReply({}, 65), FeatureReply({0x90, 0x00}, 65)};
+
+  const CApduCommand command = CommandOfLength(7);
+  CApduResponse response;
+  ASSERT_TRUE(hid.Exchange(command, response)) << hid.FailureReason();
+  EXPECT_EQ(response.DataLength, 0);
+  EXPECT_EQ(response.StatusWord(), 0x9000);
+  EXPECT_EQ(api->featureReads, 2);
+
+  ASSERT_EQ(api->featuresSent.size(), 1u);
+  const Report& sent = api->featuresSent[0];
+  ASSERT_EQ(sent.size(), 65u);
+  EXPECT_EQ(sent[0], 0x00);
+  EXPECT_EQ(sent[1], 7);
+  EXPECT_EQ(Report(sent.begin() + 2, sent.begin() + 9), command.Serialize());
+  EXPECT_TRUE(std::all_of(sent.begin() + 9, sent.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+// ---- Limits: each fails before anything partial goes out, and writes nothing past a buffer ----
+
+struct LimitCase {
+  const char* name;
+  bool u2f;
+  HidReportLengths lengths;
+  std::size_t commandLength;
+  bool accepted;
+};
+
+TEST_F(HidFramingTest, CommandsAndReportLengthsOutsideTheBuffersFailBeforeSending) {
+  const std::vector<LimitCase> cases{
+      {"128-byte command over U2FHID", true, {65, 65, 0}, 128, true},
+      {"129-byte command over U2FHID", true, {65, 65, 0}, 129, false},
+      {"129-byte command over feature reports", false, {0, 0, 108}, 129, false},
+      {"command of feature length - 2", false, {0, 0, 65}, 63, true},
+      {"command over feature length - 2", false, {0, 0, 65}, 64, false},
+      {"106-byte feature command", false, {0, 0, 108}, 106, true},
+      {"107-byte feature command", false, {0, 0, 108}, 107, false},
+      {"feature report over 108 bytes", false, {0, 0, 109}, 5, false},
+      {"feature report too short for any command", false, {0, 0, 2}, 5, false},
+      {"input report under 65 bytes", true, {64, 65, 0}, 5, false},
+      {"output report under 65 bytes", true, {65, 64, 0}, 5, false},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    if (c.u2f) {
+      OpenU2f();
+    } else {
+      api->lengths = c.lengths;
+      OpenKeyboard();
+    }
+    api->lengths = c.lengths;
+    const std::size_t writesBefore = api->written.size();
+    if (c.u2f) StageAnswer(c.commandLength, AnswerPackets({0x90, 0x00}));
+    api->featureReplies = {FeatureReply({0x90, 0x00}, c.lengths.feature > 2 ? c.lengths.feature : 3)};
+
+    CApduResponse response;
+    EXPECT_EQ(hid.Exchange(CommandOfLength(c.commandLength), response), c.accepted) << hid.FailureReason();
+    if (!c.accepted) {
+      EXPECT_EQ(api->written.size(), writesBefore);
+      EXPECT_TRUE(api->featuresSent.empty());
+    }
+  }
+}
+
+TEST_F(HidFramingTest, AFeatureLengthBytePastTheReportFailsTheExchange) {
+  api->lengths.feature = 65;
+  OpenKeyboard();
+  api->featureReplies = {FeatureReply(std::vector<std::uint8_t>(63, 0x90), 65, 63)};
+  CApduResponse fits;
+  EXPECT_TRUE(hid.Exchange(CommandOfLength(5), fits));
+  EXPECT_EQ(fits.DataLength, 61);
+
+  api->featureReplies = {FeatureReply(std::vector<std::uint8_t>(63, 0x90), 65, 64)};
+  CApduResponse past;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), past));
+  EXPECT_EQ(hid.FailureReason(), "answer length past the feature report");
+
+  // A device that hands back fewer bytes than it claims is judged by what it handed back.
+  api->featureReplies = {FeatureReply({0x90, 0x00, 0x00}, 4, 3)};
+  CApduResponse cut;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), cut));
+}
+
+// ---- Every wait has a limit ----
+
+struct StuckCase {
+  const char* name;
+  bool u2f;
+  void (*breakIt)(ScriptedHidApi&);
+};
+
+TEST_F(HidFramingTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit) {
+  const std::vector<StuckCase> cases{
+      {"U2F device that never answers", true, [](ScriptedHidApi&) {}},
+      {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; }},
+      {"U2F device that stops after the first packet", true,
+       [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); }},
+      {"U2F read error", true, [](ScriptedHidApi& a) { a.staged.emplace(2, Report{}); }},
+      {"U2F write error", true, [](ScriptedHidApi& a) { a.writeFails = true; }},
+      {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }},
+      {"feature report never filled in", false, [](ScriptedHidApi&) {}},
+      {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; }},
+  };
+  for (const StuckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    if (c.u2f) {
+      OpenU2f();
+    } else {
+      OpenKeyboard();
+    }
+    c.breakIt(*api);
+    const auto start = std::chrono::steady_clock::now();
+    CApduResponse response;
+    EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
+  }
+}
+
+TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenButKeepsTheHandles) {
+  api->AddInterface("u2f", kVid, kPid, false);
+  std::vector<std::wstring> names;
+  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  hid.SetName(kU2fName);
+  EXPECT_FALSE(hid.Open());
+  EXPECT_TRUE(hid.IsOpen());
+  EXPECT_EQ(hid.ChannelId, VnCosHidInterface::kInitialChannelId);
+  EXPECT_EQ(api->openHandles(), 2);
+  EXPECT_TRUE(hid.Close());
+  EXPECT_EQ(api->openHandles(), 0);
+}
+
+// ---- Open and Close ----
+
+TEST_F(HidFramingTest, OpenTwiceFailsTheSecondTimeAndKeepsTheFirstHandles) {
+  OpenU2f();
+  const HidHandle write = hid.WriteHandle;
+  const HidHandle read = hid.ReadHandle;
+  EXPECT_NE(write, read);
+  EXPECT_FALSE(hid.Open());
+  EXPECT_EQ(hid.WriteHandle, write);
+  EXPECT_EQ(hid.ReadHandle, read);
+  EXPECT_EQ(api->openHandles(), 2);
+}
+
+TEST_F(HidFramingTest, CloseReleasesBothHandlesAndOnAClosedObjectStillReturnsTrue) {
+  OpenU2f();
+  EXPECT_TRUE(hid.Close());
+  EXPECT_FALSE(hid.IsOpen());
+  EXPECT_EQ(api->openHandles(), 0);
+  EXPECT_TRUE(hid.Close());
+  CApduResponse response;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
+  EXPECT_EQ(hid.GetLastErrorText(), "");
+}
+
+TEST_F(HidFramingTest, OpenCloseCyclesOnOneObjectGetAFreshChannelEachTime) {
+  OpenU2f();
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    EXPECT_TRUE(hid.Close());
+    api->staged.emplace(api->written.size() + 1, InitAnswer());
+    EXPECT_TRUE(hid.Open()) << cycle;
+    EXPECT_EQ(hid.ChannelId, kChannel);
+  }
+  EXPECT_EQ(api->openHandles(), 2);
+}
+
+TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
+  api->AddInterface("kb", kVid, kPid, true);
+  std::vector<std::wstring> names;
+  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  {
+    VnCosHidInterface scoped(kKbName);
+    ASSERT_TRUE(scoped.Open());
+    EXPECT_EQ(api->openHandles(), 1);
+  }
+  EXPECT_EQ(api->openHandles(), 0);
+}
+
+TEST_F(HidFramingTest, OpenFailsWithoutANameOrForANameNoInterfaceCarries) {
+  api->AddInterface("kb", kVid, kPid, true);
+  std::vector<std::wstring> names;
+  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  EXPECT_FALSE(hid.Open());
+  hid.SetName(L"VORTAN HID DEVICE U2F 0");
+  EXPECT_FALSE(hid.Open());
+  EXPECT_FALSE(hid.IsOpen());
+  EXPECT_EQ(api->openHandles(), 0);
+  hid.SetName(kKbName);
+  EXPECT_EQ(hid.GetName(), kKbName);
+  EXPECT_TRUE(hid.Open());
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "app/Conversions.h"
+#include "oath/OathCommands.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Hex(const Bytes& bytes) {
+  return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+Bytes Repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value); }
+
+TEST(OathCommands, FixedCommandsAreExactBytes) {
+  const std::pair<std::function<Bytes()>, const char*> cases[] = {
+      {BuildSelectFido, "00 A4 04 00 08 A0 00 00 06 47 2F 00 01"},
+      {BuildGetAppletVersion, "80 E2 80 00 05 DF FF 02 80 01"},
+      {BuildGetCosVersion, "80 E3 00 00 03"},
+      {BuildE3P1Command, "80 E3 01 00"},
+      {BuildReset, "00 07 00 00"},
+      {BuildList, "00 17 00 00"},
+      {BuildGetDefault, "00 E6 00 00"},
+      {[] { return BuildSetInterfaceMode(0x30); }, "80 E1 FF 00 01 30"},
+      {[] { return BuildSetInterfaceMode(0x70); }, "80 E1 FF 00 01 70"},
+      {[] { return BuildSetInterfaceMode(0x40); }, "80 E1 FF 00 01 40"},
+  };
+  for (const auto& [build, hex] : cases) EXPECT_EQ(Hex(build()), hex);
+}
+
+TEST(OathCommands, SelectOathCarriesTheBuildRidAndThePix) {
+  Bytes expected = {0x00, 0xA4, 0x04, 0x00, 0x09};
+  expected.insert(expected.end(), tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
+  expected.insert(expected.end(), {0x83, 0x26, 0x01, 0x01});
+  EXPECT_EQ(BuildSelectOath(), expected);
+  // The default RID is an unregistered proprietary one.
+  EXPECT_EQ(tokvane::build::kOathRid[0] & 0xF0, 0xF0);
+}
+
+TEST(OathCommands, NameCommandsWriteLengthTagAndNameBytes) {
+  EXPECT_EQ(Hex(BuildDelete("AB")), "00 08 00 00 04 51 02 41 42");
+  EXPECT_EQ(Hex(BuildSetDefault("AB")), "00 E5 00 00 04 51 02 41 42");
+  EXPECT_EQ(Hex(BuildCalculate("AB")), "00 A2 01 00 06 54 00 51 02 41 42");
+  EXPECT_EQ(Hex(BuildCalculate("AB", Bytes{0x01, 0x02, 0x03})),
+            "00 A2 01 00 09 54 03 01 02 03 51 02 41 42");
+  // Names from the key are raw bytes: both overloads send them unchanged.
+  const Bytes rawName = {0xC3, 0xA9, 0xFF, 0x00, 0x41};
+  EXPECT_EQ(Hex(BuildDelete(rawName)), "00 08 00 00 07 51 05 C3 A9 FF 00 41");
+  EXPECT_EQ(BuildDelete(std::string("\xC3\xA9\xFF\0A", 5)), BuildDelete(rawName));
+}
+
+TEST(OathCommands, PutWithoutImfMatchesTheKnownLayout) {
+  Bytes key(20);
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(0xA0 + i);
+  const Bytes put = BuildPut(0x09, "1234", key, 6, "");
+  Bytes expected = {0x00, 0x09, 0x00, 0x00, 0x1F, 0x53, 0x16, 0x01, 0x10, 0x06};
+  expected.insert(expected.end(), key.begin(), key.end());
+  expected.insert(expected.end(), {0x51, 0x04, 0x31, 0x32, 0x33, 0x34});
+  EXPECT_EQ(put, expected);
+}
+
+TEST(OathCommands, PutAppendsTheImfAsTypedOnlyWhenPresent) {
+  const Bytes key = {0x11, 0x22, 0x33};
+  EXPECT_EQ(Hex(BuildPut(0x09, "N", key, 8, "12AB")),
+            "00 09 00 00 11 53 05 01 10 08 11 22 33 51 01 4E 5A 04 31 32 41 42");
+  const Bytes withoutImf = BuildPut(0x09, "N", key, 8, "");
+  EXPECT_EQ(Hex(withoutImf), "00 09 00 00 0B 53 05 01 10 08 11 22 33 51 01 4E");
+  // The instruction byte is the caller's; an empty key still gets its length byte of 2.
+  EXPECT_EQ(Hex(BuildPut(0x01, "N", Bytes{}, 6, "")), "00 01 00 00 08 53 02 01 10 06 51 01 4E");
+}
+
+TEST(OathCommands, LengthsAtTheSingleByteLimitAreBuiltAndBeyondAreRefused) {
+  struct Case {
+    const char* what;
+    std::function<Bytes()> build;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"delete, name 253", [] { return BuildDelete(Repeat('n', 253)); }, false},
+      {"delete, name 254", [] { return BuildDelete(Repeat('n', 254)); }, true},
+      {"set default, name 253", [] { return BuildSetDefault(Repeat('n', 253)); }, false},
+      {"set default, name 254", [] { return BuildSetDefault(Repeat('n', 254)); }, true},
+      {"calculate, name 251", [] { return BuildCalculate(Repeat('n', 251)); }, false},
+      {"calculate, name 252", [] { return BuildCalculate(Repeat('n', 252)); }, true},
+      {"calculate, name 200 + challenge 52",
+       [] { return BuildCalculate(Repeat('n', 200), Repeat(1, 52)); }, true},
+      // k + n + 7 + m + 2 = 48 + 16 + 7 + 184 = 255
+      {"put, imf up to 255",
+       [] { return BuildPut(9, Repeat('n', 16), Repeat(7, 48), 6, Repeat('1', 182)); }, false},
+      {"put, imf one over",
+       [] { return BuildPut(9, Repeat('n', 16), Repeat(7, 48), 6, Repeat('1', 183)); }, true},
+      {"put, long imf", [] { return BuildPut(9, Repeat('n', 4), Repeat(7, 20), 6, Repeat('1', 300)); },
+       true},
+      {"put, long key", [] { return BuildPut(9, Repeat('n', 4), Repeat(7, 245), 6, Bytes{}); }, true},
+  };
+  for (const auto& c : cases) {
+    const Bytes command = c.build();
+    EXPECT_EQ(command.empty(), c.refused) << c.what;
+    if (!c.refused) {
+      // Lc counts exactly the data that follows it.
+      ASSERT_GE(command.size(), 5u) << c.what;
+      EXPECT_EQ(command[4] + 5u, command.size()) << c.what;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// Reading "Pid_Vid_Config.xml": what becomes an entry, how values are read, and that no file,
+// however broken, leaves the list empty or brings the program down.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "BuildConfig.h"
+#include "device/VidPidConfig.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class VidPidConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vidpid-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string WriteFile(const std::string& content) {
+    const fs::path path = dir_ / "Pid_Vid_Config.xml";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    return path.string();
+  }
+
+  fs::path dir_;
+};
+
+std::vector<VidPidEntry> Entries(std::initializer_list<std::pair<std::uint16_t, std::uint16_t>> pairs) {
+  std::vector<VidPidEntry> entries;
+  for (const auto& [vid, pid] : pairs) entries.push_back(VidPidEntry::Make(vid, pid));
+  return entries;
+}
+
+TEST_F(VidPidConfigTest, PrefixedAndBareHexBothReadAsHexAndAMissingPidIsZero) {
+  std::vector<VidPidEntry> entries;
+  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<Config><Key VID="0x1234"/><Key VID="1234" PID="5678"/></Config>)"), entries));
+  EXPECT_EQ(entries, Entries({{0x1234, 0x0000}, {0x1234, 0x5678}}));
+  EXPECT_EQ(entries[1].Value, 0x56781234u);
+}
+
+TEST_F(VidPidConfigTest, ElementsWithoutAUsableVidAreSkippedAndNothingUsableGivesTheDefault) {
+  std::vector<VidPidEntry> entries;
+  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<r><a PID="5678"/><b VID="" PID="1"/><c vid="1"/></r>)"), entries));
+  EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  EXPECT_EQ(DefaultVidPidEntry(), VidPidEntry::Make(tokvane::build::kMakerVendorId, 0));
+}
+
+TEST_F(VidPidConfigTest, OrderAndDuplicatesAreKeptAndOnlyChildrenOfTheRootCount) {
+  std::vector<VidPidEntry> entries;
+  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<?xml version="1.0"?>
+<!-- keys of the maker -->
+<AnyRoot>
+  <Second VID="2" PID=""/>
+  <First VID="1"><Nested VID="99"/></First>
+  <Second VID="2"/>
+</AnyRoot>)"),
+                               entries));
+  EXPECT_EQ(entries, Entries({{2, 0}, {1, 0}, {2, 0}}));
+}
+
+struct ValueCase {
+  const char* text;
+  std::uint16_t value;
+};
+
+TEST_F(VidPidConfigTest, ValuesAreReadLikeStrtolInBaseSixteenAndCutToSixteenBits) {
+  const std::vector<ValueCase> cases{
+      {"0x1A2b", 0x1A2B}, {"  \t0X1a", 0x001A}, {"+ff", 0x00FF}, {"-1", 0xFFFF},
+      {"12345", 0x2345},  {"1g", 0x0001},       {"zz", 0x0000},  {"0x", 0x0000},
+      {"  ", 0x0000},     {"FFFFFFFFFFFFFFFFFFFFFFFF", 0xFFFF},
+  };
+  for (const ValueCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<VidPidEntry> entries;
+    const std::string xml = std::string("<r><k VID=\"") + c.text + "\" PID=\"" + c.text + "\"/></r>";
+    EXPECT_TRUE(ParseVidPidConfig(xml.data(), xml.size(), entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Vid(), c.value);
+    EXPECT_EQ(entries[0].Pid(), c.value);
+  }
+}
+
+struct BrokenCase {
+  const char* name;
+  std::string content;
+};
+
+TEST_F(VidPidConfigTest, BrokenFilesFailAndFallBackToTheDefaultEntry) {
+  const std::vector<BrokenCase> cases{
+      {"empty", ""},
+      {"not XML", "VID=1209 PID=0001"},
+      {"unclosed element", R"(<r><k VID="1"/>)"},
+      {"mismatched tags", R"(<r><k VID="1"></r></k>)"},
+      {"binary", std::string("\x00\xFF<r>\x01", 6)},
+      {"nesting far too deep", std::string(20000, '<')},
+      {"deep but well formed", [] {
+         std::string s;
+         for (int i = 0; i < 5000; ++i) s += "<a>";
+         for (int i = 0; i < 5000; ++i) s += "</a>";
+         return s;
+       }()},
+  };
+  for (const BrokenCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<VidPidEntry> entries;
+    EXPECT_FALSE(LoadVidPidConfig(WriteFile(c.content), entries));
+    EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  }
+}
+
+TEST_F(VidPidConfigTest, MissingFilesAndThingsThatAreNotFilesFallBackToTheDefault) {
+  for (const std::string& path : {(dir_ / "absent.xml").string(), dir_.string(), std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    std::vector<VidPidEntry> entries;
+    EXPECT_FALSE(LoadVidPidConfig(path, entries));
+    EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  }
+}
+
+TEST_F(VidPidConfigTest, AHugeFileIsRefusedQuicklyAndFallsBackToTheDefault) {
+  std::string huge = "<r>";
+  while (huge.size() < 10 * 1024 * 1024) huge += R"(<k VID="1234" PID="5678"/>)";
+  huge += "</r>";
+  const std::string path = WriteFile(huge);
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<VidPidEntry> entries;
+  EXPECT_FALSE(LoadVidPidConfig(path, entries));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+}
+
+TEST_F(VidPidConfigTest, TheFileIsLookedForBesideTheExecutable) {
+  const fs::path executable = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(fs::path(VidPidConfigPath()), executable.parent_path() / "Pid_Vid_Config.xml");
+}
+
+}  // namespace

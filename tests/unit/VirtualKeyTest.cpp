@@ -1,0 +1,497 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Conversions.h"
+#include "keysim/VirtualKey.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathAnswers.h"
+#include "oath/OathCommands.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+const std::string kRfcSecretText = "12345678901234567890";
+const Bytes kRfcSecret(kRfcSecretText.begin(), kRfcSecretText.end());
+const std::array<std::uint8_t, 3> kTouchCos{0x43, 0x01, 0x01};
+
+std::string Hex(const Bytes& bytes) {
+  return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+Bytes FromHex(const std::string& hex) {
+  Bytes bytes(hex.size());
+  bytes.resize(HexToBytes(hex, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  return bytes;
+}
+
+std::uint16_t Sw(const Bytes& answer) {
+  return answer.size() < 2 ? 0 : static_cast<std::uint16_t>(answer[answer.size() - 2] << 8 | answer.back());
+}
+
+Bytes DataOf(const Bytes& answer) { return Bytes(answer.begin(), answer.end() - 2); }
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::vector<std::string> ListedNames(VirtualKey& key) {
+  const Bytes answer = key.ProcessApdu(BuildList());
+  EXPECT_EQ(Sw(answer), 0x9000);
+  const Bytes data = DataOf(answer);
+  std::vector<std::string> names;
+  for (const auto& entry : ParseListResponse(data.data(), data.size())) names.push_back(Text(entry.Name));
+  return names;
+}
+
+std::string CalculatedCode(VirtualKey& key, const std::string& name) {
+  const Bytes answer = key.ProcessApdu(BuildCalculate(name));
+  if (Sw(answer) != 0x9000) return "SW " + Hex({answer.end() - 2, answer.end()});
+  const Bytes data = DataOf(answer);
+  const auto calc = ParseCalcAnswer(data.data(), data.size());
+  return calc ? FormatCode(*calc) : "unparsable";
+}
+
+struct Selected {
+  explicit Selected(VirtualKeyConfig config = {}) : key(std::move(config)) {
+    key.PowerOn();
+    EXPECT_EQ(Hex(key.ProcessApdu(BuildSelectOath())), "90 00");
+  }
+  Bytes Put(const std::string& name, const Bytes& secret = kRfcSecret, std::uint8_t digits = 6,
+            const std::string& imf = "") {
+    return key.ProcessApdu(BuildPut(oath::kInsPut, name, secret, digits, imf));
+  }
+  VirtualKey key;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vkey-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string File(const char* name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+TEST(VirtualKeyCardOs, AnswersVersionAndE3CommandsWithoutAnySelection) {
+  VirtualKeyConfig config;
+  config.cosVersion = {0x31, 0x07, 0x02};
+  VirtualKey key(config);
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildGetCosVersion())), "31 07 02 90 00");
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildE3P1Command())), "90 00");
+  EXPECT_EQ(Hex(key.ProcessApdu(FromHex("80 E3 02 00"))), "6A 86");
+  // The default COS version needs no touch.
+  VirtualKey plain;
+  const Bytes version = DataOf(plain.ProcessApdu(BuildGetCosVersion()));
+  ASSERT_EQ(version.size(), 3u);
+  EXPECT_FALSE(CosVersionNeedsTouch(version[0], version[1]));
+}
+
+TEST(VirtualKeyApplet, OathCommandsNeedTheAppletSelectedSincePowerOn) {
+  const std::pair<const char*, Bytes> commands[] = {
+      {"list", BuildList()},
+      {"get default", BuildGetDefault()},
+      {"applet version", BuildGetAppletVersion()},
+      {"put", BuildPut(9, "A", kRfcSecret, 6, "")},
+      {"calculate", BuildCalculate("A")},
+      {"delete", BuildDelete("A")},
+      {"set default", BuildSetDefault("A")},
+      {"reset", BuildReset()},
+  };
+  VirtualKey key;
+  const std::pair<const char*, std::function<void()>> deselectors[] = {
+      {"fresh key", [] {}},
+      {"FIDO selected", [&] { EXPECT_EQ(Hex(key.ProcessApdu(BuildSelectFido())), "90 00"); }},
+      {"power off", [&] { key.PowerOff(); }},
+      {"reset", [&] { key.Reset(); }},
+      {"plug-in", [&] { key.PlugIn(); }},
+  };
+  for (const auto& [how, deselect] : deselectors) {
+    deselect();
+    EXPECT_FALSE(key.IsOathSelected()) << how;
+    for (const auto& [what, command] : commands) EXPECT_EQ(Sw(key.ProcessApdu(command)), 0x6985) << how << ": " << what;
+    ASSERT_EQ(Hex(key.ProcessApdu(BuildSelectOath())), "90 00");
+    EXPECT_EQ(Sw(key.ProcessApdu(BuildList())), 0x9000) << how;
+  }
+}
+
+TEST(VirtualKeyApplet, SelectionByAid) {
+  VirtualKey key;
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildSelectOath())), "90 00");
+  EXPECT_EQ(Hex(key.ProcessApdu(FromHex("00 A4 04 00 05 A0 00 00 00 01"))), "6A 82");
+  EXPECT_TRUE(key.IsOathSelected()) << "a failed selection keeps the current one";
+  EXPECT_EQ(Hex(key.ProcessApdu(FromHex("00 A4 00 00 02 3F 00"))), "6A 86");
+  EXPECT_EQ(Hex(key.ProcessApdu(FromHex("00 A4 04 00"))), "67 00");
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildSelectFido())), "90 00");
+  EXPECT_FALSE(key.IsOathSelected());
+}
+
+TEST(VirtualKeyApplet, UnknownAndMalformedCommandsGetIsoStatusWords) {
+  Selected s;
+  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
+  struct Case {
+    const char* what;
+    const char* command;
+    const char* sw;
+  };
+  const Case cases[] = {
+      {"unknown instruction", "00 FF 00 00", "6D 00"},
+      {"known instruction, wrong class", "80 17 00 00", "6E 00"},
+      {"fewer than four bytes", "00 17", "67 00"},
+      {"Lc longer than the data", "00 08 00 00 05 51 02 41 42", "67 00"},
+      {"delete without a body", "00 08 00 00", "67 00"},
+      {"delete, wrong tag", "00 08 00 00 04 52 02 41 42", "6A 80"},
+      {"delete, name past the body", "00 08 00 00 04 51 05 41 42", "6A 80"},
+      {"delete, bytes after the name", "00 08 00 00 05 51 02 41 42 00", "6A 80"},
+      {"delete, empty name", "00 08 00 00 02 51 00", "6A 80"},
+      {"delete, unknown name", "00 08 00 00 04 51 02 41 43", "6A 82"},
+      {"set default, unknown name", "00 E5 00 00 04 51 02 58 59", "6A 82"},
+      {"calculate, unknown name", "00 A2 01 00 06 54 00 51 02 58 59", "6A 82"},
+      {"calculate, with a challenge", "00 A2 01 00 07 54 01 00 51 02 41 42", "6A 80"},
+      {"calculate, no challenge tag", "00 A2 01 00 04 51 02 41 42", "6A 80"},
+      {"calculate, wrong P1", "00 A2 00 00 06 54 00 51 02 41 42", "6A 86"},
+      {"put, digits 7", "00 09 00 00 0B 53 05 01 10 07 11 22 33 51 01 4E", "6A 80"},
+      {"put, key runs past the data", "00 09 00 00 08 53 0A 01 10 06 11 22 33", "6A 80"},
+      {"put, key length byte below 2", "00 09 00 00 08 53 01 01 10 06 51 01 4E", "6A 80"},
+      {"put, unknown algorithm", "00 09 00 00 0B 53 05 02 10 06 11 22 33 51 01 4E", "6A 80"},
+      {"put, no name", "00 09 00 00 08 53 05 01 10 06 11 22 33", "6A 80"},
+      {"put, trailing byte", "00 09 00 00 0C 53 05 01 10 06 11 22 33 51 01 4E 00", "6A 80"},
+      {"put, imf past the data", "00 09 00 00 0E 53 05 01 10 06 11 22 33 51 01 4E 5A 04 31", "6A 80"},
+      {"list with data", "00 17 00 00 01 00", "67 00"},
+      {"applet version, wrong query", "80 E2 80 00 05 DF FF 02 80 02", "6A 80"},
+      {"applet version, no query", "80 E2 80 00", "67 00"},
+      {"mode, unknown bit", "80 E1 FF 00 01 71", "6A 80"},
+      {"mode, no interface", "80 E1 FF 00 01 00", "6A 80"},
+      {"mode, two bytes", "80 E1 FF 00 02 30 00", "67 00"},
+      {"mode, wrong P1", "80 E1 00 00 01 30", "6A 86"},
+      {"GET RESPONSE under T=1", "00 C0 00 00 10", "6D 00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex(c.command))), c.sw) << c.what;
+  const auto credentials = s.key.Credentials();
+  ASSERT_EQ(credentials.size(), 1u);
+  EXPECT_EQ(Text(credentials[0].name), "AB");
+  EXPECT_EQ(credentials[0].counter, 0u);
+  EXPECT_EQ(s.key.StoredInterfaceMode(), 0x70);
+}
+
+TEST(VirtualKeyApplet, CodesMatchTheLocalCheckAndTheCounterAdvances) {
+  Selected s;
+  ASSERT_EQ(Hex(s.Put("rfc")), "90 00");
+  for (std::uint32_t count = 0; count < 4; ++count) {
+    EXPECT_EQ(CalculatedCode(s.key, "rfc"), ComputeLocalHotp(kRfcSecret, 6, "", count)) << count;
+  }
+  EXPECT_EQ(s.key.Credentials()[0].counter, 4u);
+
+  // With an imf and eight digits the key starts from the same counter block as the local check.
+  ASSERT_EQ(Hex(s.Put("imf", kRfcSecret, 8, "12AB")), "90 00");
+  EXPECT_EQ(s.key.Credentials()[1].counter, 0x31324142u);
+  for (std::uint32_t count = 0; count < 3; ++count) {
+    EXPECT_EQ(CalculatedCode(s.key, "imf"), ComputeLocalHotp(kRfcSecret, 8, "12AB", count)) << count;
+  }
+  // Each credential keeps its own counter.
+  EXPECT_EQ(CalculatedCode(s.key, "rfc"), ComputeLocalHotp(kRfcSecret, 6, "", 4));
+
+  // The answer layout: tag, length 5, digits, four value bytes with the top bit clear.
+  const Bytes answer = s.key.ProcessApdu(BuildCalculate("imf"));
+  ASSERT_EQ(answer.size(), 9u);
+  EXPECT_EQ(answer[0], VirtualKey::kCalculateAnswerTag);
+  EXPECT_EQ(answer[1], 0x05);
+  EXPECT_EQ(answer[2], 8);
+  EXPECT_EQ(answer[3] & 0x80, 0);
+}
+
+TEST(VirtualKeyApplet, ListDefaultDeleteAndReset) {
+  Selected s;
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildGetDefault())), "90 00");
+  ASSERT_EQ(Sw(s.Put("alpha")), 0x9000);
+  ASSERT_EQ(Sw(s.Put("beta", kRfcSecret, 8)), 0x9000);
+  EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"alpha", "beta"}));
+  const Bytes list = DataOf(s.key.ProcessApdu(BuildList()));
+  EXPECT_EQ(Hex(Bytes(list.begin(), list.begin() + 3)), "61 06 06");
+
+  // A newly written credential becomes the default; set default moves it.
+  EXPECT_EQ(Text(DataOf(s.key.ProcessApdu(BuildGetDefault()))), "beta");
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildSetDefault("alpha"))), "90 00");
+  EXPECT_EQ(Text(DataOf(s.key.ProcessApdu(BuildGetDefault()))), "alpha");
+
+  // Rewriting a credential keeps its place and the default, and restarts its counter.
+  CalculatedCode(s.key, "beta");
+  ASSERT_EQ(Sw(s.Put("beta", kRfcSecret, 6)), 0x9000);
+  auto credentials = s.key.Credentials();
+  ASSERT_EQ(credentials.size(), 2u);
+  EXPECT_EQ(Text(credentials[1].name), "beta");
+  EXPECT_EQ(credentials[1].counter, 0u);
+  EXPECT_EQ(credentials[1].digits, 6);
+  EXPECT_TRUE(credentials[0].isDefault);
+  EXPECT_FALSE(credentials[1].isDefault);
+
+  // Deleting the default leaves none.
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildDelete("alpha"))), "90 00");
+  EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"beta"}));
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildGetDefault())), "90 00");
+
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildReset())), "90 00");
+  EXPECT_TRUE(ListedNames(s.key).empty());
+  EXPECT_TRUE(s.key.IsOathSelected());
+}
+
+TEST(VirtualKeyApplet, AFullStoreRefusesNewNamesButAcceptsRewrites) {
+  VirtualKeyConfig config;
+  config.capacity = 2;
+  Selected s(config);
+  ASSERT_EQ(Sw(s.Put("one")), 0x9000);
+  ASSERT_EQ(Sw(s.Put("two")), 0x9000);
+  EXPECT_EQ(Hex(s.Put("three")), "6A 84");
+  EXPECT_EQ(Hex(s.Put("one", Bytes{0x01})), "90 00");
+  EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(VirtualKeyApplet, AppletVersionIsInBytesEightAndNine) {
+  VirtualKeyConfig config;
+  config.appletVersion = {0x02, 0x0B};
+  Selected s(config);
+  const Bytes answer = s.key.ProcessApdu(BuildGetAppletVersion());
+  ASSERT_EQ(Sw(answer), 0x9000);
+  const Bytes data = DataOf(answer);
+  EXPECT_GE(data.size(), 10u);
+  const auto version = ReadAppletVersion(data.data(), data.size());
+  ASSERT_TRUE(version.has_value());
+  EXPECT_EQ(FormatAppletVersion(*version), "2b");
+}
+
+TEST(VirtualKeyMode, NewInterfaceSetAppliesAtTheNextPlugIn) {
+  VirtualKey key;
+  std::vector<std::uint8_t> hooked;
+  key.SetModeChangedHook([&](std::uint8_t mode) { hooked.push_back(mode); });
+  EXPECT_EQ(key.PresentInterfaces(), 0x70);
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildSetInterfaceMode(0x30))), "90 00");
+  EXPECT_EQ(key.PresentInterfaces(), 0x70);
+  EXPECT_EQ(key.StoredInterfaceMode(), 0x30);
+  EXPECT_EQ(hooked, (std::vector<std::uint8_t>{0x30}));
+  key.PowerOff();
+  key.PowerOn();
+  EXPECT_EQ(key.PresentInterfaces(), 0x70) << "a power cycle is not a plug-in";
+  key.PlugIn();
+  EXPECT_EQ(key.PresentInterfaces(), 0x30);
+  EXPECT_EQ(Hex(key.ProcessApdu(BuildSetInterfaceMode(0x80))), "6A 80");
+  EXPECT_EQ(hooked.size(), 1u);
+}
+
+// Every guarded command, built against a key that holds the credential "AB".
+const std::pair<const char*, Bytes> kGuarded[] = {
+    {"put", BuildPut(9, "CD", Bytes{1, 2, 3}, 6, "")},
+    {"calculate", BuildCalculate("AB")},
+    {"set default", BuildSetDefault("AB")},
+    {"delete", BuildDelete("AB")},
+    {"mode", BuildSetInterfaceMode(0x40)},
+    {"reset", BuildReset()},
+};
+
+TEST(VirtualKeyTouch, WithoutATouchGuardedCommandsTimeOutAndChangeNothing) {
+  VirtualKeyConfig config;
+  config.touchWindow = 60ms;
+  Selected s(config);
+  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
+  ASSERT_EQ(Sw(s.Put("XY")), 0x9000);
+  s.key.SetCosVersion(kTouchCos);
+  s.key.SetTouchSource(TouchMode::Never);
+  for (const auto& [what, command] : kGuarded) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Hex(s.key.ProcessApdu(command)), "69 84") << what;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms) << what << " answered before its window ended";
+  }
+  EXPECT_EQ(s.key.TouchRequests(), 6);
+  const auto credentials = s.key.Credentials();
+  ASSERT_EQ(credentials.size(), 2u);
+  EXPECT_EQ(credentials[0].counter, 0u);
+  EXPECT_TRUE(credentials[1].isDefault);
+  EXPECT_EQ(s.key.StoredInterfaceMode(), 0x70);
+  // Unguarded commands never wait.
+  EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"AB", "XY"}));
+  EXPECT_EQ(Text(DataOf(s.key.ProcessApdu(BuildGetDefault()))), "XY");
+  EXPECT_EQ(Sw(s.key.ProcessApdu(BuildGetCosVersion())), 0x9000);
+  EXPECT_EQ(s.key.TouchRequests(), 6);
+}
+
+TEST(VirtualKeyTouch, KeysThatNeedNoTouchIgnoreTheTouchSource) {
+  VirtualKeyConfig config;
+  config.touch = TouchMode::Never;
+  Selected s(config);  // default COS 43 00 01
+  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
+  for (const auto& [what, command] : kGuarded) EXPECT_EQ(Sw(s.key.ProcessApdu(command)), 0x9000) << what;
+  EXPECT_EQ(s.key.TouchRequests(), 0);
+}
+
+TEST(VirtualKeyTouch, ACallbackTouchCountsOnlyWithinTheWindow) {
+  VirtualKeyConfig config;
+  config.cosVersion = kTouchCos;
+  config.touchWindow = 400ms;
+  Selected s(config);
+  std::atomic<bool> touched{false};
+  s.key.SetTouchSource(TouchMode::Callback, [&] { return touched.load(); });
+  auto later = std::async(std::launch::async, [&] {
+    std::this_thread::sleep_for(50ms);
+    touched = true;
+  });
+  EXPECT_EQ(Hex(s.Put("AB")), "90 00");
+  later.get();
+
+  // A callback that only answers after the window has passed is no touch.
+  s.key.SetTouchWindow(30ms);
+  s.key.SetTouchSource(TouchMode::Callback, [] {
+    std::this_thread::sleep_for(60ms);
+    return true;
+  });
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildDelete("AB"))), "69 84");
+  EXPECT_EQ(s.key.Credentials().size(), 1u);
+
+  s.key.SetTouchSource(TouchMode::Always);
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildDelete("AB"))), "90 00");
+}
+
+TEST(VirtualKeyTouch, InspectionDoesNotWaitForATouch) {
+  VirtualKeyConfig config;
+  config.cosVersion = kTouchCos;
+  config.touch = TouchMode::Never;
+  config.touchWindow = 500ms;
+  Selected s(config);
+  auto waiting = std::async(std::launch::async, [&] { return s.key.ProcessApdu(BuildReset()); });
+  std::this_thread::sleep_for(50ms);
+  const auto start = std::chrono::steady_clock::now();
+  s.key.Credentials();
+  s.key.ReceivedApdus();
+  s.key.StoredInterfaceMode();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_EQ(Hex(waiting.get()), "69 84");
+}
+
+TEST(VirtualKeyT0, AnswersWithDataComeThroughGetResponse) {
+  VirtualKeyConfig config;
+  config.useT0 = true;
+  Selected s(config);
+  EXPECT_EQ(s.key.Atr(), VirtualKey::kT0Atr);
+  // A command with Le gets its data at once.
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildGetCosVersion())), "43 00 01 90 00");
+  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildList())), "61 05");
+  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 02"))), "61 03 61 03");
+  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 03"))), "06 41 42 90 00");
+  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 03"))), "69 85");
+
+  // An answer over 256 bytes comes in 256-byte pieces.
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(Sw(s.Put("credential-" + std::to_string(i))), 0x9000);
+  Bytes collected;
+  Bytes answer = s.key.ProcessApdu(BuildList());
+  int pieces = 0;
+  while (answer.size() >= 2 && answer[answer.size() - 2] == 0x61) {
+    collected.insert(collected.end(), answer.begin(), answer.end() - 2);
+    answer = s.key.ProcessApdu({0x00, 0xC0, 0x00, 0x00, answer.back()});
+    ++pieces;
+  }
+  ASSERT_EQ(Sw(answer), 0x9000);
+  collected.insert(collected.end(), answer.begin(), answer.end() - 2);
+  EXPECT_GT(pieces, 1);
+  EXPECT_EQ(ParseListResponse(collected.data(), collected.size()).size(), 31u);
+  EXPECT_EQ(s.key.Atr(), VirtualKey::kT0Atr);
+}
+
+TEST(VirtualKeyT0, EnvelopePiecesMakeOneCommand) {
+  VirtualKeyConfig config;
+  config.useT0 = true;
+  Selected s(config);
+  const Bytes put = BuildPut(9, "env", kRfcSecret, 6, "");
+  const Bytes first(put.begin(), put.begin() + 10);
+  const Bytes second(put.begin() + 10, put.end());
+  Bytes envelope = {0x00, 0xC2, 0x00, 0x00, static_cast<std::uint8_t>(first.size())};
+  envelope.insert(envelope.end(), first.begin(), first.end());
+  EXPECT_EQ(Hex(s.key.ProcessApdu(envelope)), "90 00");
+  envelope = {0x00, 0xC2, 0x00, 0x00, static_cast<std::uint8_t>(second.size())};
+  envelope.insert(envelope.end(), second.begin(), second.end());
+  EXPECT_EQ(Hex(s.key.ProcessApdu(envelope)), "90 00");
+  EXPECT_EQ(s.key.Credentials().size(), 1u);
+  // Pieces that overrun the command they announce are refused.
+  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C2 00 00 08 00 08 00 00 01 51 41 42"))), "67 00");
+}
+
+TEST(VirtualKeyRecord, ReceivedApdusInOrderWithinTheLimit) {
+  VirtualKeyConfig config;
+  config.receivedLogLimit = 3;
+  VirtualKey key(config);
+  const Bytes commands[] = {BuildSelectFido(), BuildSelectOath(), BuildList(), BuildGetDefault()};
+  for (const auto& command : commands) key.ProcessApdu(command);
+  EXPECT_EQ(key.ReceivedApdus(), (std::vector<Bytes>{commands[1], commands[2], commands[3]}));
+  key.ClearReceivedApdus();
+  EXPECT_TRUE(key.ReceivedApdus().empty());
+}
+
+TEST(VirtualKeyState, PersistsAcrossRestartsAndContinuesTheCounters) {
+  TempDir dir;
+  VirtualKeyConfig config;
+  config.stateFile = dir.File("key.state");
+  {
+    Selected s(config);
+    ASSERT_EQ(Sw(s.Put("first", kRfcSecret, 6, "0001")), 0x9000);
+    ASSERT_EQ(Sw(s.Put("second", Bytes{0xAA, 0xBB}, 8)), 0x9000);
+    ASSERT_EQ(Sw(s.key.ProcessApdu(BuildSetDefault("first"))), 0x9000);
+    CalculatedCode(s.key, "first");
+    ASSERT_EQ(Sw(s.key.ProcessApdu(BuildSetInterfaceMode(0x50))), 0x9000);
+    EXPECT_EQ(s.key.StateFileError(), "");
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(config.stateFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file holds secrets";
+
+  Selected restarted(config);
+  EXPECT_EQ(restarted.key.StateFileError(), "");
+  EXPECT_EQ(ListedNames(restarted.key), (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(Text(DataOf(restarted.key.ProcessApdu(BuildGetDefault()))), "first");
+  EXPECT_EQ(restarted.key.StoredInterfaceMode(), 0x50);
+  EXPECT_EQ(restarted.key.PresentInterfaces(), 0x50);
+  EXPECT_EQ(CalculatedCode(restarted.key, "first"), ComputeLocalHotp(kRfcSecret, 6, "0001", 1));
+  EXPECT_EQ(restarted.key.Credentials()[1].digits, 8);
+}
+
+TEST(VirtualKeyState, ADamagedFileIsReportedAndNeverOverwritten) {
+  TempDir dir;
+  VirtualKeyConfig config;
+  config.stateFile = dir.File("key.state");
+  { std::ofstream(config.stateFile) << "not a key\n"; }
+  Selected s(config);
+  EXPECT_NE(s.key.StateFileError(), "");
+  EXPECT_TRUE(s.key.Credentials().empty());
+  EXPECT_EQ(Sw(s.Put("AB")), 0x9000);
+  std::ifstream in(config.stateFile);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a key\n");
+}
+
+TEST(VirtualKeyState, AFailedWriteRefusesTheChange) {
+  TempDir dir;
+  VirtualKeyConfig config;
+  config.stateFile = dir.File("key.state");
+  Selected s(config);
+  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
+  // The directory goes away: the next change cannot be stored.
+  std::filesystem::remove_all(std::filesystem::path(config.stateFile).parent_path());
+  EXPECT_EQ(Hex(s.Put("CD")), "65 81");
+  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildCalculate("AB"))), "65 81");
+  EXPECT_NE(s.key.StateFileError(), "");
+  const auto credentials = s.key.Credentials();
+  ASSERT_EQ(credentials.size(), 1u);
+  EXPECT_EQ(credentials[0].counter, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+// Where skin files are read from, how a skin file becomes a control tree, and what happens when
+// a skin cannot be loaded.
+#include <QString>
+#include <functional>
+
+class QWidget;
+class IDialogBuilderCallback;
+
+namespace skin {
+
+// The folder holding the skin files, ending in '/': an explicit override when one is set, else
+// `folderName` beside the executable, else `folderName` in the installed data directory.
+QString ResolveSkinDirectory(const QString& folderName);
+// Tests and tools point every window at another folder; an empty text removes the override.
+void SetSkinDirectoryOverride(const QString& directory);
+
+// Builds the control tree of one skin file (Qt Designer .ui XML). Class names Qt does not know
+// go to `callback` (may be null). On failure: nullptr and `error` says why.
+QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback, QWidget* parent,
+                       QString& error);
+
+// A skin that cannot be loaded is fatal: by default an error box is shown and the process ends
+// with exit code 1. A handler installed here runs instead (tests); it may return, and then the
+// caller gives up building that window.
+using SkinFailureHandler = std::function<void(const QString& message)>;
+void SetSkinFailureHandler(SkinFailureHandler handler);
+void ReportSkinFailure(const QString& message);
+
+}  // namespace skin
