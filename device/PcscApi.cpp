@@ -22,7 +22,8 @@ class SystemPcscApiImpl final : public PcscApi {
     multiString.clear();
     LPSTR names = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
-    const LONG result = SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length);
+    const LONG result =
+        SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length);
     if (result != SCARD_S_SUCCESS) return result;
     if (names != nullptr) {
       multiString.assign(names, names + length);

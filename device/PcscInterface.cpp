@@ -3,11 +3,17 @@
 #include <PCSC/pcsclite.h>
 #include <PCSC/reader.h>
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "app/Conversions.h"
+#include "device/PcscApi.h"
 #include "device/PcscErrors.h"
+
+static_assert(std::is_same_v<SCARDHANDLE, long> && std::is_same_v<SCARDCONTEXT, long> &&
+                  sizeof(long) == sizeof(CPcscInterface::Handle),
+              "the service's handles must fit CPcscInterface::Handle");
 
 namespace {
 
@@ -34,14 +40,18 @@ bool PreferredProtocols(int protocolSelector, DWORD* protocols) {
   }
 }
 
+DWORD ServiceProtocol(int protocolSelector) {
+  if (protocolSelector == ProtocolT0) return SCARD_PROTOCOL_T0;
+  if (protocolSelector == ProtocolT1) return SCARD_PROTOCOL_T1;
+  return SCARD_PROTOCOL_RAW;
+}
+
 }  // namespace
 
 CPcscInterface::CPcscInterface(const std::string& readerName, std::shared_ptr<PcscApi> api)
     : Api(api ? std::move(api) : ActivePcscApi()),
       ReaderName(AnsiToWide(readerName)),
-      NarrowReaderName(readerName) {
-  ProtocolSelector = ProtocolAnyOrRaw;
-}
+      NarrowReaderName(readerName) {}
 
 CPcscInterface::~CPcscInterface() {
   Close();
@@ -60,7 +70,7 @@ bool CPcscInterface::Open() {
     SetErrorFromCode(established);
     return false;
   }
-  Context = context;
+  Context = static_cast<Handle>(context);
   HasContext = true;
 
   DWORD preferred = 0;
@@ -72,31 +82,30 @@ bool CPcscInterface::Open() {
 
   SCARDHANDLE card = kNotConnected;
   DWORD active = 0;
-  const LONG connected =
-      Api->Connect(Context, NarrowReaderName, SCARD_SHARE_SHARED, preferred, &card, &active);
+  const LONG connected = Api->Connect(static_cast<SCARDCONTEXT>(Context), NarrowReaderName,
+                                      SCARD_SHARE_SHARED, preferred, &card, &active);
   if (connected != SCARD_S_SUCCESS) {
     SetErrorFromCode(connected);
     DropConnection();
     return false;
   }
-  CardHandle = card;
+  CardHandle = static_cast<Handle>(card);
 
   if (active == SCARD_PROTOCOL_T0) {
-    ActiveProtocol = SCARD_PROTOCOL_T0;
-    ProtocolSelector = ProtocolT0;
+    ActiveProtocol = ProtocolT0;
   } else if (active == SCARD_PROTOCOL_T1) {
-    ActiveProtocol = SCARD_PROTOCOL_T1;
-    ProtocolSelector = ProtocolT1;
+    ActiveProtocol = ProtocolT1;
   } else {
-    ActiveProtocol = SCARD_PROTOCOL_RAW;
-    ProtocolSelector = ProtocolAnyOrRaw;
+    ActiveProtocol = ProtocolAnyOrRaw;
   }
+  // A later Open prefers only the protocol that was active.
+  ProtocolSelector = ActiveProtocol;
 
   // The ATR the service holds; not every reader driver offers it as an attribute.
   std::vector<BYTE> atr;
   DWORD state = 0;
   DWORD protocol = 0;
-  const LONG status = Api->Status(CardHandle, atr, &state, &protocol);
+  const LONG status = Api->Status(static_cast<SCARDHANDLE>(CardHandle), atr, &state, &protocol);
   if (status != SCARD_S_SUCCESS) {
     Close();
     SetErrorFromCode(status);
@@ -110,7 +119,8 @@ bool CPcscInterface::Open() {
 bool CPcscInterface::IsOpen() {
   if (CardHandle == kNotConnected) return false;
   std::vector<BYTE> channel;
-  const LONG result = Api->GetAttrib(CardHandle, SCARD_ATTR_CHANNEL_ID, channel);
+  const LONG result =
+      Api->GetAttrib(static_cast<SCARDHANDLE>(CardHandle), SCARD_ATTR_CHANNEL_ID, channel);
   // A reader without the attribute still proves the handle alive by saying so.
   return result == SCARD_S_SUCCESS || result == SCARD_E_UNSUPPORTED_FEATURE;
 }
@@ -120,7 +130,7 @@ bool CPcscInterface::Close() {
     ErrorText = kAlreadyDisconnectedText;
     return false;
   }
-  const LONG result = Api->Disconnect(CardHandle, SCARD_UNPOWER_CARD);
+  const LONG result = Api->Disconnect(static_cast<SCARDHANDLE>(CardHandle), SCARD_UNPOWER_CARD);
   if (result != SCARD_S_SUCCESS) {
     SetErrorFromCode(result);
     return false;
@@ -142,8 +152,9 @@ bool CPcscInterface::Transmit(const CApduCommand& command, CApduResponse& respon
   }
   std::vector<BYTE> receive(kReceiveCapacity);
   DWORD receiveLength = kReceiveCapacity;
-  const LONG result = Api->Transmit(CardHandle, ActiveProtocol, send.data(),
-                                    static_cast<DWORD>(send.size()), receive.data(), &receiveLength);
+  const LONG result =
+      Api->Transmit(static_cast<SCARDHANDLE>(CardHandle), ServiceProtocol(ActiveProtocol),
+                    send.data(), static_cast<DWORD>(send.size()), receive.data(), &receiveLength);
   if (result != SCARD_S_SUCCESS) {
     SetErrorFromCode(result);
     return false;
@@ -171,12 +182,14 @@ bool CPcscInterface::SetProtocol(int protocolSelector) {
   return true;
 }
 
-void CPcscInterface::SetErrorFromCode(LONG code) { ErrorText = PcscErrorText(*Api, code, ErrorText); }
+void CPcscInterface::SetErrorFromCode(long code) {
+  ErrorText = PcscErrorText(*Api, code, ErrorText);
+}
 
 void CPcscInterface::DropConnection() {
   CardHandle = kNotConnected;
   if (HasContext) {
-    Api->ReleaseContext(Context);
+    Api->ReleaseContext(static_cast<SCARDCONTEXT>(Context));
     HasContext = false;
   }
   Context = 0;

@@ -2,19 +2,22 @@
 // One named PC/SC reader, reached through the PcscApi seam: connect, presence check,
 // disconnect and one exchange at a time. Every Open starts a fresh context, so a restarted
 // smart-card service is picked up without restarting the program.
-#include <PCSC/winscard.h>
-#include <PCSC/wintypes.h>
-
+// The header stays free of pcsc-lite, so the panels that create readers never see it.
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "device/PcscApi.h"
 #include "device/SCardInterface.h"
+
+class PcscApi;
+std::shared_ptr<PcscApi> ActivePcscApi();
 
 class CPcscInterface : public CSCardInterface {
  public:
-  // The handle value that means "not connected".
-  static constexpr SCARDHANDLE kNotConnected = ~static_cast<SCARDHANDLE>(0);
+  // Card and context handles as the service gives them.
+  using Handle = std::intptr_t;
+  // The handle value that means "not connected": all bits set.
+  static constexpr Handle kNotConnected = static_cast<Handle>(~std::uintptr_t{0});
 
   explicit CPcscInterface(const std::string& readerName,
                           std::shared_ptr<PcscApi> api = ActivePcscApi());
@@ -29,16 +32,16 @@ class CPcscInterface : public CSCardInterface {
   bool SetProtocol(int protocolSelector) override;
 
  private:
-  void SetErrorFromCode(LONG code);
+  void SetErrorFromCode(long code);
   // Forgets a connection the service no longer honours and releases its context.
   void DropConnection();
 
   std::shared_ptr<PcscApi> Api;
-  SCARDHANDLE CardHandle = kNotConnected;
-  SCARDCONTEXT Context = 0;
+  Handle CardHandle = kNotConnected;
+  Handle Context = 0;
   bool HasContext = false;
-  // The protocol the card runs; picks the send PCI of every transmit.
-  DWORD ActiveProtocol = SCARD_PROTOCOL_RAW;
+  // The protocol the card runs (a ProtocolSelectorValue); picks the send PCI of every transmit.
+  int ActiveProtocol = ProtocolAnyOrRaw;
   std::wstring ReaderName;
   // The name in the service's own encoding: connecting uses it as given, so a name that the
   // locale cannot turn into wide text still reaches its reader.

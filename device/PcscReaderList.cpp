@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/Conversions.h"
+#include "device/PcscApi.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "device/PcscApi.h"
+// Free of pcsc-lite headers, like the reader transport's.
+class PcscApi;
+std::shared_ptr<PcscApi> ActivePcscApi();
 
 // Empties `names`, then fills it; left empty when the service is not running or has no reader.
 void ListPcscReaderNames(std::vector<std::wstring>& names,

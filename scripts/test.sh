@@ -1,11 +1,38 @@
 #!/usr/bin/env bash
-# The README's test command: installs what is needed, builds, and runs every test suite.
+# The README's test command: installs what is needed, builds, and runs every test suite:
+#   1. the normal build: unit, integration (real pcscd + vpcd), GUI (offscreen) tests;
+#   2. a second build under -fsanitize=address,undefined: unit and integration tests again;
+#   3. a clang build of the libFuzzer targets, each run briefly on its seed corpus.
+# Any failure, sanitizer report included, fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+JOBS=${TOKVANE_JOBS:-2}
 BUILD_DIR=${TOKVANE_BUILD_DIR:-build}
+SANITIZE_DIR=${TOKVANE_SANITIZE_DIR:-build-sanitize}
+FUZZ_DIR=${TOKVANE_FUZZ_DIR:-build-fuzz}
+
+echo "== normal build"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD_DIR" -j2
-ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 900
+cmake --build "$BUILD_DIR" -j"$JOBS"
+ctest --test-dir "$BUILD_DIR" --output-on-failure -LE fuzz
+
+if [ "${TOKVANE_SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== sanitizer build (address, undefined)"
+  cmake -S . -B "$SANITIZE_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOKVANE_SANITIZE=ON \
+    -DTOKVANE_BUILD_GUI=OFF -DTOKVANE_BUILD_BENCH=OFF
+  cmake --build "$SANITIZE_DIR" -j"$JOBS"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir "$SANITIZE_DIR" --output-on-failure -L 'unit|integration'
+fi
+
+if [ "${TOKVANE_SKIP_FUZZ:-0}" != 1 ] && [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz targets (short bounded runs)"
+  CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTOKVANE_BUILD_FUZZ=ON -DTOKVANE_BUILD_GUI=OFF -DTOKVANE_BUILD_TESTS=OFF -DTOKVANE_BUILD_BENCH=OFF
+  cmake --build "$FUZZ_DIR" -j"$JOBS"
+  ctest --test-dir "$FUZZ_DIR" --output-on-failure -L fuzz
+fi

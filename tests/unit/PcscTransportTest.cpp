@@ -435,7 +435,9 @@ TEST_F(PcscTransport, ChainOfExactlyTheLimitIsDelivered) {
 
 TEST_F(PcscTransport, ChainThatNeverBringsDataStillEnds) {
   OpenWith(SCARD_PROTOCOL_T0);
-  api->responder = [](const Bytes&) { return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("61 01")}; };
+  api->responder = [](const Bytes&) {
+    return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("61 01")};
+  };
   CApduResponse response;
   EXPECT_FALSE(Exchange("00 B2 01 04 00", response));
   EXPECT_EQ(reader.GetLastErrorText(), "The card's response chain did not end.");
