@@ -4,4 +4,5 @@ set(TOKVANE_OATH_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OathCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OathAnswers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalHotp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UserPresence.cpp
 )
