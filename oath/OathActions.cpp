@@ -1,7 +1,5 @@
 #include "oath/OathActions.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -177,7 +175,7 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
   OathOutcome outcome = OathOutcome::Done;
   if (answer.IsSuccess()) {
     // The name comes as raw bytes; it is kept as they are, so any name can be matched.
-    if (!answer.Data.empty()) defaultName.emplace(answer.Data.begin(), answer.Data.end());
+    defaultName.emplace(answer.Data.begin(), answer.Data.end());
     host_.LogCommand(lastCommandEntry_);
   } else {
     // A missing touch is no different here from any other refusal.
@@ -318,7 +316,6 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
     outcome = LogRefusal(answer, "Put ins error.\n\n");
   }
   LogAnswer(answer);
-  host_.SelectFidoApplet();
   return outcome;
 }
 
@@ -395,11 +392,11 @@ OathOutcome OathActions::SetDefault(const std::string& name) {
   return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n");
 }
 
-bool GenerateRandomCredential(SecureString& keyText, std::string& name) {
+bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random) {
   SecureBytes secret(kRandomKeyLength);
   std::array<std::uint8_t, kSerialSourceLength> serial{};
-  if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1 ||
-      RAND_bytes(serial.data(), static_cast<int>(serial.size())) != 1) {
+  if (random == nullptr || random(secret.data(), static_cast<int>(secret.size())) != 1 ||
+      random(serial.data(), static_cast<int>(serial.size())) != 1) {
     return false;
   }
   // The serial number reads the first four characters of the bytes' hex text ("AB C") as one

@@ -6,6 +6,8 @@
 // An action borrows the device for its own duration. Whatever the host does while it waits for
 // the operator (a message box runs a nested event loop), the action asks IsSameDevice afterwards
 // and never touches the device again once that answer is false.
+#include <openssl/rand.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -99,13 +101,15 @@ class OathActions {
   // One list command (the panel sends two per click). On a HID device the COS version query
   // goes first, unlogged, as the key expects.
   OathOutcome List(bool hidDevice, OathListResult& result);
-  // The default credential's name, when the key has one.
+  // The default credential's name as the key gave it (empty when it has none); nothing unless
+  // the key answered 90 00.
   OathOutcome GetDefault(std::optional<std::string>& defaultName);
   // Shows the applet and COS versions and re-selects the FIDO applet.
   OathOutcome ShowVersions();
   // Asks first; on Done every credential on the key is gone.
   OathOutcome Reset();
-  // Checks the input, writes the credential and re-selects the FIDO applet once the key answered.
+  // Checks the input and writes the credential. When the key answered (KeyAnswered), the caller
+  // records the result and then re-selects the FIDO applet.
   OathOutcome Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written);
   // The key's code for `credential` and the local check against it (its key, digits, imf, match count).
   OathOutcome Calculate(const OtpCredential& credential, OathCalculation& result);
@@ -137,7 +141,11 @@ class OathActions {
   std::string lastCommandEntry_;
 };
 
+// Where random bytes come from: OpenSSL's RAND_bytes, or a replacement with its contract
+// (1 on success).
+using OathRandomSource = int (*)(unsigned char* buffer, int count);
+
 // Fills a new credential's fields with random values: a 20-byte secret as hex text, and a
 // 13-digit serial number made from four more random bytes. False (nothing written) when the
 // random generator fails.
-bool GenerateRandomCredential(SecureString& keyText, std::string& name);
+bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random = RAND_bytes);
