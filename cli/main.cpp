@@ -1,1 +1,16 @@
-int main() { return 0; }
+// tokvane-cli: the key operations of Tokvane from a terminal, for scripts.
+#include <unistd.h>
+
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+
+int main(int argc, char** argv) {
+  // Reader names and credential names pass through the locale's encoding, as in the desktop program.
+  std::setlocale(LC_ALL, "");
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return cli::RunCli(args, cli::CliStreams{STDIN_FILENO, std::cout, std::cerr});
+}
