@@ -50,8 +50,7 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
                                               " contradicts the URI's digits=" + std::to_string(*secret.digits));
     return false;
   }
-  const bool fromUri = secret.digits.has_value() || !secret.imf.empty();
-  if (args.imf && (fromUri || args.format == SecretFormat::Uri)) {
+  if (args.imf && secret.fromUri) {
     code = reporter.Fail(ExitCode::Usage, "--imf does not go with a URI: its counter sets the moving factor");
     return false;
   }

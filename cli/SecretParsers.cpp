@@ -76,6 +76,7 @@ bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& erro
 
 bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& out, std::string& error) {
   out.key.Clear();
+  out.fromUri = false;
   out.digits.reset();
   out.imf.clear();
   if (format == SecretFormat::Auto) {
@@ -95,6 +96,7 @@ bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& o
       OtpauthCredential uri;
       if (!ParseOtpauthUri(text, uri, reason)) return Fail(out, error, reason);
       out.key = std::move(uri.secret);
+      out.fromUri = true;
       if (uri.digitsGiven) out.digits = uri.digits;
       out.imf = ImfFromCounter(uri.counter);
       break;

@@ -26,6 +26,7 @@ std::optional<SecretFormat> ParseSecretFormat(std::string_view name);
 
 struct CredentialSecret {
   SecretBuffer key;
+  bool fromUri = false;
   std::optional<std::uint8_t> digits;  // given by a URI
   // The initial moving factor as the put command carries it; empty for none. A URI counter N > 0
   // becomes the four bytes of N, big-endian, so the key and the local check count from N.

@@ -81,9 +81,11 @@ TEST(CliSecret, AutoTakesUrisByTheirSchemeAndEverythingElseAsHex) {
   std::string error;
   ASSERT_TRUE(cli::ParseSecret("  OTPAUTH://hotp/x?secret=MZXW6YTBOI", SecretFormat::Auto, out, error)) << error;
   EXPECT_EQ(Bytes(out.key), Ascii("foobar"));
+  EXPECT_TRUE(out.fromUri);
 
   ASSERT_TRUE(cli::ParseSecret("666f6f", SecretFormat::Auto, out, error)) << error;
   EXPECT_EQ(Bytes(out.key), Ascii("foo"));
+  EXPECT_FALSE(out.fromUri);
 
   // A base32 secret is not guessed: hex is the default and says how to ask for base32.
   EXPECT_FALSE(cli::ParseSecret(kRfcSecretBase32, SecretFormat::Auto, out, error));
