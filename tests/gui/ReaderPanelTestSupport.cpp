@@ -56,9 +56,35 @@ void InformationBoxAnswerer::AnswerOpenBoxes() {
   }
 }
 
+ScriptedAnswers::Bytes ScriptedAnswers::ProcessApdu(const Bytes& command) {
+  {
+    std::lock_guard lock(mutex_);
+    received_.push_back(command);
+  }
+  if (std::optional<Bytes> answer = rule_(command)) return *answer;
+  return key_->ProcessApdu(command);
+}
+
+std::vector<ScriptedAnswers::Bytes> ScriptedAnswers::Received() const {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::string WriteMakerConfig(const QTemporaryDir& directory) {
+  const QString path = directory.filePath(QStringLiteral("Pid_Vid_Config.xml"));
+  QFile config(path);
+  if (config.open(QIODevice::WriteOnly)) {
+    config.write(QStringLiteral("<VidPidConfig><Key VID=\"%1\"/></VidPidConfig>")
+                     .arg(tokvane::build::kMakerVendorId, 4, 16, QLatin1Char('0'))
+                     .toLatin1());
+  }
+  return path.toStdString();
+}
+
 void ReaderPanelWindow::SetUp() {
   ASSERT_TRUE(configDir.isValid());
   key = std::make_shared<VirtualKey>();
+  card = key;
   pcsc = std::make_shared<VirtualPcscApi>();
   hid = std::make_shared<VirtualHidApi>();
   InstallPcscApi(std::make_shared<QuietPcscApi>(pcsc));
@@ -78,7 +104,7 @@ void ReaderPanelWindow::PlugKey(std::uint8_t interfaces) {
       VirtualHidKeyOptions options;
       options.vendorId = tokvane::build::kMakerVendorId;
       options.interfaces = hidInterfaces;
-      hidKey = hid->AddKey(key, options);
+      hidKey = hid->AddKey(card, options);
     } else {
       hid->SetInterfaces(hidKey, hidInterfaces);
       hid->PlugIn(hidKey);
@@ -86,7 +112,7 @@ void ReaderPanelWindow::PlugKey(std::uint8_t interfaces) {
   }
   if ((interfaces & kVirtualCcidInterface) != 0) {
     ASSERT_TRUE(pcsc->AddReader(kKeyReader));
-    ASSERT_TRUE(pcsc->InsertCard(kKeyReader, key));
+    ASSERT_TRUE(pcsc->InsertCard(kKeyReader, card));
   }
 }
 
@@ -98,16 +124,8 @@ void ReaderPanelWindow::UnplugKey() {
 void ReaderPanelWindow::AddEmptyReader(const std::string& name) { ASSERT_TRUE(pcsc->AddReader(name)); }
 
 void ReaderPanelWindow::Start(bool keepLog) {
-  const QString configPath = configDir.filePath(QStringLiteral("Pid_Vid_Config.xml"));
-  QFile config(configPath);
-  ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-  config.write(QStringLiteral("<VidPidConfig><Key VID=\"%1\"/></VidPidConfig>")
-                   .arg(tokvane::build::kMakerVendorId, 4, 16, QLatin1Char('0'))
-                   .toLatin1());
-  config.close();
-
   window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
-  window->m_VidPidConfigFiles = {configPath.toStdString()};
+  window->m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
   ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window->show();
   ASSERT_NE(window->m_pReaderPanel, nullptr);

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +88,31 @@ class InformationBoxAnswerer {
   class QTimer* timer_;
 };
 
+// The virtual key with some of its answers replaced, and every command it was sent recorded.
+class ScriptedAnswers final : public VirtualCard {
+ public:
+  using Bytes = std::vector<std::uint8_t>;
+  // Returns the answer to give instead of the key's, or nothing to let the key answer.
+  using Rule = std::function<std::optional<Bytes>(const Bytes& command)>;
+
+  ScriptedAnswers(std::shared_ptr<VirtualKey> key, Rule rule) : key_(std::move(key)), rule_(std::move(rule)) {}
+  Bytes Atr() override { return key_->Atr(); }
+  void PowerOn() override { key_->PowerOn(); }
+  void PowerOff() override { key_->PowerOff(); }
+  void Reset() override { key_->Reset(); }
+  Bytes ProcessApdu(const Bytes& command) override;
+  std::vector<Bytes> Received() const;
+
+ private:
+  std::shared_ptr<VirtualKey> key_;
+  Rule rule_;
+  mutable std::mutex mutex_;
+  std::vector<Bytes> received_;
+};
+
+// A VID/PID configuration naming the maker's vendor, written into `directory`; its path.
+std::string WriteMakerConfig(const QTemporaryDir& directory);
+
 class ReaderPanelWindow : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -118,6 +145,8 @@ class ReaderPanelWindow : public ::testing::Test {
 
   QTemporaryDir configDir;
   std::shared_ptr<VirtualKey> key;
+  // What the key's interfaces reach; the key itself unless a test puts something in front of it.
+  std::shared_ptr<VirtualCard> card;
   std::shared_ptr<VirtualPcscApi> pcsc;
   std::shared_ptr<VirtualHidApi> hid;
   VirtualHidApi::KeyId hidKey = 0;
