@@ -5,6 +5,7 @@ set(TOKVANE_OATH_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OathCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OathAnswers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalHotp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UserPresence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OtpCredentialList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OathActions.cpp
 )
