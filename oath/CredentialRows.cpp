@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+#include <QVBoxLayout>
+#include <vector>
 
 #include "app/Conversions.h"
 #include "oath/OtpCredential.h"
@@ -31,9 +33,19 @@ QString DisplayName(const std::string& name) {
   return QString::fromStdWString(wide);
 }
 
+// Rows taken out while a removal scope is open, waiting for the outermost scope to end.
+int g_removalDepth = 0;
+std::vector<QPointer<QWidget>>& ParkedRows() {
+  static std::vector<QPointer<QWidget>> rows;
+  return rows;
+}
+
+// The view owns (and destroys as it likes) the holder it shows for an item; the row lives inside
+// the holder, so that taking it out leaves the row's lifetime to us.
 QWidget* RowWidget(QListWidget* list, int index) {
   QListWidgetItem* item = list->item(index);
-  return item != nullptr ? list->itemWidget(item) : nullptr;
+  QWidget* holder = item != nullptr ? list->itemWidget(item) : nullptr;
+  return holder != nullptr ? holder->findChild<QWidget*>(QString::fromLatin1(kRowObjectName)) : nullptr;
 }
 
 // The row's name label, or nullptr for an item that is no credential row.
@@ -57,9 +69,17 @@ int FindRow(QListWidget* list, std::string_view name) {
 
 void RemoveRow(QListWidget* list, int index) {
   QWidget* row = RowWidget(list, index);
+  if (row != nullptr) {
+    if (g_removalDepth > 0) {
+      // Out of the window at once, destroyed when the outermost scope ends.
+      row->hide();
+      row->setParent(nullptr);
+      ParkedRows().emplace_back(row);
+    } else {
+      WindowImplBase::RemoveControl(row);
+    }
+  }
   delete list->takeItem(index);
-  // Out of the window at once; destroyed later, when no notification of it can be under way.
-  WindowImplBase::RemoveControl(row);
 }
 
 OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption) {
@@ -69,6 +89,18 @@ OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const cha
 }
 
 }  // namespace
+
+RowRemovalScope::RowRemovalScope() { ++g_removalDepth; }
+
+RowRemovalScope::~RowRemovalScope() {
+  if (--g_removalDepth > 0) return;
+  // Posted from the outermost delivery, so no nested loop below it can run the deletion early.
+  std::vector<QPointer<QWidget>> parked;
+  parked.swap(ParkedRows());
+  for (const QPointer<QWidget>& row : parked) {
+    if (row != nullptr) WindowImplBase::RemoveControl(row);
+  }
+}
 
 OtpFreshCButtonUI::OtpFreshCButtonUI(OtpCredential* credential, const QString& name, const QString& caption)
     : QPushButton(caption), m_pCredential(credential) {
@@ -109,9 +141,14 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   layout->addWidget(codeLabel, 1);
   layout->addWidget(buttons, 0);
 
+  auto* holder = new QWidget;
+  auto* holderLayout = new QVBoxLayout(holder);
+  holderLayout->setContentsMargins(0, 0, 0, 0);
+  holderLayout->addWidget(row);
+
   auto* item = new QListWidgetItem(list);
   item->setSizeHint(QSize(row->sizeHint().width(), kRowHeight + 2));
-  list->setItemWidget(item, row);
+  list->setItemWidget(item, holder);
   if (manager != nullptr) manager->AttachControls(row);
 }
 

@@ -2,6 +2,7 @@
 // The rows of the credentials list: one per record, with the record's name, the last code the
 // key gave, and three buttons that carry the record to the panel's row actions.
 #include <QPushButton>
+#include <cstdint>
 #include <string_view>
 
 struct OtpCredential;
@@ -33,6 +34,18 @@ inline constexpr std::uint32_t kDefaultNameColor = 0xFA0000;
 inline constexpr std::uint32_t kNameColor = 0x000000;
 inline constexpr int kRowHeight = 30;
 }  // namespace credential_rows
+
+// A message box runs a nested event loop, and a control deleted "later" from inside it is deleted
+// before the loop ends, under the feet of the click that opened the box. Inside this scope removed
+// rows are only taken out of the window; they are destroyed once the outermost scope has ended, so
+// the click of a row's own button, and every receiver of it, keep a valid sender.
+class RowRemovalScope {
+ public:
+  RowRemovalScope();
+  ~RowRemovalScope();
+  RowRemovalScope(const RowRemovalScope&) = delete;
+  RowRemovalScope& operator=(const RowRemovalScope&) = delete;
+};
 
 // Every operation takes the panel's list control, which may be missing: then there are no rows.
 // Rows are matched by the record's name as raw bytes, so any name the key holds is found.

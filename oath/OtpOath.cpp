@@ -113,7 +113,11 @@ void OtpOath::Init(WindowImplBase& manager) {
 }
 
 void OtpOath::Notify(TNotifyUI& msg) {
-  if (msg.sType == notify_type::kClick) OnClick(msg.pSender);
+  if (msg.sType != notify_type::kClick) return;
+  // Rows removed from here on (a delete, or a device change while a box is open) stay alive until
+  // this click has been delivered to every receiver.
+  RowRemovalScope keepRowsAlive;
+  OnClick(msg.pSender);
 }
 
 void OtpOath::OnClick(QWidget* sender) {
