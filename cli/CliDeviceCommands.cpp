@@ -59,6 +59,11 @@ ExitCode RunInfo(const CommandInput& input) {
     case OathOutcome::Done:
       break;
     case OathOutcome::Refused:
+      // The versions action reports an unanswered query like a refused one.
+      if (session.Device().LastExchangeFailed()) {
+        return input.reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader,
+                                                                  session.Device().LastFailureReason()));
+      }
       return input.reporter.Fail(ExitCode::KeyRefused, "the key did not tell its applet version");
     case OathOutcome::SelectFailed:
       return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader,

@@ -10,6 +10,7 @@ bool ReasonKeepingDevice::Open() {
 
 bool ReasonKeepingDevice::Exchange(const CApduCommand& command, CApduResponse& response) {
   const bool exchanged = inner_->Exchange(command, response);
+  lastExchangeFailed_ = !exchanged;
   if (!exchanged) lastReason_ = inner_->GetLastErrorText();
   return exchanged;
 }

@@ -24,10 +24,13 @@ class ReasonKeepingDevice : public IDeveiceInterface {
   // The reason of the last failed Open or Exchange; empty when the transport gave none (the HID
   // transport never does) or nothing failed yet.
   const std::string& LastFailureReason() const { return lastReason_; }
+  // Whether the last Exchange got no answer (some actions report that as a refusal).
+  bool LastExchangeFailed() const { return lastExchangeFailed_; }
 
  private:
   std::unique_ptr<IDeveiceInterface> inner_;
   std::string lastReason_;
+  bool lastExchangeFailed_ = false;
 };
 
 }  // namespace cli
