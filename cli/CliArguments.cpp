@@ -34,14 +34,14 @@ constexpr std::array<CommandWord, 12> kCommandWords{{
 
 enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Format, Digits, Imf, Yes };
 
-struct OptionSpec {
+struct OptionDefinition {
   OptionId id;
   std::string_view name;
   bool takesValue;
   std::initializer_list<Command> only;  // empty: every subcommand
 };
 
-const std::array<OptionSpec, 10> kOptions{{
+const std::array<OptionDefinition, 10> kOptions{{
     {OptionId::Help, "help", false, {}},
     {OptionId::Json, "json", false, {}},
     {OptionId::Reader, "reader", true, {}},
@@ -55,13 +55,13 @@ const std::array<OptionSpec, 10> kOptions{{
 }};
 
 struct GivenOption {
-  const OptionSpec* spec;
+  const OptionDefinition* definition;
   std::string value;
 };
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const auto& spec : kOptions) {
-    if (spec.name == name) return &spec;
+const OptionDefinition* FindOption(std::string_view name) {
+  for (const auto& definition : kOptions) {
+    if (definition.name == name) return &definition;
   }
   return nullptr;
 }
@@ -107,13 +107,13 @@ bool Tokenise(const std::vector<std::string>& args, std::vector<GivenOption>& op
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* spec = FindOption(name);
-    if (spec == nullptr) {
+    const OptionDefinition* definition = FindOption(name);
+    if (definition == nullptr) {
       error = "unknown option --" + name;
       return false;
     }
-    GivenOption given{spec, {}};
-    if (spec->takesValue) {
+    GivenOption given{definition, {}};
+    if (definition->takesValue) {
       if (equals != std::string::npos) {
         given.value = arg.substr(equals + 1);
       } else if (i + 1 < args.size()) {
@@ -169,13 +169,14 @@ bool CheckName(Command command, const std::string& name, std::string& error) {
 }
 
 bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, std::string& error) {
-  const OptionSpec& spec = *given.spec;
-  if (spec.only.size() != 0 &&
-      std::find(spec.only.begin(), spec.only.end(), command) == spec.only.end()) {
-    error = "option --" + std::string(spec.name) + " does not apply to '" + std::string(CommandName(command)) + "'";
+  const OptionDefinition& definition = *given.definition;
+  if (definition.only.size() != 0 &&
+      std::find(definition.only.begin(), definition.only.end(), command) == definition.only.end()) {
+    error = "option --" + std::string(definition.name) + " does not apply to '" +
+            std::string(CommandName(command)) + "'";
     return false;
   }
-  switch (spec.id) {
+  switch (definition.id) {
     case OptionId::Help:
       out.help = true;
       break;
@@ -226,10 +227,10 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
 
 bool CheckRepeats(const std::vector<GivenOption>& options, std::string& error) {
   for (std::size_t i = 0; i < options.size(); ++i) {
-    if (!options[i].spec->takesValue) continue;
+    if (!options[i].definition->takesValue) continue;
     for (std::size_t j = i + 1; j < options.size(); ++j) {
-      if (options[j].spec == options[i].spec) {
-        error = "option --" + std::string(options[i].spec->name) + " given twice";
+      if (options[j].definition == options[i].definition) {
+        error = "option --" + std::string(options[i].definition->name) + " given twice";
         return false;
       }
     }
@@ -283,7 +284,7 @@ bool ParseArguments(const std::vector<std::string>& args, CliArguments& out, std
   if (!ResolveCommand(operands, out.command, error)) return false;
 
   const bool help = std::any_of(options.begin(), options.end(),
-                                [](const GivenOption& given) { return given.spec->id == OptionId::Help; });
+                                [](const GivenOption& given) { return given.definition->id == OptionId::Help; });
   if (help) {
     out.help = true;
     return true;

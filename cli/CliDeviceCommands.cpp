@@ -117,7 +117,8 @@ ExitCode RunModeSet(const CommandInput& input) {
 
   if (!device.IsOpen()) device.Open();
   if (!device.IsOpen()) {
-    return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, device.LastFailureReason()));
+    return input.reporter.Fail(ExitCode::NoDevice,
+                               WithReason("cannot connect to " + reader, device.LastFailureReason()));
   }
   // The command goes out on a fresh connection, as the reader panel sends it.
   device.Close();

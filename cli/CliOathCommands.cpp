@@ -73,7 +73,9 @@ ExitCode List(const CommandInput& input, KeySession& session, OathActions& actio
     defaultKnown = actions.GetDefault(defaultName) == OathOutcome::Done;
   }
   host.SelectFidoApplet();
-  if (outcome != OathOutcome::Done) return ReportOutcome(outcome, "list its credentials", session, host, input.reporter);
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "list its credentials", session, host, input.reporter);
+  }
   if (!defaultKnown) input.reporter.Notice("tokvane-cli: the key did not tell its default credential");
 
   std::vector<std::string> entries;
@@ -167,7 +169,9 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
 ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
   const OathOutcome outcome = actions.Reset();
   if (KeyAnswered(outcome)) host.SelectFidoApplet();
-  if (outcome != OathOutcome::Done) return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter);
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter);
+  }
   input.reporter.Line("OATH applet reset: every credential is gone.");
   input.reporter.JsonResult(JsonObject().Text("reader", session.ReaderName()).Bool("reset", true).Str());
   return ExitCode::Success;

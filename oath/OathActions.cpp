@@ -210,7 +210,9 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   shown.Applet = FormatAppletVersion(*applet);
   CApduResponse cosAnswer;
   if (SendQuietly(BuildGetCosVersion(), cosAnswer) && cosAnswer.IsSuccess()) {
-    if (const auto cos = ReadCosVersion(cosAnswer.Data.data(), cosAnswer.Data.size())) shown.Cos = FormatCosVersion(*cos);
+    if (const auto cos = ReadCosVersion(cosAnswer.Data.data(), cosAnswer.Data.size())) {
+      shown.Cos = FormatCosVersion(*cos);
+    }
   }
   device_.Close();
   const std::string appletText = "Applet version: " + shown.Applet;

@@ -36,11 +36,15 @@ class CliProgramTest : public PcscdTest {
     if (!state_.empty()) std::filesystem::remove(state_);
   }
 
+  std::unique_ptr<BackgroundProcess> StartKeysim() const {
+    return std::make_unique<BackgroundProcess>(KeysimProgram(), std::vector<std::string>{"--state", state_.string()});
+  }
+
   std::filesystem::path state_;
 };
 
 TEST_F(CliProgramTest, TheCliProgramWorksTheKeyThatTheKeysimProgramServes) {
-  auto keysim = std::make_unique<BackgroundProcess>(KeysimProgram(), std::vector<std::string>{"--state", state_.string()});
+  auto keysim = StartKeysim();
   ASSERT_TRUE(keysim->Started());
   ASSERT_TRUE(WaitForCardState(kVpcdReader, true, 15s)) << keysim->Output();
 
@@ -75,7 +79,7 @@ TEST_F(CliProgramTest, TheCliProgramWorksTheKeyThatTheKeysimProgramServes) {
   EXPECT_NE(gone.err.find("no key found"), std::string::npos) << gone.err;
 
   // The key kept its state: served again, it goes on counting where it stopped.
-  keysim = std::make_unique<BackgroundProcess>(KeysimProgram(), std::vector<std::string>{"--state", state_.string()});
+  keysim = StartKeysim();
   ASSERT_TRUE(WaitForCardState(kVpcdReader, true, 15s)) << keysim->Output();
   EXPECT_EQ(RunCliProgram({"oath", "code", "mail"}).out, ComputeLocalHotp(kSecret, 6, "", 2) + "\n");
   EXPECT_TRUE(keysim->Stop()) << keysim->Output();
