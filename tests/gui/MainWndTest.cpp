@@ -214,7 +214,9 @@ TEST_F(MainWindow, CloseButtonAndSystemCloseEndTheLoopWithZero) {
   };
   for (const auto& [what, closeIt] : closers) {
     QTimer::singleShot(0, closeIt);
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+    // The bound goes with its guard, so it cannot end a loop of a later test.
+    QObject bound;
+    QTimer::singleShot(5000, &bound, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QApplication::exec(), 0) << what;
     EXPECT_TRUE(window->isVisible()) << what;  // the loop ends; the window is not destroyed by it
   }
