@@ -28,17 +28,52 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// Upper-case spaced hex of a secret, written straight into wiped storage.
-SecureString SecretToHex(const SecureBytes& bytes) {
+// Appends upper-case spaced hex ("0A FF") to `out`, which the caller has reserved room in, so
+// that text holding a secret is never reallocated (leaving an unwiped copy behind).
+void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out.push_back(' ');
+    out.push_back(kDigits[bytes[i] >> 4]);
+    out.push_back(kDigits[bytes[i] & 0x0F]);
+  }
+}
+
+SecureString SecretToHex(const SecureBytes& bytes) {
   SecureString text;
   text.str().reserve(bytes.size() * 3);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i != 0) text.str().push_back(' ');
-    text.str().push_back(kDigits[bytes.data()[i] >> 4]);
-    text.str().push_back(kDigits[bytes.data()[i] & 0x0F]);
-  }
+  AppendHex(text.str(), bytes.data(), bytes.size());
   return text;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+// The bytes of a text made only of hex digits, paired by position (an odd last digit is a byte of
+// its own), as HexToBytes reads such a text; at most `capacity` bytes. Decoded here, straight
+// into wiped storage, because the text is a secret.
+SecureBytes DecodeHexDigits(const std::string& digits, std::size_t capacity) {
+  SecureBytes bytes(std::min(capacity, (digits.size() + 1) / 2));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t at = 2 * i;
+    int value = HexValue(digits[at]);
+    if (at + 1 < digits.size()) value = value * 16 + HexValue(digits[at + 1]);
+    bytes.data()[i] = static_cast<std::uint8_t>(value);
+  }
+  return bytes;
+}
+
+// A command's log entry: its hex text and the line ending, built in storage that never grows,
+// so a command that carries a secret leaves no stray copy behind.
+std::string CommandEntry(const OathBytes& bytes, const std::string& ending) {
+  std::string entry;
+  entry.reserve(bytes.size() * 3 + ending.size());
+  AppendHex(entry, bytes.data(), bytes.size());
+  entry += ending;
+  return entry;
 }
 
 CApduCommand CommandFrom(const OathBytes& bytes) {
@@ -87,7 +122,7 @@ bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome)
 bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
                              bool secret) {
   CApduCommand command = CommandFrom(bytes);
-  std::string entry = command.ToHex() + ending;
+  std::string entry = CommandEntry(bytes, ending);
   host_.LogCommand(entry);
   const bool answered = device_.Exchange(command, response);
   // Read before closing: closing may leave a reason of its own.
@@ -282,14 +317,12 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   // Anything but hex digits would be cut off silently by the conversion and write a shorter
   // (or empty) secret than the one typed.
   if (!std::all_of(keyText.str().begin(), keyText.str().end(), IsHexDigit)) return RefuseInput("Invalid key");
-  SecureBytes key(kKeyBufferLength);
-  const std::uint32_t keyLength = HexToBytes(keyText.str(), key.data(), kKeyBufferLength);
-  if (keyLength == 0) return RefuseInput("Invalid key");
-  if (keyLength > kMaxKeyLength) {
+  SecureBytes key = DecodeHexDigits(keyText.str(), kKeyBufferLength);
+  if (key.empty()) return RefuseInput("Invalid key");
+  if (key.size() > kMaxKeyLength) {
     host_.LogFailure("Secret key length can not more than 48 bytes.\n\n");
     return OathOutcome::InvalidInput;
   }
-  key.Truncate(keyLength);
   const int digits = input.EightDigits ? 8 : 6;
   const std::string imf = input.ImfVerbatim ? input.Imf : RemoveSpaces(input.Imf);
 

@@ -68,7 +68,10 @@ class SecureBytes {
 class SecureString {
  public:
   SecureString() = default;
-  explicit SecureString(std::string text) : text_(std::move(text)) {}
+  // Takes the text and wipes the caller's temporary, whose short-string buffer would otherwise
+  // keep the characters.
+  explicit SecureString(std::string&& text) : text_(text) { WipeBuffer(text); }
+  explicit SecureString(const std::string& text) : text_(text) {}
   SecureString(const SecureString& other) : text_(other.text_) {}
   SecureString(SecureString&& other) noexcept : text_(other.text_) { WipeBuffer(other.text_); }
   SecureString& operator=(const SecureString& other) {
