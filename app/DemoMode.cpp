@@ -103,5 +103,5 @@ void DemoMode::PlugIn() {
 void DemoMode::OnModeChanged() {
   // As an operator would: pull the key out, and put it back a little later.
   Unplug();
-  QTimer::singleShot(kReplugDelayMs, guard_.get(), [this] { PlugIn(); });
+  QTimer::singleShot(replugDelayMs_, guard_.get(), [this] { PlugIn(); });
 }

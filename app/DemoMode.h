@@ -34,6 +34,8 @@ class DemoMode {
   void Unplug();
   void PlugIn();
   bool IsPluggedIn() const { return pluggedIn_; }
+  // Tests shorten the pause between the unplug and the plug-in that follow a mode change.
+  void SetReplugDelay(int milliseconds) { replugDelayMs_ = milliseconds; }
 
  private:
   void SeedCredentials();
@@ -44,6 +46,7 @@ class DemoMode {
   std::shared_ptr<VirtualHidApi> hid_;
   int hidKey_ = 0;
   bool pluggedIn_ = false;
+  int replugDelayMs_ = kReplugDelayMs;
   // Lets a queued re-plug find out that the demo has ended meanwhile.
   std::unique_ptr<QObject> guard_;
   std::function<void()> onDeviceChange_;

@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QWindowStateChangeEvent>
+#include <utility>
 
 #include "app/Conversions.h"
 #include "app/DeviceChangeMonitor.h"
@@ -208,6 +209,15 @@ void CMainWnd::closeEvent(QCloseEvent* event) {
 void CMainWnd::PostQuit() {
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void CMainWnd::ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice) {
+  // The new generation is counted before the old device goes, so nothing that runs while it is
+  // being destroyed can take it for the current one.
+  ++m_nDeviceGeneration;
+  std::unique_ptr<IDeveiceInterface> previous = std::exchange(m_pDevice, std::move(device));
+  m_bIsHidDevice = m_pDevice != nullptr && isHidDevice;
+  previous.reset();
 }
 
 bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {

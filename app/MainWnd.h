@@ -44,8 +44,16 @@ class CMainWnd : public WindowImplBase {
   // installed data directory. The first file that loads wins.
   std::vector<std::string> m_VidPidConfigFiles;
 
-  // What the panels share. The reader panel alone replaces m_pDevice.
+  // Installs `device` as the current device (nullptr releases it), deleting the previous one,
+  // and starts a new device generation. The reader panel is its only caller.
+  void ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice);
+
+  // What the panels share. The reader panel alone replaces m_pDevice, through ReplaceDevice.
   std::unique_ptr<IDeveiceInterface> m_pDevice;
+  // Counts every replacement or release of m_pDevice. A message box runs a nested loop in which a
+  // device change may replace the device; an action that held the device across a box compares
+  // the generation it noted before the box with this one before using the device again.
+  std::uint64_t m_nDeviceGeneration = 0;
   bool m_bIsWindowsXp = false;
   bool m_bIsHidDevice = false;
   OtpOath* m_pOathPanel = nullptr;

@@ -3,11 +3,40 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "app/Conversions.h"
 #include "app/MainWnd.h"
+#include "device/HidDiscovery.h"
+#include "device/InterfaceMode.h"
+#include "device/PcscReaderList.h"
+#include "oath/OtpOath.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
+
+namespace {
+
+// Skin colours (0xAARRGGBB) of the inserted-device label.
+constexpr std::uint32_t kInsertedTextColor = 0x281401;  // near black
+constexpr std::uint32_t kNoDeviceTextColor = 0xFF0000;  // red
+
+const QString kApplyButton = QStringLiteral("btn_apply");
+const QString kDevicePicture = QStringLiteral("R5.png");
+// The picture's file name, kept on the control as the skin's own "bkimage" attribute would be.
+constexpr const char* kPictureProperty = "bkimage";
+
+constexpr const wchar_t* kCcidMarker = L"CCID";
+
+// The system's plain information box, modal to the owner's window, with an OK button only.
+void ShowInformationBox(QWidget* owner, const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner != nullptr ? owner->window() : nullptr);
+  box.setWindowModality(Qt::WindowModal);
+  box.exec();
+}
+
+}  // namespace
 
 InitDemoToCardUI::InitDemoToCardUI(CMainWnd& mainWnd, QWidget* parent) : QWidget(parent), m_MainWnd(mainWnd) {}
 
@@ -38,12 +67,211 @@ void InitDemoToCardUI::Init(WindowImplBase& manager) {
   controls::SetEnabled(m_pResetBtn, false);
 }
 
-void InitDemoToCardUI::Notify(TNotifyUI&) {
-  // Connect, disconnect, reset and the mode switch are bound here together with the panel's
-  // behaviour.
+void InitDemoToCardUI::Notify(TNotifyUI& msg) {
+  if (msg.sType != notify_type::kClick || msg.pSender == nullptr) return;
+  QWidget* sender = msg.pSender;
+  if (sender == m_pConnectBtn) {
+    ConnectSelectedReader();
+  } else if (sender == m_pDisconnectBtn) {
+    DisconnectCurrent();
+  } else if (sender == m_pResetBtn) {
+    ResetCurrent();
+    ClearOathCredentials();
+  }
+  if (controls::Name(sender) == kApplyButton) ApplyInterfaceMode();
 }
 
+// ---- refresh ----
+
 void InitDemoToCardUI::RefreshReaderList() {
-  // The listing, the probes of new readers and the automatic connection come with the panel's
-  // behaviour; the main window already calls this at start and on every device change.
+  const std::vector<std::string> oldNames = std::move(ReaderNames);
+  ReaderNames.clear();
+  const readers::Listing listing = readers::ListAll();
+  ReaderNames = listing.names;
+  ShowHint(listing);
+  ShowReaderRows();
+
+  const std::vector<std::string> added = NamesMissingFrom(ReaderNames, oldNames);
+  const std::vector<std::string> removed = NamesMissingFrom(oldNames, ReaderNames);
+
+  // The selected key has gone: let go of it. The unnamed start transport never matches.
+  if (m_MainWnd.m_pDevice != nullptr && !removed.empty()) {
+    const std::string current = WideToAnsi(m_MainWnd.m_pDevice->GetName());
+    if (std::find(removed.begin(), removed.end(), current) != removed.end()) {
+      m_MainWnd.m_pDevice->Close();
+      DisconnectCurrent();
+    }
+  }
+
+  if (added.empty()) return;
+  // A key an action left open is not displaced by a newly plugged one.
+  if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_pDevice->IsOpen()) return;
+
+  const readers::AddedKinds kinds = readers::ProbeAdded(added);
+  const readers::PresentInterfaces present = readers::ComputePresentInterfaces(ReaderNames);
+  PresetModeOption(present);
+
+  const std::string target = readers::ChooseTarget(present, kinds);
+  if (target.empty()) return;
+  if (m_MainWnd.m_bIsWindowsXp) readers::WakeUpPcscReader(target);
+  ConnectReader(AnsiToWide(target));
+}
+
+void InitDemoToCardUI::ShowReaderRows() {
+  if (m_pReaderList == nullptr) return;
+  m_pReaderList->clear();
+  for (const std::string& name : ReaderNames) m_pReaderList->addItem(QString::fromStdWString(AnsiToWide(name)));
+}
+
+void InitDemoToCardUI::ShowHint(const readers::Listing& listing) {
+  const QString hint = QString::fromStdString(readers::FixItHint(listing));
+  controls::SetText(m_pReaderHint, hint);
+  controls::SetVisible(m_pReaderHint, !hint.isEmpty());
+}
+
+void InitDemoToCardUI::PresetModeOption(readers::PresentInterfaces present) {
+  QAbstractButton* chosen = ModeOption(readers::PresetOptionFor(present));
+  // Exactly one option ends up selected, with or without an exclusive group in the skin.
+  for (QAbstractButton* option : m_pModeOptions) {
+    if (option != chosen) controls::SetSelected(option, false);
+  }
+  controls::SetSelected(chosen, true);
+}
+
+bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const { return readers::IsOtpHidName(name); }
+bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const { return readers::IsOtpHidName(name); }
+bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const { return readers::IsU2fHidName(name); }
+bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const { return readers::IsU2fHidName(name); }
+
+std::vector<std::string> InitDemoToCardUI::NamesMissingFrom(const std::vector<std::string>& a,
+                                                            const std::vector<std::string>& b) {
+  return readers::NamesMissingFrom(a, b);
+}
+
+// ---- connect, disconnect, reset ----
+
+void InitDemoToCardUI::ConnectSelectedReader() {
+  if (ReaderNames.empty()) {
+    ShowInformationBox(&m_MainWnd, QStringLiteral("The device not found."), QStringLiteral("Information"));
+    return;
+  }
+  const int row = SelectedRow();
+  std::size_t index = static_cast<std::size_t>(static_cast<unsigned>(row));
+  if (index >= ReaderNames.size()) index = 0;
+  ConnectReader(AnsiToWide(ReaderNames[index]));
+}
+
+void InitDemoToCardUI::ConnectReader(const std::wstring& name) {
+  if (name.empty()) return;
+  readers::Transport transport = readers::CreateTransport(name);
+  m_MainWnd.ReplaceDevice(std::move(transport.device), transport.isHid);
+  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  device.SetName(name);
+  if (!device.Open()) {
+    // The unopened transport stays selected; the panel keeps showing what it showed.
+    m_MainWnd.AppendLog(L"Connect fail.\n", log_color::kRed);
+    return;
+  }
+  ShowInserted(name);
+  m_MainWnd.AppendLog(L"Connect successful.\n", log_color::kBlue);
+  ClearOathCredentials();
+  SetConnectedButtons(true);
+  SelectRowsNamed(WideToAnsi(name));
+  // Every later action opens the key again.
+  device.Close();
+}
+
+void InitDemoToCardUI::DisconnectCurrent() {
+  ShowNoDevice();
+
+  // With no key interface left anywhere, no mode is offered.
+  std::vector<std::wstring> pcscNames;
+  ListPcscReaderNames(pcscNames);
+  std::vector<std::wstring> hidNames;
+  EnumerateHidDevices(hidNames);
+  const bool ccidListed = std::any_of(pcscNames.begin(), pcscNames.end(), [](const std::wstring& name) {
+    return name.find(kCcidMarker) != std::wstring::npos;
+  });
+  if (hidNames.empty() && !ccidListed) controls::SetSelected(ModeOption(interface_mode::kNoneOption), true);
+
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  if (device.Close()) {
+    m_MainWnd.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
+  } else {
+    m_MainWnd.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
+  }
+  ClearOathCredentials();
+  m_MainWnd.ReplaceDevice(nullptr, false);
+  SetConnectedButtons(false);
+}
+
+void InitDemoToCardUI::ResetCurrent() {
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  if (device.Open()) {
+    m_MainWnd.AppendLog(L"Reset successful.\n", log_color::kBlack);
+    return;
+  }
+  m_MainWnd.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
+  SetConnectedButtons(false);
+}
+
+// ---- what the panel shows ----
+
+void InitDemoToCardUI::ShowInserted(const std::wstring& name) {
+  controls::SetText(m_pInsertedInfo, QString::fromStdWString(name) + QStringLiteral(" is inserted"));
+  controls::SetTextColor(m_pInsertedInfo, controls::SkinColor(kInsertedTextColor));
+  if (m_pDeviceImg != nullptr && m_pManager != nullptr) {
+    controls::SetImage(m_pDeviceImg, m_pManager->GetSkinPath(), kDevicePicture);
+    m_pDeviceImg->setProperty(kPictureProperty, kDevicePicture);
+  }
+}
+
+void InitDemoToCardUI::ShowNoDevice() {
+  controls::SetText(m_pInsertedInfo, QStringLiteral("No device inserted."));
+  controls::SetTextColor(m_pInsertedInfo, controls::SkinColor(kNoDeviceTextColor));
+  if (m_pDeviceImg != nullptr) {
+    controls::SetImage(m_pDeviceImg, QString(), QString());
+    m_pDeviceImg->setProperty(kPictureProperty, QString());
+  }
+}
+
+void InitDemoToCardUI::SetConnectedButtons(bool connected) {
+  controls::SetEnabled(m_pConnectBtn, !connected);
+  controls::SetEnabled(m_pDisconnectBtn, connected);
+  controls::SetEnabled(m_pResetBtn, connected);
+}
+
+void InitDemoToCardUI::SelectRowsNamed(const std::string& name) {
+  if (m_pReaderList == nullptr) return;
+  const int rows = std::min(m_pReaderList->count(), static_cast<int>(ReaderNames.size()));
+  for (int row = 0; row < rows; ++row) {
+    if (ReaderNames[static_cast<std::size_t>(row)] == name) m_pReaderList->item(row)->setSelected(true);
+  }
+}
+
+int InitDemoToCardUI::SelectedRow() const {
+  if (m_pReaderList == nullptr) return -1;
+  for (int row = 0; row < m_pReaderList->count(); ++row) {
+    if (m_pReaderList->item(row)->isSelected()) return row;
+  }
+  return -1;
+}
+
+void InitDemoToCardUI::ClearOathCredentials() {
+  if (m_MainWnd.m_pOathPanel != nullptr) m_MainWnd.m_pOathPanel->ClearCredentials();
+}
+
+QAbstractButton* InitDemoToCardUI::ModeOption(const char* name) const {
+  for (std::size_t i = 0; i < kModeOptionNames.size(); ++i) {
+    if (std::string_view(kModeOptionNames[i]) == name) return m_pModeOptions[i];
+  }
+  return nullptr;
+}
+
+void InitDemoToCardUI::AskForConnection() {
+  m_MainWnd.AppendLog(AnsiToWide(interface_mode::kPleaseConnect), log_color::kRed);
+  controls::SetVisible(m_MainWnd.m_pReaderPanelLayout, true);
+  controls::SetVisible(m_MainWnd.m_pReaderPanelHiddenLayout, false);
 }

@@ -1,11 +1,15 @@
 #pragma once
 // The device setup panel: the reader list, connect / disconnect / reset, the device picture and
-// the interface-mode options. Built from "InitDemoToCardUI.xml" inside the main window.
+// the interface-mode options. Built from "InitDemoToCardUI.xml" inside the main window. It keeps
+// itself current: every device change rebuilds the list, notices a selected key that has gone,
+// probes the readers that appeared, preselects the mode option matching the interfaces present and
+// connects to the preferred new reader. It is the only code that replaces the main window's device.
 #include <QWidget>
 #include <array>
 #include <string>
 #include <vector>
 
+#include "device/ReaderDiscovery.h"
 #include "ui/Notify.h"
 
 class CMainWnd;
@@ -29,11 +33,35 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // Builds the panel's own skin below it and finds its controls; the disconnect and reset
   // buttons start disabled, since nothing is connected yet.
   void Init(WindowImplBase& manager);
+  // Clicks only: connect, disconnect, reset (by control), and the mode switch ("btn_apply").
   void Notify(TNotifyUI& msg) override;
 
-  // Rebuilds the reader list from the readers present now. The listing, probing and automatic
-  // connection come with the panel's behaviour; until then the list stays as it is.
+  // Rebuilds the list from the readers present now and reacts to what changed: a selected key
+  // that vanished is disconnected, new readers are probed, the mode option preset, and the
+  // preferred new reader connected. Updates the fix-it hint. Logs only through connect and
+  // disconnect.
   void RefreshReaderList();
+  // Installs a new transport for the reader as the main window's device and opens it; on success
+  // the panel shows the key as inserted and the transport is closed again. An empty name does nothing.
+  void ConnectReader(const std::wstring& name);
+  // The connect button: the selected reader, or the first one when none is selected.
+  void ConnectSelectedReader();
+  // Shows "No device inserted.", closes and releases the current device.
+  void DisconnectCurrent();
+  // Opens the current device again (for a smart card: a fresh connection, which resets it).
+  void ResetCurrent();
+  // Selects exactly the mode option that re-applies the interfaces present.
+  void PresetModeOption(readers::PresentInterfaces present);
+  // Sends the interface mode of the first selected option to the current device.
+  void ApplyInterfaceMode();
+
+  // The kind probes and the name comparison of the refresh.
+  bool IsOtpHidName(const std::string& name) const;
+  bool IsOtpHidName(const std::wstring& name) const;
+  bool IsU2fHidName(const std::string& name) const;
+  bool IsU2fHidName(const std::wstring& name) const;
+  static std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a,
+                                                   const std::vector<std::string>& b);
 
   QAbstractButton* m_pConnectBtn = nullptr;
   QAbstractButton* m_pDisconnectBtn = nullptr;
@@ -49,5 +77,18 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   QLabel* m_pReaderHint = nullptr;
 
  private:
+  void ShowReaderRows();
+  void SelectRowsNamed(const std::string& name);
+  // The first selected row, or -1.
+  int SelectedRow() const;
+  void ShowHint(const readers::Listing& listing);
+  void ShowInserted(const std::wstring& name);
+  void ShowNoDevice();
+  void SetConnectedButtons(bool connected);
+  void ClearOathCredentials();
+  QAbstractButton* ModeOption(const char* name) const;
+  // "Please connect device." and the reader panel brought into view.
+  void AskForConnection();
+
   WindowImplBase* m_pManager = nullptr;
 };

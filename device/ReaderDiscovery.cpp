@@ -1,0 +1,184 @@
+#include "device/ReaderDiscovery.h"
+
+#include <PCSC/pcsclite.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "app/Conversions.h"
+#include "device/HidDiscovery.h"
+#include "device/InterfaceMode.h"
+#include "device/PcscApi.h"
+#include "device/PcscInterface.h"
+#include "device/PcscReaderList.h"
+#include "device/VnCosHidInterface.h"
+#include "oath/OathCommands.h"
+
+namespace readers {
+namespace {
+
+constexpr const char* kServiceMissingHint =
+    "The smart-card service is not running, so no smart-card reader can be listed. "
+    "Start it with: sudo systemctl start pcscd";
+constexpr const char* kHidPermissionHint =
+    "A connected key cannot be opened: your user may not open its /dev/hidraw node. "
+    "Install the udev rules (see docs/hid.md), then plug the key in again.";
+
+// True when the key's interface of that name opens with one handle for reading and writing, or
+// cannot be found any more (both handles then stay invalid).
+bool OpensWithOneHandle(const std::wstring& name) {
+  VnCosHidInterface probe;
+  probe.SetName(name);
+  probe.Open();
+  const bool oneHandle = probe.WriteHandle == probe.ReadHandle;
+  probe.Close();
+  return oneHandle;
+}
+
+// The service answers "no service" to a context or a listing when it is not running; an empty
+// listing is otherwise just a host without readers.
+bool SmartCardServiceMissing(PcscApi& api) {
+  SCARDCONTEXT context = 0;
+  const LONG established = api.EstablishContext(&context);
+  if (established != SCARD_S_SUCCESS) return established == SCARD_E_NO_SERVICE;
+  std::vector<char> multiString;
+  const LONG listed = api.ListReaders(context, multiString);
+  api.ReleaseContext(context);
+  return listed == SCARD_E_NO_SERVICE;
+}
+
+CApduCommand CommandFrom(const std::vector<std::uint8_t>& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+}  // namespace
+
+bool HasHidMarker(const std::string& name) { return name.find(kHidMarker) != std::string::npos; }
+
+bool HasHidMarker(const std::wstring& name) { return IsHidReaderName(name); }
+
+bool IsOtpHidName(const std::wstring& name) { return HasHidMarker(name) && OpensWithOneHandle(name); }
+
+bool IsOtpHidName(const std::string& name) { return HasHidMarker(name) && OpensWithOneHandle(AnsiToWide(name)); }
+
+bool IsU2fHidName(const std::wstring& name) { return HasHidMarker(name) && !OpensWithOneHandle(name); }
+
+bool IsU2fHidName(const std::string& name) { return HasHidMarker(name) && !OpensWithOneHandle(AnsiToWide(name)); }
+
+std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::vector<std::string> missing;
+  for (const std::string& name : a) {
+    if (std::find(b.begin(), b.end(), name) == b.end()) missing.push_back(name);
+  }
+  return missing;
+}
+
+Listing ListAll() {
+  Listing listing;
+  const std::shared_ptr<PcscApi> api = ActivePcscApi();
+  ListPcscReaderNamesNarrow(listing.names, api);
+  if (listing.names.empty()) listing.smartCardServiceMissing = SmartCardServiceMissing(*api);
+
+  std::vector<std::wstring> hidNames;
+  EnumerateHidDevices(hidNames);
+  listing.hidPermissionDenied = HidPermissionDenied();
+  for (const std::wstring& name : hidNames) listing.names.push_back(WideToAnsi(name));
+  return listing;
+}
+
+std::string FixItHint(const Listing& listing) {
+  std::string hint;
+  auto addLine = [&hint](const char* line) {
+    if (!hint.empty()) hint += '\n';
+    hint += line;
+  };
+  if (listing.smartCardServiceMissing) addLine(kServiceMissingHint);
+  if (listing.hidPermissionDenied) addLine(kHidPermissionHint);
+  return hint;
+}
+
+bool PcscReaderOpens(const std::string& name) {
+  CPcscInterface reader(name);
+  if (!reader.Open()) return false;
+  reader.Close();
+  return true;
+}
+
+PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names) {
+  PresentInterfaces present = 0;
+  for (const std::string& name : names) {
+    if (PcscReaderOpens(name)) {
+      present |= kPresentCcid;
+    } else if (IsOtpHidName(name)) {
+      present |= kPresentOtp;
+    } else if (IsU2fHidName(name)) {
+      present |= kPresentU2f;
+    }
+  }
+  return present;
+}
+
+std::uint8_t ModeByteOf(PresentInterfaces present) {
+  std::uint8_t mode = 0;
+  if ((present & kPresentCcid) != 0) mode |= oath::kInterfaceCcid;
+  if ((present & kPresentOtp) != 0) mode |= oath::kInterfaceOtp;
+  if ((present & kPresentU2f) != 0) mode |= oath::kInterfaceU2f;
+  return mode;
+}
+
+const char* PresetOptionFor(PresentInterfaces present) {
+  const interface_mode::Option* option = interface_mode::FindOptionByMode(ModeByteOf(present));
+  return option != nullptr ? option->name : interface_mode::kNoneOption;
+}
+
+AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait) {
+  AddedKinds kinds;
+  for (const std::string& name : added) {
+    if (IsOtpHidName(name)) {
+      kinds.lastOtp = name;
+    } else if (IsU2fHidName(name)) {
+      kinds.lastU2f = name;
+    } else {
+      // A reader that has just appeared may need a moment before its card answers.
+      std::this_thread::sleep_for(pcscWait);
+      if (PcscReaderOpens(name)) kinds.lastCcid = name;
+    }
+  }
+  return kinds;
+}
+
+std::string ChooseTarget(PresentInterfaces present, const AddedKinds& added) {
+  if ((present & kPresentU2f) != 0) return added.lastU2f;
+  if ((present & kPresentCcid) != 0) return added.lastCcid;
+  if ((present & kPresentOtp) != 0) return added.lastOtp;
+  return {};
+}
+
+void WakeUpPcscReader(const std::string& name, std::chrono::milliseconds wait) {
+  std::this_thread::sleep_for(wait);
+  if (!PcscReaderOpens(name)) return;
+  CPcscInterface reader(name);
+  if (!reader.Open()) return;
+  CApduResponse selected;
+  if (reader.Exchange(CommandFrom(BuildSelectOath()), selected) && selected.IsSuccess()) {
+    CApduResponse woken;
+    reader.Exchange(CommandFrom(BuildE3P1Command()), woken);
+  }
+  reader.Close();
+}
+
+Transport CreateTransport(const std::wstring& name) {
+  Transport transport;
+  // The kind probes accept exactly the marked names, so the marker alone decides the transport.
+  if (HasHidMarker(name)) {
+    transport.device = std::make_unique<VnCosHidInterface>(name);
+    transport.isHid = true;
+  } else {
+    transport.device = std::make_unique<CPcscInterface>(WideToAnsi(name));
+  }
+  return transport;
+}
+
+}  // namespace readers

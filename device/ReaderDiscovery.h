@@ -1,0 +1,95 @@
+#pragma once
+// Finding the readers a key shows up as, judging what kind each one is, and choosing the one to
+// connect to: the part of the reader panel that needs no window, shared with the command-line
+// program. A reader is a PC/SC reader the smart-card service lists, or a HID pseudo-reader
+// ("VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1") standing for one HID interface of a key.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/DeviceInterface.h"
+
+namespace readers {
+
+// A name is a HID pseudo-reader exactly when this text occurs anywhere in it (case matters).
+inline constexpr const char* kHidMarker = "VORTAN HID DEVICE";
+bool HasHidMarker(const std::string& name);
+bool HasHidMarker(const std::wstring& name);
+
+// Kind probes. A name without the marker is neither. Otherwise a temporary HID transport opens the
+// interface by its name (once) and closes it again: an interface that opens with a single handle is
+// an OTP keyboard interface, one with separate read and write handles a U2F interface. An interface
+// that cannot be found any more counts as OTP, so exactly one of the two accepts a marked name.
+bool IsOtpHidName(const std::string& name);
+bool IsOtpHidName(const std::wstring& name);
+bool IsU2fHidName(const std::string& name);
+bool IsU2fHidName(const std::wstring& name);
+
+// The names of `a` that do not occur in `b`, in the order of `a`, repeated names included. Names
+// are equal when their bytes are.
+std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a, const std::vector<std::string>& b);
+
+struct Listing {
+  // The PC/SC readers in the service's order, then the HID pseudo-readers in enumeration order.
+  std::vector<std::string> names;
+  // The smart-card service is not running (its readers cannot be listed).
+  bool smartCardServiceMissing = false;
+  // An interface of a configured key exists but the user may not open its hidraw node.
+  bool hidPermissionDenied = false;
+};
+Listing ListAll();
+
+// What an operator can do about what kept readers out of the listing (start the service, install
+// the udev rules), one line per cause; empty when nothing did.
+std::string FixItHint(const Listing& listing);
+
+// Which key interfaces a reader list offers.
+using PresentInterfaces = std::uint8_t;
+inline constexpr PresentInterfaces kPresentCcid = 0x01;  // a PC/SC reader to which a connection opens
+inline constexpr PresentInterfaces kPresentOtp = 0x02;   // a name IsOtpHidName accepts
+inline constexpr PresentInterfaces kPresentU2f = 0x04;   // a name IsU2fHidName accepts
+
+// Opens every PC/SC reader of `names` once (closing it again) and probes the HID names.
+PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names);
+// The interface-mode byte presenting the same set (0x40 CCID, 0x10 OTP, 0x20 U2F); 0 for none.
+std::uint8_t ModeByteOf(PresentInterfaces present);
+// The skin name of the mode option that re-applies the set: "none_select" for none.
+const char* PresetOptionFor(PresentInterfaces present);
+
+// The fixed pauses of a refresh: before each PC/SC probe, and before the wake-up exchange.
+inline constexpr std::chrono::milliseconds kPcscProbeWait{100};
+inline constexpr std::chrono::milliseconds kWakeUpWait{30};
+
+// The last name of each kind among newly added readers; empty when none of that kind was added.
+struct AddedKinds {
+  std::string lastOtp;
+  std::string lastU2f;
+  std::string lastCcid;
+};
+// Probes the added names in order: the HID kinds first, anything else is taken for a PC/SC reader
+// and counts as CCID when a connection opens after `pcscWait`.
+AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait = kPcscProbeWait);
+
+// True when a connection to the PC/SC reader opens; it is closed again.
+bool PcscReaderOpens(const std::string& name);
+
+// The reader to connect to: U2F first, then CCID, then OTP, by the kinds present in the whole list,
+// taken from the added names. Empty when the preferred kind was not among them, or nothing is present.
+std::string ChooseTarget(PresentInterfaces present, const AddedKinds& added);
+
+// Wakes a PC/SC key that needs it after plug-in: after `wait`, connects, disconnects, connects
+// again and sends the OATH applet selection, then, on 90 00, 80 E3 01 00. Nothing is reported;
+// a reader that does not open (any HID pseudo-reader) ends it quietly.
+void WakeUpPcscReader(const std::string& name, std::chrono::milliseconds wait = kWakeUpWait);
+
+// A new, unopened transport for the reader, already carrying its name: the HID transport for a
+// marked name, the PC/SC transport otherwise.
+struct Transport {
+  std::unique_ptr<IDeveiceInterface> device;
+  bool isHid = false;
+};
+Transport CreateTransport(const std::wstring& name);
+
+}  // namespace readers

@@ -1,0 +1,15 @@
+#pragma once
+// Whether the key wants the operator's touch before a guarded command. Keys of some card-OS
+// versions carry out a credential-changing or code-producing command only after a touch within
+// three seconds and answer 69 84 otherwise; the version tells them apart.
+class IDeveiceInterface;
+
+// The box (or terminal prompt) shown before a guarded command on a key that wants a touch.
+inline constexpr const wchar_t* kUserPresenceTitle = L"Tip";
+inline constexpr const wchar_t* kUserPresenceText =
+    L"Please touch the blinking space on FIDO device within 3 seconds after clicking continue.";
+
+// Asks the card OS for its version over the already open transport and judges the first two data
+// bytes. The query is not logged and the transport stays open. A failed or refused query counts
+// as "no touch needed": the command then goes out and a key that waited in vain says 69 84.
+bool NeedsUserPresence(IDeveiceInterface& device);

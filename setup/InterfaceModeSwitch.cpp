@@ -1,0 +1,72 @@
+// The interface-mode switch of the device setup panel: the chosen option becomes one command to
+// the current device, and its outcome goes to the log.
+#include <QAbstractButton>
+#include <cstdint>
+
+#include "app/Conversions.h"
+#include "app/MainWnd.h"
+#include "device/InterfaceMode.h"
+#include "oath/UserPresencePrompt.h"
+#include "setup/InitDemoToCardUI.h"
+#include "ui/Controls.h"
+
+namespace {
+
+std::wstring Widen(const char* text) { return AnsiToWide(text); }
+
+}  // namespace
+
+void InitDemoToCardUI::ApplyInterfaceMode() {
+  if (!m_MainWnd.CheckDeviceSelected()) return;
+
+  const interface_mode::Option* option = nullptr;
+  for (const interface_mode::Option& candidate : interface_mode::kOptions) {
+    if (controls::IsSelected(ModeOption(candidate.name))) {
+      option = &candidate;
+      break;
+    }
+  }
+  if (option == nullptr) return;
+
+  IDeveiceInterface* device = m_MainWnd.m_pDevice.get();
+  if (!device->IsOpen()) device->Open();
+  if (!device->IsOpen()) {
+    AskForConnection();
+    return;
+  }
+  // The command goes out on a fresh connection; a failed open shows in the exchange.
+  device->Close();
+  device->Open();
+
+  // The touch prompt runs a nested loop in which a device change may release the device.
+  const std::uint64_t generation = m_MainWnd.m_nDeviceGeneration;
+  if (!ConfirmUserPresence(*device, m_MainWnd)) return;
+  if (m_MainWnd.m_nDeviceGeneration != generation) {
+    AskForConnection();
+    return;
+  }
+
+  const CApduCommand command = interface_mode::BuildCommand(*option);
+  m_MainWnd.AppendLog(Widen(command.ToHex().c_str()) + L"\n", log_color::kBlue);
+  CApduResponse response;
+  const bool exchanged = device->Exchange(command, response);
+  const std::wstring answer = L"<< " + Widen(response.ToHex().c_str()) + L"\n";
+  switch (interface_mode::Classify(exchanged, response)) {
+    case interface_mode::Outcome::ExchangeFailed:
+      m_MainWnd.AppendLog(Widen(device->GetLastErrorText().c_str()) + L"\n", log_color::kRed);
+      break;
+    case interface_mode::Outcome::Applied:
+      m_MainWnd.AppendLog(Widen(option->successMessage) + L"\n", log_color::kBlue);
+      m_MainWnd.AppendLog(Widen(interface_mode::kReplugRequest), log_color::kBlue);
+      m_MainWnd.AppendLog(answer, log_color::kBlue);
+      break;
+    case interface_mode::Outcome::TouchTimedOut:
+      m_MainWnd.AppendLog(Widen(interface_mode::kTouchTimedOut) + L"\n", log_color::kRed);
+      break;
+    case interface_mode::Outcome::Refused:
+      m_MainWnd.AppendLog(answer, log_color::kBlue);
+      m_MainWnd.AppendLog(Widen(interface_mode::kSetDeviceFailed) + L"\n", log_color::kRed);
+      break;
+  }
+  // The transport stays open; nothing else of the panel changes.
+}

@@ -1,0 +1,240 @@
+// The interface-mode switch from the panel: the command per option, the logged outcomes, the
+// answers before a connect and after a disconnect, a key pulled out while the touch prompt is
+// open, and the whole switch with its re-plug in demo mode.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "ReaderPanelTestSupport.h"
+#include "app/DemoMode.h"
+#include "app/DeviceChangeMonitor.h"
+#include "device/InterfaceMode.h"
+#include "device/PcscInterface.h"
+#include "oath/OathCommands.h"
+#include "setup/InitDemoToCardUI.h"
+
+using namespace guitest;
+using namespace readertest;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST_F(ReaderPanelWindow, EachOptionSendsItsModeRightAfterTheVersionQuery) {
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  for (const interface_mode::Option& option : interface_mode::kOptions) {
+    SCOPED_TRACE(option.name);
+    key->ClearReceivedApdus();
+    SelectOption(option.name);
+    Click("btn_apply");
+    const Bytes command{0x80, 0xE1, 0xFF, 0x00, 0x01, option.modeByte};
+    EXPECT_EQ(key->ReceivedApdus(), (std::vector<Bytes>{BuildGetCosVersion(), command}));
+    EXPECT_EQ(key->StoredInterfaceMode(), option.modeByte);
+  }
+}
+
+TEST_F(ReaderPanelWindow, NoneSelectedSendsAndLogsNothing) {
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  SelectOption("none_select");
+  key->ClearReceivedApdus();
+  Click("btn_apply");
+  EXPECT_TRUE(key->ReceivedApdus().empty());
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(ReaderPanelWindow, ASuccessfulSwitchLogsFourEntriesAndChangesNothingElse) {
+  PlugKey(kAllInterfaces);
+  Start();
+  SelectOption("otp_u2f_select");
+  const std::uint64_t generation = window->m_nDeviceGeneration;
+  Click("btn_apply");
+
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0].text, QStringLiteral("80 E1 FF 00 01 30\n"));
+  EXPECT_EQ(log[1].text, QStringLiteral("Apply otp and u2f device successful.\n\n"));
+  EXPECT_EQ(log[2].text, QStringLiteral("Mode switch finish please pull out plug card again.\n"));
+  EXPECT_EQ(log[3].text, QStringLiteral("<< 90 00\n"));
+  for (const LogEntry& entry : log) EXPECT_EQ(entry.color, kLogBlue) << entry.text.toStdString();
+
+  EXPECT_EQ(key->StoredInterfaceMode(), 0x30);
+  EXPECT_EQ(key->PresentInterfaces(), 0x70);  // until the key is plugged in again
+  EXPECT_EQ(window->m_nDeviceGeneration, generation);
+  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("otp_u2f_select")});
+  EXPECT_FALSE(Enabled("Card_Connect"));
+}
+
+TEST_F(ReaderPanelWindow, ARefusedSwitchShowsTheAnswerAndTheFailure) {
+  card = std::make_shared<ScriptedAnswers>(key, [](const Bytes& command) -> std::optional<Bytes> {
+    if (command.size() >= 2 && command[1] == 0xE1) return Bytes{0x6A, 0x80};
+    return std::nullopt;
+  });
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  Click("btn_apply");  // the preset option, "ccid_select"
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].text, QStringLiteral("80 E1 FF 00 01 40\n"));
+  EXPECT_EQ(log[0].color, kLogBlue);
+  EXPECT_EQ(log[1].text, QStringLiteral("<< 6A 80\n"));
+  EXPECT_EQ(log[1].color, kLogBlue);
+  EXPECT_EQ(log[2].text, QStringLiteral("Set device fail.\n\n"));
+  EXPECT_EQ(log[2].color, kLogRed);
+  EXPECT_EQ(key->StoredInterfaceMode(), 0x70);
+}
+
+TEST_F(ReaderPanelWindow, AKeyLeftUntouchedTimesOut) {
+  VirtualKeyConfig config;
+  config.cosVersion = {0x43, 0x01, 0x00};
+  config.touch = TouchMode::Never;
+  config.touchWindow = std::chrono::milliseconds(50);
+  key = std::make_shared<VirtualKey>(config);
+  card = key;
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  BoxAnswerer answerer(BoxAnswer::Confirm);
+  Click("btn_apply");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].text, QStringLiteral("Confirm Time out.\n\n"));
+  EXPECT_EQ(log[1].color, kLogRed);
+  EXPECT_EQ(key->TouchRequests(), 1);
+}
+
+TEST_F(ReaderPanelWindow, AFailedExchangeLogsTheTransportsReason) {
+  key->SetCosVersion({0x43, 0x01, 0x00});
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  BoxAnswerer answerer(BoxAnswer::Confirm);
+  // The card leaves the reader while the prompt is open; no device change reaches the panel.
+  answerer.SetWhileOpen([this](CMsgWnd&) { pcsc->RemoveCard(kKeyReader); });
+  Click("btn_apply");
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].text, QStringLiteral("80 E1 FF 00 01 40\n"));
+  EXPECT_TRUE(log[1].text.endsWith(QLatin1Char('\n')));
+  EXPECT_GT(log[1].text.size(), 1);
+  EXPECT_EQ(log[1].color, kLogRed);
+}
+
+TEST_F(ReaderPanelWindow, AfterADisconnectAskToSelectADevice) {
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  Click("Card_Disconnect");
+  window->m_pLog->clear();
+  for (const char* option : {"otp_select", "none_select"}) {
+    SelectOption(option);
+    Click("btn_apply");
+  }
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  for (const LogEntry& entry : log) {
+    EXPECT_EQ(entry.text, QStringLiteral("Please select device.\n"));
+    EXPECT_EQ(entry.color, kLogRed);
+  }
+}
+
+TEST_F(ReaderPanelWindow, BeforeAnyConnectAskToConnectAndShowTheReaderPanel) {
+  Start();
+  Click("show_reader_ui_btn");  // the operator had folded the reader panel away
+  ASSERT_FALSE(Control("communicate_panel_ui")->isVisibleTo(window.get()));
+
+  SelectOption("none_select");
+  Click("btn_apply");
+  EXPECT_TRUE(Log().empty());
+
+  SelectOption("u2f_select");
+  Click("btn_apply");
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Please connect device.\n"));
+  EXPECT_EQ(log[0].color, kLogRed);
+  EXPECT_TRUE(Control("communicate_panel_ui")->isVisibleTo(window.get()));
+  EXPECT_FALSE(Control("communicate_panel_ui_hide")->isVisibleTo(window.get()));
+}
+
+// The key pulled out while the touch prompt is open, through either kind of transport.
+struct VanishCase {
+  const char* what;
+  std::uint8_t interfaces;
+};
+
+class KeyVanishingDuringThePrompt : public ReaderPanelWindow, public ::testing::WithParamInterface<VanishCase> {};
+
+TEST_P(KeyVanishingDuringThePrompt, EndsTheSwitchWithPleaseConnect) {
+  key->SetCosVersion({0x43, 0x01, 0x00});
+  PlugKey(GetParam().interfaces);
+  Start();
+  BoxAnswerer answerer(BoxAnswer::Confirm);
+  answerer.SetWhileOpen([this](CMsgWnd&) {
+    UnplugKey();
+    Refresh();  // the device change runs inside the prompt's loop and releases the device
+  });
+  Click("btn_apply");
+
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(window->m_pDevice, nullptr);
+  const auto log = Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().text, QStringLiteral("Please connect device.\n"));
+  EXPECT_EQ(log.back().color, kLogRed);
+  for (const auto& command : key->ReceivedApdus()) EXPECT_NE(command[1], 0xE1);
+  EXPECT_EQ(key->StoredInterfaceMode(), 0x70);
+  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+}
+
+INSTANTIATE_TEST_SUITE_P(ByTransport, KeyVanishingDuringThePrompt,
+                         ::testing::Values(VanishCase{"SmartCard", kVirtualCcidInterface},
+                                           VanishCase{"U2fHid", kVirtualU2fInterface}),
+                         [](const ::testing::TestParamInfo<VanishCase>& info) { return std::string(info.param.what); });
+
+// ---- demo mode ----
+
+TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
+  QTemporaryDir configDir;
+  ASSERT_TRUE(configDir.isValid());
+  DemoMode demo;
+  demo.SetReplugDelay(150);
+  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  window.m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
+  demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
+  ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+  window.show();
+  InitDemoToCardUI& panel = *window.m_pReaderPanel;
+  ASSERT_EQ(panel.ReaderNames,
+            (std::vector<std::string>{DemoMode::kReaderName, "VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"}));
+  ASSERT_NE(window.m_pDevice, nullptr);
+  EXPECT_EQ(window.m_pDevice->GetName(), L"VORTAN HID DEVICE U2F 1");
+  window.m_pLog->clear();
+
+  auto* option = window.FindControlAs<QAbstractButton>(QStringLiteral("otp_u2f_select"));
+  ASSERT_NE(option, nullptr);
+  option->setChecked(true);
+  window.FindControlAs<QAbstractButton>(QStringLiteral("btn_apply"))->click();
+
+  // Gone, and back with the keyboard and U2F interfaces only: listed, preselected, connected.
+  const std::vector<std::string> expected{"VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"};
+  auto settled = [&] {
+    return demo.IsPluggedIn() && panel.ReaderNames == expected && window.m_pDevice != nullptr &&
+           window.m_pDevice->GetName() == L"VORTAN HID DEVICE U2F 1" && !window.m_pDevice->IsOpen();
+  };
+  ASSERT_TRUE(QTest::qWaitFor(settled, 5000));
+  EXPECT_EQ(demo.Key().PresentInterfaces(), 0x30);
+  auto* preset = window.FindControlAs<QAbstractButton>(QStringLiteral("otp_u2f_select"));
+  EXPECT_TRUE(preset->isChecked());
+
+  QStringList texts;
+  for (const LogEntry& entry : LogEntries(*window.m_pLog)) texts << entry.text;
+  ASSERT_GE(texts.size(), 6);
+  EXPECT_EQ(texts.mid(0, 4), (QStringList{"80 E1 FF 00 01 30\n", "Apply otp and u2f device successful.\n\n",
+                                          "Mode switch finish please pull out plug card again.\n", "<< 90 00\n"}));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Disconnect successful.\n")));  // the old key let go
+  EXPECT_EQ(texts.back(), QStringLiteral("Connect successful.\n"));         // the new set taken up
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// The reader panel's buttons and its quiet side: connect with and without a selection, the "not
+// found" box, resets, the wake-up exchange, and the fix-it hint.
+#include <PCSC/pcsclite.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <gtest/gtest.h>
+
+#include "ReaderPanelTestSupport.h"
+#include "BuildConfig.h"
+#include "oath/OathCommands.h"
+#include "setup/InitDemoToCardUI.h"
+
+using namespace guitest;
+using namespace readertest;
+
+namespace {
+
+using Apdus = std::vector<std::vector<std::uint8_t>>;
+
+TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
+  PlugKey(kVirtualCcidInterface);
+  AddEmptyReader("Empty Reader 00 00");
+  Start();
+  ASSERT_EQ(Rows(), (QStringList{kKeyReader, "Empty Reader 00 00"}));
+  Click("Card_Disconnect");
+  window->m_pLog->clear();
+
+  Panel().m_pReaderList->item(1)->setSelected(true);
+  Click("Card_Connect");
+  EXPECT_EQ(DeviceName(), "Empty Reader 00 00");
+  auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Connect fail.\n"));
+  EXPECT_EQ(log[0].color, kLogRed);
+  // A failed connect changes neither the buttons nor the label.
+  EXPECT_TRUE(Enabled("Card_Connect"));
+  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+
+  Panel().m_pReaderList->clearSelection();
+  Click("Card_Connect");
+  EXPECT_EQ(DeviceName(), kKeyReader);
+  log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].text, QStringLiteral("Connect successful.\n"));
+  EXPECT_EQ(SelectedRows(), std::vector<int>{0});
+  EXPECT_FALSE(window->m_bIsHidDevice);
+}
+
+TEST_F(ReaderPanelWindow, ConnectWithoutReadersSaysTheDeviceIsNotFound) {
+  Start();
+  const std::uint64_t generation = window->m_nDeviceGeneration;
+  InformationBoxAnswerer answerer;
+  Click("Card_Connect");
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Information"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The device not found."));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(window->m_nDeviceGeneration, generation);
+}
+
+TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithAnEmptyLine) {
+  PlugKey(kVirtualOtpInterface);
+  Start();
+  ASSERT_EQ(DeviceName(), kKbName);
+
+  Click("Card_Reset");
+  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  Click("Card_Reset");
+
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
+  EXPECT_EQ(log[0].color, QColor(Qt::black));
+  // A HID transport gives no reason: the entry is a bare line break (whose colour the document
+  // keeps in no character).
+  EXPECT_EQ(log[1].text, QStringLiteral("\n"));
+  EXPECT_TRUE(Enabled("Card_Connect"));
+  EXPECT_FALSE(Enabled("Card_Disconnect"));
+  EXPECT_FALSE(Enabled("Card_Reset"));
+  EXPECT_EQ(DeviceName(), kKbName);  // the key stays selected
+}
+
+TEST_F(ReaderPanelWindow, ResetOnASmartCardPowersItAgainAndLeavesItOpen) {
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->SelectOathApplet());
+  ASSERT_TRUE(key->IsOathSelected());
+  window->m_pLog->clear();
+
+  Click("Card_Reset");
+  EXPECT_FALSE(key->IsOathSelected());  // the card was powered down and up again
+  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
+}
+
+TEST_F(ReaderPanelWindow, DisconnectOfAClosedSmartCardSaysSoAndReleasesIt) {
+  PlugKey(kVirtualCcidInterface);
+  Start();
+  Click("Card_Disconnect");
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
+  EXPECT_EQ(log[0].color, kLogRed);
+  EXPECT_EQ(window->m_pDevice, nullptr);
+  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  // The key's reader is a CCID one: the mode options stay as they were.
+  EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});
+  // Reset without a device does nothing at all.
+  Click("Card_Reset");
+  EXPECT_EQ(Log().size(), 1u);
+}
+
+// The wake-up exchange after plug-in: only with the flag set, and only to a smart-card target.
+struct WakeUpCase {
+  const char* what;
+  bool flag;
+  std::uint8_t interfaces;
+  bool woken;
+};
+
+class WakeUpExchange : public ReaderPanelWindow, public ::testing::WithParamInterface<WakeUpCase> {};
+
+TEST_P(WakeUpExchange, ReachesTheKeyOnlyWhenDue) {
+  const WakeUpCase& c = GetParam();
+  Start();
+  window->m_bIsWindowsXp = c.flag;
+  PlugKey(c.interfaces);
+  Refresh();
+  ASSERT_FALSE(Log().empty());  // the target was connected
+  const Apdus expected = c.woken ? Apdus{BuildSelectOath(), BuildE3P1Command()} : Apdus{};
+  EXPECT_EQ(key->ReceivedApdus(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(FlagAndTarget, WakeUpExchange,
+                         ::testing::Values(WakeUpCase{"FlagSmartCard", true, kVirtualCcidInterface, true},
+                                           WakeUpCase{"NoFlagSmartCard", false, kVirtualCcidInterface, false},
+                                           WakeUpCase{"FlagU2f", true, kAllInterfaces, false},
+                                           WakeUpCase{"FlagKeyboard", true, kVirtualOtpInterface, false}),
+                         [](const ::testing::TestParamInfo<WakeUpCase>& info) { return std::string(info.param.what); });
+
+// ---- the fix-it hint ----
+
+// A smart-card service that is not running.
+class StoppedService final : public PcscApi {
+ public:
+  LONG EstablishContext(SCARDCONTEXT*) override { return SCARD_E_NO_SERVICE; }
+  LONG ReleaseContext(SCARDCONTEXT) override { return SCARD_E_NO_SERVICE; }
+  LONG ListReaders(SCARDCONTEXT, std::vector<char>&) override { return SCARD_E_NO_SERVICE; }
+  LONG Connect(SCARDCONTEXT, const std::string&, DWORD, DWORD, SCARDHANDLE*, DWORD*) override {
+    return SCARD_E_NO_SERVICE;
+  }
+  LONG Disconnect(SCARDHANDLE, DWORD) override { return SCARD_E_NO_SERVICE; }
+  LONG Transmit(SCARDHANDLE, DWORD, const BYTE*, DWORD, BYTE*, DWORD*) override { return SCARD_E_NO_SERVICE; }
+  LONG GetAttrib(SCARDHANDLE, DWORD, std::vector<BYTE>&) override { return SCARD_E_NO_SERVICE; }
+  LONG Status(SCARDHANDLE, std::vector<BYTE>&, DWORD*, DWORD*) override { return SCARD_E_NO_SERVICE; }
+  LONG GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) override { return SCARD_E_NO_SERVICE; }
+  LONG Cancel(SCARDCONTEXT) override { return SCARD_E_NO_SERVICE; }
+  std::string ErrorText(LONG) override { return "Service not available."; }
+};
+
+TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
+  InstallPcscApi(std::make_shared<StoppedService>());
+  VirtualHidKeyOptions denied;
+  denied.vendorId = tokvane::build::kMakerVendorId;
+  denied.permissionDenied = true;
+  const auto deniedKey = hid->AddKey(key, denied);
+  Start(/*keepLog=*/true);
+
+  QLabel* hint = Panel().m_pReaderHint;
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->isVisibleTo(window.get()));
+  EXPECT_TRUE(hint->text().contains(QStringLiteral("pcscd")));
+  EXPECT_TRUE(hint->text().contains(QStringLiteral("udev rules")));
+  EXPECT_TRUE(Rows().isEmpty());
+  EXPECT_TRUE(Log().empty());  // hints never go to the log
+
+  // The service starts; the key's node stays closed to us.
+  InstallPcscApi(std::make_shared<QuietPcscApi>(pcsc));
+  Refresh();
+  EXPECT_FALSE(hint->text().contains(QStringLiteral("pcscd")));
+  EXPECT_TRUE(hint->text().contains(QStringLiteral("udev rules")));
+
+  // The rules are installed and the key plugged in again.
+  hid->Unplug(deniedKey);
+  PlugKey(kVirtualU2fInterface);
+  Refresh();
+  EXPECT_TRUE(hint->text().isEmpty());
+  EXPECT_FALSE(hint->isVisibleTo(window.get()));
+  EXPECT_EQ(DeviceName(), "VORTAN HID DEVICE U2F 0");
+  EXPECT_EQ(Log().size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The reader panel through the real smart-card service: the virtual key served to pcscd's vpcd
+// reader is listed, connected to at start, and a reset reaches it as a power cycle. Real windows
+// on Qt's offscreen platform; built apart from the other integration tests because it needs Qt.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "app/MainWnd.h"
+#include "device/PcscInterface.h"
+#include "keysim/VirtualKey.h"
+#include "setup/InitDemoToCardUI.h"
+#include "tests/integration/PcscdHarness.h"
+#include "ui/SkinFiles.h"
+
+namespace tokvane::integration {
+namespace {
+
+// The virtual key, with the power events vpcd passes on to it recorded in order.
+class PowerRecordingKey final : public VirtualCard {
+ public:
+  explicit PowerRecordingKey(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
+  std::vector<std::uint8_t> Atr() override { return key_->Atr(); }
+  void PowerOn() override {
+    Record("on");
+    key_->PowerOn();
+  }
+  void PowerOff() override {
+    Record("off");
+    key_->PowerOff();
+  }
+  void Reset() override {
+    Record("reset");
+    key_->Reset();
+  }
+  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
+    return key_->ProcessApdu(command);
+  }
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+ private:
+  void Record(const char* event) {
+    std::lock_guard lock(mutex_);
+    events_.emplace_back(event);
+  }
+  std::shared_ptr<VirtualKey> key_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+// True when `events` hold a power-down followed by a power-up, or a reset.
+bool HoldsPowerCycle(const std::vector<std::string>& events) {
+  const auto off = std::find(events.begin(), events.end(), "off");
+  if (off != events.end() && std::find(off, events.end(), "on") != events.end()) return true;
+  return std::find(events.begin(), events.end(), "reset") != events.end();
+}
+
+class ReaderPanelThroughPcscd : public PcscdTest {
+ protected:
+  void TearDown() override {
+    window.reset();
+    served.reset();
+  }
+  std::unique_ptr<ServedCard> served;
+  std::unique_ptr<CMainWnd> window;
+};
+
+TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
+  auto key = std::make_shared<VirtualKey>();
+  auto recorder = std::make_shared<PowerRecordingKey>(key);
+  served = std::make_unique<ServedCard>(recorder);
+  ASSERT_TRUE(served->Insert()) << "pcscd did not show the served key";
+
+  QTemporaryDir configDir;
+  ASSERT_TRUE(configDir.isValid());
+  window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  window->m_VidPidConfigFiles.clear();
+  {
+    guitest::BoxAnswerer answerer;  // the missing configuration's warning
+    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+  }
+  window->show();
+
+  const std::vector<std::string>& names = window->m_pReaderPanel->ReaderNames;
+  EXPECT_NE(std::find(names.begin(), names.end(), kVpcdReader), names.end());
+  ASSERT_NE(window->m_pDevice, nullptr);
+  EXPECT_EQ(window->m_pDevice->GetName(), L"Virtual PCD 00 00");
+  EXPECT_FALSE(window->m_bIsHidDevice);
+  const auto connected = guitest::LogEntries(*window->m_pLog);
+  ASSERT_FALSE(connected.empty());
+  EXPECT_EQ(connected.back().text, QStringLiteral("Connect successful.\n"));
+
+  // An action selects the applet on an open connection; the reset then starts the card afresh.
+  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->SelectOathApplet());
+  ASSERT_TRUE(key->IsOathSelected());
+  const std::size_t eventsBefore = recorder->Events().size();
+  window->m_pLog->clear();
+
+  window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset"))->click();
+
+  const auto log = guitest::LogEntries(*window->m_pLog);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
+  const std::vector<std::string> events = recorder->Events();
+  const std::vector<std::string> sinceReset(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore), events.end());
+  EXPECT_TRUE(HoldsPowerCycle(sinceReset)) << "events since the reset: " << sinceReset.size();
+  EXPECT_FALSE(key->IsOathSelected());
+  EXPECT_TRUE(window->m_pDevice->IsOpen());
+}
+
+}  // namespace
+}  // namespace tokvane::integration
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SKIN_SOURCE_DIR));
+  ::testing::InitGoogleTest(&argc, argv);
+  // GoogleTest owns and deletes the environment.
+  ::testing::AddGlobalTestEnvironment(new tokvane::integration::PcscdEnvironment);
+  return RUN_ALL_TESTS();
+}
