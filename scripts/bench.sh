@@ -3,7 +3,8 @@
 # every benchmark reports: ours against the raw call or the baseline program underneath, each the
 # median of five repetitions (the machine may be busy with other work).
 #   bash scripts/bench.sh
-# Environment: TOKVANE_BENCH_DIR (build folder, default build-bench), TOKVANE_JOBS (default 2).
+# Environment: TOKVANE_BENCH_DIR (build folder, default build-bench; an existing build folder keeps
+# its own settings, so the normal build can be reused), TOKVANE_JOBS (default 2).
 # The PC/SC benchmarks need pcscd with the vpcd driver (started here when none runs); do not run
 # them while integration tests use the vpcd port.
 set -euo pipefail
@@ -12,8 +13,11 @@ cd "$(dirname "$0")/.."
 JOBS=${TOKVANE_JOBS:-2}
 BENCH_DIR=${TOKVANE_BENCH_DIR:-build-bench}
 
-cmake -S . -B "$BENCH_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOKVANE_BUILD_TESTS=OFF \
-  -DTOKVANE_BUILD_BENCH=ON -DTOKVANE_BUILD_GUI=ON >/dev/null
+fresh=()
+if [ ! -f "$BENCH_DIR/CMakeCache.txt" ]; then
+  fresh=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DTOKVANE_BUILD_TESTS=OFF)
+fi
+cmake -S . -B "$BENCH_DIR" "${fresh[@]}" -DTOKVANE_BUILD_BENCH=ON -DTOKVANE_BUILD_GUI=ON >/dev/null
 cmake --build "$BENCH_DIR" -j"$JOBS"
 
 programs=(PcscExchangeBench StartupBench RefreshReaderListBench AppendLogBench HexConversionBench)

@@ -23,10 +23,12 @@
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
+#include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
+#include "tests/unit/FaultInjectingCard.h"
 
 using namespace guitest;
 
@@ -117,6 +119,95 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   ASSERT_NE(rows, nullptr);
   EXPECT_EQ(rows->count(), static_cast<int>(before.size()));
   demo.SetDeviceChangeListener(nullptr);
+}
+
+// ---- the key pulled out in the middle of an action ----
+
+enum class Transport { Pcsc, U2f, Kb };
+
+TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItIsBack) {
+  for (const Transport transport : {Transport::Pcsc, Transport::U2f, Transport::Kb}) {
+    SCOPED_TRACE(transport == Transport::Pcsc ? "PC/SC" : transport == Transport::U2f ? "U2F" : "KB");
+    auto key = std::make_shared<VirtualKey>();
+    key->ProcessApdu(BuildSelectOath());
+    key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
+    key->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
+    key->PowerOff();
+    const auto before = key->Credentials();
+    auto card = std::make_shared<FaultInjectingCard>(key);
+    auto pcsc = std::make_shared<VirtualPcscApi>();
+    auto hid = std::make_shared<VirtualHidApi>();
+    VirtualHidApi::KeyId hidKey = 0;
+    if (transport == Transport::Pcsc) {
+      ASSERT_TRUE(pcsc->AddReader(kHostileReader));
+      ASSERT_TRUE(pcsc->InsertCard(kHostileReader, card));
+    } else {
+      VirtualHidKeyOptions options;
+      options.vendorId = DefaultVidPidEntry().Vid();
+      options.interfaces = transport == Transport::U2f ? kVirtualU2fInterface : kVirtualOtpInterface;
+      hidKey = hid->AddKey(card, options);
+    }
+    InstallPcscApi(pcsc);
+    InstallHidApi(hid);
+    auto unplug = [&] {
+      if (transport == Transport::Pcsc) {
+        pcsc->RemoveCard(kHostileReader);
+      } else {
+        hid->Unplug(hidKey);
+      }
+    };
+    auto plugIn = [&] {
+      if (transport == Transport::Pcsc) {
+        pcsc->InsertCard(kHostileReader, card);
+      } else {
+        hid->PlugIn(hidKey);
+      }
+    };
+    {
+      CMainWnd window(std::make_unique<CPcscInterface>(""));
+      window.m_VidPidConfigFiles.clear();
+      BoxAnswerer answerer(BoxAnswer::Confirm);
+      ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+      window.show();
+      ASSERT_NE(window.m_pDevice, nullptr) << "the key is connected at start";
+      EXPECT_EQ(window.m_bIsHidDevice, transport != Transport::Pcsc);
+      auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
+      auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
+      auto* connect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Connect"));
+      auto* label = window.FindControlAs<QLabel>(QStringLiteral("inserted_info"));
+      ASSERT_TRUE(list != nullptr && rows != nullptr && connect != nullptr && label != nullptr);
+
+      // Pulled out while the key works on the list command: its answer never arrives.
+      card->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), unplug, true);
+      const std::size_t entriesBefore = LogEntries(*window.m_pLog).size();
+      const auto start = std::chrono::steady_clock::now();
+      list->click();
+      QCoreApplication::processEvents();
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+      EXPECT_TRUE(card->Fired());
+      EXPECT_EQ(rows->count(), 0);
+      EXPECT_FALSE(RedTextSince(window, entriesBefore).trimmed().isEmpty()) << "the failure is logged in red";
+
+      // The device change that follows releases the key.
+      SendDeviceChange(window);
+      EXPECT_EQ(window.m_pDevice, nullptr);
+      EXPECT_TRUE(connect->isEnabled());
+      EXPECT_EQ(label->text(), QStringLiteral("No device inserted."));
+
+      // Back again: connected by itself, and it lists what it held.
+      plugIn();
+      SendDeviceChange(window);
+      ASSERT_NE(window.m_pDevice, nullptr);
+      EXPECT_FALSE(connect->isEnabled());
+      EXPECT_TRUE(label->text().endsWith(QStringLiteral(" is inserted"))) << label->text().toStdString();
+      list->click();
+      QCoreApplication::processEvents();
+      EXPECT_EQ(rows->count(), 2);
+      EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
+    }
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
+  }
 }
 
 // ---- hostile answers ----
