@@ -149,15 +149,17 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
     }
     InstallPcscApi(pcsc);
     InstallHidApi(hid);
+    // A USB key is its own smart-card reader: pulled out, the reader goes with it.
     auto unplug = [&] {
       if (transport == Transport::Pcsc) {
-        pcsc->RemoveCard(kHostileReader);
+        pcsc->RemoveReader(kHostileReader);
       } else {
         hid->Unplug(hidKey);
       }
     };
     auto plugIn = [&] {
       if (transport == Transport::Pcsc) {
+        pcsc->AddReader(kHostileReader);
         pcsc->InsertCard(kHostileReader, card);
       } else {
         hid->PlugIn(hidKey);
