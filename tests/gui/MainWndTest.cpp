@@ -214,10 +214,7 @@ TEST_F(MainWindow, CloseButtonAndSystemCloseEndTheLoopWithZero) {
   };
   for (const auto& [what, closeIt] : closers) {
     QTimer::singleShot(0, closeIt);
-    // The bound goes with its guard, so it cannot end a loop of a later test.
-    QObject bound;
-    QTimer::singleShot(5000, &bound, [] { QCoreApplication::exit(7); });
-    EXPECT_EQ(QApplication::exec(), 0) << what;
+    EXPECT_EQ(RunApplicationLoop(5000), 0) << what;
     EXPECT_TRUE(window->isVisible()) << what;  // the loop ends; the window is not destroyed by it
   }
 }
@@ -291,6 +288,29 @@ TEST_F(MainWindow, DraggingTheTitleBarMovesTheWindow) {
   send(QEvent::MouseMove, local + QPoint(40, 25), global + QPoint(40, 25), Qt::LeftButton);
   send(QEvent::MouseButtonRelease, local + QPoint(40, 25), global + QPoint(40, 25), Qt::NoButton);
   EXPECT_EQ(window->pos(), start + QPoint(40, 25));
+}
+
+TEST_F(MainWindow, TheOathPanelHearsEveryNotificationBeforeTheWindowActsOnIt) {
+  Start();
+  struct Recorder : INotifyUI {
+    void Notify(TNotifyUI& msg) override {
+      seen.push_back(msg.sType + ":" + msg.pSender->objectName());
+      logWasEmpty.push_back(log->toPlainText().isEmpty());
+    }
+    QTextEdit* log = nullptr;
+    QStringList seen;
+    std::vector<bool> logWasEmpty;
+  } recorder;
+  recorder.log = window->m_pLog;
+  window->m_pOathNotify = &recorder;
+  window->AppendLog(L"entry\n", log_color::kBlue);
+  Click("clare_output_in_initUI");
+  Control<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("x"));
+  ASSERT_EQ(recorder.seen.size(), 2);
+  EXPECT_EQ(recorder.seen[0], QStringLiteral("click:clare_output_in_initUI"));
+  EXPECT_FALSE(recorder.logWasEmpty[0]);  // the clear came after the panel had its turn
+  EXPECT_TRUE(window->m_pLog->toPlainText().isEmpty());
+  EXPECT_EQ(recorder.seen[1], QStringLiteral("textchanged:personinalize_edit_name"));
 }
 
 // ---- the services the panels use ----
