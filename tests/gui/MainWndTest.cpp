@@ -17,6 +17,10 @@
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
+#include "device/HidApi.h"
+#include "device/PcscApi.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualPcscApi.h"
 #include "device/VidPidConfig.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpOath.h"
@@ -30,11 +34,20 @@ class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tempDir.isValid());
+    // The host's readers and keys play no part: the start-up refresh finds none to connect to.
+    InstallPcscApi(std::make_shared<VirtualPcscApi>());
+    InstallHidApi(std::make_shared<VirtualHidApi>());
     card = std::make_shared<SelectCard>();
     auto device = std::make_unique<CardDevice>(card);
     device_ = device.get();
     window = std::make_unique<CMainWnd>(std::move(device));
     window->m_VidPidConfigFiles = {tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()};
+  }
+
+  void TearDown() override {
+    window.reset();
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
   }
 
   void Start() {
@@ -214,7 +227,11 @@ TEST_F(MainWindow, CloseButtonAndSystemCloseEndTheLoopWithZero) {
   };
   for (const auto& [what, closeIt] : closers) {
     QTimer::singleShot(0, closeIt);
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+    // Bounded, and cancelled with the scope: a late exit would end every later test's loops.
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    limit.start(5000);
     EXPECT_EQ(QApplication::exec(), 0) << what;
     EXPECT_TRUE(window->isVisible()) << what;  // the loop ends; the window is not destroyed by it
   }

@@ -110,7 +110,11 @@ TEST(MessageBox, QuittingWhileABoxIsOpenEndsTheBoxAndTheApplicationLoop) {
   unsigned result = 99;
   QTimer::singleShot(0, [&result] { result = ShowMessageBox(nullptr, L"Tip", L"Touch the key"); });
   // Bounded: a box that ignored the quit would keep the loop running.
-  QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+  // Cancelled with the scope: a late exit would end every later test's loops.
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  limit.start(5000);
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_EQ(result, 0u);
 }
