@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 

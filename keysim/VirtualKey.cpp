@@ -48,7 +48,9 @@ void Wipe(Bytes& bytes) {
 }
 
 Bytes OathAid() {
-  Bytes aid(tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
+  Bytes aid;
+  aid.reserve(tokvane::build::kOathRid.size() + std::size(oath::kOathPix));
+  aid.insert(aid.end(), tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
   aid.insert(aid.end(), std::begin(oath::kOathPix), std::end(oath::kOathPix));
   return aid;
 }
@@ -562,9 +564,9 @@ Response VirtualKey::ResetApplet(const Command& command) {
   if (command.p1 != 0x00 || command.p2 != 0x00) return Sw(kSwWrongP1P2);
   if (!command.data.empty()) return Sw(kSwWrongLength);
   if (!AwaitTouch()) return Sw(kSwTouchTimeout);
-  VirtualKeyStore updated = SnapshotStore();
-  updated.credentials.clear();
-  updated.defaultName.reset();
+  // A reset keeps only the interface mode: a store built afresh has no credential and no default.
+  VirtualKeyStore updated;
+  updated.interfaceMode = SnapshotStore().interfaceMode;
   return Commit(std::move(updated)) ? Sw(kSwOk) : Sw(kSwMemoryFailure);
 }
 

@@ -101,3 +101,8 @@ bool CosVersionNeedsTouch(std::uint8_t b0, std::uint8_t b1) {
   if (b0 >= 0x60 && b0 <= 0x6F) return true;
   return false;
 }
+
+bool CosAnswerNeedsTouch(const std::uint8_t* data, std::size_t length) {
+  if (data == nullptr) length = 0;
+  return CosVersionNeedsTouch(length > 0 ? data[0] : 0, length > 1 ? data[1] : 0);
+}

@@ -60,3 +60,6 @@ std::string FormatCosVersion(const OathVersionBytes& version);
 // Whether a key with COS version bytes b0 b1 waits for a touch before a guarded command:
 // b0 31..3F, 44..4F or 60..6F, or b0 43 with b1 of 01 or more.
 bool CosVersionNeedsTouch(std::uint8_t b0, std::uint8_t b1);
+// The same decision on the data of a COS-version answer; a missing byte counts as 00, so an empty
+// answer needs no touch.
+bool CosAnswerNeedsTouch(const std::uint8_t* data, std::size_t length);

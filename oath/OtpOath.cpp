@@ -1,17 +1,94 @@
 #include "oath/OtpOath.h"
 
+#include <openssl/rand.h>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QVBoxLayout>
+#include <optional>
 
+#include "app/Conversions.h"
 #include "app/MainWnd.h"
+#include "app/MsgWnd.h"
+#include "oath/CredentialRows.h"
+#include "oath/OathActions.h"
+#include "oath/OtpCredentialList.h"
+#include "oath/UserPresencePrompt.h"
+#include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 
-OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent) : QWidget(parent), m_MainWnd(mainWnd) {}
+namespace {
 
-OtpOath::~OtpOath() = default;
+// The main window's services for one action on the device that was current when it started.
+class PanelHost final : public OathActionHost {
+ public:
+  explicit PanelHost(CMainWnd& window)
+      : window_(window), device_(window.m_pDevice.get()), generation_(window.m_nDeviceGeneration) {}
+
+  IDeveiceInterface& Device() { return *device_; }
+  std::uint64_t Generation() const { return generation_; }
+
+  void LogCommand(const std::string& entry) override { Log(entry, log_color::kBlue); }
+  void LogAnswer(const std::string& entry) override { Log(entry, log_color::kBlue); }
+  void LogSuccess(const std::string& entry) override { Log(entry, log_color::kBlue); }
+  void LogFailure(const std::string& entry) override { Log(entry, log_color::kRed); }
+  bool SelectOathApplet() override { return window_.SelectOathApplet(); }
+  void SelectFidoApplet() override { window_.SelectFidoApplet(); }
+  bool ConfirmUserPresence() override { return ::ConfirmUserPresence(*device_, window_); }
+  bool AskOperator(const std::string& title, const std::string& text) override {
+    return ShowMessageBox(&window_, AnsiToWide(title), AnsiToWide(text)) == 1;
+  }
+  void TellOperator(const std::string& title, const std::string& text) override {
+    ShowMessageBox(&window_, AnsiToWide(title), AnsiToWide(text));
+  }
+  bool IsSameDevice() override {
+    return window_.m_nDeviceGeneration == generation_ && window_.m_pDevice.get() == device_ && device_ != nullptr;
+  }
+
+ private:
+  void Log(const std::string& entry, COLORREF colour) {
+    // A command entry may carry a secret the operator wrote: the wide copy made here is wiped.
+    std::wstring text = AnsiToWide(entry);
+    window_.AppendLog(text, colour);
+    WipeBuffer(text);
+  }
+
+  CMainWnd& window_;
+  IDeveiceInterface* device_;
+  std::uint64_t generation_;
+};
+
+// A field's text in the locale's encoding. The intermediate wide copy is wiped, since the field
+// may hold a secret.
+std::string FieldText(const QLineEdit* edit) {
+  if (edit == nullptr) return std::string();
+  std::wstring wide = edit->text().toStdWString();
+  std::string narrow = WideToAnsi(wide);
+  WipeBuffer(wide);
+  return narrow;
+}
+
+void SetField(QLineEdit* edit, const std::string& text) {
+  if (edit == nullptr) return;
+  std::wstring wide = AnsiToWide(text);
+  edit->setText(QString::fromStdWString(wide));
+  WipeBuffer(wide);
+}
+
+}  // namespace
+
+OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent)
+    : QWidget(parent), m_MainWnd(mainWnd), m_pfnRandomBytes(RAND_bytes) {
+  // A new main window starts without records: they belong to the key it will connect to.
+  TheCredentialList().Clear();
+}
+
+OtpOath::~OtpOath() {
+  // The rows go with the panel; the records would only point at a key nobody shows.
+  TheCredentialList().Clear();
+}
 
 void OtpOath::Init(WindowImplBase& manager) {
   m_pManager = &manager;
@@ -35,11 +112,162 @@ void OtpOath::Init(WindowImplBase& manager) {
   m_pNameEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_name"));
 }
 
-void OtpOath::Notify(TNotifyUI&) {
-  // Listing, versions, reset, personalization and the row actions are bound here together with
-  // the panel's behaviour.
+void OtpOath::Notify(TNotifyUI& msg) {
+  if (msg.sType != notify_type::kClick) return;
+  // Rows removed from here on (a delete, or a device change while a box is open) stay alive until
+  // this click has been delivered to every receiver.
+  RowRemovalScope keepRowsAlive;
+  OnClick(msg.pSender);
 }
 
-void OtpOath::ClearCredentials() {
-  // Rows and records arrive with the panel's behaviour; there is nothing to remove yet.
+void OtpOath::OnClick(QWidget* sender) {
+  if (sender == nullptr) return;
+  const QString name = controls::Name(sender);
+  using namespace credential_rows;
+  if (auto* rowButton = qobject_cast<OtpFreshCButtonUI*>(sender)) {
+    if (!m_MainWnd.CheckDeviceSelected()) return;
+    if (name == QLatin1String(kCalculate)) {
+      CalculateCredential(rowButton->m_pCredential);
+    } else if (name == QLatin1String(kDelete)) {
+      // The row, and this very button, may be gone afterwards: nothing of them is used again.
+      DeleteCredential(rowButton->m_pCredential);
+    } else if (name == QLatin1String(kSetDefault)) {
+      SetDefaultCredential(rowButton->m_pCredential);
+    }
+  } else if (sender == m_pListNames) {
+    if (m_MainWnd.CheckDeviceSelected()) ListCredentials();
+  } else if (sender == m_pGetAppletVersion) {
+    if (m_MainWnd.CheckDeviceSelected()) ShowVersions();
+  } else if (sender == m_pResetNames) {
+    if (m_MainWnd.CheckDeviceSelected()) ResetApplet();
+  } else if (sender == m_pPersonalization) {
+    if (m_MainWnd.CheckDeviceSelected()) Personalize();
+  } else if (sender == m_pRandomGenerate) {
+    GenerateRandomCredential();
+  }
+}
+
+void OtpOath::FinishWithFido(std::uint64_t generation) {
+  // A device that changed while a box was open belongs to a new connection, not to this action.
+  if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_nDeviceGeneration == generation) m_MainWnd.SelectFidoApplet();
+}
+
+bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return TheCredentialList().Contains(record); }
+
+void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView); }
+
+void OtpOath::ListCredentials() {
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  PanelHost host(m_MainWnd);
+  // The key is asked twice, each time followed by the default-credential query.
+  for (int pass = 0; pass < 2; ++pass) {
+    OathActions actions(host.Device(), host);
+    OathListResult listed;
+    actions.List(m_MainWnd.m_bIsHidDevice, listed);
+    if (!host.IsSameDevice()) return;
+    for (const std::string& name : listed.Names) {
+      if (OtpCredential* record = TheCredentialList().AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
+    }
+    if (!listed.QueryDefault) continue;
+    std::optional<std::string> defaultName;
+    actions.GetDefault(defaultName);
+    if (!host.IsSameDevice()) return;
+    if (defaultName) HighlightDefaultRow(m_pListView, *defaultName);
+  }
+  FinishWithFido(host.Generation());
+}
+
+void OtpOath::ShowVersions() {
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  PanelHost host(m_MainWnd);
+  OathActions(host.Device(), host).ShowVersions();
+}
+
+void OtpOath::ResetApplet() {
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  PanelHost host(m_MainWnd);
+  const OathOutcome outcome = OathActions(host.Device(), host).Reset();
+  if (!host.IsSameDevice()) return;
+  if (outcome == OathOutcome::Done) ClearCredentials();
+  FinishWithFido(host.Generation());
+}
+
+void OtpOath::Personalize() {
+  if (m_MainWnd.m_pDevice == nullptr) return;
+  OathPersonalizeInput input;
+  input.Name = FieldText(m_pNameEdit);
+  input.KeyText = SecureString(FieldText(m_pPasswordEdit));
+  input.Imf = FieldText(m_pImfEdit);
+  input.EightDigits = m_pHotpLength != nullptr && m_pHotpLength->currentIndex() != 0;
+
+  PanelHost host(m_MainWnd);
+  OathWrittenCredential written;
+  const OathOutcome outcome = OathActions(host.Device(), host).Personalize(input, written);
+  if (outcome == OathOutcome::NotOpen) {
+    // Show the reader panel, where the operator connects a key.
+    controls::SetVisible(m_MainWnd.m_pReaderPanelLayout, true);
+    controls::SetVisible(m_MainWnd.m_pReaderPanelHiddenLayout, false);
+    return;
+  }
+  if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
+  if (outcome == OathOutcome::Done) {
+    bool created = false;
+    OtpCredential* record =
+        TheCredentialList().ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
+    if (created) {
+      AddCredentialRow(m_pListView, m_pManager, record);
+      // The key makes a new credential its default.
+      HighlightDefaultRow(m_pListView, record->Name);
+    } else {
+      UpdateCredentialRow(m_pListView, *record);
+    }
+  }
+  FinishWithFido(host.Generation());
+}
+
+void OtpOath::GenerateRandomCredential() {
+  SecureString keyText;
+  std::string name;
+  if (!::GenerateRandomCredential(keyText, name, m_pfnRandomBytes)) {
+    m_MainWnd.AppendLog(L"Can't generate random data.\n", log_color::kRed);
+    return;
+  }
+  SetField(m_pPasswordEdit, keyText.str());
+  SetField(m_pNameEdit, name);
+  SetField(m_pImfEdit, std::string());
+}
+
+void OtpOath::CalculateCredential(OtpCredential* record) {
+  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_MainWnd);
+  OathCalculation calculation;
+  const OathOutcome outcome = OathActions(host.Device(), host).Calculate(*record, calculation);
+  if (!host.IsSameDevice()) return;
+  if (outcome == OathOutcome::Done && IsLiveRecord(record)) {
+    record->CardCode = calculation.CardCode;
+    record->LocalCode = calculation.LocalCode;
+    if (calculation.Matched) ++record->MatchCount;
+    UpdateCredentialRow(m_pListView, *record);
+  }
+  FinishWithFido(host.Generation());
+}
+
+void OtpOath::DeleteCredential(OtpCredential* record) {
+  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_MainWnd);
+  const std::string name = record->Name;
+  const OathOutcome outcome = OathActions(host.Device(), host).Delete(name);
+  if (!host.IsSameDevice()) return;
+  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, record);
+  FinishWithFido(host.Generation());
+}
+
+void OtpOath::SetDefaultCredential(OtpCredential* record) {
+  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_MainWnd);
+  const std::string name = record->Name;
+  const OathOutcome outcome = OathActions(host.Device(), host).SetDefault(name);
+  if (!host.IsSameDevice()) return;
+  if (outcome == OathOutcome::Done) HighlightDefaultRow(m_pListView, name);
+  FinishWithFido(host.Generation());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The OATH credentials panel: the credential list and the fields that write a new HOTP
-// credential. Built from "GetOtp.xml" inside the main window.
+// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the main
+// window's current device for its own duration and logs what it sends and receives.
 #include <QWidget>
 
 #include "ui/Notify.h"
@@ -11,21 +12,36 @@ class QComboBox;
 class QLineEdit;
 class QListWidget;
 class WindowImplBase;
+struct OtpCredential;
 
 class OtpOath : public QWidget, public INotifyUI {
   Q_OBJECT
 
  public:
+  // Where the random credential's bytes come from (OpenSSL's RAND_bytes unless replaced).
+  using RandomBytesSource = int (*)(unsigned char* buffer, int count);
+
   OtpOath(CMainWnd& mainWnd, QWidget* parent);
   ~OtpOath() override;
 
   // Builds the panel's own skin below it and finds its controls.
   void Init(WindowImplBase& manager);
   void Notify(TNotifyUI& msg) override;
+  void OnClick(QWidget* sender);
 
-  // Removes every credential row and record. The rows and records come with the panel's
-  // behaviour; until then there is nothing to remove.
+  // Removes every credential row and destroys every record, also without a list control.
   void ClearCredentials();
+
+  // The panel's actions, as the buttons start them (after the device check).
+  void ListCredentials();
+  void ShowVersions();
+  void ResetApplet();
+  void Personalize();
+  void GenerateRandomCredential();
+  // The row actions; each ignores a record the panel no longer holds.
+  void CalculateCredential(OtpCredential* record);
+  void DeleteCredential(OtpCredential* record);
+  void SetDefaultCredential(OtpCredential* record);
 
   CMainWnd& m_MainWnd;
   WindowImplBase* m_pManager = nullptr;
@@ -40,4 +56,10 @@ class OtpOath : public QWidget, public INotifyUI {
   QLineEdit* m_pImfEdit = nullptr;
   QLineEdit* m_pPasswordEdit = nullptr;
   QLineEdit* m_pNameEdit = nullptr;
+  RandomBytesSource m_pfnRandomBytes;
+
+ private:
+  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
+  void FinishWithFido(std::uint64_t generation);
+  bool IsLiveRecord(const OtpCredential* record) const;
 };

@@ -98,7 +98,7 @@ void ReportSkinFailure(const QString& message) {
     FailureHandler()(message);
     return;
   }
-  QMessageBox::critical(nullptr, QStringLiteral("Tokvane"), message);
+  QMessageBox::critical(nullptr, QCoreApplication::applicationName(), message);
   std::exit(1);
 }
 

@@ -1,6 +1,8 @@
 #include "GuiTestSupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QTimer>
 #include <QTextBlock>
 #include <QRegularExpression>
 
@@ -134,6 +136,15 @@ bool CardDevice::Exchange(const CApduCommand& command, CApduResponse& response) 
   }
   const std::vector<std::uint8_t> answer = card_->ProcessApdu(command.Serialize());
   return response.Parse(answer.data(), answer.size());
+}
+
+int RunApplicationLoop(int limitMs) {
+  // A local timer: it cannot fire in a later test's loop and end that one.
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  limit.start(limitMs);
+  return QApplication::exec();
 }
 
 QString Hex(const std::vector<std::uint8_t>& bytes) {

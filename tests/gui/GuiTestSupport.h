@@ -108,6 +108,9 @@ class SelectCard final : public VirtualCard {
   std::vector<std::vector<std::uint8_t>> received;
 };
 
+// Runs the application's loop until something ends it, or at most `limitMs` (then 7).
+int RunApplicationLoop(int limitMs);
+
 // Hex text of bytes as the log writes it ("00 A4 04 00").
 QString Hex(const std::vector<std::uint8_t>& bytes);
 

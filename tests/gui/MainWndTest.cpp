@@ -19,9 +19,9 @@
 #include "app/MainWnd.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
+#include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualPcscApi.h"
-#include "device/VidPidConfig.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpOath.h"
 #include "setup/InitDemoToCardUI.h"
@@ -227,12 +227,7 @@ TEST_F(MainWindow, CloseButtonAndSystemCloseEndTheLoopWithZero) {
   };
   for (const auto& [what, closeIt] : closers) {
     QTimer::singleShot(0, closeIt);
-    // Bounded, and cancelled with the scope: a late exit would end every later test's loops.
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-    limit.start(5000);
-    EXPECT_EQ(QApplication::exec(), 0) << what;
+    EXPECT_EQ(RunApplicationLoop(5000), 0) << what;
     EXPECT_TRUE(window->isVisible()) << what;  // the loop ends; the window is not destroyed by it
   }
 }
@@ -306,6 +301,29 @@ TEST_F(MainWindow, DraggingTheTitleBarMovesTheWindow) {
   send(QEvent::MouseMove, local + QPoint(40, 25), global + QPoint(40, 25), Qt::LeftButton);
   send(QEvent::MouseButtonRelease, local + QPoint(40, 25), global + QPoint(40, 25), Qt::NoButton);
   EXPECT_EQ(window->pos(), start + QPoint(40, 25));
+}
+
+TEST_F(MainWindow, TheOathPanelHearsEveryNotificationBeforeTheWindowActsOnIt) {
+  Start();
+  struct Recorder : INotifyUI {
+    void Notify(TNotifyUI& msg) override {
+      seen.push_back(msg.sType + ":" + msg.pSender->objectName());
+      logWasEmpty.push_back(log->toPlainText().isEmpty());
+    }
+    QTextEdit* log = nullptr;
+    QStringList seen;
+    std::vector<bool> logWasEmpty;
+  } recorder;
+  recorder.log = window->m_pLog;
+  window->m_pOathNotify = &recorder;
+  window->AppendLog(L"entry\n", log_color::kBlue);
+  Click("clare_output_in_initUI");
+  Control<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("x"));
+  ASSERT_EQ(recorder.seen.size(), 2);
+  EXPECT_EQ(recorder.seen[0], QStringLiteral("click:clare_output_in_initUI"));
+  EXPECT_FALSE(recorder.logWasEmpty[0]);  // the clear came after the panel had its turn
+  EXPECT_TRUE(window->m_pLog->toPlainText().isEmpty());
+  EXPECT_EQ(recorder.seen[1], QStringLiteral("textchanged:personinalize_edit_name"));
 }
 
 // ---- the services the panels use ----

@@ -109,13 +109,8 @@ TEST(MessageBox, QuittingWhileABoxIsOpenEndsTheBoxAndTheApplicationLoop) {
   answerer.SetWhileOpen([](CMsgWnd&) { QCoreApplication::exit(0); });
   unsigned result = 99;
   QTimer::singleShot(0, [&result] { result = ShowMessageBox(nullptr, L"Tip", L"Touch the key"); });
-  // Bounded: a box that ignored the quit would keep the loop running.
-  // Cancelled with the scope: a late exit would end every later test's loops.
-  QTimer limit;
-  limit.setSingleShot(true);
-  QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-  limit.start(5000);
-  EXPECT_EQ(QApplication::exec(), 0);
+  // A box that ignored the quit would keep the loop running until the limit (code 7).
+  EXPECT_EQ(RunApplicationLoop(5000), 0);
   EXPECT_EQ(result, 0u);
 }
 

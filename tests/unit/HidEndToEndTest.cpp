@@ -6,9 +6,15 @@
 #include <memory>
 
 #include "device/HidDiscovery.h"
+#include "device/PcscInterface.h"
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
 #include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathAnswers.h"
+#include "oath/OathCommands.h"
 
 namespace {
 
@@ -189,6 +195,174 @@ TEST_F(HidVirtualKeyTest, ASilentDeviceIsGivenUpWithinTheDefaultLimit) {
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 3s) << "the limit must outlast a touch";
   EXPECT_LT(elapsed, VnCosHidInterface::kDefaultExchangeTimeout + 1500ms);
+}
+
+// ---- The OATH session of a virtual key over PC/SC, feature reports and U2FHID ----
+
+// One exchange as the panels see it: did an answer come back, and which.
+struct Step {
+  bool answered = false;
+  std::vector<std::uint8_t> data;
+  std::uint16_t sw = 0;
+  bool operator==(const Step&) const = default;
+};
+
+Step Send(IDeveiceInterface& device, const std::vector<std::uint8_t>& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  CApduResponse response;
+  Step step;
+  step.answered = device.Exchange(command, response);
+  step.data = response.Data;
+  step.sw = response.StatusWord();
+  return step;
+}
+
+const std::vector<std::uint8_t> kSecret{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x30,
+                                        0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x30};
+
+// Every command of the credentials panel, in an order that exercises each of them.
+std::vector<std::vector<std::uint8_t>> OathSession() {
+  return {
+      BuildSelectOath(),
+      BuildGetCosVersion(),
+      BuildGetAppletVersion(),
+      BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""),
+      BuildPut(oath::kInsPut, "beta", kSecret, 8, "TKV1"),
+      BuildList(),
+      BuildCalculate("alpha"),
+      BuildCalculate("alpha"),
+      BuildCalculate("beta"),
+      BuildSetDefault("beta"),
+      BuildGetDefault(),
+      BuildDelete("alpha"),
+      BuildList(),
+      BuildCalculate("alpha"),
+      BuildReset(),
+      BuildList(),
+      BuildSelectFido(),
+  };
+}
+
+// A device opened and closed around every command, as the panels do.
+std::vector<Step> RunSession(IDeveiceInterface& device) {
+  std::vector<Step> steps;
+  for (const auto& command : OathSession()) {
+    if (!device.IsOpen() && !device.Open()) return steps;
+    steps.push_back(Send(device, command));
+    // The OATH applet stays selected across a HID close; a PC/SC close powers the card down,
+    // so each PC/SC action selects the applet again first, as the panels do.
+    device.Close();
+    if (dynamic_cast<CPcscInterface*>(&device) != nullptr) {
+      device.Open();
+      Send(device, BuildSelectOath());
+    }
+  }
+  device.Close();
+  return steps;
+}
+
+class HidOathSessionTest : public HidVirtualKeyTest {
+ protected:
+  // A key behind the HID seam whose interfaces follow its own interface mode.
+  std::shared_ptr<VirtualKey> PlugInVirtualKey(VirtualKeyConfig config = {}) {
+    auto key = std::make_shared<VirtualKey>(std::move(config));
+    VirtualHidKeyOptions options;
+    options.vendorId = kVid;
+    std::weak_ptr<VirtualKey> weak = key;
+    options.interfaceSource = [weak] {
+      auto k = weak.lock();
+      return k ? k->PresentInterfaces() : std::uint8_t{0};
+    };
+    options.onPlugIn = [weak] {
+      if (auto k = weak.lock()) k->PlugIn();
+    };
+    hidKey = api->AddKey(key, options);
+    return key;
+  }
+
+  std::vector<std::wstring> Names() {
+    std::vector<std::wstring> names;
+    EnumerateHidDevices(names);
+    return names;
+  }
+
+  VirtualHidApi::KeyId hidKey = 0;
+};
+
+TEST_F(HidOathSessionTest, TheSameSessionGivesTheSameAnswersOverPcscFeatureReportsAndU2fHid) {
+  // PC/SC: a fresh key in the in-process reader.
+  auto pcscKey = std::make_shared<VirtualKey>();
+  auto pcsc = std::make_shared<VirtualPcscApi>();
+  ASSERT_TRUE(pcsc->AddReader("Virtual PCD 00 00"));
+  ASSERT_TRUE(pcsc->InsertCard("Virtual PCD 00 00", pcscKey));
+  CPcscInterface reader("Virtual PCD 00 00", pcsc);
+  const std::vector<Step> overPcsc = RunSession(reader);
+  ASSERT_EQ(overPcsc.size(), OathSession().size()) << reader.GetLastErrorText();
+
+  // Each framing talks to a fresh key of its own, so every counter starts where the PC/SC one did.
+  for (const std::wstring& name : {kKbName, kU2fName}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    TearDown();
+    SetUp();
+    PlugInVirtualKey();
+    ASSERT_EQ(Names(), (std::vector<std::wstring>{kKbName, kU2fName}));
+    VnCosHidInterface hid(name);
+    const std::vector<Step> overHid = RunSession(hid);
+    ASSERT_EQ(overHid.size(), overPcsc.size());
+    for (std::size_t i = 0; i < overPcsc.size(); ++i) EXPECT_EQ(overHid[i], overPcsc[i]) << "step " << i;
+  }
+
+  // The session did what it says: codes that the local check computes, and the status words of
+  // a credential that was there and one that was deleted.
+  for (const Step& step : overPcsc) EXPECT_TRUE(step.answered);
+  const auto first = ParseCalcAnswer(overPcsc[6].data.data(), overPcsc[6].data.size());
+  const auto second = ParseCalcAnswer(overPcsc[7].data.data(), overPcsc[7].data.size());
+  const auto beta = ParseCalcAnswer(overPcsc[8].data.data(), overPcsc[8].data.size());
+  ASSERT_TRUE(first && second && beta);
+  EXPECT_EQ(FormatCode(*first), ComputeLocalHotp(kSecret, 6, "", 0));
+  EXPECT_EQ(FormatCode(*second), ComputeLocalHotp(kSecret, 6, "", 1));
+  EXPECT_EQ(FormatCode(*beta), ComputeLocalHotp(kSecret, 8, "TKV1", 0));
+  EXPECT_EQ(ParseListResponse(overPcsc[5].data.data(), overPcsc[5].data.size()).size(), 2u);
+  EXPECT_EQ(overPcsc[10].data, (std::vector<std::uint8_t>{'b', 'e', 't', 'a'}));
+  EXPECT_NE(overPcsc[13].sw, 0x9000) << "calculate of a deleted credential";
+  EXPECT_TRUE(overPcsc[15].data.empty());
+}
+
+TEST_F(HidOathSessionTest, AMissedTouchIsAnAnswerNotAFailureOverBothFramings) {
+  VirtualKeyConfig config;
+  config.cosVersion = {0x43, 0x01, 0x00};
+  config.touch = TouchMode::Never;
+  ASSERT_TRUE(CosVersionNeedsTouch(config.cosVersion[0], config.cosVersion[1]));
+  PlugInVirtualKey(config);
+  ASSERT_EQ(Names().size(), 2u);
+  for (const std::wstring& name : {kKbName, kU2fName}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    VnCosHidInterface hid(name);
+    ASSERT_TRUE(hid.Open());
+    EXPECT_EQ(Send(hid, BuildSelectOath()).sw, 0x9000);
+    const Step put = Send(hid, BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
+    EXPECT_TRUE(put.answered) << hid.FailureReason();
+    EXPECT_EQ(put.sw, 0x6984);
+  }
+}
+
+TEST_F(HidOathSessionTest, AModeChangeTakesEffectWhenTheKeyIsPluggedInAgain) {
+  auto key = PlugInVirtualKey();
+  ASSERT_EQ(Names(), (std::vector<std::wstring>{kKbName, kU2fName}));
+  {
+    VnCosHidInterface hid(kU2fName);
+    ASSERT_TRUE(hid.Open());
+    EXPECT_EQ(Send(hid, BuildSetInterfaceMode(oath::kInterfaceU2f | oath::kInterfaceCcid)).sw, 0x9000);
+  }
+  EXPECT_EQ(Names().size(), 2u) << "nothing changes before the key is plugged in again";
+  api->Unplug(hidKey);
+  EXPECT_TRUE(Names().empty());
+  api->PlugIn(hidKey);
+  EXPECT_EQ(Names(), std::vector<std::wstring>{L"VORTAN HID DEVICE U2F 0"});
+  VnCosHidInterface hid(L"VORTAN HID DEVICE U2F 0");
+  ASSERT_TRUE(hid.Open());
+  EXPECT_EQ(Send(hid, BuildSelectOath()).sw, 0x9000);
 }
 
 }  // namespace

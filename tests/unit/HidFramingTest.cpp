@@ -429,17 +429,6 @@ TEST_F(HidFramingTest, CloseReleasesBothHandlesAndOnAClosedObjectStillReturnsTru
   EXPECT_EQ(hid.GetLastErrorText(), "");
 }
 
-TEST_F(HidFramingTest, OpenCloseCyclesOnOneObjectGetAFreshChannelEachTime) {
-  OpenU2f();
-  for (int cycle = 0; cycle < 3; ++cycle) {
-    EXPECT_TRUE(hid.Close());
-    api->staged.emplace(api->written.size() + 1, InitAnswer());
-    EXPECT_TRUE(hid.Open()) << cycle;
-    EXPECT_EQ(hid.ChannelId, kChannel);
-  }
-  EXPECT_EQ(api->openHandles(), 2);
-}
-
 TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
   api->AddInterface("kb", kVid, kPid, true);
   std::vector<std::wstring> names;

@@ -30,6 +30,4 @@ TEST(HidUdevRulesTest, OneRulePerDistinctEntryWithTheProductOnlyWhenOneIsNamed) 
             }));
 }
 
-TEST(HidUdevRulesTest, AnEmptyListGrantsNothing) { EXPECT_TRUE(RuleLines(MakeUdevRules({})).empty()); }
-
 }  // namespace

@@ -169,7 +169,15 @@ TEST(OathVersions, TouchIsNeededExactlyForTheListedCosVersions) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CosVersionNeedsTouch(c.b0, c.b1), c.touch) << std::hex << int(c.b0) << " " << int(c.b1);
+    const Bytes answer = {c.b0, c.b1, 0x01};
+    EXPECT_EQ(CosAnswerNeedsTouch(answer.data(), answer.size()), c.touch);
   }
+  // A short answer: the missing second byte reads as 00.
+  const Bytes only43 = {0x43};
+  const Bytes only31 = {0x31};
+  EXPECT_FALSE(CosAnswerNeedsTouch(only43.data(), only43.size()));
+  EXPECT_TRUE(CosAnswerNeedsTouch(only31.data(), only31.size()));
+  EXPECT_FALSE(CosAnswerNeedsTouch(nullptr, 0));
 }
 
 }  // namespace

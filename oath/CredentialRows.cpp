@@ -1,0 +1,186 @@
+#include "oath/CredentialRows.h"
+
+#include <QByteArray>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QVBoxLayout>
+#include <vector>
+
+#include "app/Conversions.h"
+#include "oath/OtpCredential.h"
+#include "oath/OtpCredentialList.h"
+#include "ui/Controls.h"
+#include "ui/WindowImplBase.h"
+
+namespace {
+
+using namespace credential_rows;
+
+// The raw name a row stands for, kept on the row so that it is compared as bytes.
+constexpr const char* kRowNameProperty = "credentialName";
+constexpr const char* kRowObjectName = "credential_row";
+constexpr const char* kButtonStyle = "btn_style";
+
+QByteArray RawName(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
+
+// The name as the operator reads it. A name that is not text in the locale's encoding still
+// shows, with replacement characters, rather than as an empty row.
+QString DisplayName(const std::string& name) {
+  const std::wstring wide = AnsiToWide(name);
+  if (wide.empty() && !name.empty()) return QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()));
+  return QString::fromStdWString(wide);
+}
+
+// Rows taken out while a removal scope is open, waiting for the outermost scope to end.
+int g_removalDepth = 0;
+std::vector<QPointer<QWidget>>& ParkedRows() {
+  static std::vector<QPointer<QWidget>> rows;
+  return rows;
+}
+
+// The view owns (and destroys as it likes) the holder it shows for an item; the row lives inside
+// the holder, so that taking it out leaves the row's lifetime to us.
+QWidget* RowWidget(QListWidget* list, int index) {
+  QListWidgetItem* item = list->item(index);
+  QWidget* holder = item != nullptr ? list->itemWidget(item) : nullptr;
+  return holder != nullptr ? holder->findChild<QWidget*>(QString::fromLatin1(kRowObjectName)) : nullptr;
+}
+
+// The row's name label, or nullptr for an item that is no credential row.
+QLabel* NameLabel(QWidget* row) {
+  if (row == nullptr) return nullptr;
+  return qobject_cast<QLabel*>(WindowImplBase::FindSubControlByName(row, QString::fromLatin1(kUserName)));
+}
+
+bool RowCarries(QWidget* row, std::string_view name) {
+  return NameLabel(row) != nullptr && row->property(kRowNameProperty).toByteArray() == RawName(name);
+}
+
+// The index of the first row carrying `name`; -1 when none does.
+int FindRow(QListWidget* list, std::string_view name) {
+  if (list == nullptr) return -1;
+  for (int index = 0; index < list->count(); ++index) {
+    if (RowCarries(RowWidget(list, index), name)) return index;
+  }
+  return -1;
+}
+
+void RemoveRow(QListWidget* list, int index) {
+  QWidget* row = RowWidget(list, index);
+  if (row != nullptr) {
+    if (g_removalDepth > 0) {
+      // Out of the window at once, destroyed when the outermost scope ends.
+      row->hide();
+      row->setParent(nullptr);
+      ParkedRows().emplace_back(row);
+    } else {
+      WindowImplBase::RemoveControl(row);
+    }
+  }
+  delete list->takeItem(index);
+}
+
+OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption) {
+  auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
+  button->setProperty("style", QString::fromLatin1(kButtonStyle));
+  return button;
+}
+
+}  // namespace
+
+RowRemovalScope::RowRemovalScope() { ++g_removalDepth; }
+
+RowRemovalScope::~RowRemovalScope() {
+  if (--g_removalDepth > 0) return;
+  // Posted from the outermost delivery, so no nested loop below it can run the deletion early.
+  std::vector<QPointer<QWidget>> parked;
+  parked.swap(ParkedRows());
+  for (const QPointer<QWidget>& row : parked) {
+    if (row != nullptr) WindowImplBase::RemoveControl(row);
+  }
+}
+
+OtpFreshCButtonUI::OtpFreshCButtonUI(OtpCredential* credential, const QString& name, const QString& caption)
+    : QPushButton(caption), m_pCredential(credential) {
+  setObjectName(name);
+}
+
+OtpFreshCButtonUI::~OtpFreshCButtonUI() = default;
+
+void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential* record) {
+  if (list == nullptr || record == nullptr) return;
+  auto* row = new QFrame;
+  row->setObjectName(QString::fromLatin1(kRowObjectName));
+  row->setProperty(kRowNameProperty, RawName(record->Name));
+  row->setFixedHeight(kRowHeight);
+  row->setStyleSheet(QStringLiteral("QFrame#%1 { border: 1px solid %2; }")
+                         .arg(QString::fromLatin1(kRowObjectName), controls::SkinColor(kBorderColor).name()));
+
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(6, 1, 6, 1);
+  layout->setSpacing(8);
+
+  auto* nameLabel = new QLabel(DisplayName(record->Name));
+  nameLabel->setObjectName(QString::fromLatin1(kUserName));
+  controls::SetTextColor(nameLabel, controls::SkinColor(kNameColor));
+  auto* codeLabel = new QLabel;
+  codeLabel->setObjectName(QString::fromLatin1(kCode));
+  codeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  auto* buttons = new QWidget;
+  auto* buttonLayout = new QHBoxLayout(buttons);
+  buttonLayout->setContentsMargins(0, 0, 0, 0);
+  buttonLayout->setSpacing(4);
+  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp"));
+  buttonLayout->addWidget(MakeButton(record, kDelete, "delete user"));
+  buttonLayout->addWidget(MakeButton(record, kSetDefault, "set active"));
+
+  layout->addWidget(nameLabel, 2);
+  layout->addWidget(codeLabel, 1);
+  layout->addWidget(buttons, 0);
+
+  auto* holder = new QWidget;
+  auto* holderLayout = new QVBoxLayout(holder);
+  holderLayout->setContentsMargins(0, 0, 0, 0);
+  holderLayout->addWidget(row);
+
+  auto* item = new QListWidgetItem(list);
+  item->setSizeHint(QSize(row->sizeHint().width(), kRowHeight + 2));
+  list->setItemWidget(item, holder);
+  if (manager != nullptr) manager->AttachControls(row);
+}
+
+void UpdateCredentialRow(QListWidget* list, const OtpCredential& record) {
+  const int index = FindRow(list, record.Name);
+  if (index < 0) return;
+  QWidget* code = WindowImplBase::FindSubControlByName(RowWidget(list, index), QString::fromLatin1(kCode));
+  controls::SetText(code, QString::fromStdWString(AnsiToWide(record.CardCode)));
+}
+
+void HighlightDefaultRow(QListWidget* list, std::string_view name) {
+  if (list == nullptr) return;
+  for (int index = 0; index < list->count(); ++index) {
+    QWidget* row = RowWidget(list, index);
+    QLabel* label = NameLabel(row);
+    if (label == nullptr) continue;
+    const bool isDefault = RowCarries(row, name);
+    controls::SetTextColor(label, controls::SkinColor(isDefault ? kDefaultNameColor : kNameColor));
+  }
+}
+
+void RemoveCredential(QListWidget* list, OtpCredential* record) {
+  if (record == nullptr) return;
+  const int index = FindRow(list, record->Name);
+  if (index < 0) return;
+  RemoveRow(list, index);
+  TheCredentialList().Remove(record);
+}
+
+void ClearCredentials(QListWidget* list) {
+  if (list != nullptr) {
+    while (list->count() > 0) RemoveRow(list, list->count() - 1);
+  }
+  TheCredentialList().Clear();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The rows of the credentials list: one per record, with the record's name, the last code the
+// key gave, and three buttons that carry the record to the panel's row actions.
+#include <QPushButton>
+#include <cstdint>
+#include <string_view>
+
+struct OtpCredential;
+class QListWidget;
+class QWidget;
+class WindowImplBase;
+
+// A row button: a plain button that knows the record of its row (not owned).
+class OtpFreshCButtonUI : public QPushButton {
+  Q_OBJECT
+
+ public:
+  OtpFreshCButtonUI(OtpCredential* credential, const QString& name, const QString& caption);
+  ~OtpFreshCButtonUI() override;
+
+  OtpCredential* m_pCredential = nullptr;
+};
+
+namespace credential_rows {
+// Names of the controls inside a row.
+inline constexpr const char* kUserName = "otp_user_name";
+inline constexpr const char* kCode = "otp_data_from_card";
+inline constexpr const char* kCalculate = "refresh_otp_data";
+inline constexpr const char* kDelete = "delete_otp_user";
+inline constexpr const char* kSetDefault = "set_default_user";
+// Skin colours (0xAARRGGBB) of the row.
+inline constexpr std::uint32_t kBorderColor = 0xFF00FF00;
+inline constexpr std::uint32_t kDefaultNameColor = 0xFA0000;
+inline constexpr std::uint32_t kNameColor = 0x000000;
+inline constexpr int kRowHeight = 30;
+}  // namespace credential_rows
+
+// A message box runs a nested event loop, and a control deleted "later" from inside it is deleted
+// before the loop ends, under the feet of the click that opened the box. Inside this scope removed
+// rows are only taken out of the window; they are destroyed once the outermost scope has ended, so
+// the click of a row's own button, and every receiver of it, keep a valid sender.
+class RowRemovalScope {
+ public:
+  RowRemovalScope();
+  ~RowRemovalScope();
+  RowRemovalScope(const RowRemovalScope&) = delete;
+  RowRemovalScope& operator=(const RowRemovalScope&) = delete;
+};
+
+// Every operation takes the panel's list control, which may be missing: then there are no rows.
+// Rows are matched by the record's name as raw bytes, so any name the key holds is found.
+
+// Appends a row for `record`; its buttons notify through `manager`'s window. Nothing without a
+// list or a record.
+void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential* record);
+// The first row carrying the record's name shows the record's CardCode.
+void UpdateCredentialRow(QListWidget* list, const OtpCredential& record);
+// The row carrying `name` turns red, every other row black.
+void HighlightDefaultRow(QListWidget* list, std::string_view name);
+// Removes the first row carrying the record's name and, only when there was one, destroys the
+// record. The row itself is destroyed once control is back in the event loop, so a button of it
+// that is still delivering its click stays valid until then.
+void RemoveCredential(QListWidget* list, OtpCredential* record);
+// Removes every row and destroys every record, with or without a list.
+void ClearCredentials(QListWidget* list);

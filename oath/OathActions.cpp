@@ -1,0 +1,450 @@
+#include "oath/OathActions.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "app/Conversions.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathAnswers.h"
+
+namespace {
+
+constexpr std::uint16_t kSwTouchTimeout = 0x6984;
+
+// Messages of the actions, as the operator knows them.
+constexpr const char* kTouchTimeout = "Confirm Time out.\n\n";
+constexpr const char* kConnectCard = "Please connect card.\n";
+constexpr const char* kConnectCardCalculate = "Please connect card\n";
+constexpr const char* kConnectDevice = "Please connect device.\n";
+constexpr const char* kSelectDevice = "Please select device.\n";
+constexpr const char* kPulledOut = "The device has been pulled out.\n";
+
+constexpr std::size_t kRandomKeyLength = 20;
+constexpr std::size_t kSerialSourceLength = 4;
+constexpr int kSerialDigits = 13;
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Appends upper-case spaced hex ("0A FF") to `out`, which the caller has reserved room in, so
+// that text holding a secret is never reallocated (leaving an unwiped copy behind).
+void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out.push_back(' ');
+    out.push_back(kDigits[bytes[i] >> 4]);
+    out.push_back(kDigits[bytes[i] & 0x0F]);
+  }
+}
+
+SecureString SecretToHex(const SecureBytes& bytes) {
+  SecureString text;
+  text.str().reserve(bytes.size() * 3);
+  AppendHex(text.str(), bytes.data(), bytes.size());
+  return text;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+// The bytes of a text made only of hex digits, paired by position (an odd last digit is a byte of
+// its own), as HexToBytes reads such a text; at most `capacity` bytes. Decoded here, straight
+// into wiped storage, because the text is a secret.
+SecureBytes DecodeHexDigits(const std::string& digits, std::size_t capacity) {
+  SecureBytes bytes(std::min(capacity, (digits.size() + 1) / 2));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t at = 2 * i;
+    int value = HexValue(digits[at]);
+    if (at + 1 < digits.size()) value = value * 16 + HexValue(digits[at + 1]);
+    bytes.data()[i] = static_cast<std::uint8_t>(value);
+  }
+  return bytes;
+}
+
+// A command's log entry: its hex text and the line ending, built in storage that never grows,
+// so a command that carries a secret leaves no stray copy behind.
+std::string CommandEntry(const OathBytes& bytes, const std::string& ending) {
+  std::string entry;
+  entry.reserve(bytes.size() * 3 + ending.size());
+  AppendHex(entry, bytes.data(), bytes.size());
+  entry += ending;
+  return entry;
+}
+
+CApduCommand CommandFrom(const OathBytes& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+void WipeCommand(CApduCommand& command) {
+  WipeBuffer(command.Data);
+  WipeBuffer(command.RawBody);
+}
+
+}  // namespace
+
+bool KeyAnswered(OathOutcome outcome) {
+  return outcome == OathOutcome::Done || outcome == OathOutcome::Refused || outcome == OathOutcome::TouchTimeout;
+}
+
+bool OathActions::OpenIfNeeded() {
+  if (!device_.IsOpen()) device_.Open();
+  return device_.IsOpen();
+}
+
+bool OathActions::SelectApplet() {
+  if (host_.SelectOathApplet()) return true;
+  // The selection may have shown a box; a device replaced meanwhile is not ours to close.
+  if (host_.IsSameDevice()) device_.Close();
+  return false;
+}
+
+bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome) {
+  const bool confirmed = host_.ConfirmUserPresence();
+  if (!host_.IsSameDevice()) {
+    if (confirmed) host_.LogFailure(goneMessage);
+    outcome = confirmed ? OathOutcome::DeviceGone : OathOutcome::Declined;
+    return false;
+  }
+  if (!confirmed) {
+    outcome = OathOutcome::Declined;
+    return false;
+  }
+  return true;
+}
+
+bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
+                             bool secret) {
+  CApduCommand command = CommandFrom(bytes);
+  std::string entry = CommandEntry(bytes, ending);
+  host_.LogCommand(entry);
+  const bool answered = device_.Exchange(command, response);
+  // Read before closing: closing may leave a reason of its own.
+  const std::string reason = answered ? std::string() : device_.GetLastErrorText();
+  device_.Close();
+  if (secret) {
+    WipeCommand(command);
+    WipeBuffer(entry);
+    lastCommandEntry_.clear();
+  } else {
+    lastCommandEntry_ = std::move(entry);
+  }
+  if (!answered) host_.LogFailure(reason + "\n");
+  return answered;
+}
+
+bool OathActions::SendQuietly(const OathBytes& bytes, CApduResponse& response) {
+  const CApduCommand command = CommandFrom(bytes);
+  return device_.Exchange(command, response);
+}
+
+OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::string& errorText) {
+  if (response.StatusWord() == kSwTouchTimeout) {
+    host_.LogFailure(kTouchTimeout);
+    return OathOutcome::TouchTimeout;
+  }
+  host_.LogFailure(errorText);
+  return OathOutcome::Refused;
+}
+
+void OathActions::LogAnswer(const CApduResponse& response, const std::string& ending) {
+  host_.LogAnswer("<< " + response.ToHex() + ending);
+}
+
+OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
+  result = {};
+  if (!OpenIfNeeded()) {
+    result.QueryDefault = true;
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+  if (hidDevice) {
+    // The HID keys expect this query before a listing; its answer tells nothing here.
+    CApduResponse ignored;
+    SendQuietly(BuildGetCosVersion(), ignored);
+  }
+  host_.LogSuccess("List ins \n");
+
+  const CApduCommand parsed = CommandFrom(BuildList());
+  host_.LogCommand(parsed.ToHex() + "\n\n");
+  CApduResponse answer;
+  const bool answered = device_.Exchange(parsed, answer);
+  const std::string reason = answered ? std::string() : device_.GetLastErrorText();
+  device_.Close();
+  if (!answered) {
+    host_.LogFailure("The hid protocl not support list name ins.\n\n" + reason + "\n");
+    return OathOutcome::ExchangeFailed;
+  }
+
+  OathOutcome outcome = OathOutcome::Done;
+  if (answer.IsSuccess()) {
+    for (const OathListEntry& entry : ParseListResponse(answer.Data.data(), answer.Data.size())) {
+      result.Names.emplace_back(entry.Name.begin(), entry.Name.end());
+    }
+    host_.LogSuccess("List ins successfully.\n\n");
+    host_.LogCommand(parsed.ToHex() + "\n\n");
+  } else {
+    host_.LogFailure("List ins error.\n\n");
+    outcome = OathOutcome::Refused;
+  }
+  LogAnswer(answer, "\n\n");
+  result.QueryDefault = true;
+  return outcome;
+}
+
+OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
+  defaultName.reset();
+  if (!OpenIfNeeded()) {
+    host_.LogFailure(kConnectCard);
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+  CApduResponse answer;
+  if (!SendLogged(BuildGetDefault(), "\n", answer)) return OathOutcome::ExchangeFailed;
+  OathOutcome outcome = OathOutcome::Done;
+  if (answer.IsSuccess()) {
+    // The name comes as raw bytes; it is kept as they are, so any name can be matched.
+    defaultName.emplace(answer.Data.begin(), answer.Data.end());
+    host_.LogCommand(lastCommandEntry_);
+  } else {
+    // A missing touch is no different here from any other refusal.
+    host_.LogFailure("Get default user error.\n");
+    outcome = OathOutcome::Refused;
+  }
+  LogAnswer(answer);
+  return outcome;
+}
+
+OathOutcome OathActions::ShowVersions(OathVersions* versions) {
+  if (!OpenIfNeeded()) {
+    host_.TellOperator("Applet version", "Can't connect the device.");
+    if (host_.IsSameDevice()) host_.SelectFidoApplet();
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+
+  const CApduCommand appletQuery = CommandFrom(BuildGetAppletVersion());
+  host_.LogCommand(appletQuery.ToHex() + "\n");
+  CApduResponse appletAnswer;
+  device_.Exchange(appletQuery, appletAnswer);
+  const auto applet = appletAnswer.IsSuccess()
+                          ? ReadAppletVersion(appletAnswer.Data.data(), appletAnswer.Data.size())
+                          : std::nullopt;
+  if (!applet) {
+    host_.TellOperator("Applet Otp Version", "Can't get the applet version.");
+    if (host_.IsSameDevice()) host_.SelectFidoApplet();
+    return OathOutcome::Refused;
+  }
+  OathVersions shown;
+  shown.Applet = FormatAppletVersion(*applet);
+  CApduResponse cosAnswer;
+  if (SendQuietly(BuildGetCosVersion(), cosAnswer) && cosAnswer.IsSuccess()) {
+    if (const auto cos = ReadCosVersion(cosAnswer.Data.data(), cosAnswer.Data.size())) {
+      shown.Cos = FormatCosVersion(*cos);
+    }
+  }
+  device_.Close();
+  const std::string appletText = "Applet version: " + shown.Applet;
+  const std::string cosText = "Cos version: " + shown.Cos;
+  if (versions != nullptr) *versions = std::move(shown);
+  host_.TellOperator("Otp Version  ", appletText + "   " + cosText);
+  if (host_.IsSameDevice()) host_.SelectFidoApplet();
+  return OathOutcome::Done;
+}
+
+OathOutcome OathActions::Reset() {
+  if (!OpenIfNeeded()) {
+    host_.LogFailure(kConnectDevice);
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+  const bool confirmed =
+      host_.AskOperator("Warning", "The applet will be reset, all stored data will be discarded.");
+  if (!confirmed) {
+    if (host_.IsSameDevice()) device_.Close();
+    return OathOutcome::Declined;
+  }
+  if (!host_.IsSameDevice()) {
+    host_.LogFailure(kConnectDevice);
+    return OathOutcome::DeviceGone;
+  }
+  OathOutcome outcome = OathOutcome::Done;
+  if (!ConfirmPresence(kConnectDevice, outcome)) return outcome;
+
+  CApduResponse answer;
+  if (!SendLogged(BuildReset(), "\n", answer)) return OathOutcome::ExchangeFailed;
+  if (answer.IsSuccess()) {
+    host_.LogCommand(lastCommandEntry_);
+  } else {
+    outcome = LogRefusal(answer, "Reset int error.\n");
+  }
+  LogAnswer(answer);
+  return outcome;
+}
+
+OathOutcome OathActions::RefuseInput(const char* text) {
+  host_.TellOperator("Warning", text);
+  if (!host_.IsSameDevice()) {
+    host_.LogFailure(kPulledOut);
+  } else {
+    device_.Close();
+  }
+  return OathOutcome::InvalidInput;
+}
+
+OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written) {
+  if (!OpenIfNeeded()) {
+    host_.LogFailure(kSelectDevice);
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+
+  const std::string name = RemoveSpaces(input.Name);
+  SecureString keyText(input.KeyText);
+  std::erase(keyText.str(), ' ');
+  if (name.empty()) return RefuseInput("Invalid name");
+  if (keyText.empty()) return RefuseInput("Invalid key");
+  if (name.size() > kMaxNameLength) {
+    host_.LogFailure("Serial number length can not more than 16 bytes.\n\n");
+    return OathOutcome::InvalidInput;
+  }
+  // Anything but hex digits would be cut off silently by the conversion and write a shorter
+  // (or empty) secret than the one typed.
+  if (!std::all_of(keyText.str().begin(), keyText.str().end(), IsHexDigit)) return RefuseInput("Invalid key");
+  SecureBytes key = DecodeHexDigits(keyText.str(), kKeyBufferLength);
+  if (key.empty()) return RefuseInput("Invalid key");
+  if (key.size() > kMaxKeyLength) {
+    host_.LogFailure("Secret key length can not more than 48 bytes.\n\n");
+    return OathOutcome::InvalidInput;
+  }
+  const int digits = input.EightDigits ? 8 : 6;
+  const std::string imf = input.ImfVerbatim ? input.Imf : RemoveSpaces(input.Imf);
+
+  OathBytes put = BuildPut(oath::kInsPut, name, key.view(), static_cast<std::uint8_t>(digits), imf);
+  if (put.empty()) {
+    // Only a long imf text can make the command exceed its one-byte length.
+    host_.LogFailure("Initial moving factor too long.\n\n");
+    return OathOutcome::InvalidInput;
+  }
+  OathOutcome outcome = OathOutcome::Done;
+  if (!ConfirmPresence(kPulledOut, outcome)) {
+    WipeBuffer(put);
+    return outcome;
+  }
+
+  CApduResponse answer;
+  const bool answered = SendLogged(put, "\n", answer, /*secret=*/true);
+  WipeBuffer(put);
+  if (!answered) return OathOutcome::ExchangeFailed;
+  if (answer.IsSuccess()) {
+    written.Name = name;
+    written.Key = key;
+    written.Digits = digits;
+    written.Imf = imf;
+    host_.LogSuccess("put data successful\n");
+    host_.LogSuccess("Personalization successful.\n");
+  } else {
+    outcome = LogRefusal(answer, "Put ins error.\n\n");
+  }
+  LogAnswer(answer);
+  return outcome;
+}
+
+OathOutcome OathActions::Calculate(const OtpCredential& credential, OathCalculation& result) {
+  result = {};
+  // The record may be gone once a box has been open: work on copies.
+  const std::string name = credential.Name;
+  const SecureBytes key = credential.Key;
+  const unsigned digits = static_cast<unsigned>(credential.Digits);
+  const std::string imf = credential.Imf;
+  const std::uint32_t matchCount = credential.MatchCount;
+
+  if (!OpenIfNeeded()) {
+    host_.LogFailure(kConnectCardCalculate);
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+  const OathBytes command = BuildCalculate(name);
+  if (command.empty()) {
+    // A name too long for one command: nothing to send, and no touch to ask for.
+    device_.Close();
+    host_.LogFailure("Calculate fail.\n");
+    return OathOutcome::InvalidInput;
+  }
+  OathOutcome outcome = OathOutcome::Done;
+  if (!ConfirmPresence(kConnectCardCalculate, outcome)) return outcome;
+  CApduResponse answer;
+  if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
+  const auto parsed = answer.IsSuccess() ? ParseCalcAnswer(answer.Data.data(), answer.Data.size()) : std::nullopt;
+  const std::string cardCode = parsed ? FormatCode(*parsed) : std::string();
+  if (answer.IsSuccess() && !cardCode.empty()) {
+    result.CardCode = cardCode;
+    result.LocalCode = ComputeLocalHotp(key.view(), digits, imf, matchCount);
+    result.Matched = !result.LocalCode.empty() && result.LocalCode == result.CardCode;
+    host_.LogCommand(lastCommandEntry_);
+  } else {
+    // An answer too short to hold a code is no code either.
+    outcome = LogRefusal(answer, "Calculate fail.\n");
+  }
+  LogAnswer(answer);
+  return outcome;
+}
+
+OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText) {
+  if (!OpenIfNeeded()) {
+    host_.LogFailure(notOpen);
+    return OathOutcome::NotOpen;
+  }
+  if (!SelectApplet()) return OathOutcome::SelectFailed;
+  if (command.empty()) {
+    // A name too long for one command: nothing to send, and no touch to ask for.
+    device_.Close();
+    host_.LogFailure(errorText);
+    return OathOutcome::InvalidInput;
+  }
+  OathOutcome outcome = OathOutcome::Done;
+  if (!ConfirmPresence(notOpen, outcome)) return outcome;
+  CApduResponse answer;
+  if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
+  if (answer.IsSuccess()) {
+    host_.LogCommand(lastCommandEntry_);
+  } else {
+    outcome = LogRefusal(answer, errorText);
+  }
+  LogAnswer(answer);
+  return outcome;
+}
+
+OathOutcome OathActions::Delete(const std::string& name) {
+  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n");
+}
+
+OathOutcome OathActions::SetDefault(const std::string& name) {
+  return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n");
+}
+
+bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random) {
+  SecureBytes secret(kRandomKeyLength);
+  std::array<std::uint8_t, kSerialSourceLength> serial{};
+  if (random == nullptr || random(secret.data(), static_cast<int>(secret.size())) != 1 ||
+      random(serial.data(), static_cast<int>(serial.size())) != 1) {
+    return false;
+  }
+  // The serial number reads the first four characters of the bytes' hex text ("AB C") as one
+  // big-endian number, so it always has 13 digits of which at least the first three are zeros.
+  const std::string serialHex = BytesToHex(serial.data(), static_cast<std::uint32_t>(serial.size()));
+  unsigned long number = 0;
+  for (std::size_t i = 0; i < 4; ++i) number = (number << 8) | static_cast<unsigned char>(serialHex[i]);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*lu", kSerialDigits, number);
+
+  keyText = SecretToHex(secret);
+  name = text;
+  return true;
+}

@@ -1,0 +1,161 @@
+#pragma once
+// The command sequence of every OATH action (list, versions, reset, personalize, calculate,
+// delete, set default), free of any window: the credentials panel and a terminal program run the
+// same steps and differ only in the host that logs, asks and selects applets for them.
+//
+// An action borrows the device for its own duration. Whatever the host does while it waits for
+// the operator (a message box runs a nested event loop), the action asks IsSameDevice afterwards
+// and never touches the device again once that answer is false.
+#include <openssl/rand.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/DeviceInterface.h"
+#include "oath/OathCommands.h"
+#include "oath/OtpCredential.h"
+#include "oath/SecureBytes.h"
+
+enum class OathOutcome {
+  Done,            // the key answered 90 00 and the action did its work
+  Refused,         // the key answered another status word
+  TouchTimeout,    // the key waited for a touch in vain (69 84)
+  ExchangeFailed,  // the transport got no answer
+  NotOpen,         // the transport could not be opened
+  SelectFailed,    // the OATH applet selection failed
+  Declined,        // the operator declined a prompt
+  DeviceGone,      // the device was replaced or released while the operator was asked something
+  InvalidInput,    // personalization input refused before anything was sent
+};
+
+// True when the key answered the action's command, whatever it said.
+bool KeyAnswered(OathOutcome outcome);
+
+// What an action needs from its surroundings.
+class OathActionHost {
+ public:
+  virtual ~OathActionHost() = default;
+  // Each call is one log entry with exactly this text, line breaks included. A command entry is
+  // the command's hex text; an answer entry starts with "<< ".
+  virtual void LogCommand(const std::string& entry) = 0;
+  virtual void LogAnswer(const std::string& entry) = 0;
+  virtual void LogSuccess(const std::string& entry) = 0;
+  virtual void LogFailure(const std::string& entry) = 0;
+  // Selects the OATH applet on the open device; false when the device is not open or the
+  // exchange failed (a refusing status word still counts as selected).
+  virtual bool SelectOathApplet() = 0;
+  // Re-selects the FIDO applet and leaves the device closed.
+  virtual void SelectFidoApplet() = 0;
+  // True when the guarded command may be sent (no touch needed, or the operator agreed).
+  virtual bool ConfirmUserPresence() = 0;
+  // A question the operator answers yes (true) or no.
+  virtual bool AskOperator(const std::string& title, const std::string& text) = 0;
+  // A notice the operator must see.
+  virtual void TellOperator(const std::string& title, const std::string& text) = 0;
+  // False once the device the action started with has been replaced or released.
+  virtual bool IsSameDevice() = 0;
+};
+
+// What the operator typed for a new credential (narrow text, spaces not yet removed).
+struct OathPersonalizeInput {
+  std::string Name;
+  SecureString KeyText;
+  std::string Imf;
+  bool EightDigits = false;
+  // The imf holds moving-factor bytes (a counter from an otpauth URI), not typed text: its 0x20
+  // bytes are part of the number and stay.
+  bool ImfVerbatim = false;
+};
+
+// What a successful personalization wrote.
+struct OathWrittenCredential {
+  std::string Name;
+  SecureBytes Key;
+  int Digits = 6;
+  std::string Imf;
+};
+
+// The outcome of a calculation the key answered with 90 00.
+struct OathCalculation {
+  std::string CardCode;
+  std::string LocalCode;
+  bool Matched = false;
+};
+
+// The versions Show versions displays: the applet's ("%x%x") and the card OS's ("%x%02x").
+struct OathVersions {
+  std::string Applet;
+  std::string Cos;
+};
+
+struct OathListResult {
+  std::vector<std::string> Names;
+  // Whether the default-credential query follows (it does unless the action stopped early).
+  bool QueryDefault = false;
+};
+
+class OathActions {
+ public:
+  static constexpr std::size_t kMaxNameLength = 16;
+  static constexpr std::size_t kMaxKeyLength = 48;
+  // The typed key is converted into a buffer of this size; what does not fit is too long anyway.
+  static constexpr std::uint32_t kKeyBufferLength = 128;
+
+  OathActions(IDeveiceInterface& device, OathActionHost& host) : device_(device), host_(host) {}
+  OathActions(const OathActions&) = delete;
+  OathActions& operator=(const OathActions&) = delete;
+
+  // One list command (the panel sends two per click). On a HID device the COS version query
+  // goes first, unlogged, as the key expects.
+  OathOutcome List(bool hidDevice, OathListResult& result);
+  // The default credential's name as the key gave it (empty when it has none); nothing unless
+  // the key answered 90 00.
+  OathOutcome GetDefault(std::optional<std::string>& defaultName);
+  // Shows the applet and COS versions and re-selects the FIDO applet. `versions`, when given,
+  // receives them as shown (the COS version empty when the key did not tell it).
+  OathOutcome ShowVersions(OathVersions* versions = nullptr);
+  // Asks first; on Done every credential on the key is gone.
+  OathOutcome Reset();
+  // Checks the input and writes the credential. When the key answered (KeyAnswered), the caller
+  // records the result and then re-selects the FIDO applet.
+  OathOutcome Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written);
+  // The key's code for `credential` and the local check against it (its key, digits, imf, match count).
+  OathOutcome Calculate(const OtpCredential& credential, OathCalculation& result);
+  OathOutcome Delete(const std::string& name);
+  OathOutcome SetDefault(const std::string& name);
+
+ private:
+  bool OpenIfNeeded();
+  // SelectOathApplet; on failure the device is closed when it is still the same one.
+  bool SelectApplet();
+  // The touch prompt where the key wants one. False: stop. `goneMessage` is logged when the
+  // device went away while the prompt was open.
+  bool ConfirmPresence(const char* goneMessage, OathOutcome& outcome);
+  // Logs the command, exchanges it and closes the device at once; an unanswered exchange is
+  // logged with the transport's reason. `secret`: the command carries a key, so every copy
+  // made here is wiped.
+  bool SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response, bool secret = false);
+  // An exchange that is not logged and leaves the device open.
+  bool SendQuietly(const OathBytes& bytes, CApduResponse& response);
+  // The usual failure texts of an answered command: 69 84 gets the touch message.
+  OathOutcome LogRefusal(const CApduResponse& response, const std::string& errorText);
+  void LogAnswer(const CApduResponse& response, const std::string& ending = "\n");
+  OathOutcome RefuseInput(const char* text);
+  OathOutcome NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText);
+
+  IDeveiceInterface& device_;
+  OathActionHost& host_;
+  // The text of the last command sent, for the entry repeated after a success.
+  std::string lastCommandEntry_;
+};
+
+// Where random bytes come from: OpenSSL's RAND_bytes, or a replacement with its contract
+// (1 on success).
+using OathRandomSource = int (*)(unsigned char* buffer, int count);
+
+// Fills a new credential's fields with random values: a 20-byte secret as hex text, and a
+// 13-digit serial number made from four more random bytes. False (nothing written) when the
+// random generator fails.
+bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random = RAND_bytes);

@@ -1,0 +1,621 @@
+// The OATH credentials panel in the real main window, clicked through its real controls, with the
+// virtual key behind the PC/SC seam (the in-process reader) or the HID seam (its keyboard
+// interface driven by feature reports, or its U2F interface speaking U2FHID).
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "GuiTestSupport.h"
+#include "app/MainWnd.h"
+#include "device/HidApi.h"
+#include "device/HidDiscovery.h"
+#include "device/PcscApi.h"
+#include "device/PcscInterface.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
+#include "oath/CredentialRows.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathCommands.h"
+#include "oath/OtpCredentialList.h"
+#include "oath/OtpOath.h"
+#include "setup/InitDemoToCardUI.h"
+
+using namespace guitest;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char* kReader = "Virtual PCD 00 00";
+const QString kKey20 = QStringLiteral("31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39 30");
+const Bytes kSecret20 = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+const QColor kRed = QColor(0xFA, 0x00, 0x00);
+const QColor kBlack = QColor(0, 0, 0);
+
+enum class Transport { Pcsc, FeatureReports, U2fHid };
+
+VirtualKeyConfig TouchKey() {
+  VirtualKeyConfig config;
+  config.cosVersion = {0x43, 0x01, 0x00};
+  return config;
+}
+
+class OathPanel : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
+  }
+
+  void Start(Transport transport = Transport::Pcsc, VirtualKeyConfig config = {}) {
+    key = std::make_shared<VirtualKey>(std::move(config));
+    pcsc = std::make_shared<VirtualPcscApi>();
+    hid = std::make_shared<VirtualHidApi>();
+    InstallPcscApi(pcsc);
+    InstallHidApi(hid);
+    if (transport == Transport::Pcsc) {
+      ASSERT_TRUE(pcsc->AddReader(kReader));
+      ASSERT_TRUE(pcsc->InsertCard(kReader, key));
+    } else {
+      VirtualHidKeyOptions options;
+      options.vendorId = tokvane::build::kMakerVendorId;
+      options.interfaces = transport == Transport::FeatureReports ? kVirtualOtpInterface : kVirtualU2fInterface;
+      hid->AddKey(key, options);
+    }
+    window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window->m_VidPidConfigFiles.clear();
+    {
+      BoxAnswerer answerer;  // the missing VID/PID file's warning
+      ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+    }
+    window->show();
+    panel = window->m_pOathPanel;
+    ASSERT_NE(panel, nullptr);
+    ASSERT_NE(panel->m_pListView, nullptr);
+
+    std::wstring name = AnsiToWideName(kReader);
+    if (transport != Transport::Pcsc) {
+      std::vector<std::wstring> names;
+      ASSERT_EQ(EnumerateHidDevices(names), 1);
+      name = names[0];
+    }
+    window->m_pReaderPanel->ConnectReader(name);
+    ASSERT_NE(window->m_pDevice, nullptr);
+    ASSERT_EQ(window->m_bIsHidDevice, transport != Transport::Pcsc);
+    window->m_pLog->clear();
+    key->ClearReceivedApdus();
+  }
+
+  static std::wstring AnsiToWideName(const char* text) { return std::wstring(text, text + std::strlen(text)); }
+
+  // Puts a credential on the key directly, as if written earlier by another program.
+  void SeedOnKey(const std::string& name, std::uint8_t digits = 6) {
+    key->ProcessApdu(BuildSelectOath());
+    const Bytes answer = key->ProcessApdu(BuildPut(oath::kInsPut, name, kSecret20, digits, ""));
+    ASSERT_EQ(answer, (Bytes{0x90, 0x00}));
+    key->PowerOff();
+    key->ClearReceivedApdus();
+  }
+
+  void SetDefaultOnKey(const std::string& name) {
+    key->ProcessApdu(BuildSelectOath());
+    ASSERT_EQ(key->ProcessApdu(BuildSetDefault(std::string_view(name))), (Bytes{0x90, 0x00}));
+    key->PowerOff();
+    key->ClearReceivedApdus();
+  }
+
+  void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0) {
+    panel->m_pNameEdit->setText(name);
+    panel->m_pPasswordEdit->setText(keyText);
+    panel->m_pImfEdit->setText(imf);
+    panel->m_pHotpLength->setCurrentIndex(digitsIndex);
+    panel->m_pPersonalization->click();
+  }
+
+  // Commands the key received, applet selections and version queries left out.
+  std::vector<Bytes> Sent() const {
+    std::vector<Bytes> sent;
+    for (const Bytes& apdu : key->ReceivedApdus()) {
+      if (apdu.size() > 1 && (apdu[1] == oath::kInsSelect || apdu[1] == oath::kInsCosCommand)) continue;
+      sent.push_back(apdu);
+    }
+    return sent;
+  }
+
+  std::vector<std::string> KeyNames() const {
+    std::vector<std::string> names;
+    for (const auto& credential : key->Credentials()) names.emplace_back(credential.name.begin(), credential.name.end());
+    return names;
+  }
+
+  QWidget* Row(int index) const {
+    QListWidgetItem* item = panel->m_pListView->item(index);
+    return item != nullptr ? panel->m_pListView->itemWidget(item) : nullptr;
+  }
+  QStringList RowNames() const {
+    QStringList names;
+    for (int i = 0; i < panel->m_pListView->count(); ++i) {
+      names << Row(i)->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
+    }
+    return names;
+  }
+  int RowIndex(const QString& name) const { return static_cast<int>(RowNames().indexOf(name)); }
+  QLabel* Label(const QString& rowName, const char* child) const {
+    const int index = RowIndex(rowName);
+    return index < 0 ? nullptr : Row(index)->findChild<QLabel*>(QString::fromLatin1(child));
+  }
+  QColor NameColor(const QString& rowName) const {
+    QLabel* label = Label(rowName, credential_rows::kUserName);
+    if (label == nullptr) return QColor();
+    label->ensurePolished();
+    return label->palette().color(QPalette::WindowText);
+  }
+  QString Code(const QString& rowName) const {
+    QLabel* label = Label(rowName, credential_rows::kCode);
+    return label != nullptr ? label->text() : QStringLiteral("<no row>");
+  }
+  OtpFreshCButtonUI* Button(const QString& rowName, const char* which) const {
+    const int index = RowIndex(rowName);
+    return index < 0 ? nullptr : Row(index)->findChild<OtpFreshCButtonUI*>(QString::fromLatin1(which));
+  }
+  void ClickRow(const QString& rowName, const char* which) {
+    OtpFreshCButtonUI* button = Button(rowName, which);
+    ASSERT_NE(button, nullptr) << rowName.toStdString();
+    button->click();
+  }
+
+  std::vector<LogEntry> Log() const { return LogEntries(*window->m_pLog); }
+  QStringList LogTexts() const {
+    QStringList texts;
+    for (const LogEntry& entry : Log()) texts << entry.text;
+    return texts;
+  }
+
+  std::shared_ptr<VirtualKey> key;
+  std::shared_ptr<VirtualPcscApi> pcsc;
+  std::shared_ptr<VirtualHidApi> hid;
+  std::unique_ptr<CMainWnd> window;
+  OtpOath* panel = nullptr;
+};
+
+// ---- listing and the default highlight ----
+
+TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
+  Start();
+  SeedOnKey("alpha");
+  SeedOnKey("beta");  // a new credential becomes the key's default
+  panel->m_pListNames->click();
+  EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
+  EXPECT_EQ(NameColor("beta"), kRed);
+  EXPECT_EQ(NameColor("alpha"), kBlack);
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{BuildList(), BuildGetDefault(), BuildList(), BuildGetDefault()}));
+  EXPECT_EQ(LogTexts().count(QStringLiteral("List ins \n")), 2);
+  EXPECT_EQ(LogTexts().count(QStringLiteral("List ins successfully.\n\n")), 2);
+  EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
+  EXPECT_FALSE(window->m_pDevice->IsOpen());
+
+  // A later listing adds no rows, and its default query paints the rows again.
+  SetDefaultOnKey("alpha");
+  panel->m_pListNames->click();
+  EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
+  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  EXPECT_EQ(NameColor("alpha"), kRed);
+  EXPECT_EQ(NameColor("beta"), kBlack);
+}
+
+TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
+  Start();
+  const std::string latin1("caf\xE9", 4);
+  SeedOnKey("plain");
+  SeedOnKey(latin1);
+  panel->m_pListNames->click();
+  ASSERT_EQ(panel->m_pListView->count(), 2);
+  ASSERT_NE(TheCredentialList().Find(latin1), nullptr);
+  const QString shown = RowNames().at(1);
+  EXPECT_FALSE(shown.isEmpty());
+  EXPECT_EQ(NameColor(shown), kRed);
+  EXPECT_EQ(NameColor("plain"), kBlack);
+}
+
+TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
+  Start();
+  window->m_pReaderPanel->DisconnectCurrent();
+  window->m_pLog->clear();
+  for (QAbstractButton* button : {panel->m_pListNames, panel->m_pGetAppletVersion, panel->m_pResetNames,
+                                  panel->m_pPersonalization}) {
+    button->click();
+  }
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 4u);
+  for (const LogEntry& entry : entries) {
+    EXPECT_EQ(entry.text, QStringLiteral("Please select device.\n"));
+    EXPECT_EQ(entry.color, kLogRed);
+  }
+  EXPECT_TRUE(key->ReceivedApdus().empty());
+}
+
+// ---- personalization ----
+
+TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
+  struct Case {
+    const char* label;
+    QString name;
+    QString keyText;
+    QString box;       // the "Warning" box text, "" for none
+    QString redEntry;  // the red log entry, "" for none
+    bool sent;
+  };
+  const QString hex96 = QString(96, QLatin1Char('b'));
+  const std::vector<Case> cases = {
+      {"16-byte name", QString(16, QLatin1Char('n')), kKey20, "", "", true},
+      {"17-byte name", QString(17, QLatin1Char('n')), kKey20, "", "Serial number length can not more than 16 bytes.\n\n",
+       false},
+      {"96 hex digits", "k96", hex96, "", "", true},
+      {"98 hex digits", "k98", hex96 + "cc", "", "Secret key length can not more than 48 bytes.\n\n", false},
+      {"key starting with z", "kz", "z" + kKey20, "Invalid key", "", false},
+      {"non-hex character inside", "kg", "31 32 3G 34", "Invalid key", "", false},
+      {"empty name", "   ", kKey20, "Invalid name", "", false},
+      {"empty key", "kk", "  ", "Invalid key", "", false},
+  };
+  Start();
+  BoxAnswerer answerer;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    key->ClearReceivedApdus();
+    window->m_pLog->clear();
+    const std::size_t boxesBefore = answerer.Shown().size();
+    Write(c.name, c.keyText);
+    EXPECT_EQ(Sent().size(), c.sent ? 1u : 0u);
+    if (c.box.isEmpty()) {
+      EXPECT_EQ(answerer.Shown().size(), boxesBefore);
+    } else {
+      ASSERT_EQ(answerer.Shown().size(), boxesBefore + 1);
+      EXPECT_EQ(answerer.Shown().back().title, QStringLiteral("Warning"));
+      EXPECT_EQ(answerer.Shown().back().text, c.box);
+    }
+    if (!c.redEntry.isEmpty()) {
+      ASSERT_FALSE(Log().empty());
+      EXPECT_EQ(Log().back().text, c.redEntry);
+      EXPECT_EQ(Log().back().color, kLogRed);
+    }
+    // Fields stay as typed either way.
+    EXPECT_EQ(panel->m_pNameEdit->text(), c.name);
+  }
+  EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "k96"}));
+}
+
+TEST_F(OathPanel, ANameTypedWithASpaceIsWrittenWithoutItAndLogged) {
+  Start();
+  Write("12 34", kKey20, QString(), 1);
+  const Bytes put = BuildPut(oath::kInsPut, std::string_view("1234"), kSecret20, 8, std::string_view(""));
+  ASSERT_EQ(Sent(), std::vector<Bytes>{put});
+  // Selection, the put and its answer, then the FIDO applet again.
+  const QStringList texts = LogTexts();
+  EXPECT_EQ(texts, (QStringList{Hex(BuildSelectOath()) + "\n", "Select ins successful.\n", Hex(put) + "\n",
+                                "put data successful\n", "Personalization successful.\n", "<< 90 00\n",
+                                Hex(BuildSelectFido()) + "\n"}));
+  for (const LogEntry& entry : Log()) EXPECT_EQ(entry.color, kLogBlue);
+  EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
+  EXPECT_EQ(RowNames(), QStringList{"1234"});
+  EXPECT_EQ(TheCredentialList().Find("1234")->Digits, 8);
+}
+
+TEST_F(OathPanel, RewritingANameUpdatesItsRowInPlaceAndANewNameTakesTheHighlight) {
+  Start();
+  Write("one", kKey20);
+  Write("two", kKey20);
+  EXPECT_EQ(RowNames(), (QStringList{"one", "two"}));
+  EXPECT_EQ(NameColor("two"), kRed);
+  EXPECT_EQ(NameColor("one"), kBlack);
+
+  ClickRow("one", credential_rows::kCalculate);
+  const QString codeBefore = Code("one");
+  ASSERT_EQ(codeBefore.size(), 6);
+  ASSERT_EQ(TheCredentialList().Find("one")->MatchCount, 1u);
+  OtpCredential* recordBefore = TheCredentialList().Find("one");
+
+  Write("one", QStringLiteral("AABBCCDDEEFF00112233"), QStringLiteral("1234"));
+  EXPECT_EQ(RowNames(), (QStringList{"one", "two"}));
+  EXPECT_EQ(NameColor("two"), kRed);
+  EXPECT_EQ(NameColor("one"), kBlack);
+  OtpCredential* record = TheCredentialList().Find("one");
+  EXPECT_EQ(record, recordBefore);
+  EXPECT_EQ(record->MatchCount, 0u);
+  EXPECT_EQ(record->Imf, "1234");
+  EXPECT_EQ(record->Key.size(), 10u);
+  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  // The new secret counts from its own moving factor: the next code agrees again.
+  ClickRow("one", credential_rows::kCalculate);
+  EXPECT_EQ(record->MatchCount, 1u);
+}
+
+TEST_F(OathPanel, ATimedOutPutLeavesTheRowsAsTheyWere) {
+  VirtualKeyConfig config = TouchKey();
+  config.touch = TouchMode::Never;
+  config.touchWindow = std::chrono::milliseconds(20);
+  Start(Transport::Pcsc, config);
+  BoxAnswerer answerer(BoxAnswer::Confirm, window.get());
+  Write("late", kKey20);
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Tip"));
+  EXPECT_FALSE(answerer.Shown()[0].ownerEnabled);
+  EXPECT_EQ(panel->m_pListView->count(), 0);
+  const auto entries = Log();
+  ASSERT_GE(entries.size(), 3u);
+  EXPECT_EQ(entries[entries.size() - 3].text, QStringLiteral("Confirm Time out.\n\n"));
+  EXPECT_EQ(entries[entries.size() - 3].color, kLogRed);
+  EXPECT_EQ(entries[entries.size() - 2].text, QStringLiteral("<< 69 84\n"));
+  EXPECT_EQ(entries.back().text, Hex(BuildSelectFido()) + "\n");
+}
+
+TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
+  Start();
+  panel->m_pImfEdit->setText(QStringLiteral("99"));
+  panel->m_pRandomGenerate->click();
+  const QString name = panel->m_pNameEdit->text();
+  EXPECT_EQ(name.size(), 13);
+  EXPECT_TRUE(name.startsWith(QStringLiteral("000")));
+  EXPECT_EQ(panel->m_pPasswordEdit->text().size(), 59);
+  EXPECT_TRUE(panel->m_pImfEdit->text().isEmpty());
+  EXPECT_TRUE(key->ReceivedApdus().empty());
+  EXPECT_TRUE(Log().empty());
+
+  panel->m_pfnRandomBytes = [](unsigned char*, int) { return 0; };
+  panel->m_pImfEdit->setText(QStringLiteral("99"));
+  panel->m_pRandomGenerate->click();
+  EXPECT_EQ(panel->m_pNameEdit->text(), name);
+  EXPECT_EQ(panel->m_pImfEdit->text(), QStringLiteral("99"));
+  ASSERT_EQ(Log().size(), 1u);
+  EXPECT_EQ(Log()[0].color, kLogRed);
+}
+
+// ---- row actions ----
+
+TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
+  Start();
+  Write("counted", kKey20, QStringLiteral("0005"), 1);
+  OtpCredential* record = TheCredentialList().Find("counted");
+  ASSERT_NE(record, nullptr);
+  for (std::uint32_t round = 0; round < 3; ++round) {
+    ClickRow("counted", credential_rows::kCalculate);
+    EXPECT_EQ(Code("counted").toStdString(), record->CardCode);
+    EXPECT_EQ(record->CardCode, record->LocalCode);
+  }
+  EXPECT_EQ(record->MatchCount, 3u);
+  // The fourth local computation starts from the moving factor plus three, and the key agrees.
+  ClickRow("counted", credential_rows::kCalculate);
+  EXPECT_EQ(record->LocalCode, ComputeLocalHotp(kSecret20, 8, "0005", 3));
+  EXPECT_EQ(record->CardCode, record->LocalCode);
+  EXPECT_EQ(record->MatchCount, 4u);
+  EXPECT_EQ(Code("counted").size(), 8);
+}
+
+TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
+  Start();
+  SeedOnKey("listed");
+  panel->m_pListNames->click();
+  for (int round = 0; round < 2; ++round) ClickRow("listed", credential_rows::kCalculate);
+  const OtpCredential* record = TheCredentialList().Find("listed");
+  EXPECT_EQ(Code("listed").size(), 6);
+  EXPECT_TRUE(record->LocalCode.empty());
+  EXPECT_EQ(record->MatchCount, 0u);
+}
+
+TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheNotificationHasReturned) {
+  Start();
+  Write("keep", kKey20);
+  Write("drop", kKey20);
+  QPointer<OtpFreshCButtonUI> button = Button("drop", credential_rows::kDelete);
+  ASSERT_FALSE(button.isNull());
+  button->click();
+  EXPECT_EQ(RowNames(), QStringList{"keep"});
+  EXPECT_EQ(FindCredential("drop"), nullptr);
+  EXPECT_EQ(KeyNames(), std::vector<std::string>{"keep"});
+  // The button that started the delete outlives its own click and goes with the next loop turn.
+  EXPECT_FALSE(button.isNull());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(button.isNull());
+  EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
+}
+
+TEST_F(OathPanel, ADeleteTheKeyTimesOutKeepsRowAndRecord) {
+  Start(Transport::Pcsc, TouchKey());
+  BoxAnswerer answerer;
+  Write("held", kKey20);
+  key->SetTouchWindow(std::chrono::milliseconds(20));
+  key->SetTouchSource(TouchMode::Never);
+  ClickRow("held", credential_rows::kDelete);
+  EXPECT_EQ(RowNames(), QStringList{"held"});
+  EXPECT_NE(FindCredential("held"), nullptr);
+  EXPECT_EQ(KeyNames(), std::vector<std::string>{"held"});
+  EXPECT_TRUE(LogTexts().contains(QStringLiteral("Confirm Time out.\n\n")));
+}
+
+TEST_F(OathPanel, SetActiveMovesTheHighlight) {
+  Start();
+  Write("first", kKey20);
+  Write("second", kKey20);
+  ClickRow("first", credential_rows::kSetDefault);
+  EXPECT_EQ(NameColor("first"), kRed);
+  EXPECT_EQ(NameColor("second"), kBlack);
+  EXPECT_EQ(Sent().back(), BuildSetDefault(std::string_view("first")));
+  EXPECT_TRUE(key->Credentials()[0].isDefault);
+}
+
+TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
+  Start(Transport::Pcsc, TouchKey());
+  {
+    BoxAnswerer confirm;
+    Write("guarded", kKey20);
+  }
+  window->m_pLog->clear();
+  key->ClearReceivedApdus();
+  BoxAnswerer answerer(BoxAnswer::Cancel, window.get());
+  for (const char* which : {credential_rows::kCalculate, credential_rows::kDelete, credential_rows::kSetDefault}) {
+    SCOPED_TRACE(which);
+    ClickRow("guarded", which);
+  }
+  panel->m_pResetNames->click();  // the reset warning is cancelled too
+  ASSERT_EQ(answerer.Shown().size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(answerer.Shown()[i].title, QStringLiteral("Tip"));
+    EXPECT_EQ(answerer.Shown()[i].text,
+              QStringLiteral("Please touch the blinking space on FIDO device within 3 seconds after clicking continue."));
+  }
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(RowNames(), QStringList{"guarded"});
+  EXPECT_TRUE(Code("guarded").isEmpty());
+  // Nothing but the selections before and after each action was logged.
+  for (const QString& text : LogTexts()) {
+    EXPECT_TRUE(text == Hex(BuildSelectOath()) + "\n" || text == "Select ins successful.\n" ||
+                text == Hex(BuildSelectFido()) + "\n")
+        << text.toStdString();
+  }
+}
+
+// ---- reset and versions ----
+
+TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
+  Start();
+  Write("a", kKey20);
+  Write("b", kKey20);
+  BoxAnswerer answerer;
+  panel->m_pResetNames->click();
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The applet will be reset, all stored data will be discarded."));
+  EXPECT_EQ(panel->m_pListView->count(), 0);
+  EXPECT_EQ(TheCredentialList().Size(), 0u);
+  EXPECT_TRUE(key->Credentials().empty());
+}
+
+TEST_F(OathPanel, VersionsAreShownInOneBox) {
+  Start();
+  BoxAnswerer answerer;
+  panel->m_pGetAppletVersion->click();
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Otp Version  "));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Applet version: 15   Cos version: 4300"));
+  EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
+}
+
+// ---- a key that goes away while the operator is asked ----
+
+TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
+  struct Case {
+    const char* label;
+    std::function<void()> start;
+    QString message;
+  };
+  const std::vector<Case> cases = {
+      {"reset warning", [this] { panel->m_pResetNames->click(); }, "Please connect device.\n"},
+      {"invalid name", [this] { Write(QString(), kKey20); }, "The device has been pulled out.\n"},
+      {"invalid key", [this] { Write("named", "zz"); }, "The device has been pulled out.\n"},
+      {"touch before delete", [this] { ClickRow("present", credential_rows::kDelete); },
+       "Please connect card.\n"},
+      {"touch before calculate", [this] { ClickRow("present", credential_rows::kCalculate); },
+       "Please connect card\n"},
+      {"touch before a write", [this] { Write("another", kKey20); }, "The device has been pulled out.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Start(Transport::Pcsc, TouchKey());
+    {
+      BoxAnswerer confirm;
+      Write("present", kKey20);
+    }
+    window->m_pLog->clear();
+    key->ClearReceivedApdus();
+    BoxAnswerer answerer;
+    answerer.SetWhileOpen([this](CMsgWnd&) {
+      // As the reader panel does when the key is pulled out: rows cleared, device released.
+      ASSERT_TRUE(pcsc->RemoveCard(kReader));
+      window->m_pReaderPanel->DisconnectCurrent();
+    });
+    c.start();
+    ASSERT_EQ(answerer.Shown().size(), 1u);
+    EXPECT_EQ(Log().back().text, c.message);
+    EXPECT_EQ(Log().back().color, kLogRed);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(panel->m_pListView->count(), 0);
+    EXPECT_EQ(window->m_pDevice, nullptr);
+    TearDown();
+  }
+}
+
+// ---- the whole story, over every transport ----
+
+class OathPanelStory : public OathPanel, public ::testing::WithParamInterface<Transport> {};
+
+TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
+  Start(GetParam());
+  BoxAnswerer answerer;
+
+  Write("story", kKey20);
+  Write("other", QStringLiteral("00112233445566778899"), QStringLiteral("0100"), 1);
+  EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
+  EXPECT_EQ(NameColor("other"), kRed);
+
+  panel->m_pListNames->click();
+  EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
+  EXPECT_EQ(NameColor("other"), kRed);
+  EXPECT_EQ(NameColor("story"), kBlack);
+
+  for (const QString& name : {QStringLiteral("story"), QStringLiteral("other")}) {
+    ClickRow(name, credential_rows::kCalculate);
+    const OtpCredential* record = FindCredential(name.toStdString());
+    EXPECT_EQ(record->MatchCount, 1u) << name.toStdString();
+    EXPECT_EQ(Code(name).toStdString(), record->LocalCode);
+  }
+
+  ClickRow("story", credential_rows::kSetDefault);
+  EXPECT_EQ(NameColor("story"), kRed);
+  EXPECT_EQ(NameColor("other"), kBlack);
+
+  ClickRow("other", credential_rows::kDelete);
+  EXPECT_EQ(RowNames(), QStringList{"story"});
+  EXPECT_EQ(KeyNames(), std::vector<std::string>{"story"});
+
+  panel->m_pResetNames->click();
+  EXPECT_EQ(panel->m_pListView->count(), 0);
+  EXPECT_TRUE(key->Credentials().empty());
+
+  // Every command the key got was logged, each followed by its answer.
+  const QStringList texts = LogTexts();
+  for (const Bytes& sent : Sent()) {
+    if (sent[1] == oath::kInsPut) continue;  // checked by its own entry below
+    EXPECT_TRUE(texts.contains(Hex(sent) + "\n") || texts.contains(Hex(sent) + "\n\n")) << Hex(sent).toStdString();
+  }
+  EXPECT_EQ(texts.count(QStringLiteral("Personalization successful.\n")), 2);
+  EXPECT_FALSE(std::any_of(texts.begin(), texts.end(), [](const QString& t) { return t.contains("error"); }));
+  EXPECT_EQ(answerer.Shown().size(), 1u);  // the reset warning only: this key needs no touch
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, OathPanelStory,
+                         ::testing::Values(Transport::Pcsc, Transport::FeatureReports, Transport::U2fHid),
+                         [](const ::testing::TestParamInfo<Transport>& info) {
+                           switch (info.param) {
+                             case Transport::Pcsc:
+                               return std::string("Pcsc");
+                             case Transport::FeatureReports:
+                               return std::string("FeatureReports");
+                             case Transport::U2fHid:
+                               return std::string("U2fHid");
+                           }
+                           return std::string("Unknown");
+                         });
+
+}  // namespace

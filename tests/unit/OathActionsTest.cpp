@@ -1,0 +1,462 @@
+// The window-free OATH action sequences against the virtual key: what reaches the key, what is
+// logged, and how the actions end when the operator or the device lets them down.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Conversions.h"
+#include "device/DeviceInterface.h"
+#include "keysim/VirtualKey.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathActions.h"
+#include "oath/OathCommands.h"
+#include "oath/OtpCredentialList.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A transport that hands every command straight to a virtual key, counting what it is asked.
+class KeyDevice final : public IDeveiceInterface {
+ public:
+  explicit KeyDevice(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
+  bool Open() override {
+    ++calls;
+    if (failOpen) return false;
+    open_ = true;
+    return true;
+  }
+  bool IsOpen() override {
+    ++calls;
+    return open_;
+  }
+  bool Close() override {
+    ++calls;
+    open_ = false;
+    key_->PowerOff();
+    return true;
+  }
+  bool Exchange(const CApduCommand& command, CApduResponse& response) override {
+    ++calls;
+    if (failExchange || !open_ || command.Ins == failIns) return false;
+    const Bytes answer = key_->ProcessApdu(command.Serialize());
+    return response.Parse(answer.data(), answer.size());
+  }
+  std::string GetLastErrorText() override { return "The card is gone."; }
+  void SetName(const std::wstring&) override {}
+  std::wstring GetName() override { return L"key"; }
+
+  bool failOpen = false;
+  bool failExchange = false;
+  int failIns = -1;  // exchanges of commands with this instruction byte fail
+  int calls = 0;
+
+ private:
+  std::shared_ptr<VirtualKey> key_;
+  bool open_ = false;
+};
+
+struct Entry {
+  std::string kind;  // "cmd", "ans", "ok", "err"
+  std::string text;
+  bool operator==(const Entry&) const = default;
+};
+
+void PrintTo(const Entry& entry, std::ostream* out) { *out << entry.kind << ":\"" << entry.text << "\""; }
+
+// A host that records everything and answers the operator's questions as told.
+class RecordingHost final : public OathActionHost {
+ public:
+  explicit RecordingHost(KeyDevice& device) : device_(device) {}
+
+  void LogCommand(const std::string& entry) override { log.push_back({"cmd", entry}); }
+  void LogAnswer(const std::string& entry) override { log.push_back({"ans", entry}); }
+  void LogSuccess(const std::string& entry) override { log.push_back({"ok", entry}); }
+  void LogFailure(const std::string& entry) override { log.push_back({"err", entry}); }
+  bool SelectOathApplet() override {
+    const OathBytes select = BuildSelectOath();
+    CApduCommand command;
+    command.Parse(select.data(), select.size());
+    CApduResponse response;
+    return device_.IsOpen() && device_.Exchange(command, response);
+  }
+  void SelectFidoApplet() override { ++fidoSelections; }
+  bool ConfirmUserPresence() override {
+    ++presencePrompts;
+    if (whilePrompting) whilePrompting();
+    return confirmPresence;
+  }
+  bool AskOperator(const std::string& title, const std::string& text) override {
+    asked.push_back(title + ": " + text);
+    if (whilePrompting) whilePrompting();
+    return confirmQuestion;
+  }
+  void TellOperator(const std::string& title, const std::string& text) override {
+    told.push_back(title + ": " + text);
+    if (whilePrompting) whilePrompting();
+  }
+  bool IsSameDevice() override { return sameDevice; }
+
+  std::vector<Entry> log;
+  std::vector<std::string> asked;
+  std::vector<std::string> told;
+  bool confirmPresence = true;
+  bool confirmQuestion = true;
+  bool sameDevice = true;
+  int presencePrompts = 0;
+  int fidoSelections = 0;
+  std::function<void()> whilePrompting;
+
+ private:
+  KeyDevice& device_;
+};
+
+std::string HexOf(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
+
+class OathActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Use(VirtualKeyConfig{}); }
+
+  void Use(VirtualKeyConfig config) {
+    key = std::make_shared<VirtualKey>(std::move(config));
+    device = std::make_unique<KeyDevice>(key);
+    host = std::make_unique<RecordingHost>(*device);
+  }
+
+  OathActions Actions() { return OathActions(*device, *host); }
+
+  // Commands the key received other than the applet selections.
+  std::vector<Bytes> Sent() const {
+    std::vector<Bytes> sent;
+    for (const Bytes& apdu : key->ReceivedApdus()) {
+      if (apdu.size() > 1 && apdu[1] == oath::kInsSelect) continue;
+      sent.push_back(apdu);
+    }
+    return sent;
+  }
+
+  OathOutcome Write(const std::string& name, const std::string& keyText, const std::string& imf = "",
+                    bool eightDigits = false) {
+    OathPersonalizeInput input;
+    input.Name = name;
+    input.KeyText = SecureString(keyText);
+    input.Imf = imf;
+    input.EightDigits = eightDigits;
+    written = {};
+    return Actions().Personalize(input, written);
+  }
+
+  std::shared_ptr<VirtualKey> key;
+  std::unique_ptr<KeyDevice> device;
+  std::unique_ptr<RecordingHost> host;
+  OathWrittenCredential written;
+};
+
+const std::string kKey20 = "3132333435363738393031323334353637383930";  // RFC 4226's test secret
+
+TEST_F(OathActionsTest, PersonalizeInputIsCheckedBeforeAnythingIsSent) {
+  struct Case {
+    const char* label;
+    std::string name;
+    std::string keyText;
+    std::string told;      // operator notice, "" for none
+    std::string failure;   // red log entry, "" for none
+  };
+  const std::string hex96(96, 'A');
+  const std::vector<Case> cases = {
+      {"empty name", "  ", kKey20, "Warning: Invalid name", ""},
+      {"empty key", "abc", "   ", "Warning: Invalid key", ""},
+      {"17-byte name", std::string(17, 'n'), kKey20, "", "Serial number length can not more than 16 bytes.\n\n"},
+      {"98 hex digits", "abc", hex96 + "AB", "", "Secret key length can not more than 48 bytes.\n\n"},
+      {"key starting with z", "abc", "z0112233", "Warning: Invalid key", ""},
+      {"key with a non-hex character inside", "abc", "0011G233", "Warning: Invalid key", ""},
+      {"key with a 0x prefix", "abc", "0x1122", "Warning: Invalid key", ""},
+      {"key with a tab", "abc", "11\t22", "Warning: Invalid key", ""},
+      {"imf too long for one command", "abc", kKey20 + kKey20, "", "Initial moving factor too long.\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Use(VirtualKeyConfig{});
+    const std::string imf = std::string(c.label).starts_with("imf") ? std::string(250, '1') : "";
+    EXPECT_EQ(Write(c.name, c.keyText, imf), OathOutcome::InvalidInput);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(host->presencePrompts, 0);
+    if (c.told.empty()) {
+      EXPECT_TRUE(host->told.empty());
+    } else {
+      EXPECT_EQ(host->told, std::vector<std::string>{c.told});
+      // A refused field closes the device again.
+      EXPECT_FALSE(device->IsOpen());
+    }
+    if (c.failure.empty()) {
+      EXPECT_TRUE(host->log.empty());
+    } else {
+      EXPECT_EQ(host->log, (std::vector<Entry>{{"err", c.failure}}));
+    }
+    EXPECT_TRUE(key->Credentials().empty());
+  }
+}
+
+TEST_F(OathActionsTest, PersonalizeSendsTheNameWithoutSpacesAndLogsTheExactSequence) {
+  ASSERT_EQ(Write(" 12 34 ", "31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39 30", "", true),
+            OathOutcome::Done);
+  const Bytes secret = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+  const Bytes put = BuildPut(oath::kInsPut, std::string_view("1234"), secret, 8, std::string_view(""));
+  ASSERT_EQ(Sent(), std::vector<Bytes>{put});
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(put) + "\n"},
+                                           {"ok", "put data successful\n"},
+                                           {"ok", "Personalization successful.\n"},
+                                           {"ans", "<< 90 00\n"}}));
+  EXPECT_EQ(written.Name, "1234");
+  EXPECT_EQ(Bytes(written.Key.data(), written.Key.data() + written.Key.size()), secret);
+  EXPECT_EQ(written.Digits, 8);
+  EXPECT_FALSE(device->IsOpen());
+}
+
+TEST_F(OathActionsTest, LimitsAreInclusive) {
+  EXPECT_EQ(Write(std::string(16, 'n'), std::string(96, 'A')), OathOutcome::Done);
+  ASSERT_EQ(key->Credentials().size(), 1u);
+  EXPECT_EQ(written.Key.size(), 48u);
+  // An odd digit count pairs by position: the last digit is a byte of its own.
+  EXPECT_EQ(Write("odd", "ABC"), OathOutcome::Done);
+  EXPECT_EQ(Bytes(written.Key.data(), written.Key.data() + written.Key.size()), (Bytes{0xAB, 0x0C}));
+}
+
+TEST_F(OathActionsTest, ADeclinedTouchPromptSendsAndLogsNothing) {
+  VirtualKeyConfig touchy;
+  touchy.cosVersion = {0x43, 0x01, 0x00};
+  Use(touchy);
+  host->confirmPresence = false;
+  EXPECT_EQ(Write("abc", kKey20), OathOutcome::Declined);
+  EXPECT_EQ(Actions().Delete("abc"), OathOutcome::Declined);
+  EXPECT_EQ(host->presencePrompts, 2);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(host->log.empty());
+}
+
+TEST_F(OathActionsTest, ADeviceGoneDuringABoxIsNeverUsedAgain) {
+  struct Case {
+    const char* label;
+    std::function<OathOutcome(OathActions&)> run;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"reset warning", [](OathActions& a) { return a.Reset(); }, "Please connect device.\n"},
+      {"invalid name", [this](OathActions& a) {
+         OathPersonalizeInput input;
+         input.KeyText = SecureString(kKey20);
+         return a.Personalize(input, written);
+       }, "The device has been pulled out.\n"},
+      {"touch before delete", [](OathActions& a) { return a.Delete("abc"); }, "Please connect card.\n"},
+      {"touch before set default", [](OathActions& a) { return a.SetDefault("abc"); }, "Please connect card.\n"},
+      {"touch before calculate", [](OathActions& a) {
+         OtpCredential record;
+         record.Name = "abc";
+         OathCalculation result;
+         return a.Calculate(record, result);
+       }, "Please connect card\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Use(VirtualKeyConfig{});
+    int callsAtBox = -1;
+    host->whilePrompting = [&] {
+      host->sameDevice = false;
+      callsAtBox = device->calls;
+    };
+    OathActions actions(*device, *host);
+    const OathOutcome outcome = c.run(actions);
+    EXPECT_TRUE(outcome == OathOutcome::DeviceGone || outcome == OathOutcome::InvalidInput);
+    EXPECT_EQ(device->calls, callsAtBox) << "the device was used after the box";
+    ASSERT_FALSE(host->log.empty());
+    EXPECT_EQ(host->log.back(), (Entry{"err", c.message}));
+    EXPECT_TRUE(Sent().empty());
+  }
+}
+
+TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
+  VirtualKeyConfig untouched;
+  untouched.cosVersion = {0x43, 0x01, 0x00};
+  untouched.touch = TouchMode::Never;
+  untouched.touchWindow = std::chrono::milliseconds(5);
+  Use(untouched);
+  ASSERT_EQ(Write("abc", kKey20), OathOutcome::TouchTimeout);
+  EXPECT_EQ(host->log[1], (Entry{"err", "Confirm Time out.\n\n"}));
+  EXPECT_EQ(host->log[2], (Entry{"ans", "<< 69 84\n"}));
+
+  Use(VirtualKeyConfig{});
+  EXPECT_EQ(Actions().Delete("nobody"), OathOutcome::Refused);
+  EXPECT_EQ(host->log[1], (Entry{"err", "Delete ins error.\n"}));
+  EXPECT_EQ(host->log[2], (Entry{"ans", "<< 6A 82\n"}));
+
+  // A command the transport cannot carry: the transport's reason in red, and nothing more.
+  Use(VirtualKeyConfig{});
+  device->failIns = oath::kInsSetDefault;
+  EXPECT_EQ(Actions().SetDefault("abc"), OathOutcome::ExchangeFailed);
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildSetDefault(std::string_view("abc"))) + "\n"},
+                                           {"err", "The card is gone.\n"}}));
+  EXPECT_FALSE(device->IsOpen());
+
+  // The selection itself fails: the action closes the device and stops.
+  Use(VirtualKeyConfig{});
+  device->failExchange = true;
+  EXPECT_EQ(Actions().SetDefault("abc"), OathOutcome::SelectFailed);
+  EXPECT_FALSE(device->IsOpen());
+  EXPECT_TRUE(host->log.empty());
+}
+
+TEST_F(OathActionsTest, ListLogsItsOwnSpacingAndQueriesTheCosFirstOnHid) {
+  ASSERT_EQ(Write("first", kKey20), OathOutcome::Done);
+  ASSERT_EQ(Write("second", kKey20), OathOutcome::Done);
+  host->log.clear();
+  key->ClearReceivedApdus();
+
+  OathListResult listed;
+  ASSERT_EQ(Actions().List(/*hidDevice=*/true, listed), OathOutcome::Done);
+  EXPECT_EQ(listed.Names, (std::vector<std::string>{"first", "second"}));
+  EXPECT_TRUE(listed.QueryDefault);
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{BuildGetCosVersion(), BuildList()}));
+  ASSERT_EQ(host->log.size(), 5u);
+  EXPECT_EQ(host->log[0], (Entry{"ok", "List ins \n"}));
+  EXPECT_EQ(host->log[1], (Entry{"cmd", "00 17 00 00\n\n"}));
+  EXPECT_EQ(host->log[2], (Entry{"ok", "List ins successfully.\n\n"}));
+  EXPECT_EQ(host->log[3], (Entry{"cmd", "00 17 00 00\n\n"}));
+  EXPECT_TRUE(host->log[4].text.starts_with("<< ") && host->log[4].text.ends_with("90 00\n\n"));
+
+  std::optional<std::string> defaultName;
+  ASSERT_EQ(Actions().GetDefault(defaultName), OathOutcome::Done);
+  EXPECT_EQ(defaultName, std::optional<std::string>("second"));
+
+  // A listing the transport cannot carry stops before the default query.
+  host->log.clear();
+  device->failIns = oath::kInsList;
+  EXPECT_EQ(Actions().List(false, listed), OathOutcome::ExchangeFailed);
+  EXPECT_FALSE(listed.QueryDefault);
+  EXPECT_EQ(host->log.back(), (Entry{"err", "The hid protocl not support list name ins.\n\nThe card is gone.\n"}));
+}
+
+TEST_F(OathActionsTest, ResetAsksFirstAndOnlyThenSends) {
+  ASSERT_EQ(Write("abc", kKey20), OathOutcome::Done);
+  key->ClearReceivedApdus();
+  host->log.clear();
+  host->confirmQuestion = false;
+  EXPECT_EQ(Actions().Reset(), OathOutcome::Declined);
+  EXPECT_EQ(host->asked,
+            std::vector<std::string>{"Warning: The applet will be reset, all stored data will be discarded."});
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(device->IsOpen());
+
+  host->confirmQuestion = true;
+  EXPECT_EQ(Actions().Reset(), OathOutcome::Done);
+  EXPECT_EQ(Sent(), std::vector<Bytes>{BuildReset()});
+  EXPECT_TRUE(key->Credentials().empty());
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", "00 07 00 00\n"}, {"cmd", "00 07 00 00\n"}, {"ans", "<< 90 00\n"}}));
+}
+
+TEST_F(OathActionsTest, CalculateChecksTheKeysCodeLocally) {
+  ASSERT_EQ(Write("abc", kKey20, "0000"), OathOutcome::Done);
+  OtpCredential record;
+  record.Name = written.Name;
+  record.Key = written.Key;
+  record.Digits = written.Digits;
+  record.Imf = written.Imf;
+  for (std::uint32_t round = 0; round < 3; ++round) {
+    OathCalculation result;
+    ASSERT_EQ(Actions().Calculate(record, result), OathOutcome::Done);
+    EXPECT_EQ(result.LocalCode, ComputeLocalHotp(record.Key.view(), 6, "0000", round));
+    EXPECT_TRUE(result.Matched);
+    ++record.MatchCount;
+  }
+  // A record that knows no key gets the key's code but never a match.
+  OtpCredential listed;
+  listed.Name = "abc";
+  OathCalculation result;
+  ASSERT_EQ(Actions().Calculate(listed, result), OathOutcome::Done);
+  EXPECT_EQ(result.CardCode.size(), 6u);
+  EXPECT_TRUE(result.LocalCode.empty());
+  EXPECT_FALSE(result.Matched);
+}
+
+TEST_F(OathActionsTest, VersionsAreToldWithTheirExactTexts) {
+  VirtualKeyConfig config;
+  config.appletVersion = {0x01, 0x0A};
+  config.cosVersion = {0x43, 0x05, 0x00};
+  config.touch = TouchMode::Always;
+  Use(config);
+  EXPECT_EQ(Actions().ShowVersions(), OathOutcome::Done);
+  EXPECT_EQ(host->told, std::vector<std::string>{"Otp Version  : Applet version: 1a   Cos version: 4305"});
+  EXPECT_EQ(host->fidoSelections, 1);
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildGetAppletVersion()) + "\n"}}));
+
+  Use(VirtualKeyConfig{});
+  device->failOpen = true;
+  EXPECT_EQ(Actions().ShowVersions(), OathOutcome::NotOpen);
+  EXPECT_EQ(host->told, std::vector<std::string>{"Applet version: Can't connect the device."});
+}
+
+TEST(RandomCredential, GivesAThirteenDigitSerialAndA59CharacterKey) {
+  for (int round = 0; round < 50; ++round) {
+    SecureString keyText;
+    std::string name;
+    ASSERT_TRUE(GenerateRandomCredential(keyText, name));
+    ASSERT_EQ(name.size(), 13u);
+    EXPECT_EQ(name.substr(0, 3), "000");
+    EXPECT_EQ(name.find_first_not_of("0123456789"), std::string::npos);
+    ASSERT_EQ(keyText.size(), 59u);
+    std::uint8_t bytes[32];
+    EXPECT_EQ(HexToBytes(keyText.str(), bytes, sizeof bytes), 20u);
+  }
+}
+
+TEST(RandomCredential, AFailingGeneratorLeavesTheFieldsAlone) {
+  SecureString keyText("typed");
+  std::string name = "mine";
+  auto failing = +[](unsigned char*, int) { return 0; };
+  EXPECT_FALSE(GenerateRandomCredential(keyText, name, failing));
+  EXPECT_EQ(keyText.str(), "typed");
+  EXPECT_EQ(name, "mine");
+  // The serial number's bytes failing after the key's succeeded changes nothing either.
+  static int calls = 0;
+  calls = 0;
+  auto secondFails = +[](unsigned char* buffer, int count) {
+    std::fill(buffer, buffer + count, 0x11);
+    return ++calls == 1 ? 1 : 0;
+  };
+  EXPECT_FALSE(GenerateRandomCredential(keyText, name, secondFails));
+  EXPECT_EQ(keyText.str(), "typed");
+}
+
+TEST(CredentialList, NamesAreMatchedAsBytesAndRewritesResetTheMatchCount) {
+  OtpCredentialList list;
+  const std::string latin1("caf\xE9", 4);
+  const std::string utf8("caf\xC3\xA9", 5);
+  ASSERT_NE(list.AddListed(latin1), nullptr);
+  EXPECT_EQ(list.AddListed(latin1), nullptr);
+  ASSERT_NE(list.AddListed(utf8), nullptr);
+  EXPECT_EQ(list.Size(), 2u);
+  EXPECT_EQ(list.Find(latin1)->Name, latin1);
+
+  OtpCredential* record = list.Find(utf8);
+  record->MatchCount = 5;
+  record->CardCode = "123456";
+  bool created = true;
+  const SecureBytes key(Bytes{1, 2, 3});
+  EXPECT_EQ(list.ApplyWritten(utf8, key, 8, "77", created), record);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(record->MatchCount, 0u);
+  EXPECT_EQ(record->Digits, 8);
+  EXPECT_EQ(record->Imf, "77");
+  EXPECT_EQ(record->Key.size(), 3u);
+
+  EXPECT_TRUE(list.Remove(record));
+  EXPECT_FALSE(list.Contains(record));
+  EXPECT_FALSE(list.Remove(record));
+  list.ApplyWritten("new", key, 6, "", created);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(list.Records().back()->Name, "new");
+}
+
+}  // namespace
