@@ -221,7 +221,7 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
   return outcome;
 }
 
-OathOutcome OathActions::ShowVersions() {
+OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   if (!OpenIfNeeded()) {
     host_.TellOperator("Applet version", "Can't connect the device.");
     if (host_.IsSameDevice()) host_.SelectFidoApplet();
@@ -241,14 +241,18 @@ OathOutcome OathActions::ShowVersions() {
     if (host_.IsSameDevice()) host_.SelectFidoApplet();
     return OathOutcome::Refused;
   }
-  const std::string appletText = "Applet version: " + FormatAppletVersion(*applet);
-
-  std::string cosText = "Cos version: ";
+  OathVersions shown;
+  shown.Applet = FormatAppletVersion(*applet);
   CApduResponse cosAnswer;
   if (SendQuietly(BuildGetCosVersion(), cosAnswer) && cosAnswer.IsSuccess()) {
-    if (const auto cos = ReadCosVersion(cosAnswer.Data.data(), cosAnswer.Data.size())) cosText += FormatCosVersion(*cos);
+    if (const auto cos = ReadCosVersion(cosAnswer.Data.data(), cosAnswer.Data.size())) {
+      shown.Cos = FormatCosVersion(*cos);
+    }
   }
   device_.Close();
+  const std::string appletText = "Applet version: " + shown.Applet;
+  const std::string cosText = "Cos version: " + shown.Cos;
+  if (versions != nullptr) *versions = std::move(shown);
   host_.TellOperator("Otp Version  ", appletText + "   " + cosText);
   if (host_.IsSameDevice()) host_.SelectFidoApplet();
   return OathOutcome::Done;
@@ -320,7 +324,7 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
     return OathOutcome::InvalidInput;
   }
   const int digits = input.EightDigits ? 8 : 6;
-  const std::string imf = RemoveSpaces(input.Imf);
+  const std::string imf = input.ImfVerbatim ? input.Imf : RemoveSpaces(input.Imf);
 
   OathBytes put = BuildPut(oath::kInsPut, name, key.view(), static_cast<std::uint8_t>(digits), imf);
   if (put.empty()) {

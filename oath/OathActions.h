@@ -64,6 +64,9 @@ struct OathPersonalizeInput {
   SecureString KeyText;
   std::string Imf;
   bool EightDigits = false;
+  // The imf holds moving-factor bytes (a counter from an otpauth URI), not typed text: its 0x20
+  // bytes are part of the number and stay.
+  bool ImfVerbatim = false;
 };
 
 // What a successful personalization wrote.
@@ -79,6 +82,12 @@ struct OathCalculation {
   std::string CardCode;
   std::string LocalCode;
   bool Matched = false;
+};
+
+// The versions Show versions displays: the applet's ("%x%x") and the card OS's ("%x%02x").
+struct OathVersions {
+  std::string Applet;
+  std::string Cos;
 };
 
 struct OathListResult {
@@ -104,8 +113,9 @@ class OathActions {
   // The default credential's name as the key gave it (empty when it has none); nothing unless
   // the key answered 90 00.
   OathOutcome GetDefault(std::optional<std::string>& defaultName);
-  // Shows the applet and COS versions and re-selects the FIDO applet.
-  OathOutcome ShowVersions();
+  // Shows the applet and COS versions and re-selects the FIDO applet. `versions`, when given,
+  // receives them as shown (the COS version empty when the key did not tell it).
+  OathOutcome ShowVersions(OathVersions* versions = nullptr);
   // Asks first; on Done every credential on the key is gone.
   OathOutcome Reset();
   // Checks the input and writes the credential. When the key answered (KeyAnswered), the caller

@@ -1,0 +1,143 @@
+#include "cli/CliApp.h"
+
+#include <memory>
+#include <optional>
+
+#include "cli/CliArguments.h"
+#include "cli/CliDeviceCommands.h"
+#include "cli/CliHelp.h"
+#include "cli/CliOathCommands.h"
+#include "cli/CliReporter.h"
+#include "cli/Confirmation.h"
+#include "cli/DemoKey.h"
+#include "cli/SecretInput.h"
+#include "device/VidPidConfig.h"
+
+#ifndef TOKVANE_DATA_DIR
+#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
+#endif
+
+namespace cli {
+
+namespace {
+
+// Bytes of a put command's data field besides the name, the key and the moving factor: the key
+// tag, its length, the two algorithm bytes, the digits, the name tag and its length.
+constexpr std::size_t kPutOverhead = 7;
+constexpr std::size_t kImfOverhead = 2;
+constexpr std::size_t kMaxDataField = 255;
+
+ExitCode UsageError(CliReporter& reporter, const std::string& message) {
+  const ExitCode code = reporter.Fail(ExitCode::Usage, message);
+  if (!reporter.Json()) reporter.Notice("Try 'tokvane-cli --help'.");
+  return code;
+}
+
+// Reads and checks the secret of `oath add`, and settles its digits and moving factor, before
+// any key is touched.
+bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& reporter, CredentialSecret& secret,
+                   ExitCode& code) {
+  SecretBuffer text;
+  std::string error;
+  if (!ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error) ||
+      !ParseSecret(text.Text(), args.format, secret, error)) {
+    code = reporter.Fail(ExitCode::Usage, error);
+    return false;
+  }
+  text.Clear();
+  if (secret.digits && args.digits && *secret.digits != *args.digits) {
+    code = reporter.Fail(ExitCode::Usage, "--digits " + std::to_string(*args.digits) +
+                                              " contradicts the URI's digits=" + std::to_string(*secret.digits));
+    return false;
+  }
+  if (args.imf && secret.fromUri) {
+    code = reporter.Fail(ExitCode::Usage, "--imf does not go with a URI: its counter sets the moving factor");
+    return false;
+  }
+  const std::size_t imfLength = !secret.imf.empty() ? secret.imf.size() : args.imf.value_or("").size();
+  const std::size_t dataField =
+      secret.key.Size() + args.name.size() + kPutOverhead + (imfLength > 0 ? imfLength + kImfOverhead : 0);
+  if (dataField > kMaxDataField) {
+    code = reporter.Fail(ExitCode::Usage, "the initial moving factor is too long for one command");
+    return false;
+  }
+  return true;
+}
+
+// The interfaces of configured keys are recognised by the VID/PID file beside the program or in
+// its installed data directory; without one the maker's vendor ID stands for every key.
+void LoadDeviceConfiguration() {
+  std::vector<VidPidEntry> entries;
+  for (const std::string& path :
+       {VidPidConfigPath(), std::string(TOKVANE_DATA_DIR) + "/" + kVidPidConfigFileName}) {
+    entries.clear();
+    if (LoadVidPidConfig(path, entries)) break;
+  }
+  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
+  SetVidPidList(std::move(entries));
+}
+
+ExitCode Dispatch(const CommandInput& input) {
+  switch (input.args.command) {
+    case Command::Readers: return RunReaders(input);
+    case Command::Info: return RunInfo(input);
+    case Command::ModeShow: return RunModeShow(input);
+    case Command::ModeSet: return RunModeSet(input);
+    case Command::OathList:
+    case Command::OathCode:
+    case Command::OathAdd:
+    case Command::OathDelete:
+    case Command::OathDefault:
+    case Command::OathReset: return RunOath(input);
+    default: break;
+  }
+  return input.reporter.Fail(ExitCode::Usage, "no subcommand given");
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, CliStreams streams) {
+  CliArguments parsed;
+  std::string error;
+  // --json counts even when the rest of the line is wrong, so a script gets its JSON error.
+  bool json = false;
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--json") json = true;
+  }
+  CliReporter reporter(streams.out, streams.err, json);
+  if (!ParseArguments(args, parsed, error)) return ToInt(UsageError(reporter, error));
+  if (parsed.help) {
+    streams.out << HelpText(parsed.command) << std::flush;
+    return ToInt(ExitCode::Success);
+  }
+
+  CredentialSecret secret;
+  CommandInput input{parsed, reporter};
+  if (parsed.command == Command::OathAdd) {
+    ExitCode code = ExitCode::Success;
+    if (!PrepareSecret(parsed, streams, reporter, secret, code)) return ToInt(code);
+    input.secret = &secret;
+  }
+  if (parsed.command == Command::OathReset) {
+    input.operatorAgreed =
+        parsed.yes || ConfirmOnTerminal(streams.inFd, streams.err,
+                                        "The applet will be reset, all stored data will be discarded. Continue?");
+    if (!input.operatorAgreed) {
+      return ToInt(reporter.Fail(ExitCode::Usage, IsTerminal(streams.inFd)
+                                                      ? "not confirmed; nothing was sent"
+                                                      : "oath reset discards every credential: confirm with --yes"));
+    }
+  }
+
+  std::unique_ptr<DemoKey> demo;
+  if (parsed.demo) {
+    demo = std::make_unique<DemoKey>(parsed.demoState.value_or(""));
+    if (!demo->Install(error)) return ToInt(reporter.Fail(ExitCode::Usage, error));
+  } else {
+    LoadDeviceConfiguration();
+  }
+  return ToInt(Dispatch(input));
+}
+
+}  // namespace cli

@@ -1,0 +1,19 @@
+#pragma once
+// tokvane-cli as a function: the program's arguments and streams in, the exit status out. The
+// program's main calls it with the process's own; tests call it in-process.
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct CliStreams {
+  int inFd;  // standard input: secrets and confirmations are read from it
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// `args` are the arguments after the program name. Returns the exit status (see CliExitCode.h).
+int RunCli(const std::vector<std::string>& args, CliStreams streams);
+
+}  // namespace cli

@@ -1,0 +1,322 @@
+#include "cli/CliArguments.h"
+
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+
+#include "app/Conversions.h"
+#include "cli/InterfaceModeText.h"
+
+namespace cli {
+
+namespace {
+
+struct CommandWord {
+  Command group;  // None for top-level words
+  std::string_view word;
+  Command command;
+};
+
+constexpr std::array<CommandWord, 12> kCommandWords{{
+    {Command::None, "readers", Command::Readers},
+    {Command::None, "info", Command::Info},
+    {Command::None, "oath", Command::Oath},
+    {Command::None, "mode", Command::Mode},
+    {Command::Oath, "list", Command::OathList},
+    {Command::Oath, "code", Command::OathCode},
+    {Command::Oath, "add", Command::OathAdd},
+    {Command::Oath, "delete", Command::OathDelete},
+    {Command::Oath, "default", Command::OathDefault},
+    {Command::Oath, "reset", Command::OathReset},
+    {Command::Mode, "show", Command::ModeShow},
+    {Command::Mode, "set", Command::ModeSet},
+}};
+
+enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Format, Digits, Imf, Yes };
+
+struct OptionDefinition {
+  OptionId id;
+  std::string_view name;
+  bool takesValue;
+  std::initializer_list<Command> only;  // empty: every subcommand
+};
+
+const std::array<OptionDefinition, 10> kOptions{{
+    {OptionId::Help, "help", false, {}},
+    {OptionId::Json, "json", false, {}},
+    {OptionId::Reader, "reader", true, {}},
+    {OptionId::Demo, "demo", false, {}},
+    {OptionId::DemoState, "demo-state", true, {}},
+    {OptionId::SecretFile, "secret-file", true, {Command::OathAdd}},
+    {OptionId::Format, "format", true, {Command::OathAdd}},
+    {OptionId::Digits, "digits", true, {Command::OathAdd}},
+    {OptionId::Imf, "imf", true, {Command::OathAdd}},
+    {OptionId::Yes, "yes", false, {Command::OathReset}},
+}};
+
+struct GivenOption {
+  const OptionDefinition* definition;
+  std::string value;
+};
+
+const OptionDefinition* FindOption(std::string_view name) {
+  for (const auto& definition : kOptions) {
+    if (definition.name == name) return &definition;
+  }
+  return nullptr;
+}
+
+bool IsGroup(Command command) { return command == Command::Oath || command == Command::Mode; }
+
+bool NeedsName(Command command) {
+  return command == Command::OathCode || command == Command::OathAdd || command == Command::OathDelete ||
+         command == Command::OathDefault;
+}
+
+std::string GroupChoices(Command group) {
+  std::string choices;
+  for (const auto& word : kCommandWords) {
+    if (word.group != group) continue;
+    if (!choices.empty()) choices += ", ";
+    choices += word.word;
+  }
+  return choices;
+}
+
+// Splits the arguments into options and operands.
+bool Tokenise(const std::vector<std::string>& args, std::vector<GivenOption>& options,
+              std::vector<std::string>& operands, std::string& error) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h") {
+      options.push_back({FindOption("help"), {}});
+      continue;
+    }
+    if (arg.size() < 3 || arg[1] != '-') {
+      error = "unknown option " + arg;
+      return false;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const OptionDefinition* definition = FindOption(name);
+    if (definition == nullptr) {
+      error = "unknown option --" + name;
+      return false;
+    }
+    GivenOption given{definition, {}};
+    if (definition->takesValue) {
+      if (equals != std::string::npos) {
+        given.value = arg.substr(equals + 1);
+      } else if (i + 1 < args.size()) {
+        given.value = args[++i];
+      } else {
+        error = "option --" + name + " needs a value";
+        return false;
+      }
+    } else if (equals != std::string::npos) {
+      error = "option --" + name + " takes no value";
+      return false;
+    }
+    options.push_back(std::move(given));
+  }
+  return true;
+}
+
+// Finds the subcommand the leading operands name and removes them.
+bool ResolveCommand(std::vector<std::string>& operands, Command& command, std::string& error) {
+  command = Command::None;
+  std::size_t used = 0;
+  while (used < operands.size() && (command == Command::None || IsGroup(command))) {
+    const Command group = command;
+    const auto match = std::find_if(kCommandWords.begin(), kCommandWords.end(), [&](const CommandWord& word) {
+      return word.group == group && word.word == operands[used];
+    });
+    if (match == kCommandWords.end()) {
+      error = group == Command::None
+                  ? "unknown subcommand '" + operands[used] + "'"
+                  : "unknown subcommand '" + std::string(CommandName(group)) + " " + operands[used] + "' (choose " +
+                        GroupChoices(group) + ")";
+      return false;
+    }
+    command = match->command;
+    ++used;
+  }
+  operands.erase(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(used));
+  return true;
+}
+
+bool CheckName(Command command, const std::string& name, std::string& error) {
+  if (name.empty()) {
+    error = "the credential name is empty";
+    return false;
+  }
+  const std::size_t limit = command == Command::OathAdd ? kMaxCredentialNameBytes : kMaxCommandNameBytes;
+  if (name.size() > limit) {
+    error = "the credential name is " + std::to_string(name.size()) + " bytes long; at most " +
+            std::to_string(limit) + " fit";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, std::string& error) {
+  const OptionDefinition& definition = *given.definition;
+  if (definition.only.size() != 0 &&
+      std::find(definition.only.begin(), definition.only.end(), command) == definition.only.end()) {
+    error = "option --" + std::string(definition.name) + " does not apply to '" +
+            std::string(CommandName(command)) + "'";
+    return false;
+  }
+  switch (definition.id) {
+    case OptionId::Help:
+      out.help = true;
+      break;
+    case OptionId::Json:
+      out.json = true;
+      break;
+    case OptionId::Reader:
+      out.reader = given.value;
+      break;
+    case OptionId::Demo:
+      out.demo = true;
+      break;
+    case OptionId::DemoState:
+      out.demoState = given.value;
+      break;
+    case OptionId::SecretFile:
+      if (given.value.empty()) {
+        error = "option --secret-file needs a file name, or '-' for standard input";
+        return false;
+      }
+      out.secretFile = given.value;
+      break;
+    case OptionId::Format: {
+      const auto format = ParseSecretFormat(given.value);
+      if (!format) {
+        error = "option --format takes hex, base32, uri or auto";
+        return false;
+      }
+      out.format = *format;
+      break;
+    }
+    case OptionId::Digits:
+      if (given.value != "6" && given.value != "8") {
+        error = "option --digits takes 6 or 8";
+        return false;
+      }
+      out.digits = static_cast<std::uint8_t>(given.value[0] - '0');
+      break;
+    case OptionId::Imf:
+      out.imf = RemoveSpaces(given.value);
+      break;
+    case OptionId::Yes:
+      out.yes = true;
+      break;
+  }
+  return true;
+}
+
+bool CheckRepeats(const std::vector<GivenOption>& options, std::string& error) {
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    if (!options[i].definition->takesValue) continue;
+    for (std::size_t j = i + 1; j < options.size(); ++j) {
+      if (options[j].definition == options[i].definition) {
+        error = "option --" + std::string(options[i].definition->name) + " given twice";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool ApplyOperands(const std::vector<std::string>& operands, CliArguments& out, std::string& error) {
+  const Command command = out.command;
+  const std::string name(CommandName(command));
+  if (command == Command::None) {
+    error = "no subcommand given";
+    return false;
+  }
+  if (IsGroup(command)) {
+    error = "'" + name + "' needs a subcommand: " + GroupChoices(command);
+    return false;
+  }
+  const std::size_t wanted = (NeedsName(command) || command == Command::ModeSet) ? 1 : 0;
+  if (operands.size() < wanted) {
+    error = command == Command::ModeSet ? "'mode set' needs the interfaces, for example otp+u2f+ccid"
+                                        : "'" + name + "' needs a credential NAME";
+    return false;
+  }
+  if (operands.size() > wanted) {
+    error = "unexpected operand '" + operands[wanted] + "' for '" + name + "'";
+    return false;
+  }
+  if (command == Command::ModeSet) {
+    const auto mode = ParseInterfaceSet(operands[0]);
+    if (!mode) {
+      error = "'" + operands[0] + "' is not a set of interfaces: join otp, u2f and ccid with '+'";
+      return false;
+    }
+    out.mode = *mode;
+  } else if (NeedsName(command)) {
+    // Writing a credential drops the spaces of its name, as the credentials panel does.
+    out.name = command == Command::OathAdd ? RemoveSpaces(operands[0]) : operands[0];
+    if (!CheckName(command, out.name, error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseArguments(const std::vector<std::string>& args, CliArguments& out, std::string& error) {
+  out = CliArguments{};
+  std::vector<GivenOption> options;
+  std::vector<std::string> operands;
+  if (!Tokenise(args, options, operands, error)) return false;
+  if (!ResolveCommand(operands, out.command, error)) return false;
+
+  const bool help = std::any_of(options.begin(), options.end(),
+                                [](const GivenOption& given) { return given.definition->id == OptionId::Help; });
+  if (help) {
+    out.help = true;
+    return true;
+  }
+  if (!CheckRepeats(options, error) || !ApplyOperands(operands, out, error)) return false;
+  for (const auto& given : options) {
+    if (!ApplyOption(given, out.command, out, error)) return false;
+  }
+  if (out.demoState && !out.demo) {
+    error = "option --demo-state needs --demo";
+    return false;
+  }
+  return true;
+}
+
+std::string_view CommandName(Command command) {
+  switch (command) {
+    case Command::None: return "";
+    case Command::Readers: return "readers";
+    case Command::Info: return "info";
+    case Command::Oath: return "oath";
+    case Command::OathList: return "oath list";
+    case Command::OathCode: return "oath code";
+    case Command::OathAdd: return "oath add";
+    case Command::OathDelete: return "oath delete";
+    case Command::OathDefault: return "oath default";
+    case Command::OathReset: return "oath reset";
+    case Command::Mode: return "mode";
+    case Command::ModeShow: return "mode show";
+    case Command::ModeSet: return "mode set";
+  }
+  return "";
+}
+
+}  // namespace cli

@@ -1,0 +1,157 @@
+#include "cli/CliDeviceCommands.h"
+
+#include <string>
+#include <vector>
+
+#include "cli/CliOathHost.h"
+#include "cli/CliOutput.h"
+#include "cli/InterfaceModeText.h"
+#include "cli/KeySession.h"
+#include "device/InterfaceMode.h"
+#include "oath/OathActions.h"
+
+namespace cli {
+
+namespace {
+
+std::string Quoted(const std::string& name) { return "'" + PrintableText(name) + "'"; }
+
+std::string WithReason(std::string message, const std::string& reason) {
+  if (!reason.empty()) message += ": " + PrintableText(reason);
+  return message;
+}
+
+// The hint of what kept readers out of the listing, on standard error.
+void NoticeHint(const readers::Listing& listing, CliReporter& reporter) {
+  const std::string hint = readers::FixItHint(listing);
+  if (!hint.empty()) reporter.Notice(hint);
+}
+
+}  // namespace
+
+ExitCode RunReaders(const CommandInput& input) {
+  const ReaderScan scan = ScanReaders();
+  std::vector<std::string> entries;
+  for (const std::string& name : scan.listing.names) {
+    const ReaderKind kind = ProbeReaderKind(name);
+    const bool preferred = name == scan.preferred;
+    input.reporter.Line(PrintableText(name) + "\t" + ReaderKindName(kind) + (preferred ? "\tpreferred" : ""));
+    entries.push_back(
+        JsonObject().Text("name", name).Text("kind", ReaderKindName(kind)).Bool("preferred", preferred).Str());
+  }
+  input.reporter.JsonResult(JsonObject().Raw("readers", JsonArray(entries)).Str());
+  NoticeHint(scan.listing, input.reporter);
+  return ExitCode::Success;
+}
+
+ExitCode RunInfo(const CommandInput& input) {
+  KeySession session;
+  ExitCode code = ExitCode::Success;
+  std::string error;
+  if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
+
+  CliOathHost host(session.Device(), input.reporter, false);
+  OathActions actions(session.Device(), host);
+  OathVersions versions;
+  const OathOutcome outcome = actions.ShowVersions(&versions);
+  const std::string reader = Quoted(session.ReaderName());
+  switch (outcome) {
+    case OathOutcome::Done:
+      break;
+    case OathOutcome::Refused:
+      // The versions action reports an unanswered query like a refused one.
+      if (session.Device().LastExchangeFailed()) {
+        return input.reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader,
+                                                                  session.Device().LastFailureReason()));
+      }
+      return input.reporter.Fail(ExitCode::KeyRefused, "the key did not tell its applet version");
+    case OathOutcome::SelectFailed:
+      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader,
+                                                                session.Device().LastFailureReason()));
+    default:
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason("cannot connect to " + reader, session.Device().LastFailureReason()));
+  }
+  const std::string interfaces = FormatInterfaceSet(readers::ModeByteOf(session.Scan().present));
+  input.reporter.Line("Reader: " + PrintableText(session.ReaderName()));
+  input.reporter.Line("COS version: " + (versions.Cos.empty() ? std::string("unknown") : versions.Cos));
+  input.reporter.Line("Applet version: " + versions.Applet);
+  input.reporter.Line("Interfaces: " + interfaces);
+  input.reporter.JsonResult(JsonObject()
+                                .Text("reader", session.ReaderName())
+                                .Raw("cosVersion", versions.Cos.empty() ? "null" : JsonQuote(versions.Cos))
+                                .Text("appletVersion", versions.Applet)
+                                .Text("interfaces", interfaces)
+                                .Str());
+  return ExitCode::Success;
+}
+
+ExitCode RunModeShow(const CommandInput& input) {
+  const ReaderScan scan = ScanReaders();
+  const std::uint8_t mode = readers::ModeByteOf(scan.present);
+  if (mode == 0) {
+    NoticeHint(scan.listing, input.reporter);
+    return input.reporter.Fail(ExitCode::NoDevice, "no key found");
+  }
+  input.reporter.Line(FormatInterfaceSet(mode));
+  input.reporter.JsonResult(JsonObject()
+                                .Text("interfaces", FormatInterfaceSet(mode))
+                                .Bool("otp", (mode & kModeOtp) != 0)
+                                .Bool("u2f", (mode & kModeU2f) != 0)
+                                .Bool("ccid", (mode & kModeCcid) != 0)
+                                .Number("modeByte", mode)
+                                .Str());
+  return ExitCode::Success;
+}
+
+ExitCode RunModeSet(const CommandInput& input) {
+  const interface_mode::Option* option = interface_mode::FindOptionByMode(input.args.mode);
+  if (option == nullptr) return input.reporter.Fail(ExitCode::Usage, "no interface chosen");
+
+  KeySession session;
+  ExitCode code = ExitCode::Success;
+  std::string error;
+  if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
+  ReasonKeepingDevice& device = session.Device();
+  const std::string reader = Quoted(session.ReaderName());
+
+  if (!device.IsOpen()) device.Open();
+  if (!device.IsOpen()) {
+    return input.reporter.Fail(ExitCode::NoDevice,
+                               WithReason("cannot connect to " + reader, device.LastFailureReason()));
+  }
+  // The command goes out on a fresh connection, as the reader panel sends it.
+  device.Close();
+  device.Open();
+  PromptForTouchIfNeeded(device, input.reporter);
+
+  CApduResponse response;
+  const bool exchanged = device.Exchange(interface_mode::BuildCommand(*option), response);
+  device.Close();
+  const std::string interfaces = FormatInterfaceSet(option->modeByte);
+  switch (interface_mode::Classify(exchanged, response)) {
+    case interface_mode::Outcome::Applied:
+      break;
+    case interface_mode::Outcome::ExchangeFailed:
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason("no answer from the key on " + reader, device.LastFailureReason()));
+    case interface_mode::Outcome::TouchTimedOut:
+      return input.reporter.Fail(ExitCode::KeyRefused,
+                                 "the key was not touched in time and kept its interfaces (status 69 84)");
+    case interface_mode::Outcome::Refused: {
+      const std::string status = response.ToHex();
+      return input.reporter.Fail(ExitCode::KeyRefused, "the key refused the interface mode " + interfaces +
+                                                           " (status " + status.substr(status.size() - 5) + ")");
+    }
+  }
+  input.reporter.Line("Interface mode set to " + interfaces + ". Unplug the key and plug it in again to use it.");
+  input.reporter.JsonResult(JsonObject()
+                                .Text("reader", session.ReaderName())
+                                .Text("interfaces", interfaces)
+                                .Number("modeByte", option->modeByte)
+                                .Bool("replugNeeded", true)
+                                .Str());
+  return ExitCode::Success;
+}
+
+}  // namespace cli

@@ -1,0 +1,14 @@
+#pragma once
+// The exit status of tokvane-cli: scripts branch on it, so each value has one meaning.
+namespace cli {
+
+enum class ExitCode : int {
+  Success = 0,
+  KeyRefused = 1,  // the key answered with a status word other than 90 00 (a missed touch included)
+  Usage = 2,       // bad arguments or bad input; nothing was sent to the key
+  NoDevice = 3,    // no reader or key, or the transport failed
+};
+
+inline int ToInt(ExitCode code) { return static_cast<int>(code); }
+
+}  // namespace cli

@@ -1,0 +1,202 @@
+#include "cli/CliOathCommands.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliOathHost.h"
+#include "cli/CliOutput.h"
+#include "cli/KeySession.h"
+#include "oath/OathActions.h"
+
+namespace cli {
+
+namespace {
+
+// Upper-case hex of the secret, the form the personalization takes, written straight into
+// wiped storage.
+SecureString SecretHex(const SecretBuffer& key) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  SecureString text;
+  text.str().reserve(key.Size() * 2);
+  for (const std::uint8_t byte : key.Bytes()) {
+    text.str().push_back(kDigits[byte >> 4]);
+    text.str().push_back(kDigits[byte & 0x0F]);
+  }
+  return text;
+}
+
+std::string WithReason(std::string message, const std::string& reason) {
+  if (!reason.empty()) message += ": " + reason;
+  return message;
+}
+
+// The exit code and one-line message of an action that did not end in Done.
+ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const CliOathHost& host,
+                       CliReporter& reporter) {
+  const std::string reader = "'" + PrintableText(session.ReaderName()) + "'";
+  const std::string reason = PrintableText(session.Device().LastFailureReason());
+  switch (outcome) {
+    case OathOutcome::Done:
+      return ExitCode::Success;
+    case OathOutcome::Refused:
+      return reporter.Fail(ExitCode::KeyRefused,
+                           "the key refused to " + what +
+                               (host.LastStatusWord().empty() ? "" : " (status " + host.LastStatusWord() + ")"));
+    case OathOutcome::TouchTimeout:
+      return reporter.Fail(ExitCode::KeyRefused,
+                           "the key was not touched in time and did not " + what + " (status 69 84)");
+    case OathOutcome::ExchangeFailed:
+      return reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader, reason));
+    case OathOutcome::NotOpen:
+      return reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
+    case OathOutcome::SelectFailed:
+      return reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader, reason));
+    case OathOutcome::DeviceGone:
+      return reporter.Fail(ExitCode::NoDevice, "the key went away during the action");
+    case OathOutcome::Declined:
+      return reporter.Fail(ExitCode::Usage, "not confirmed; nothing was sent");
+    case OathOutcome::InvalidInput:
+      return reporter.Fail(ExitCode::Usage, "the key cannot take this input: " + host.LastFailureText());
+  }
+  return ExitCode::NoDevice;
+}
+
+std::string Quoted(const std::string& name) { return "'" + PrintableText(name) + "'"; }
+
+ExitCode List(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  OathListResult list;
+  const OathOutcome outcome = actions.List(session.IsHid(), list);
+  std::optional<std::string> defaultName;
+  bool defaultKnown = false;
+  if (outcome == OathOutcome::Done && list.QueryDefault) {
+    defaultKnown = actions.GetDefault(defaultName) == OathOutcome::Done;
+  }
+  host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "list its credentials", session, host, input.reporter);
+  }
+  if (!defaultKnown) input.reporter.Notice("tokvane-cli: the key did not tell its default credential");
+
+  std::vector<std::string> entries;
+  for (const std::string& name : list.Names) {
+    const bool isDefault = defaultName && !defaultName->empty() && *defaultName == name;
+    input.reporter.Line((isDefault ? "* " : "  ") + PrintableText(name));
+    entries.push_back(JsonObject().Text("name", name).Bool("default", isDefault).Str());
+  }
+  input.reporter.JsonResult(JsonObject()
+                                .Text("reader", session.ReaderName())
+                                .Raw("credentials", JsonArray(entries))
+                                .Raw("default", defaultName && !defaultName->empty() ? JsonQuote(*defaultName) : "null")
+                                .Str());
+  return ExitCode::Success;
+}
+
+ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  // Only the name: the secret is not known here, so there is no local check to make.
+  OtpCredential credential;
+  credential.Name = input.args.name;
+  OathCalculation result;
+  const OathOutcome outcome = actions.Calculate(credential, result);
+  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "calculate a code for " + Quoted(input.args.name), session, host, input.reporter);
+  }
+  input.reporter.Line(result.CardCode);
+  input.reporter.JsonResult(JsonObject()
+                                .Text("reader", session.ReaderName())
+                                .Text("name", input.args.name)
+                                .Text("code", result.CardCode)
+                                .Str());
+  return ExitCode::Success;
+}
+
+ExitCode Add(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  const CredentialSecret& secret = *input.secret;
+  OathPersonalizeInput personalize;
+  personalize.Name = input.args.name;
+  personalize.KeyText = SecretHex(secret.key);
+  const int digits = secret.digits.value_or(input.args.digits.value_or(6));
+  personalize.EightDigits = digits == 8;
+  if (!secret.imf.empty()) {
+    personalize.Imf = secret.imf;
+    personalize.ImfVerbatim = true;
+  } else {
+    personalize.Imf = input.args.imf.value_or("");
+  }
+
+  OathWrittenCredential written;
+  const OathOutcome outcome = actions.Personalize(personalize, written);
+  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "write " + Quoted(input.args.name), session, host, input.reporter);
+  }
+  input.reporter.Line("Credential " + Quoted(written.Name) + " written (" + std::to_string(written.Digits) +
+                      " digits).");
+  input.reporter.JsonResult(JsonObject()
+                                .Text("reader", session.ReaderName())
+                                .Text("name", written.Name)
+                                .Number("digits", written.Digits)
+                                .Bool("written", true)
+                                .Str());
+  return ExitCode::Success;
+}
+
+ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  const OathOutcome outcome = actions.Delete(input.args.name);
+  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "delete " + Quoted(input.args.name), session, host, input.reporter);
+  }
+  input.reporter.Line("Credential " + Quoted(input.args.name) + " deleted.");
+  input.reporter.JsonResult(
+      JsonObject().Text("reader", session.ReaderName()).Text("name", input.args.name).Bool("deleted", true).Str());
+  return ExitCode::Success;
+}
+
+ExitCode Default(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  const OathOutcome outcome = actions.SetDefault(input.args.name);
+  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "make " + Quoted(input.args.name) + " the default", session, host, input.reporter);
+  }
+  input.reporter.Line("Credential " + Quoted(input.args.name) + " is now the default.");
+  input.reporter.JsonResult(
+      JsonObject().Text("reader", session.ReaderName()).Text("name", input.args.name).Bool("default", true).Str());
+  return ExitCode::Success;
+}
+
+ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  const OathOutcome outcome = actions.Reset();
+  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (outcome != OathOutcome::Done) {
+    return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter);
+  }
+  input.reporter.Line("OATH applet reset: every credential is gone.");
+  input.reporter.JsonResult(JsonObject().Text("reader", session.ReaderName()).Bool("reset", true).Str());
+  return ExitCode::Success;
+}
+
+}  // namespace
+
+ExitCode RunOath(const CommandInput& input) {
+  KeySession session;
+  ExitCode code = ExitCode::Success;
+  std::string error;
+  if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
+
+  CliOathHost host(session.Device(), input.reporter, input.operatorAgreed);
+  OathActions actions(session.Device(), host);
+  switch (input.args.command) {
+    case Command::OathList: return List(input, session, actions, host);
+    case Command::OathCode: return Code(input, session, actions, host);
+    case Command::OathAdd: return Add(input, session, actions, host);
+    case Command::OathDelete: return Delete(input, session, actions, host);
+    case Command::OathDefault: return Default(input, session, actions, host);
+    case Command::OathReset: return Reset(input, session, actions, host);
+    default: break;
+  }
+  return input.reporter.Fail(ExitCode::Usage, "not an oath subcommand");
+}
+
+}  // namespace cli

@@ -1,0 +1,65 @@
+#include "cli/CliOathHost.h"
+
+#include <algorithm>
+
+#include "oath/OathCommands.h"
+#include "oath/UserPresence.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t kStatusWordText = 5;  // "90 00"
+
+CApduCommand CommandFrom(const OathBytes& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}
+
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool PromptForTouchIfNeeded(IDeveiceInterface& device, CliReporter& reporter) {
+  if (NeedsUserPresence(device)) reporter.Notice(kTouchPrompt);
+  return true;
+}
+
+bool CliOathHost::SelectOathApplet() {
+  if (!device_.IsOpen()) return false;
+  CApduResponse response;
+  // A refusing status word still counts as selected: the action's own command tells.
+  return device_.Exchange(CommandFrom(BuildSelectOath()), response);
+}
+
+void CliOathHost::SelectFidoApplet() {
+  if (!device_.IsOpen()) device_.Open();
+  if (device_.IsOpen()) {
+    CApduResponse ignored;
+    device_.Exchange(CommandFrom(BuildSelectFido()), ignored);
+  }
+  device_.Close();
+}
+
+bool CliOathHost::ConfirmUserPresence() { return PromptForTouchIfNeeded(device_, reporter_); }
+
+bool CliOathHost::AskOperator(const std::string&, const std::string&) { return operatorAgreed_; }
+
+void CliOathHost::TellOperator(const std::string&, const std::string& text) { lastFailure_ = text; }
+
+std::string CliOathHost::LastStatusWord() const {
+  const std::string answer = OneLine(lastAnswer_);
+  if (answer.size() < kStatusWordText) return {};
+  return answer.substr(answer.size() - kStatusWordText);
+}
+
+std::string CliOathHost::LastFailureText() const { return OneLine(lastFailure_); }
+
+}  // namespace cli

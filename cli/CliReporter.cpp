@@ -1,0 +1,25 @@
+#include "cli/CliReporter.h"
+
+#include "cli/CliOutput.h"
+
+namespace cli {
+
+ExitCode CliReporter::Fail(ExitCode code, std::string_view message) {
+  err_ << "tokvane-cli: " << message << '\n' << std::flush;
+  if (json_) {
+    out_ << JsonObject().Text("error", message).Number("exitCode", ToInt(code)).Str() << '\n' << std::flush;
+  }
+  return code;
+}
+
+void CliReporter::Line(std::string_view text) {
+  if (!json_) out_ << text << '\n' << std::flush;
+}
+
+void CliReporter::JsonResult(std::string_view json) {
+  if (json_) out_ << json << '\n' << std::flush;
+}
+
+void CliReporter::Notice(std::string_view text) { err_ << text << '\n' << std::flush; }
+
+}  // namespace cli

@@ -1,0 +1,36 @@
+#pragma once
+// Where the CLI's results and failures go. Results go to standard output, as text or (--json) as
+// one JSON document; failures are one line on standard error and, with --json, also a JSON
+// document on standard output, so a script reading it always gets one. Prompts go to standard
+// error so that standard output stays clean for scripts.
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "cli/CliExitCode.h"
+
+namespace cli {
+
+class CliReporter {
+ public:
+  CliReporter(std::ostream& out, std::ostream& err, bool json) : out_(out), err_(err), json_(json) {}
+
+  bool Json() const { return json_; }
+  void SetJson(bool json) { json_ = json; }
+
+  // Prints `message` as the failure and returns `code`.
+  ExitCode Fail(ExitCode code, std::string_view message);
+  // One line of text output (a newline is added); ignored under --json.
+  void Line(std::string_view text);
+  // The JSON document of a result; ignored without --json.
+  void JsonResult(std::string_view json);
+  // A prompt or notice for the operator, on standard error.
+  void Notice(std::string_view text);
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  bool json_;
+};
+
+}  // namespace cli

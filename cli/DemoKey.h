@@ -1,0 +1,45 @@
+#pragma once
+// The key of --demo: one virtual key with its smart-card reader, OTP keyboard and U2F interfaces,
+// reached in-process through the PC/SC and HID seams in place of pcscd and hidraw. A fresh key
+// holds two sample credentials; with a state file, what the key holds (credentials, counters,
+// default, interface mode) carries over to the next run, so a session of several commands works
+// as it would on a real key.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class VirtualHidApi;
+class VirtualKey;
+class VirtualPcscApi;
+
+namespace cli {
+
+class DemoKey {
+ public:
+  // Name of the key's smart-card reader (the same as in the desktop program's demo).
+  static constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
+
+  // `stateFile` empty: a fresh key that is forgotten at exit.
+  explicit DemoKey(const std::string& stateFile);
+  // Puts the system's interfaces back.
+  ~DemoKey();
+  DemoKey(const DemoKey&) = delete;
+  DemoKey& operator=(const DemoKey&) = delete;
+
+  // Installs the virtual interfaces process-wide. False with a reason when the state file cannot
+  // be read or written.
+  bool Install(std::string& error);
+
+  VirtualKey& Key() { return *key_; }
+
+ private:
+  void SeedCredentials();
+
+  std::string stateFile_;
+  std::shared_ptr<VirtualKey> key_;
+  std::shared_ptr<VirtualPcscApi> pcsc_;
+  std::shared_ptr<VirtualHidApi> hid_;
+  bool installed_ = false;
+};
+
+}  // namespace cli

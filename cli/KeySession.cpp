@@ -1,0 +1,67 @@
+#include "cli/KeySession.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "app/Conversions.h"
+#include "cli/CliOutput.h"
+
+namespace cli {
+
+const char* ReaderKindName(ReaderKind kind) {
+  switch (kind) {
+    case ReaderKind::Ccid: return "CCID";
+    case ReaderKind::Pcsc: return "PCSC";
+    case ReaderKind::Otp: return "OTP";
+    case ReaderKind::U2f: return "U2F";
+  }
+  return "";
+}
+
+ReaderKind ProbeReaderKind(const std::string& name) {
+  if (readers::HasHidMarker(name)) return readers::IsOtpHidName(name) ? ReaderKind::Otp : ReaderKind::U2f;
+  return readers::PcscReaderOpens(name) ? ReaderKind::Ccid : ReaderKind::Pcsc;
+}
+
+ReaderScan ScanReaders() {
+  ReaderScan scan;
+  scan.listing = readers::ListAll();
+  scan.present = readers::ComputePresentInterfaces(scan.listing.names);
+  // Every reader is new to a program that has just started; the readers are there already, so
+  // the pause the desktop program makes for a reader that has just appeared is not needed.
+  const readers::AddedKinds kinds = readers::ProbeAdded(scan.listing.names, std::chrono::milliseconds(0));
+  scan.preferred = readers::ChooseTarget(scan.present, kinds);
+  return scan;
+}
+
+bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& code, std::string& error) {
+  scan_ = ScanReaders();
+  if (requested) {
+    const auto& names = scan_.listing.names;
+    if (std::find(names.begin(), names.end(), *requested) == names.end()) {
+      code = ExitCode::Usage;
+      error = "unknown reader '" + PrintableText(*requested) + "' (see tokvane-cli readers)";
+      return false;
+    }
+    readerName_ = *requested;
+  } else if (scan_.preferred.empty()) {
+    code = ExitCode::NoDevice;
+    error = "no key found";
+    const std::string hint = readers::FixItHint(scan_.listing);
+    if (!hint.empty()) error += ": " + hint.substr(0, hint.find('\n'));
+    return false;
+  } else {
+    readerName_ = scan_.preferred;
+  }
+  readers::Transport transport = readers::CreateTransport(AnsiToWide(readerName_));
+  if (transport.device == nullptr) {
+    code = ExitCode::NoDevice;
+    error = "cannot create a transport for '" + PrintableText(readerName_) + "'";
+    return false;
+  }
+  isHid_ = transport.isHid;
+  device_ = std::make_unique<ReasonKeepingDevice>(std::move(transport.device));
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,18 @@
+#include "cli/ReasonKeepingDevice.h"
+
+namespace cli {
+
+bool ReasonKeepingDevice::Open() {
+  const bool opened = inner_->Open();
+  if (!opened) lastReason_ = inner_->GetLastErrorText();
+  return opened;
+}
+
+bool ReasonKeepingDevice::Exchange(const CApduCommand& command, CApduResponse& response) {
+  const bool exchanged = inner_->Exchange(command, response);
+  lastExchangeFailed_ = !exchanged;
+  if (!exchanged) lastReason_ = inner_->GetLastErrorText();
+  return exchanged;
+}
+
+}  // namespace cli

@@ -1,0 +1,48 @@
+#pragma once
+// The secret of `oath add`, in one of the three forms the CLI takes: hex (as the credentials panel
+// takes it), base32, or an otpauth://hotp URI that also brings the digits and the first counter.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/SecretBuffer.h"
+
+namespace cli {
+
+// Limits of the credentials the key stores (the same the credentials panel enforces).
+inline constexpr std::size_t kMaxCredentialNameBytes = 16;
+inline constexpr std::size_t kMaxSecretBytes = 48;
+
+enum class SecretFormat {
+  Auto,  // an otpauth: URI when the text starts with one, hex otherwise
+  Hex,
+  Base32,
+  Uri,
+};
+
+std::optional<SecretFormat> ParseSecretFormat(std::string_view name);
+
+struct CredentialSecret {
+  SecretBuffer key;
+  bool fromUri = false;
+  std::optional<std::uint8_t> digits;  // given by a URI
+  // The initial moving factor as the put command carries it; empty for none. A URI counter N > 0
+  // becomes the four bytes of N, big-endian, so the key and the local check count from N.
+  std::string imf;
+};
+
+// Hex digits in either case, in pairs, with white space anywhere (the panel strips spaces and
+// pairs the digits by position). False with a one-line reason for any other character or an odd
+// number of digits; the panel would silently drop the rest, which writes a different secret.
+bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& error);
+
+// Decodes `text` in `format` and checks the secret's length (1 to kMaxSecretBytes bytes). False
+// with a one-line reason that never quotes the secret; `out.key` is then wiped and empty.
+bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& out, std::string& error);
+
+// The moving-factor bytes for a counter (empty for 0, which is the counter block without one).
+std::string ImfFromCounter(std::uint32_t counter);
+
+}  // namespace cli

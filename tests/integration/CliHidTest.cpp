@@ -1,0 +1,181 @@
+// tokvane-cli end to end over the key's HID interfaces: the virtual key behind the HID seam (its
+// "KB" feature-report interface and its "U2F" U2FHID interface), run in-process; and the built
+// program in its --demo mode, where the virtual key stands in for every reader.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "app/Conversions.h"
+#include "device/HidApi.h"
+#include "device/PcscApi.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathCommands.h"
+#include "tests/integration/CliRunner.h"
+
+namespace tokvane::integration {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kSecretText = "12345678901234567890";
+const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+const std::string kSecretHex = "3132333435363738393031323334353637383930";
+const std::string kKbReader = "VORTAN HID DEVICE KB 0";
+const std::string kU2fReader = "VORTAN HID DEVICE U2F 1";
+
+std::string Hex(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
+
+class CliHidTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    key_ = std::make_shared<VirtualKey>();
+    hid_ = std::make_shared<VirtualHidApi>();
+    VirtualHidKeyOptions options;
+    options.vendorId = tokvane::build::kMakerVendorId;
+    keyId_ = hid_->AddKey(key_, options);
+    // No smart-card reader at all: only the HID interfaces are there.
+    InstallPcscApi(std::make_shared<VirtualPcscApi>());
+    InstallHidApi(hid_);
+  }
+  void TearDown() override {
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
+  }
+
+  CliResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
+    key_->ClearReceivedApdus();
+    CliResult result = RunCliInProcess(args, input);
+    received_.clear();
+    for (const Bytes& apdu : key_->ReceivedApdus()) received_.push_back(Hex(apdu));
+    return result;
+  }
+
+  std::shared_ptr<VirtualKey> key_;
+  std::shared_ptr<VirtualHidApi> hid_;
+  VirtualHidApi::KeyId keyId_ = 0;
+  std::vector<std::string> received_;
+};
+
+TEST_F(CliHidTest, ReadersInfoAndModeShowSeeBothInterfacesAndPreferU2f) {
+  const CliResult readers = Run({"readers"});
+  ASSERT_EQ(readers.code, 0) << readers.err;
+  EXPECT_EQ(readers.out, kKbReader + "\tOTP\n" + kU2fReader + "\tU2F\tpreferred\n");
+
+  const CliResult info = Run({"info"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out, "Reader: " + kU2fReader + "\nCOS version: 4300\nApplet version: 15\nInterfaces: otp+u2f\n");
+
+  EXPECT_EQ(Run({"mode", "show"}).out, "otp+u2f\n");
+}
+
+// Every oath subcommand, over each of the two HID framings.
+TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
+  for (const std::string& reader : {kKbReader, kU2fReader}) {
+    SCOPED_TRACE(reader);
+    ASSERT_EQ(Run({"--reader", reader, "oath", "reset", "--yes"}).code, 0);
+
+    const CliResult added = Run({"--reader", reader, "oath", "add", "mail", "--digits", "8"}, kSecretHex);
+    ASSERT_EQ(added.code, 0) << added.err;
+    ASSERT_EQ(Run({"--reader", reader, "oath", "add", "other"}, kSecretHex).code, 0);
+    for (std::uint32_t count = 0; count < 2; ++count) {
+      const CliResult code = Run({"--reader", reader, "oath", "code", "mail"});
+      ASSERT_EQ(code.code, 0) << code.err;
+      EXPECT_EQ(code.out, ComputeLocalHotp(kSecret, 8, "", count) + "\n");
+    }
+
+    ASSERT_EQ(Run({"--reader", reader, "oath", "default", "mail"}).code, 0);
+    const CliResult list = Run({"--reader", reader, "oath", "list"});
+    ASSERT_EQ(list.code, 0) << list.err;
+    EXPECT_EQ(list.out, "* mail\n  other\n");
+    // On a HID key the listing is preceded by the card-OS version query, as the panel sends it.
+    EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildGetCosVersion()),
+                                                   Hex(BuildList()), Hex(BuildSelectOath()), Hex(BuildGetDefault()),
+                                                   Hex(BuildSelectFido())}));
+
+    ASSERT_EQ(Run({"--reader", reader, "oath", "delete", "mail"}).code, 0);
+    EXPECT_EQ(Run({"--reader", reader, "oath", "list"}).out, "  other\n");
+    EXPECT_EQ(Run({"--reader", reader, "oath", "code", "mail"}).code, 1);
+  }
+}
+
+TEST_F(CliHidTest, ModeSetOverHidStoresTheSetForTheNextPlugIn) {
+  const CliResult set = Run({"--reader", kKbReader, "--json", "mode", "set", "ccid+u2f"});
+  ASSERT_EQ(set.code, 0) << set.err;
+  EXPECT_EQ(set.out, "{\"reader\":\"" + kKbReader +
+                         "\",\"interfaces\":\"u2f+ccid\",\"modeByte\":96,\"replugNeeded\":true}\n");
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildGetCosVersion()), "80 E1 FF 00 01 60"}));
+  EXPECT_EQ(key_->StoredInterfaceMode(), 0x60);
+}
+
+TEST_F(CliHidTest, ATransportFailureOrAMissingKeyIsStatus3) {
+  ASSERT_EQ(Run({"oath", "add", "mail"}, kSecretHex).code, 0);
+
+  hid_->SetFault(keyId_, VirtualHidFault::UnplugMidExchange);
+  const CliResult pulled = Run({"oath", "code", "mail"});
+  EXPECT_EQ(pulled.code, 3);
+  EXPECT_EQ(pulled.err.rfind("tokvane-cli: ", 0), 0u);
+  EXPECT_TRUE(pulled.out.empty());
+
+  hid_->SetFault(keyId_, VirtualHidFault::None);
+  hid_->Unplug(keyId_);
+  const CliResult gone = Run({"oath", "code", "mail"});
+  EXPECT_EQ(gone.code, 3);
+  EXPECT_EQ(gone.err, "tokvane-cli: no key found\n");
+  EXPECT_EQ(Run({"--reader", kU2fReader, "oath", "list"}).code, 2) << "a reader that is not listed is unknown";
+}
+
+// The built program with its own virtual key: a state file carries the key from one run to the next.
+class CliDemoProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(CliProgram().empty()) << "the build did not say where tokvane-cli is";
+    state_ = std::filesystem::path(::testing::TempDir()) / ("cli-demo-" + std::to_string(::getpid()) + ".state");
+    std::filesystem::remove(state_);
+  }
+  void TearDown() override { std::filesystem::remove(state_); }
+
+  CliResult Demo(std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin(), {"--demo", "--demo-state", state_.string()});
+    return RunCliProgram(args, input);
+  }
+
+  std::filesystem::path state_;
+};
+
+TEST_F(CliDemoProgramTest, ASessionAgainstTheDemoKey) {
+  const CliResult readers = Demo({"readers"});
+  ASSERT_EQ(readers.code, 0) << readers.err;
+  EXPECT_EQ(readers.out, "Tokvane Demo Key CCID 00 00\tCCID\n" + kKbReader + "\tOTP\n" + kU2fReader +
+                             "\tU2F\tpreferred\n");
+  EXPECT_EQ(Demo({"oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
+  EXPECT_TRUE(std::filesystem::exists(state_));
+
+  ASSERT_EQ(Demo({"oath", "add", "mail", "--format", "uri"},
+                 "otpauth://hotp/mail?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&counter=5\n")
+                .code,
+            0);
+  const std::string imf("\x00\x00\x00\x05", 4);
+  EXPECT_EQ(Demo({"oath", "code", "mail"}).out, ComputeLocalHotp(kSecret, 6, imf, 0) + "\n");
+  EXPECT_EQ(Demo({"--reader", "Tokvane Demo Key CCID 00 00", "oath", "code", "mail"}).out,
+            ComputeLocalHotp(kSecret, 6, imf, 1) + "\n");
+
+  ASSERT_EQ(Demo({"mode", "set", "ccid"}).code, 0);
+  // The next run is the next plug-in: only the smart-card reader is left.
+  EXPECT_EQ(Demo({"readers"}).out, "Tokvane Demo Key CCID 00 00\tCCID\tpreferred\n");
+  EXPECT_EQ(Demo({"mode", "show"}).out, "ccid\n");
+  EXPECT_EQ(Demo({"oath", "code", "nosuch"}).code, 1);
+
+  // Without a state file every run starts from a fresh key.
+  EXPECT_EQ(RunCliProgram({"--demo", "oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
+}
+
+}  // namespace
+}  // namespace tokvane::integration

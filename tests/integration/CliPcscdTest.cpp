@@ -1,0 +1,256 @@
+// tokvane-cli end to end through a real pcscd: the virtual key sits in the vpcd reader, served
+// in-process, and every subcommand runs with the system's PC/SC service. The commands the key
+// receives are checked against those of the desktop program's actions.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Conversions.h"
+#include "keysim/VirtualKey.h"
+#include "oath/LocalHotp.h"
+#include "oath/OathCommands.h"
+#include "tests/integration/CliRunner.h"
+#include "tests/integration/PcscdHarness.h"
+
+namespace tokvane::integration {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kSecretText = "12345678901234567890";  // RFC 4226, appendix D
+const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+const std::string kSecretHex = "3132333435363738393031323334353637383930";
+const std::string kSecretBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+
+std::string Hex(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
+
+const std::string kCosQuery = Hex(BuildGetCosVersion());
+
+class CliPcscdTest : public PcscdTest {
+ protected:
+  void TearDown() override { served_.reset(); }
+
+  void Serve(VirtualKeyConfig config = {}) {
+    served_.reset();
+    key_ = std::make_shared<VirtualKey>(std::move(config));
+    served_ = std::make_unique<ServedCard>(key_);
+    ASSERT_TRUE(served_->Insert()) << "pcscd did not show the virtual key";
+  }
+
+  // Runs the CLI and returns the command APDUs the key received meanwhile, as hex.
+  CliResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
+    key_->ClearReceivedApdus();
+    CliResult result = RunCliInProcess(args, input);
+    received_.clear();
+    for (const Bytes& apdu : key_->ReceivedApdus()) received_.push_back(Hex(apdu));
+    return result;
+  }
+
+  void Add(const std::string& name, const std::string& secretText, std::vector<std::string> options = {}) {
+    std::vector<std::string> args = {"oath", "add", name};
+    args.insert(args.end(), options.begin(), options.end());
+    const CliResult added = Run(args, secretText + "\n");
+    ASSERT_EQ(added.code, 0) << added.err;
+  }
+
+  std::shared_ptr<VirtualKey> key_;
+  std::unique_ptr<ServedCard> served_;
+  std::vector<std::string> received_;
+};
+
+TEST_F(CliPcscdTest, ReadersInfoAndModeShowSeeTheKeyInTheVpcdReader) {
+  Serve();
+  const CliResult readers = Run({"readers"});
+  ASSERT_EQ(readers.code, 0) << readers.err;
+  EXPECT_NE(readers.out.find(std::string(kVpcdReader) + "\tCCID\tpreferred\n"), std::string::npos) << readers.out;
+  EXPECT_NE(readers.out.find(std::string(kVpcdSecondReader) + "\tPCSC\n"), std::string::npos) << readers.out;
+  EXPECT_TRUE(received_.empty()) << "listing sends no command";
+
+  const CliResult json = Run({"--json", "readers"});
+  ASSERT_EQ(json.code, 0);
+  EXPECT_NE(json.out.find("{\"name\":\"Virtual PCD 00 00\",\"kind\":\"CCID\",\"preferred\":true}"), std::string::npos)
+      << json.out;
+
+  const CliResult info = Run({"info"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out, std::string("Reader: ") + kVpcdReader +
+                          "\nCOS version: 4300\nApplet version: 15\nInterfaces: ccid\n");
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildGetAppletVersion()), kCosQuery,
+                                                 Hex(BuildSelectFido())}));
+
+  const CliResult mode = Run({"--json", "mode", "show"});
+  ASSERT_EQ(mode.code, 0) << mode.err;
+  EXPECT_EQ(mode.out, "{\"interfaces\":\"ccid\",\"otp\":false,\"u2f\":false,\"ccid\":true,\"modeByte\":64}\n");
+}
+
+TEST_F(CliPcscdTest, CodesEqualTheLocalHotpOfTheSameCredential) {
+  Serve();
+  Add("mail", kSecretHex);
+  for (std::uint32_t count = 0; count < 3; ++count) {
+    const CliResult code = Run({"oath", "code", "mail"});
+    ASSERT_EQ(code.code, 0) << code.err;
+    EXPECT_EQ(code.out, ComputeLocalHotp(kSecret, 6, "", count) + "\n") << "count " << count;
+  }
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), kCosQuery, Hex(BuildCalculate("mail")),
+                                                 Hex(BuildSelectFido())}));
+
+  // Base32 with spaces and lower case, and a URI whose counter starts the moving factor.
+  Add("b32", "gezd gnbv gy3t qojq gezd gnbv gy3t qojq", {"--format", "base32", "--digits", "8"});
+  EXPECT_EQ(Run({"oath", "code", "b32"}).out, ComputeLocalHotp(kSecret, 8, "", 0) + "\n");
+
+  Add("uri", "otpauth://hotp/Maker:op?secret=" + kSecretBase32 + "&digits=8&counter=32&issuer=Maker");
+  const std::string imf("\x00\x00\x00\x20", 4);  // 32: a byte that looks like a space stays
+  EXPECT_EQ(Run({"oath", "code", "uri"}).out, ComputeLocalHotp(kSecret, 8, imf, 0) + "\n");
+  EXPECT_EQ(Run({"oath", "code", "uri"}).out, ComputeLocalHotp(kSecret, 8, imf, 1) + "\n");
+
+  const CliResult json = Run({"--json", "oath", "code", "mail"});
+  EXPECT_EQ(json.out, "{\"reader\":\"Virtual PCD 00 00\",\"name\":\"mail\",\"code\":\"" +
+                          ComputeLocalHotp(kSecret, 6, "", 3) + "\"}\n");
+}
+
+TEST_F(CliPcscdTest, AddSendsThePanelsCommandsAndNeverShowsTheSecret) {
+  Serve();
+  const CliResult added = Run({"oath", "add", "my mail", "--imf", "12 34"}, kSecretHex + "\n");
+  ASSERT_EQ(added.code, 0) << added.err;
+  EXPECT_EQ(added.out, "Credential 'mymail' written (6 digits).\n");
+  Bytes put = BuildPut(oath::kInsPut, std::string_view("mymail"), kSecret, 6, std::string_view("1234"));
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), kCosQuery, Hex(put), Hex(BuildSelectFido())}));
+  for (const std::string& text : {added.out, added.err}) {
+    EXPECT_EQ(text.find(kSecretHex.substr(0, 8)), std::string::npos);
+    EXPECT_EQ(text.find("31 32 33 34"), std::string::npos);
+  }
+  EXPECT_EQ(Run({"oath", "code", "mymail"}).out, ComputeLocalHotp(kSecret, 6, "1234", 0) + "\n");
+
+  // Read from a file instead of standard input.
+  const std::string file = ::testing::TempDir() + "cli-secret.txt";
+  {
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fputs(kSecretBase32.c_str(), out);
+    std::fclose(out);
+  }
+  EXPECT_EQ(Run({"oath", "add", "filed", "--secret-file", file, "--format", "base32"}).code, 0);
+  std::remove(file.c_str());
+  EXPECT_EQ(Run({"oath", "code", "filed"}).out, ComputeLocalHotp(kSecret, 6, "", 0) + "\n");
+}
+
+TEST_F(CliPcscdTest, ListDefaultDeleteAndResetChangeWhatTheKeyHolds) {
+  Serve();
+  Add("alpha", kSecretHex);
+  Add("beta", kSecretHex);
+
+  const CliResult made = Run({"oath", "default", "alpha"});
+  ASSERT_EQ(made.code, 0) << made.err;
+  EXPECT_EQ(received_.at(2), Hex(BuildSetDefault("alpha")));
+
+  const CliResult list = Run({"oath", "list"});
+  ASSERT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out, "* alpha\n  beta\n");
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildList()), Hex(BuildSelectOath()),
+                                                 Hex(BuildGetDefault()), Hex(BuildSelectFido())}));
+  const CliResult json = Run({"--json", "oath", "list"});
+  EXPECT_EQ(json.out,
+            "{\"reader\":\"Virtual PCD 00 00\",\"credentials\":[{\"name\":\"alpha\",\"default\":true},"
+            "{\"name\":\"beta\",\"default\":false}],\"default\":\"alpha\"}\n");
+
+  const CliResult deleted = Run({"oath", "delete", "alpha"});
+  ASSERT_EQ(deleted.code, 0) << deleted.err;
+  EXPECT_EQ(received_.at(2), Hex(BuildDelete("alpha")));
+  ASSERT_EQ(key_->Credentials().size(), 1u);
+
+  const CliResult reset = Run({"oath", "reset", "--yes"});
+  ASSERT_EQ(reset.code, 0) << reset.err;
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), kCosQuery, Hex(BuildReset()),
+                                                 Hex(BuildSelectFido())}));
+  EXPECT_TRUE(key_->Credentials().empty());
+  EXPECT_EQ(Run({"oath", "list"}).out, "");
+}
+
+TEST_F(CliPcscdTest, ModeSetSendsTheModeCommandOnAFreshConnection) {
+  Serve();
+  const CliResult set = Run({"mode", "set", "u2f+otp"});
+  ASSERT_EQ(set.code, 0) << set.err;
+  EXPECT_NE(set.out.find("otp+u2f"), std::string::npos);
+  EXPECT_EQ(received_, (std::vector<std::string>{kCosQuery, "80 E1 FF 00 01 30"}));
+  EXPECT_EQ(key_->StoredInterfaceMode(), 0x30);
+  EXPECT_EQ(key_->PresentInterfaces(), 0x70) << "the new set waits for the next plug-in";
+}
+
+TEST_F(CliPcscdTest, ExitCodesTellRefusalUsageAndMissingDevicesApart) {
+  Serve();
+  Add("mail", kSecretHex);
+
+  const CliResult refused = Run({"oath", "code", "nosuch"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.err, "tokvane-cli: the key refused to calculate a code for 'nosuch' (status 6A 82)\n");
+  EXPECT_TRUE(refused.out.empty());
+
+  const CliResult unknownReader = Run({"--reader", "No Such Reader", "oath", "code", "mail"});
+  EXPECT_EQ(unknownReader.code, 2);
+  EXPECT_NE(unknownReader.err.find("unknown reader 'No Such Reader'"), std::string::npos) << unknownReader.err;
+  EXPECT_TRUE(received_.empty()) << "nothing may reach the key";
+
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+  } badInput[] = {
+      {{"oath", "add", "n"}, "zz"},
+      {{"oath", "add", "n"}, "otpauth://totp/x?secret=" + kSecretBase32},
+      {{"oath", "add", "n", "--format", "base32"}, "GEZDGNBVGY3TQOJ1"},
+      {{"oath", "add", "name-of-17-bytes!"}, kSecretHex},
+      {{"oath", "add", "n"}, kSecretHex + kSecretHex + kSecretHex},  // 60 bytes
+      {{"mode", "set", "otp+otp"}, ""},
+  };
+  for (const auto& c : badInput) {
+    const CliResult bad = Run(c.args, c.input);
+    EXPECT_EQ(bad.code, 2) << c.args.back() << ": " << bad.err;
+    EXPECT_TRUE(received_.empty()) << c.args.back();
+  }
+
+  const CliResult emptyReader = Run({"--reader", kVpcdSecondReader, "oath", "list"});
+  EXPECT_EQ(emptyReader.code, 3);
+  EXPECT_EQ(emptyReader.err.rfind(std::string("tokvane-cli: cannot connect to '") + kVpcdSecondReader + "'", 0), 0u)
+      << emptyReader.err;
+
+  ASSERT_TRUE(served_->Remove());
+  const CliResult noKey = Run({"--json", "oath", "list"});
+  EXPECT_EQ(noKey.code, 3);
+  EXPECT_NE(noKey.err.find("no key found"), std::string::npos) << noKey.err;
+  EXPECT_EQ(noKey.out, "{\"error\":\"no key found\",\"exitCode\":3}\n");
+  EXPECT_EQ(Run({"mode", "show"}).code, 3);
+  EXPECT_EQ(Run({"readers"}).code, 0) << "an empty reader is still a reader";
+}
+
+TEST_F(CliPcscdTest, AKeyThatWantsATouchIsPromptedOnStandardErrorAndAMissedTouchIsARefusal) {
+  VirtualKeyConfig config;
+  config.cosVersion = {0x43, 0x01, 0x01};
+  config.touch = TouchMode::Always;
+  Serve(config);
+  const CliResult added = Run({"oath", "add", "mail"}, kSecretHex);
+  ASSERT_EQ(added.code, 0) << added.err;
+  EXPECT_EQ(added.err, "Please touch the blinking space on FIDO device within 3 seconds.\n");
+  EXPECT_EQ(key_->TouchRequests(), 1);
+
+  key_->SetTouchSource(TouchMode::Never);
+  key_->SetTouchWindow(300ms);
+  const CliResult missed = Run({"oath", "code", "mail"});
+  EXPECT_EQ(missed.code, 1);
+  EXPECT_EQ(missed.err,
+            "Please touch the blinking space on FIDO device within 3 seconds.\n"
+            "tokvane-cli: the key was not touched in time and did not calculate a code for 'mail' (status 69 84)\n");
+  EXPECT_TRUE(missed.out.empty());
+  ASSERT_EQ(key_->Credentials().size(), 1u);
+  EXPECT_EQ(key_->Credentials()[0].counter, 0u) << "no code was used up";
+
+  const CliResult mode = Run({"mode", "set", "ccid"});
+  EXPECT_EQ(mode.code, 1);
+  EXPECT_NE(mode.err.find("not touched in time"), std::string::npos) << mode.err;
+  EXPECT_EQ(key_->StoredInterfaceMode(), 0x70);
+}
+
+}  // namespace
+}  // namespace tokvane::integration

@@ -1,0 +1,48 @@
+#pragma once
+// Runs a program as a child process for the CLI's end-to-end tests: arguments, standard input
+// given up front, standard output and error collected, exit status, and a time limit after which
+// the child is killed (a test never waits for ever on a hung key).
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tokvane::integration {
+
+struct ProcessResult {
+  bool started = false;
+  bool timedOut = false;
+  int exitCode = -1;  // -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input = {},
+                         std::chrono::milliseconds limit = std::chrono::seconds(30),
+                         const std::vector<std::string>& extraEnvironment = {});
+
+// A child left running in the background (a virtual key serving pcscd), killed and reaped when
+// the object goes.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::string& program, const std::vector<std::string>& args);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // True while the child has not exited.
+  bool Running();
+  // Sends SIGTERM, then SIGKILL after `grace`; true when the child had exited by itself or on TERM.
+  bool Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
+  // Standard output and error of the child so far (for failure messages).
+  std::string Output() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string logPath_;
+};
+
+}  // namespace tokvane::integration

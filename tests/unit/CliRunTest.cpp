@@ -1,0 +1,177 @@
+// The CLI's argument and exit-code handling, run in-process: help, usage errors and bad input are
+// answered before any key is reached (the demo key's state file is never even created).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+
+namespace {
+
+struct CliResult {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Standard input as a pipe holding `input`, then end of file.
+class InputPipe {
+ public:
+  explicit InputPipe(const std::string& input) {
+    if (::pipe(fds_) != 0) return;
+    const ssize_t written = ::write(fds_[1], input.data(), input.size());
+    EXPECT_EQ(written, static_cast<ssize_t>(input.size()));
+    ::close(fds_[1]);
+    fds_[1] = -1;
+  }
+  ~InputPipe() {
+    if (fds_[0] >= 0) ::close(fds_[0]);
+  }
+  InputPipe(const InputPipe&) = delete;
+  InputPipe& operator=(const InputPipe&) = delete;
+  int Fd() const { return fds_[0]; }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+CliResult RunWith(const std::vector<std::string>& args, const std::string& input = {}) {
+  InputPipe in(input);
+  std::ostringstream out, err;
+  CliResult run;
+  run.code = cli::RunCli(args, cli::CliStreams{in.Fd(), out, err});
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class CliRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state_ = std::filesystem::temp_directory_path() /
+             ("tokvane-cli-run-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove(state_);
+  }
+  void TearDown() override { std::filesystem::remove(state_); }
+
+  // Arguments that would reach the demo key, whose state file appears once it is used.
+  std::vector<std::string> Demo(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--demo", "--demo-state", state_.string()});
+    return args;
+  }
+  bool KeyWasReached() const { return std::filesystem::exists(state_); }
+
+  std::filesystem::path state_;
+};
+
+TEST_F(CliRun, HelpOfEverySubcommandGoesToStandardOutputWithStatus0) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--help"},         {"readers", "--help"},      {"info", "-h"},           {"oath", "--help"},
+      {"oath", "list", "--help"}, {"oath", "code", "--help"}, {"oath", "add", "--help"}, {"oath", "delete", "--help"},
+      {"oath", "default", "--help"}, {"oath", "reset", "--help"}, {"mode", "--help"}, {"mode", "show", "--help"},
+      {"mode", "set", "--help"},
+  };
+  for (const auto& args : cases) {
+    const CliResult run = RunWith(Demo(args));
+    EXPECT_EQ(run.code, 0) << args[0];
+    EXPECT_EQ(run.out.rfind("Usage: tokvane-cli", 0), 0u) << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+  }
+  EXPECT_FALSE(KeyWasReached());
+}
+
+TEST_F(CliRun, UsageErrorsAreOneLineOnStandardErrorWithStatus2) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frobnicate"},
+      {"oath"},
+      {"oath", "code"},
+      {"oath", "add", "a-name-longer-than-16"},
+      {"mode", "set", "otp+nfc"},
+      {"readers", "--bogus"},
+      {"oath", "list", "--digits", "6"},
+  };
+  for (const auto& args : cases) {
+    const CliResult run = RunWith(Demo(args));
+    EXPECT_EQ(run.code, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(run.err.rfind("tokvane-cli: ", 0), 0u) << run.err;
+    EXPECT_EQ(Lines(run.err), 2u) << run.err;  // the reason, and where to find help
+    EXPECT_NE(run.err.find("Try 'tokvane-cli --help'"), std::string::npos);
+  }
+  EXPECT_FALSE(KeyWasReached());
+}
+
+TEST_F(CliRun, JsonErrorsAreADocumentOnStandardOutput) {
+  const CliResult run = RunWith(Demo({"--json", "mode", "set", "none"}));
+  EXPECT_EQ(run.code, 2);
+  EXPECT_EQ(run.out.rfind("{\"error\":\"'none' is not a set of interfaces", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("\"exitCode\":2}"), std::string::npos) << run.out;
+  EXPECT_EQ(Lines(run.out), 1u);
+  EXPECT_EQ(Lines(run.err), 1u) << run.err;
+}
+
+TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
+  const std::string rfcBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    const char* reasonPart;
+  } cases[] = {
+      {{"oath", "add", "n", "--format", "base32"}, "GEZDGNBV1Y3TQOJQ\n", "malformed base32"},
+      {{"oath", "add", "n"}, rfcBase32 + "\n", "malformed hex"},
+      {{"oath", "add", "n"}, "otpauth://totp/x?secret=" + rfcBase32 + "\n", "TOTP URIs are not supported"},
+      {{"oath", "add", "n"}, "otpauth://hotp/x?secret=" + rfcBase32 + "&digits=7\n", "digits must be 6 or 8"},
+      {{"oath", "add", "n", "--format", "uri"}, "hotp/x?secret=" + rfcBase32, "malformed otpauth URI"},
+      {{"oath", "add", "n"}, std::string(98, 'a'), "49 bytes"},
+      {{"oath", "add", "n"}, "", "the secret is empty"},
+      {{"oath", "add", "n", "--digits", "6"}, "otpauth://hotp/x?digits=8&secret=" + rfcBase32, "contradicts"},
+      {{"oath", "add", "n", "--imf", "1"}, "otpauth://hotp/x?secret=" + rfcBase32, "--imf does not go with a URI"},
+      {{"oath", "add", "n", "--imf", std::string(250, '7')}, "3132", "moving factor is too long"},
+      {{"oath", "add", "n", "--secret-file", "/nonexistent/secret"}, "", "cannot open the secret file"},
+  };
+  for (const auto& c : cases) {
+    const CliResult run = RunWith(Demo(c.args), c.input);
+    EXPECT_EQ(run.code, 2) << c.reasonPart << ": " << run.err;
+    EXPECT_NE(run.err.find(c.reasonPart), std::string::npos) << run.err;
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_EQ(run.err.find("GEZDGNBV"), std::string::npos) << "secret echoed: " << run.err;
+    EXPECT_FALSE(KeyWasReached()) << c.reasonPart;
+  }
+}
+
+TEST_F(CliRun, ResetWantsAConfirmationAScriptCannotGiveByAccident) {
+  // Standard input is a pipe, not a terminal: even a "y" in it does not confirm.
+  const CliResult run = RunWith(Demo({"oath", "reset"}), "y\n");
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
+  EXPECT_FALSE(KeyWasReached());
+}
+
+TEST_F(CliRun, ADemoStateFileThatIsNoStateIsAUsageError) {
+  {
+    std::ofstream junk(state_);
+    junk << "not a key\n";
+  }
+  const CliResult run = RunWith(Demo({"oath", "list"}));
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("demo state file"), std::string::npos) << run.err;
+  std::ifstream kept(state_);
+  std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "not a key\n");  // never overwritten
+}
+
+}  // namespace

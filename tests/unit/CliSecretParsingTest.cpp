@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/OtpauthUri.h"
+#include "cli/SecretParsers.h"
+
+namespace {
+
+using cli::CredentialSecret;
+using cli::SecretFormat;
+
+std::vector<std::uint8_t> Bytes(const cli::SecretBuffer& buffer) {
+  return {buffer.Bytes().begin(), buffer.Bytes().end()};
+}
+
+std::vector<std::uint8_t> Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+
+// The secret of RFC 4226, appendix D, in base32.
+constexpr const char* kRfcSecretBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+constexpr const char* kRfcSecret = "12345678901234567890";
+
+TEST(CliHexSecret, TakesThePanelsFormsAndRefusesWhatItWouldMangle) {
+  const struct {
+    const char* text;
+    bool ok;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      {"00a4ff", true, {0x00, 0xA4, 0xFF}},
+      {"00 A4 FF", true, {0x00, 0xA4, 0xFF}},
+      {"  0 0a4 f f\n", true, {0x00, 0xA4, 0xFF}},  // spaces go, digits pair by position
+      {"00a4f", false, {}},                          // odd: the panel would make the last nibble a byte
+      {"1G23", false, {}},                           // the panel would keep only 0x01
+      {"0x12", false, {}},
+      {"12-34", false, {}},
+  };
+  for (const auto& c : cases) {
+    cli::SecretBuffer out;
+    std::string error;
+    EXPECT_EQ(cli::DecodeHexSecret(c.text, out, error), c.ok) << c.text;
+    EXPECT_EQ(Bytes(out), c.bytes) << c.text;
+    if (!c.ok) {
+      EXPECT_NE(error.find("malformed hex secret"), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(CliSecret, ChecksTheLengthTheKeyTakes) {
+  const std::string hex48(96, 'a');
+  const struct {
+    std::string text;
+    SecretFormat format;
+    const char* reasonPart;  // empty: accepted
+  } cases[] = {
+      {hex48, SecretFormat::Hex, ""},
+      {hex48 + "bb", SecretFormat::Hex, "49 bytes"},
+      {"", SecretFormat::Hex, "empty"},
+      {"  \n", SecretFormat::Auto, "empty"},
+      {std::string(77, 'A') + "===", SecretFormat::Base32, ""},           // 48 bytes
+      {std::string(72, 'A') + "AAAAAAA=", SecretFormat::Base32, "49 bytes"},
+      {std::string(80, 'A'), SecretFormat::Base32, "50 bytes"},
+  };
+  for (const auto& c : cases) {
+    CredentialSecret out;
+    std::string error;
+    const bool accepted = std::string(c.reasonPart).empty();
+    EXPECT_EQ(cli::ParseSecret(c.text, c.format, out, error), accepted) << c.text;
+    if (accepted) {
+      EXPECT_EQ(out.key.Size(), cli::kMaxSecretBytes);
+    } else {
+      EXPECT_NE(error.find(c.reasonPart), std::string::npos) << error;
+      EXPECT_TRUE(out.key.Empty());
+    }
+  }
+}
+
+TEST(CliSecret, AutoTakesUrisByTheirSchemeAndEverythingElseAsHex) {
+  CredentialSecret out;
+  std::string error;
+  ASSERT_TRUE(cli::ParseSecret("  OTPAUTH://hotp/x?secret=MZXW6YTBOI", SecretFormat::Auto, out, error)) << error;
+  EXPECT_EQ(Bytes(out.key), Ascii("foobar"));
+  EXPECT_TRUE(out.fromUri);
+
+  ASSERT_TRUE(cli::ParseSecret("666f6f", SecretFormat::Auto, out, error)) << error;
+  EXPECT_EQ(Bytes(out.key), Ascii("foo"));
+  EXPECT_FALSE(out.fromUri);
+
+  // A base32 secret is not guessed: hex is the default and says how to ask for base32.
+  EXPECT_FALSE(cli::ParseSecret(kRfcSecretBase32, SecretFormat::Auto, out, error));
+  EXPECT_NE(error.find("--format base32"), std::string::npos) << error;
+  ASSERT_TRUE(cli::ParseSecret(kRfcSecretBase32, SecretFormat::Base32, out, error)) << error;
+  EXPECT_EQ(Bytes(out.key), Ascii(kRfcSecret));
+
+  // Asking for hex does not take a URI.
+  EXPECT_FALSE(cli::ParseSecret("otpauth://hotp/x?secret=MZXW6YTBOI", SecretFormat::Hex, out, error));
+}
+
+TEST(CliSecret, UriCounterBecomesTheMovingFactorBytes) {
+  CredentialSecret out;
+  std::string error;
+  ASSERT_TRUE(cli::ParseSecret(std::string("otpauth://hotp/Maker:op?secret=") + kRfcSecretBase32 +
+                                   "&digits=8&counter=258",
+                               SecretFormat::Uri, out, error))
+      << error;
+  EXPECT_EQ(Bytes(out.key), Ascii(kRfcSecret));
+  ASSERT_TRUE(out.digits.has_value());
+  EXPECT_EQ(*out.digits, 8);
+  EXPECT_EQ(out.imf, std::string("\x00\x00\x01\x02", 4));
+
+  ASSERT_TRUE(cli::ParseSecret(std::string("otpauth://hotp/op?secret=") + kRfcSecretBase32 + "&counter=0",
+                               SecretFormat::Uri, out, error));
+  EXPECT_EQ(out.imf, "");  // counter 0 is the counter block without a moving factor
+  EXPECT_FALSE(out.digits.has_value());
+
+  EXPECT_EQ(cli::ImfFromCounter(0xFFFFFFFFu), std::string("\xFF\xFF\xFF\xFF", 4));
+}
+
+TEST(CliOtpauthUri, ReadsSecretDigitsCounterAndLabel) {
+  cli::OtpauthCredential out;
+  std::string error;
+  ASSERT_TRUE(cli::ParseOtpauthUri(
+      "otpauth://HOTP/ACME%20Co:john%40example.com?issuer=ACME%20Co&Secret=mzxw6ytboi%3D%3D%3D%3D%3D%3D"
+      "&algorithm=sha1&digits=6&counter=4294967295&period=30",
+      out, error))
+      << error;
+  EXPECT_EQ(Bytes(out.secret), Ascii("foobar"));
+  EXPECT_TRUE(out.digitsGiven);
+  EXPECT_EQ(out.digits, 6);
+  EXPECT_EQ(out.counter, 4294967295u);
+  EXPECT_EQ(out.label, "ACME Co:john@example.com");
+}
+
+TEST(CliOtpauthUri, RefusesWhatTheKeyCannotHoldWithAOneLineReason) {
+  const struct {
+    const char* uri;
+    const char* reasonPart;
+  } cases[] = {
+      {"otpauth://totp/x?secret=MZXW6YTBOI&period=30", "TOTP URIs are not supported"},
+      {"OTPAUTH://TOTP/x?secret=MZXW6YTBOI", "TOTP"},
+      {"otpauth://motp/x?secret=MZXW6YTBOI", "not hotp"},
+      {"https://hotp/x?secret=MZXW6YTBOI", "otpauth://"},
+      {"otpauth://hotp", "no label"},
+      {"otpauth://hotp/x", "no secret"},
+      {"otpauth://hotp/x?digits=6", "no secret"},
+      {"otpauth://hotp/x?secret=", "no base32 characters"},
+      {"otpauth://hotp/x?secret=MZXW1YTBOI", "base32"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&digits=7", "digits must be 6 or 8"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&digits=", "digits must be 6 or 8"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&counter=4294967296", "counter"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&counter=-1", "counter"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&counter=1e3", "counter"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&algorithm=SHA256", "SHA1"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&secret=MZXW6YTBOI", "given twice"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI&digits=6&DIGITS=8", "given twice"},
+      {"otpauth://hotp/x?secret=MZXW6%2YTBOI", "%-escape"},
+      {"otpauth://hotp/x?secret=MZXW6YTBOI%", "%-escape"},
+      {"otpauth://hotp/bad%zzlabel?secret=MZXW6YTBOI", "%-escape"},
+  };
+  for (const auto& c : cases) {
+    cli::OtpauthCredential out;
+    std::string error;
+    EXPECT_FALSE(cli::ParseOtpauthUri(c.uri, out, error)) << c.uri;
+    EXPECT_NE(error.find(c.reasonPart), std::string::npos) << c.uri << ": " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_EQ(error.find("MZXW"), std::string::npos) << "the secret must not be quoted: " << error;
+    EXPECT_TRUE(out.secret.Empty()) << c.uri;
+  }
+}
+
+TEST(CliSecretBuffer, KeepsItsBytesAcrossGrowthAndMoves) {
+  cli::SecretBuffer buffer;
+  std::vector<std::uint8_t> expected;
+  for (int i = 0; i < 1000; ++i) {
+    buffer.Append(static_cast<std::uint8_t>(i));
+    expected.push_back(static_cast<std::uint8_t>(i));
+  }
+  cli::SecretBuffer moved(std::move(buffer));
+  EXPECT_TRUE(buffer.Empty());  // NOLINT(bugprone-use-after-move): a moved-from buffer is empty
+  EXPECT_EQ(Bytes(moved), expected);
+  moved.Clear();
+  EXPECT_TRUE(moved.Empty());
+}
+
+}  // namespace
