@@ -10,39 +10,19 @@
 #include "BuildConfig.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
+#include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
-
-namespace {
-
-constexpr std::uint16_t kDemoProductId = 0x0001;
-
-struct SampleCredential {
-  const char* name;
-  std::uint8_t digits;
-};
-constexpr std::array<SampleCredential, 2> kSamples{{{"0001234567890", 6}, {"0009876543210", 8}}};
-
-}  // namespace
 
 DemoMode::DemoMode()
     : key_(std::make_shared<VirtualKey>()),
       pcsc_(std::make_shared<VirtualPcscApi>()),
       hid_(std::make_shared<VirtualHidApi>()),
       guard_(std::make_unique<QObject>()) {
-  SeedCredentials();
-
-  VirtualHidKeyOptions options;
-  options.vendorId = tokvane::build::kMakerVendorId;
-  options.productId = kDemoProductId;
-  std::weak_ptr<VirtualKey> weakKey = key_;
-  options.interfaceSource = [weakKey] {
-    const auto key = weakKey.lock();
-    return key != nullptr ? key->PresentInterfaces() : std::uint8_t{0};
-  };
-  hidKey_ = hid_->AddKey(key_, options);
+  demo_key::SeedSampleCredentials(*key_);
+  hidKey_ = demo_key::AddToHid(*hid_, key_);
   // The HID side starts plugged in; the reader side follows the key's interface set.
   hid_->Unplug(hidKey_);
   PlugIn();
@@ -62,21 +42,6 @@ DemoMode::~DemoMode() {
   key_->SetModeChangedHook(nullptr);
   InstallPcscApi(nullptr);
   InstallHidApi(nullptr);
-}
-
-void DemoMode::SeedCredentials() {
-  const OathBytes select = BuildSelectOath();
-  key_->ProcessApdu(select);
-  for (const SampleCredential& sample : kSamples) {
-    std::array<std::uint8_t, 20> secret{};
-    RAND_bytes(secret.data(), static_cast<int>(secret.size()));
-    OathBytes put = BuildPut(oath::kInsPut, sample.name, secret, sample.digits, "");
-    key_->ProcessApdu(put);
-    OPENSSL_cleanse(put.data(), put.size());
-    OPENSSL_cleanse(secret.data(), secret.size());
-  }
-  key_->PowerOff();
-  key_->ClearReceivedApdus();
 }
 
 void DemoMode::Unplug() {

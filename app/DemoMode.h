@@ -3,6 +3,7 @@
 // reached in-process through the PC/SC and HID seams instead of pcscd and hidraw. It holds two
 // sample credentials, and a successful interface-mode command unplugs and re-plugs it, so the
 // whole program can be seen and tried without hardware.
+#include "keysim/DemoKeySetup.h"
 #include <QObject>
 #include <cstdint>
 #include <functional>
@@ -16,7 +17,7 @@ class VirtualPcscApi;
 class DemoMode {
  public:
   // Name of the key's smart-card reader.
-  static constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
+  static constexpr const char* kReaderName = demo_key::kReaderName;
   // How long the key stays unplugged after a mode change, as an operator would take.
   static constexpr int kReplugDelayMs = 1500;
 
@@ -38,7 +39,6 @@ class DemoMode {
   void SetReplugDelay(int milliseconds) { replugDelayMs_ = milliseconds; }
 
  private:
-  void SeedCredentials();
   void OnModeChanged();
 
   std::shared_ptr<VirtualKey> key_;

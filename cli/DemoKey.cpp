@@ -10,6 +10,7 @@
 #include "BuildConfig.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
+#include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
@@ -18,14 +19,6 @@
 namespace cli {
 
 namespace {
-
-constexpr std::uint16_t kDemoProductId = 0x0001;
-
-struct SampleCredential {
-  const char* name;
-  std::uint8_t digits;
-};
-constexpr std::array<SampleCredential, 2> kSamples{{{"0001234567890", 6}, {"0009876543210", 8}}};
 
 VirtualKeyConfig DemoConfig(const std::string& stateFile) {
   VirtualKeyConfig config;
@@ -52,7 +45,7 @@ bool DemoKey::Install(std::string& error) {
     error = "cannot use the demo state file: " + key_->StateFileError();
     return false;
   }
-  if (fresh) SeedCredentials();
+  if (fresh) demo_key::SeedSampleCredentials(*key_);
   if (!key_->StateFileError().empty()) {
     error = "cannot write the demo state file: " + key_->StateFileError();
     return false;
@@ -66,34 +59,12 @@ bool DemoKey::Install(std::string& error) {
     pcsc_->InsertCard(kReaderName, key_);
   }
   hid_ = std::make_shared<VirtualHidApi>();
-  VirtualHidKeyOptions options;
-  options.vendorId = tokvane::build::kMakerVendorId;
-  options.productId = kDemoProductId;
-  std::weak_ptr<VirtualKey> weakKey = key_;
-  options.interfaceSource = [weakKey] {
-    const auto key = weakKey.lock();
-    return key != nullptr ? key->PresentInterfaces() : std::uint8_t{0};
-  };
-  hid_->AddKey(key_, options);
+  demo_key::AddToHid(*hid_, key_);
 
   InstallPcscApi(pcsc_);
   InstallHidApi(hid_);
   installed_ = true;
   return true;
-}
-
-void DemoKey::SeedCredentials() {
-  key_->ProcessApdu(BuildSelectOath());
-  for (const SampleCredential& sample : kSamples) {
-    std::array<std::uint8_t, 20> secret{};
-    RAND_bytes(secret.data(), static_cast<int>(secret.size()));
-    OathBytes put = BuildPut(oath::kInsPut, sample.name, secret, sample.digits, "");
-    key_->ProcessApdu(put);
-    OPENSSL_cleanse(put.data(), put.size());
-    OPENSSL_cleanse(secret.data(), secret.size());
-  }
-  key_->PowerOff();
-  key_->ClearReceivedApdus();
 }
 
 }  // namespace cli

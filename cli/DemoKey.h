@@ -4,6 +4,7 @@
 // holds two sample credentials; with a state file, what the key holds (credentials, counters,
 // default, interface mode) carries over to the next run, so a session of several commands works
 // as it would on a real key.
+#include "keysim/DemoKeySetup.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,7 +18,7 @@ namespace cli {
 class DemoKey {
  public:
   // Name of the key's smart-card reader (the same as in the desktop program's demo).
-  static constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
+  static constexpr const char* kReaderName = demo_key::kReaderName;
 
   // `stateFile` empty: a fresh key that is forgotten at exit.
   explicit DemoKey(const std::string& stateFile);
@@ -33,7 +34,6 @@ class DemoKey {
   VirtualKey& Key() { return *key_; }
 
  private:
-  void SeedCredentials();
 
   std::string stateFile_;
   std::shared_ptr<VirtualKey> key_;

@@ -17,7 +17,11 @@
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
+#include "device/HidApi.h"
+#include "device/PcscApi.h"
 #include "device/VidPidConfig.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpOath.h"
 #include "setup/InitDemoToCardUI.h"
@@ -30,11 +34,20 @@ class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tempDir.isValid());
+    // The host's readers and keys play no part: the start-up refresh finds none to connect to.
+    InstallPcscApi(std::make_shared<VirtualPcscApi>());
+    InstallHidApi(std::make_shared<VirtualHidApi>());
     card = std::make_shared<SelectCard>();
     auto device = std::make_unique<CardDevice>(card);
     device_ = device.get();
     window = std::make_unique<CMainWnd>(std::move(device));
     window->m_VidPidConfigFiles = {tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()};
+  }
+
+  void TearDown() override {
+    window.reset();
+    InstallPcscApi(nullptr);
+    InstallHidApi(nullptr);
   }
 
   void Start() {

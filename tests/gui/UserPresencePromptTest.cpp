@@ -4,7 +4,6 @@
 
 #include "ReaderPanelTestSupport.h"
 #include "oath/OathCommands.h"
-#include "oath/UserPresencePrompt.h"
 
 using namespace guitest;
 using namespace readertest;
@@ -88,29 +87,6 @@ TEST_F(ReaderPanelWindow, DecliningThePromptSendsNothingAndLogsNothing) {
   EXPECT_EQ(key->TouchRequests(), 0);
   // The transport is left open for whatever comes next.
   EXPECT_TRUE(window->m_pDevice->IsOpen());
-}
-
-TEST_F(ReaderPanelWindow, ConfirmUserPresenceAnswersForTheCaller) {
-  PlugKey(kVirtualCcidInterface);
-  Start();
-  IDeveiceInterface& device = *window->m_pDevice;
-  ASSERT_TRUE(device.Open());
-  {
-    BoxAnswerer answerer(BoxAnswer::Cancel);
-    EXPECT_TRUE(ConfirmUserPresence(device, *window));  // 43 00: no touch, no box
-    EXPECT_TRUE(answerer.Shown().empty());
-  }
-  key->SetCosVersion({0x60, 0x00, 0x00});
-  {
-    BoxAnswerer answerer(BoxAnswer::Cancel);
-    EXPECT_FALSE(ConfirmUserPresence(device, *window));
-    EXPECT_EQ(answerer.Shown().size(), 1u);
-  }
-  {
-    BoxAnswerer answerer(BoxAnswer::Confirm);
-    EXPECT_TRUE(ConfirmUserPresence(device, *window));
-  }
-  EXPECT_TRUE(Log().empty());  // the version query is never logged
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // The interface-mode options, the command each sends, and how the key's answer is judged.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "device/InterfaceMode.h"
-#include "keysim/VirtualKey.h"
 
 namespace {
 
@@ -44,19 +42,6 @@ TEST(InterfaceModeOptions, NoneAndUnknownNamesSendNothing) {
   EXPECT_EQ(interface_mode::FindOptionByMode(0x80), nullptr);
 }
 
-TEST(InterfaceModeOptions, SuccessMessagesAreDistinctAndEndTheLine) {
-  std::set<std::string> messages;
-  for (const interface_mode::Option& option : interface_mode::kOptions) {
-    const std::string message = option.successMessage;
-    EXPECT_EQ(message.rfind("Apply ", 0), 0u) << message;
-    EXPECT_EQ(message.back(), '\n') << message;
-    messages.insert(message);
-  }
-  EXPECT_EQ(messages.size(), interface_mode::kOptions.size());
-  EXPECT_STREQ(interface_mode::FindOption("u2f_ccid_otp_select")->successMessage,
-               "Apply otp ,u2f and ccid device successful.\n");
-}
-
 TEST(InterfaceModeOutcome, StatusWordsAreJudged) {
   using interface_mode::Outcome;
   struct Case {
@@ -72,19 +57,6 @@ TEST(InterfaceModeOutcome, StatusWordsAreJudged) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(interface_mode::Classify(c.exchanged, Answer(c.sw)), c.outcome) << std::hex << c.sw;
-  }
-}
-
-TEST(InterfaceModeOutcome, TheVirtualKeyTakesEveryOptionForItsNextPlugIn) {
-  for (const interface_mode::Option& option : interface_mode::kOptions) {
-    SCOPED_TRACE(option.name);
-    VirtualKey key;
-    const std::vector<std::uint8_t> answer = key.ProcessApdu(interface_mode::BuildCommand(option).Serialize());
-    CApduResponse response;
-    ASSERT_TRUE(response.Parse(answer.data(), answer.size()));
-    EXPECT_EQ(interface_mode::Classify(true, response), interface_mode::Outcome::Applied);
-    key.PlugIn();
-    EXPECT_EQ(key.PresentInterfaces(), option.modeByte);
   }
 }
 

@@ -10,7 +10,6 @@
 #include "app/Conversions.h"
 #include "device/DeviceInterface.h"
 #include "keysim/VirtualKey.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathActions.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredentialList.h"
@@ -336,48 +335,6 @@ TEST_F(OathActionsTest, ListLogsItsOwnSpacingAndQueriesTheCosFirstOnHid) {
   EXPECT_EQ(Actions().List(false, listed), OathOutcome::ExchangeFailed);
   EXPECT_FALSE(listed.QueryDefault);
   EXPECT_EQ(host->log.back(), (Entry{"err", "The hid protocl not support list name ins.\n\nThe card is gone.\n"}));
-}
-
-TEST_F(OathActionsTest, ResetAsksFirstAndOnlyThenSends) {
-  ASSERT_EQ(Write("abc", kKey20), OathOutcome::Done);
-  key->ClearReceivedApdus();
-  host->log.clear();
-  host->confirmQuestion = false;
-  EXPECT_EQ(Actions().Reset(), OathOutcome::Declined);
-  EXPECT_EQ(host->asked,
-            std::vector<std::string>{"Warning: The applet will be reset, all stored data will be discarded."});
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_FALSE(device->IsOpen());
-
-  host->confirmQuestion = true;
-  EXPECT_EQ(Actions().Reset(), OathOutcome::Done);
-  EXPECT_EQ(Sent(), std::vector<Bytes>{BuildReset()});
-  EXPECT_TRUE(key->Credentials().empty());
-  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", "00 07 00 00\n"}, {"cmd", "00 07 00 00\n"}, {"ans", "<< 90 00\n"}}));
-}
-
-TEST_F(OathActionsTest, CalculateChecksTheKeysCodeLocally) {
-  ASSERT_EQ(Write("abc", kKey20, "0000"), OathOutcome::Done);
-  OtpCredential record;
-  record.Name = written.Name;
-  record.Key = written.Key;
-  record.Digits = written.Digits;
-  record.Imf = written.Imf;
-  for (std::uint32_t round = 0; round < 3; ++round) {
-    OathCalculation result;
-    ASSERT_EQ(Actions().Calculate(record, result), OathOutcome::Done);
-    EXPECT_EQ(result.LocalCode, ComputeLocalHotp(record.Key.view(), 6, "0000", round));
-    EXPECT_TRUE(result.Matched);
-    ++record.MatchCount;
-  }
-  // A record that knows no key gets the key's code but never a match.
-  OtpCredential listed;
-  listed.Name = "abc";
-  OathCalculation result;
-  ASSERT_EQ(Actions().Calculate(listed, result), OathOutcome::Done);
-  EXPECT_EQ(result.CardCode.size(), 6u);
-  EXPECT_TRUE(result.LocalCode.empty());
-  EXPECT_FALSE(result.Matched);
 }
 
 TEST_F(OathActionsTest, VersionsAreToldWithTheirExactTexts) {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "device/DeviceInterface.h"
-#include "keysim/VirtualKey.h"
 #include "oath/OathCommands.h"
 #include "oath/UserPresence.h"
 
@@ -84,32 +83,6 @@ TEST(UserPresence, RefusedFailedOrShortAnswers) {
   EXPECT_FALSE(NeedsTouchFor({0x90, 0x00}));
   VersionDevice failing({0x31, 0x00, 0x90, 0x00}, false);
   EXPECT_FALSE(NeedsUserPresence(failing));
-}
-
-TEST(UserPresence, FollowsTheVirtualKeysVersion) {
-  VirtualKey key;
-  class KeyDevice final : public IDeveiceInterface {
-   public:
-    explicit KeyDevice(VirtualKey& key) : key_(key) {}
-    bool Open() override { return true; }
-    bool IsOpen() override { return true; }
-    bool Close() override { return true; }
-    bool Exchange(const CApduCommand& command, CApduResponse& response) override {
-      const Bytes answer = key_.ProcessApdu(command.Serialize());
-      return response.Parse(answer.data(), answer.size());
-    }
-    std::string GetLastErrorText() override { return {}; }
-    void SetName(const std::wstring&) override {}
-    std::wstring GetName() override { return {}; }
-
-   private:
-    VirtualKey& key_;
-  } device(key);
-  EXPECT_FALSE(NeedsUserPresence(device));
-  key.SetCosVersion({0x43, 0x01, 0x00});
-  EXPECT_TRUE(NeedsUserPresence(device));
-  // Asking touches nothing: no touch was requested by the query itself.
-  EXPECT_EQ(key.TouchRequests(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+// What the desktop program's and the command-line program's demo modes share: the demo key's
+// reader name and USB IDs, its sample credentials, and how its HID side follows its interfaces.
+#include <cstdint>
+#include <memory>
+
+class VirtualHidApi;
+class VirtualKey;
+
+namespace demo_key {
+
+inline constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
+inline constexpr std::uint16_t kProductId = 0x0001;
+
+// Writes the two sample credentials (random secrets, wiped after use) and leaves the key
+// powered off with an empty command record, as if it came out of the box.
+void SeedSampleCredentials(VirtualKey& key);
+
+// Presents the key's HID interfaces under the maker's vendor ID; which interfaces are present
+// follows the key's interface set at every plug-in. Returns the HID key id.
+int AddToHid(VirtualHidApi& hid, const std::shared_ptr<VirtualKey>& key);
+
+}  // namespace demo_key
