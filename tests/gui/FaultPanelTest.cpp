@@ -212,6 +212,70 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
   }
 }
 
+// ---- a HID key that stops answering ----
+
+struct SilentCase {
+  const char* name;
+  std::uint8_t interfaces;
+  VirtualHidFault fault;
+};
+
+class FaultSilentHid : public ::testing::TestWithParam<SilentCase> {};
+
+TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKeyWorksOnceItAnswers) {
+  const SilentCase& c = GetParam();
+  auto key = std::make_shared<VirtualKey>();
+  key->ProcessApdu(BuildSelectOath());
+  key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
+  const auto before = key->Credentials();
+  auto hid = std::make_shared<VirtualHidApi>();
+  VirtualHidKeyOptions options;
+  options.vendorId = DefaultVidPidEntry().Vid();
+  options.interfaces = c.interfaces;
+  const auto id = hid->AddKey(key, options);
+  InstallPcscApi(std::make_shared<VirtualPcscApi>());
+  InstallHidApi(hid);
+  {
+    CMainWnd window(std::make_unique<CPcscInterface>(""));
+    window.m_VidPidConfigFiles.clear();
+    BoxAnswerer answerer(BoxAnswer::Confirm);
+    ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
+    window.show();
+    ASSERT_NE(window.m_pDevice, nullptr);
+    ASSERT_TRUE(window.m_bIsHidDevice);
+    auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
+    auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
+    ASSERT_TRUE(list != nullptr && rows != nullptr);
+
+    hid->SetFault(id, c.fault);
+    const std::size_t entriesBefore = LogEntries(*window.m_pLog).size();
+    const auto start = std::chrono::steady_clock::now();
+    list->click();
+    QCoreApplication::processEvents();
+    // Each exchange gives up after its own limit; a click holds a few of them.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+    EXPECT_EQ(rows->count(), 0);
+    EXPECT_GT(LogEntries(*window.m_pLog).size(), entriesBefore);
+    EXPECT_NE(window.m_pDevice, nullptr) << "a key still plugged in stays selected";
+
+    hid->SetFault(id, VirtualHidFault::None);
+    list->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows->count(), 1);
+    EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
+  }
+  InstallPcscApi(nullptr);
+  InstallHidApi(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, FaultSilentHid,
+    ::testing::Values(SilentCase{"U2fSilent", kVirtualU2fInterface, VirtualHidFault::NeverAnswers},
+                      SilentCase{"U2fZeroLengthForever", kVirtualU2fInterface, VirtualHidFault::ZeroLengthForever},
+                      SilentCase{"KbSilent", kVirtualOtpInterface, VirtualHidFault::NeverAnswers},
+                      SilentCase{"KbZeroLengthForever", kVirtualOtpInterface, VirtualHidFault::ZeroLengthForever}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- hostile answers ----
 
 // The virtual key behind a card that answers chosen commands its own way.
