@@ -24,7 +24,8 @@ namespace {
 TEST(FaultConfig, AnUnusableConfigurationFileWarnsOnceAndTheDefaultListServes) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const QByteArray tenMegabytes = "<VidPidConfig>" + QByteArray(10 * 1024 * 1024, ' ') + "<Key VID=\"0x1111\"/></VidPidConfig>";
+  const QByteArray tenMegabytes =
+      "<VidPidConfig>" + QByteArray(10 * 1024 * 1024, ' ') + "<Key VID=\"0x1111\"/></VidPidConfig>";
   struct Case {
     const char* what;
     QByteArray content;

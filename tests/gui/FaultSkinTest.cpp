@@ -7,11 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTextEdit>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,7 +20,6 @@
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
 #include "device/PcscInterface.h"
-#include "device/VidPidConfig.h"
 #include "keysim/VirtualKey.h"
 #include "ui/SkinFiles.h"
 
@@ -120,7 +115,7 @@ class FaultSkin : public ::testing::Test {
     demo_ = std::make_unique<DemoMode>();
     before_ = demo_->Key().Credentials();
     window_ = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
-    window_->m_VidPidConfigFiles = {QStringLiteral(TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml").toStdString()};
+    window_->m_VidPidConfigFiles = {TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"};
     BoxAnswerer answerer(BoxAnswer::SystemClose);
     const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
     if (created) window_->show();

@@ -76,7 +76,8 @@ KeyView ReadKey(IDeveiceInterface& device) {
     }
   }
   if (device.Exchange(Command(BuildCalculate("alpha")), response)) {
-    if (const auto calc = ParseCalcAnswer(response.Data.data(), response.Data.size())) view.alphaCode = FormatCode(*calc);
+    const auto calc = ParseCalcAnswer(response.Data.data(), response.Data.size());
+    if (calc) view.alphaCode = FormatCode(*calc);
   }
   return view;
 }
