@@ -119,6 +119,16 @@ void InitDemoToCardUI::RefreshReaderList() {
 
 void InitDemoToCardUI::ShowReaderRows() {
   if (m_pReaderList == nullptr) return;
+  // Rows that already show these names in this order stay, unselected: rebuilding them would
+  // relayout and repaint the list on every device change that concerns no reader.
+  bool unchanged = m_pReaderList->count() == static_cast<int>(ReaderNames.size());
+  for (int row = 0; unchanged && row < m_pReaderList->count(); ++row) {
+    unchanged = m_pReaderList->item(row)->text() == QString::fromStdWString(AnsiToWide(ReaderNames[row]));
+  }
+  if (unchanged) {
+    m_pReaderList->clearSelection();
+    return;
+  }
   m_pReaderList->clear();
   for (const std::string& name : ReaderNames) m_pReaderList->addItem(QString::fromStdWString(AnsiToWide(name)));
 }
