@@ -33,7 +33,7 @@ for program in "${programs[@]}"; do
   fi
   echo "== $program"
   # Each program prints Google Benchmark's table, then its ratio lines after a header.
-  if ! "$binary" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | tee /dev/stderr | awk '/^ratio \(ours/ {on=1; next} on && NF' >>"$log"; then
+  if ! "$binary" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>&1 | tee -a /dev/stderr | awk '/^ratio \(ours/ {on=1; next} on && NF' >>"$log"; then
     status=1
   fi
 done
