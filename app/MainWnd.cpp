@@ -230,6 +230,13 @@ bool CMainWnd::CheckDeviceSelected() {
   return false;
 }
 
+// The transport's reason in red and in a "Communication error" box.
+void CMainWnd::ReportExchangeFailure(IDeveiceInterface& device) {
+  const std::wstring reason = AnsiToWide(device.GetLastErrorText());
+  AppendLog(reason + L"\n", log_color::kRed);
+  ShowMessageBox(nullptr, L"Communication error", reason);
+}
+
 bool CMainWnd::SelectOathApplet() {
   // No device at all is treated like a closed one rather than dereferenced.
   if (m_pDevice == nullptr || !m_pDevice->IsOpen()) {
@@ -242,9 +249,7 @@ bool CMainWnd::SelectOathApplet() {
 
   CApduResponse response;
   if (!device->Exchange(command, response)) {
-    const std::wstring reason = AnsiToWide(device->GetLastErrorText());
-    AppendLog(reason + L"\n", log_color::kRed);
-    ShowMessageBox(nullptr, L"Communication error", reason);
+    ReportExchangeFailure(*device);
     return false;
   }
   if (response.IsSuccess()) {
@@ -269,9 +274,7 @@ bool CMainWnd::SelectFidoApplet() {
   AppendLog(HexLine(command), log_color::kBlue);
   CApduResponse response;
   if (!device->Exchange(command, response)) {
-    const std::wstring reason = AnsiToWide(device->GetLastErrorText());
-    AppendLog(reason + L"\n", log_color::kRed);
-    ShowMessageBox(nullptr, L"Communication error", reason);
+    ReportExchangeFailure(*device);
     if (m_pDevice.get() != device) return false;
   }
   device->Close();

@@ -87,6 +87,7 @@ class CMainWnd : public WindowImplBase {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void ReportExchangeFailure(IDeveiceInterface& device);
   void LoadDeviceConfiguration();
   void RefreshReaders();
   void StartDeviceNotifications();
