@@ -69,7 +69,14 @@ std::wstring AnsiToWide(const std::string& narrow) {
   while (cursor < end) {
     wchar_t unit = 0;
     const std::size_t used = std::mbrtowc(&unit, cursor, static_cast<std::size_t>(end - cursor), &state);
-    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) return {};
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+      // A byte the locale cannot read (a reader name in another encoding) still shows as a mark,
+      // so the rest of the text stays readable.
+      wide.push_back(kUndecodableCharacter);
+      state = std::mbstate_t{};
+      ++cursor;
+      continue;
+    }
     if (used == 0) break;  // an embedded zero ends the text
     wide.push_back(unit);
     cursor += used;

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// Narrow text in the C library's locale encoding (UTF-8 in practice) to wide text.
-// Undecodable input gives an empty result.
+// Narrow text in the C library's locale encoding (UTF-8 in practice) to wide text. Each byte
+// the encoding cannot read becomes U+FFFD and the conversion goes on.
+inline constexpr wchar_t kUndecodableCharacter = L'\uFFFD';
 std::wstring AnsiToWide(const std::string& narrow);
 // Wide text to the locale encoding; a character the encoding cannot hold becomes '?'.
 std::string WideToAnsi(const std::wstring& wide);

@@ -263,11 +263,13 @@ bool CMainWnd::SelectOathApplet() {
 bool CMainWnd::SelectFidoApplet() {
   if (!CheckDeviceSelected()) return false;
   IDeveiceInterface* device = m_pDevice.get();
+  // A box runs a loop of its own: a device change may replace the device meanwhile, and a new
+  // one may even sit at the old one's address, so the generation tells.
+  const std::uint64_t generation = m_nDeviceGeneration;
   if (!device->IsOpen()) device->Open();
   if (!device->IsOpen()) {
     ShowMessageBox(nullptr, L"Error", L"Please connect device first");
-    // The box ran a loop of its own: a device change may have replaced or removed the device.
-    if (m_pDevice.get() != device) return false;
+    if (m_nDeviceGeneration != generation) return false;
   }
 
   const CApduCommand command = CommandFrom(BuildSelectFido());
@@ -275,7 +277,7 @@ bool CMainWnd::SelectFidoApplet() {
   CApduResponse response;
   if (!device->Exchange(command, response)) {
     ReportExchangeFailure(*device);
-    if (m_pDevice.get() != device) return false;
+    if (m_nDeviceGeneration != generation) return false;
   }
   device->Close();
   return true;

@@ -58,6 +58,10 @@ ExitCode RunInfo(const CommandInput& input) {
   switch (outcome) {
     case OathOutcome::Done:
       break;
+    case OathOutcome::NoAnswer:
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason("the key on " + reader + " stopped answering when asked for its versions",
+                                            session.Device().LastFailureReason()));
     case OathOutcome::Refused:
       // The versions action reports an unanswered query like a refused one.
       if (session.Device().LastExchangeFailed()) {
@@ -129,6 +133,13 @@ ExitCode RunModeSet(const CommandInput& input) {
   const bool exchanged = device.Exchange(interface_mode::BuildCommand(*option), response);
   device.Close();
   const std::string interfaces = FormatInterfaceSet(option->modeByte);
+  if (exchanged && !response.HasStatusWord()) {
+    return input.reporter.Fail(ExitCode::NoDevice,
+                               WithReason("the key on " + reader + " stopped answering when asked to present " +
+                                              interfaces,
+                                          device.LastFailureReason()) +
+                                   "; its interface mode may or may not have been changed");
+  }
   switch (interface_mode::Classify(exchanged, response)) {
     case interface_mode::Outcome::Applied:
       break;

@@ -6,7 +6,7 @@ enum class ExitCode : int {
   Success = 0,
   KeyRefused = 1,  // the key answered with a status word other than 90 00 (a missed touch included)
   Usage = 2,       // bad arguments or bad input; nothing was sent to the key
-  NoDevice = 3,    // no reader or key, or the transport failed
+  NoDevice = 3,    // no reader or key, the transport failed, or the key stopped answering (no status word)
 };
 
 inline int ToInt(ExitCode code) { return static_cast<int>(code); }

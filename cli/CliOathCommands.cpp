@@ -31,9 +31,10 @@ std::string WithReason(std::string message, const std::string& reason) {
   return message;
 }
 
-// The exit code and one-line message of an action that did not end in Done.
+// The exit code and one-line message of an action that did not end in Done. `uncertainEffect`
+// says what may have happened on the key when it stopped answering mid-command.
 ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const CliOathHost& host,
-                       CliReporter& reporter) {
+                       CliReporter& reporter, const char* uncertainEffect = nullptr) {
   const std::string reader = "'" + PrintableText(session.ReaderName()) + "'";
   const std::string reason = PrintableText(session.Device().LastFailureReason());
   switch (outcome) {
@@ -47,7 +48,15 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
       return reporter.Fail(ExitCode::KeyRefused,
                            "the key was not touched in time and did not " + what + " (status 69 84)");
     case OathOutcome::ExchangeFailed:
-      return reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader, reason));
+      // The command may have reached the key before the connection broke.
+      return reporter.Fail(ExitCode::NoDevice,
+                           WithReason("no answer from the key on " + reader, reason) +
+                               (uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string()));
+    case OathOutcome::NoAnswer:
+      // Nothing came back, so nothing was refused: the key went (pulled out) or broke off.
+      return reporter.Fail(ExitCode::NoDevice,
+                           WithReason("the key on " + reader + " stopped answering when asked to " + what, reason) +
+                               (uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string()));
     case OathOutcome::NotOpen:
       return reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
     case OathOutcome::SelectFailed:
@@ -129,7 +138,8 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
   const OathOutcome outcome = actions.Personalize(personalize, written);
   if (KeyAnswered(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "write " + Quoted(input.args.name), session, host, input.reporter);
+    return ReportOutcome(outcome, "write " + Quoted(input.args.name), session, host, input.reporter,
+                         "the credential may or may not have been written");
   }
   input.reporter.Line("Credential " + Quoted(written.Name) + " written (" + std::to_string(written.Digits) +
                       " digits).");
@@ -146,7 +156,8 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
   const OathOutcome outcome = actions.Delete(input.args.name);
   if (KeyAnswered(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "delete " + Quoted(input.args.name), session, host, input.reporter);
+    return ReportOutcome(outcome, "delete " + Quoted(input.args.name), session, host, input.reporter,
+                         "the credential may or may not have been deleted");
   }
   input.reporter.Line("Credential " + Quoted(input.args.name) + " deleted.");
   input.reporter.JsonResult(
@@ -170,7 +181,8 @@ ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& acti
   const OathOutcome outcome = actions.Reset();
   if (KeyAnswered(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter);
+    return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter,
+                         "the credentials may or may not have been erased");
   }
   input.reporter.Line("OATH applet reset: every credential is gone.");
   input.reporter.JsonResult(JsonObject().Text("reader", session.ReaderName()).Bool("reset", true).Str());

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/Conversions.h"
 #include "cli/CliOutput.h"
 
 namespace cli {
@@ -26,10 +25,11 @@ ReaderKind ProbeReaderKind(const std::string& name) {
 ReaderScan ScanReaders() {
   ReaderScan scan;
   scan.listing = readers::ListAll();
-  scan.present = readers::ComputePresentInterfaces(scan.listing.names);
+  readers::KindProbe probe;
+  scan.present = readers::ComputePresentInterfaces(scan.listing.names, probe);
   // Every reader is new to a program that has just started; the readers are there already, so
   // the pause the desktop program makes for a reader that has just appeared is not needed.
-  const readers::AddedKinds kinds = readers::ProbeAdded(scan.listing.names, std::chrono::milliseconds(0));
+  const readers::AddedKinds kinds = readers::ProbeAdded(scan.listing.names, probe, std::chrono::milliseconds(0));
   scan.preferred = readers::ChooseTarget(scan.present, kinds);
   return scan;
 }
@@ -53,7 +53,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
   } else {
     readerName_ = scan_.preferred;
   }
-  readers::Transport transport = readers::CreateTransport(AnsiToWide(readerName_));
+  readers::Transport transport = readers::CreateTransport(readerName_);
   if (transport.device == nullptr) {
     code = ExitCode::NoDevice;
     error = "cannot create a transport for '" + PrintableText(readerName_) + "'";

@@ -11,7 +11,8 @@ bool ReasonKeepingDevice::Open() {
 bool ReasonKeepingDevice::Exchange(const CApduCommand& command, CApduResponse& response) {
   const bool exchanged = inner_->Exchange(command, response);
   lastExchangeFailed_ = !exchanged;
-  if (!exchanged) lastReason_ = inner_->GetLastErrorText();
+  // An answer without a status word comes with the transport's reason too.
+  if (!exchanged || !response.HasStatusWord()) lastReason_ = inner_->GetLastErrorText();
   return exchanged;
 }
 

@@ -21,8 +21,8 @@ class ReasonKeepingDevice : public IDeveiceInterface {
   void SetName(const std::wstring& name) override { inner_->SetName(name); }
   std::wstring GetName() override { return inner_->GetName(); }
 
-  // The reason of the last failed Open or Exchange; empty when the transport gave none (the HID
-  // transport never does) or nothing failed yet.
+  // The reason of the last failed Open or Exchange, or of an answer without a status word; empty
+  // when the transport gave none or nothing failed yet.
   const std::string& LastFailureReason() const { return lastReason_; }
   // Whether the last Exchange got no answer (some actions report that as a refusal).
   bool LastExchangeFailed() const { return lastExchangeFailed_; }

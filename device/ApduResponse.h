@@ -24,4 +24,6 @@ class CApduResponse {
 
   std::uint16_t StatusWord() const { return static_cast<std::uint16_t>((SW1 << 8) | SW2); }
   bool IsSuccess() const { return SW1 == 0x90 && SW2 == 0x00; }
+  // A fresh response keeps 00 00 when the answer was too short to parse; no key sends SW1 00.
+  bool HasStatusWord() const { return SW1 != 0x00 || SW2 != 0x00; }
 };

@@ -7,6 +7,10 @@
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
 
+// What GetLastErrorText says after an Exchange that reported true for an answer shorter than a
+// status word: the caller's response kept its 00 00, and the key said nothing rather than "no".
+inline constexpr const char* kNoStatusWordText = "the key's answer has no status word";
+
 class IDeveiceInterface {
  public:
   virtual ~IDeveiceInterface() = default;

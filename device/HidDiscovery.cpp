@@ -88,15 +88,20 @@ bool FindHidDeviceByName(const std::wstring& name, HidHandle& writeHandle, HidHa
   return FindHidDeviceByName(*ActiveHidApi(), name, writeHandle, readHandle);
 }
 
-bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle) {
+bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle,
+                         HidOpenFailure* whyNotFound) {
   const std::uint16_t vid = CurrentVid();
   const std::uint16_t pid = CurrentPid();
   int count = 0;
+  if (whyNotFound != nullptr) *whyNotFound = HidOpenFailure::None;
   for (const HidInterfaceInfo& info : api.Enumerate()) {
     if (info.vendorId != vid || info.productId != pid) continue;
     OpenedInterface opened;
     HidOpenFailure failure = HidOpenFailure::None;
-    if (!OpenInterface(api, info.path, opened, failure)) continue;
+    if (!OpenInterface(api, info.path, opened, failure)) {
+      if (whyNotFound != nullptr && failure == HidOpenFailure::PermissionDenied) *whyNotFound = failure;
+      continue;
+    }
     if (MakeHidReaderName(opened.Kind(), count++) != name) continue;
     writeHandle = opened.write.Release();
     readHandle = opened.IsKeyboard() ? writeHandle : opened.read.Release();

@@ -24,7 +24,10 @@ int EnumerateHidDevices(HidApi& api, std::vector<std::wstring>& names);
 // True with both handles open (equal for a "KB" interface); the caller owns them and closes them
 // through the same HidApi. False when no interface of the current model carries that name.
 bool FindHidDeviceByName(const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle);
-bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle);
+// `whyNotFound`, when given, becomes PermissionDenied when an interface of the model could not be
+// opened for lack of permission (so the wanted one may be among them).
+bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle,
+                         HidOpenFailure* whyNotFound = nullptr);
 
 // Paths of interfaces of a configured vendor that the last enumeration could not open because the
 // user lacks permission (the udev rules are not installed); empty when every one could be opened.

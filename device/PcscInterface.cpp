@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kAlreadyDisconnectedText = "Interface already disconnected.";
 constexpr const char* kProtocolNotSupportedText = "Protocol not supported.";
 constexpr const char* kContactlessNotSupportedText = "CL TypeA and TypeB not Supported.";
+constexpr const char* kAnswerTooLongText = "The card's answer is longer than a response can hold (65535 bytes).";
 
 // Room for the longest response APDU plus slack, as the service expects a fixed buffer.
 constexpr DWORD kReceiveCapacity = 65538;
@@ -159,12 +160,21 @@ bool CPcscInterface::Transmit(const CApduCommand& command, CApduResponse& respon
     SetErrorFromCode(result);
     return false;
   }
-  if (receiveLength > kReceiveCapacity) receiveLength = kReceiveCapacity;
+  if (receiveLength > CApduResponse::kMaxEncodedLength) {
+    ErrorText = kAnswerTooLongText;
+    return false;
+  }
+  // An answer shorter than a status word leaves the caller's response as it was; the reason is
+  // kept so that the caller can tell "no answer" from a refusal.
+  if (receiveLength < 2) ErrorText = kNoStatusWordText;
   response.Parse(receive.data(), receiveLength);
   return true;
 }
 
 void CPcscInterface::SetName(const std::wstring& name) {
+  // The name it already carries keeps the service's own bytes: a name the locale cannot decode
+  // would not survive the way back.
+  if (name == ReaderName) return;
   ReaderName = name;
   NarrowReaderName = WideToAnsi(name);
 }

@@ -25,13 +25,16 @@ constexpr const char* kHidPermissionHint =
     "Install the udev rules (see docs/hid.md), then plug the key in again.";
 
 // True when the key's interface of that name opens with one handle for reading and writing, or
-// cannot be found any more (both handles then stay invalid).
-bool OpensWithOneHandle(const std::wstring& name) {
-  VnCosHidInterface probe;
-  probe.SetName(name);
-  probe.Open();
-  const bool oneHandle = probe.WriteHandle == probe.ReadHandle;
-  probe.Close();
+// cannot be found any more. Only the handles discovery returns decide it: no U2FHID INIT is sent,
+// so a silent interface costs no exchange limit here.
+bool InterfaceOpensWithOneHandle(const std::wstring& name) {
+  const std::shared_ptr<HidApi> api = ActiveHidApi();
+  HidHandle writeHandle = kInvalidHidHandle;
+  HidHandle readHandle = kInvalidHidHandle;
+  if (!FindHidDeviceByName(*api, name, writeHandle, readHandle)) return true;
+  const bool oneHandle = writeHandle == readHandle;
+  api->Close(writeHandle);
+  if (!oneHandle) api->Close(readHandle);
   return oneHandle;
 }
 
@@ -59,13 +62,25 @@ bool HasHidMarker(const std::string& name) { return name.find(kHidMarker) != std
 
 bool HasHidMarker(const std::wstring& name) { return IsHidReaderName(name); }
 
-bool IsOtpHidName(const std::wstring& name) { return HasHidMarker(name) && OpensWithOneHandle(name); }
+bool IsOtpHidName(const std::wstring& name) { return HasHidMarker(name) && InterfaceOpensWithOneHandle(name); }
 
-bool IsOtpHidName(const std::string& name) { return HasHidMarker(name) && OpensWithOneHandle(AnsiToWide(name)); }
+bool IsOtpHidName(const std::string& name) { return HasHidMarker(name) && InterfaceOpensWithOneHandle(AnsiToWide(name)); }
 
-bool IsU2fHidName(const std::wstring& name) { return HasHidMarker(name) && !OpensWithOneHandle(name); }
+bool IsU2fHidName(const std::wstring& name) { return HasHidMarker(name) && !InterfaceOpensWithOneHandle(name); }
 
-bool IsU2fHidName(const std::string& name) { return HasHidMarker(name) && !OpensWithOneHandle(AnsiToWide(name)); }
+bool IsU2fHidName(const std::string& name) { return HasHidMarker(name) && !InterfaceOpensWithOneHandle(AnsiToWide(name)); }
+
+bool KindProbe::OpensWithOneHandle(const std::string& name) {
+  const auto known = oneHandle_.find(name);
+  if (known != oneHandle_.end()) return known->second;
+  const bool oneHandle = InterfaceOpensWithOneHandle(AnsiToWide(name));
+  oneHandle_.emplace(name, oneHandle);
+  return oneHandle;
+}
+
+bool KindProbe::IsOtp(const std::string& name) { return HasHidMarker(name) && OpensWithOneHandle(name); }
+
+bool KindProbe::IsU2f(const std::string& name) { return HasHidMarker(name) && !OpensWithOneHandle(name); }
 
 std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   std::vector<std::string> missing;
@@ -107,13 +122,18 @@ bool PcscReaderOpens(const std::string& name) {
 }
 
 PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names) {
+  KindProbe probe;
+  return ComputePresentInterfaces(names, probe);
+}
+
+PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names, KindProbe& probe) {
   PresentInterfaces present = 0;
   for (const std::string& name : names) {
     if (PcscReaderOpens(name)) {
       present |= kPresentCcid;
-    } else if (IsOtpHidName(name)) {
+    } else if (probe.IsOtp(name)) {
       present |= kPresentOtp;
-    } else if (IsU2fHidName(name)) {
+    } else if (probe.IsU2f(name)) {
       present |= kPresentU2f;
     }
   }
@@ -134,11 +154,16 @@ const char* PresetOptionFor(PresentInterfaces present) {
 }
 
 AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait) {
+  KindProbe probe;
+  return ProbeAdded(added, probe, pcscWait);
+}
+
+AddedKinds ProbeAdded(const std::vector<std::string>& added, KindProbe& probe, std::chrono::milliseconds pcscWait) {
   AddedKinds kinds;
   for (const std::string& name : added) {
-    if (IsOtpHidName(name)) {
+    if (probe.IsOtp(name)) {
       kinds.lastOtp = name;
-    } else if (IsU2fHidName(name)) {
+    } else if (probe.IsU2f(name)) {
       kinds.lastU2f = name;
     } else {
       // A reader that has just appeared may need a moment before its card answers.
@@ -178,6 +203,13 @@ Transport CreateTransport(const std::wstring& name) {
   } else {
     transport.device = std::make_unique<CPcscInterface>(WideToAnsi(name));
   }
+  return transport;
+}
+
+Transport CreateTransport(const std::string& name) {
+  if (HasHidMarker(name)) return CreateTransport(AnsiToWide(name));
+  Transport transport;
+  transport.device = std::make_unique<CPcscInterface>(name);
   return transport;
 }
 

@@ -5,6 +5,7 @@
 // ("VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1") standing for one HID interface of a key.
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,14 +19,25 @@ inline constexpr const char* kHidMarker = "VORTAN HID DEVICE";
 bool HasHidMarker(const std::string& name);
 bool HasHidMarker(const std::wstring& name);
 
-// Kind probes. A name without the marker is neither. Otherwise a temporary HID transport opens the
-// interface by its name (once) and closes it again: an interface that opens with a single handle is
-// an OTP keyboard interface, one with separate read and write handles a U2F interface. An interface
+// Kind probes. A name without the marker is neither. Otherwise the interface is found by its name
+// and its handles closed again at once (nothing is sent to it): an interface that opens with a single
+// handle is an OTP keyboard interface, one with separate read and write handles a U2F interface. An interface
 // that cannot be found any more counts as OTP, so exactly one of the two accepts a marked name.
 bool IsOtpHidName(const std::string& name);
 bool IsOtpHidName(const std::wstring& name);
 bool IsU2fHidName(const std::string& name);
 bool IsU2fHidName(const std::wstring& name);
+
+// The kind probes of one refresh: each name is opened at most once, however often its kind is asked.
+class KindProbe {
+ public:
+  bool IsOtp(const std::string& name);
+  bool IsU2f(const std::string& name);
+
+ private:
+  bool OpensWithOneHandle(const std::string& name);
+  std::map<std::string, bool> oneHandle_;
+};
 
 // The names of `a` that do not occur in `b`, in the order of `a`, repeated names included. Names
 // are equal when their bytes are.
@@ -53,6 +65,7 @@ inline constexpr PresentInterfaces kPresentU2f = 0x04;   // a name IsU2fHidName 
 
 // Opens every PC/SC reader of `names` once (closing it again) and probes the HID names.
 PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names);
+PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names, KindProbe& probe);
 // The interface-mode byte presenting the same set (0x40 CCID, 0x10 OTP, 0x20 U2F); 0 for none.
 std::uint8_t ModeByteOf(PresentInterfaces present);
 // The skin name of the mode option that re-applies the set: "none_select" for none.
@@ -71,6 +84,8 @@ struct AddedKinds {
 // Probes the added names in order: the HID kinds first, anything else is taken for a PC/SC reader
 // and counts as CCID when a connection opens after `pcscWait`.
 AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait = kPcscProbeWait);
+AddedKinds ProbeAdded(const std::vector<std::string>& added, KindProbe& probe,
+                      std::chrono::milliseconds pcscWait = kPcscProbeWait);
 
 // True when a connection to the PC/SC reader opens; it is closed again.
 bool PcscReaderOpens(const std::string& name);
@@ -91,5 +106,8 @@ struct Transport {
   bool isHid = false;
 };
 Transport CreateTransport(const std::wstring& name);
+// The same for a name as the listing gave it: a PC/SC reader keeps these exact bytes, whether or
+// not the locale can decode them.
+Transport CreateTransport(const std::string& name);
 
 }  // namespace readers

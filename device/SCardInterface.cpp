@@ -14,9 +14,9 @@ constexpr std::uint8_t kGetResponseIns = 0xC0;
 constexpr const char* kEnvelopeHeaderHex = "00C20000";
 // Interindustry class for the chaining commands: bit 8 of the caller's class cleared.
 constexpr std::uint8_t kInterindustryClassMask = 0x7F;
-// Every productive round adds at least one byte, so a chain that fits the data limit never
-// needs more rounds than this.
-constexpr std::size_t kMaxChainRounds = CSCardInterface::kMaxCollectedData;
+// A round that brings data moves the chain on (and the data limit bounds those); a card that
+// keeps answering 61 xx with nothing is stuck, and is given up after this many such rounds in a row.
+constexpr std::size_t kMaxEmptyChainRounds = 16;
 
 // A short length byte 00 stands for 256.
 unsigned ShortLength(unsigned value) { return value == 0 ? 256 : value; }
@@ -123,10 +123,11 @@ bool CSCardInterface::ExchangeInEnvelopes(const CApduCommand& command, CApduResp
 
 bool CSCardInterface::CollectChain(CApduCommand& getResponse, CApduResponse& last,
                                    bool appendFinalAlways, std::vector<std::uint8_t>& collected) {
-  std::size_t rounds = 0;
+  std::size_t emptyRounds = 0;
   while (last.SW1 == kMoreDataSw1) {
     if (!Append(collected, last)) return false;
-    if (++rounds > kMaxChainRounds) {
+    emptyRounds = last.Data.empty() ? emptyRounds + 1 : 0;
+    if (emptyRounds > kMaxEmptyChainRounds) {
       ErrorText = kChainEndlessText;
       return false;
     }

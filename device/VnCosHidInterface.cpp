@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -24,6 +25,10 @@ constexpr std::size_t kInitAnswerChannelOffset = 16;
 
 constexpr std::uint8_t kU2fHidMsg = 0x83;
 constexpr std::uint8_t kU2fHidInit = 0x86;
+// Sent by a key that is still working on our request; it carries no part of the answer.
+constexpr std::uint8_t kU2fHidKeepAlive = 0xBB;
+// Ends the transaction on that channel; its first payload byte is the error code.
+constexpr std::uint8_t kU2fHidError = 0xBF;
 constexpr std::array<std::uint8_t, 4> kBroadcastChannel{0xFF, 0xFF, 0xFF, 0xFF};
 
 // Feature report layout: report ID, payload length, payload.
@@ -33,6 +38,15 @@ constexpr std::size_t kFeaturePayloadOffset = 2;
 // Pauses between attempts: short against a real key's answer time, long enough not to spin.
 constexpr std::chrono::milliseconds kResendPause{5};
 constexpr std::chrono::milliseconds kPollPause{1};
+
+constexpr const char* kAlreadyOpenText = "The HID interface is already open.";
+constexpr const char* kNoNameText = "No HID interface was chosen.";
+constexpr const char* kNotFoundText = "The key's HID interface is not there any more: plug the key in and connect again.";
+constexpr const char* kPermissionDeniedText =
+    "No permission to open the key's /dev/hidraw node: install the udev rules (see docs/hid.md), "
+    "then plug the key in again.";
+constexpr const char* kNotOpenText = "The HID interface is not open.";
+constexpr const char* kReadFailedText = "Reading the key's answer failed: the key may have been pulled out.";
 
 // Command bytes, which may carry a credential secret, do not stay behind in work buffers.
 template <typename Buffer>
@@ -49,6 +63,16 @@ class ScopedWipe {
 
 using ReportBuffer = std::array<std::uint8_t, VnCosHidInterface::kMaxU2fReportLength>;
 
+bool OnChannel(const ReportBuffer& report, const std::array<std::uint8_t, 4>& channel) {
+  return std::equal(channel.begin(), channel.end(), report.begin() + kChannelOffset);
+}
+
+std::string ErrorFrameText(std::uint8_t code) {
+  char text[80];
+  std::snprintf(text, sizeof text, "The key answered with U2FHID error 0x%02X.", code);
+  return text;
+}
+
 bool FitsU2fBuffers(const HidReportLengths& lengths) {
   auto fits = [](std::size_t length) {
     return length >= VnCosHidInterface::kMinU2fReportLength && length <= VnCosHidInterface::kMaxU2fReportLength;
@@ -61,18 +85,26 @@ bool FitsU2fBuffers(const HidReportLengths& lengths) {
 VnCosHidInterface::~VnCosHidInterface() { Close(); }
 
 bool VnCosHidInterface::Open() {
-  if (IsOpen()) return Fail("already open");
-  if (Name.empty()) return Fail("no device name");
+  if (IsOpen()) return Fail(kAlreadyOpenText);
+  if (Name.empty()) return Fail(kNoNameText);
   std::shared_ptr<HidApi> api = ActiveHidApi();
   HidHandle writeHandle = kInvalidHidHandle;
   HidHandle readHandle = kInvalidHidHandle;
-  if (!FindHidDeviceByName(*api, Name, writeHandle, readHandle)) return Fail("no interface carries that name");
+  HidOpenFailure openFailure = HidOpenFailure::None;
+  if (!FindHidDeviceByName(*api, Name, writeHandle, readHandle, &openFailure)) {
+    return Fail(openFailure == HidOpenFailure::PermissionDenied ? kPermissionDeniedText : kNotFoundText);
+  }
   api_ = std::move(api);
   WriteHandle = writeHandle;
   ReadHandle = readHandle;
   failureReason_.clear();
   if (ReadHandle == WriteHandle) return true;
-  return U2fHidInit();
+  if (U2fHidInit()) return true;
+  // A key that did not take part in INIT has no channel for us: nothing stays open half-way.
+  const std::string reason = failureReason_;
+  Close();
+  ChannelId = kInitialChannelId;
+  return Fail(reason);
 }
 
 bool VnCosHidInterface::IsOpen() { return WriteHandle != kInvalidHidHandle; }
@@ -88,11 +120,11 @@ bool VnCosHidInterface::Close() {
 }
 
 bool VnCosHidInterface::Exchange(const CApduCommand& command, CApduResponse& response) {
-  if (!IsOpen()) return Fail("not open");
+  if (!IsOpen()) return Fail(kNotOpenText);
   std::array<std::uint8_t, kMaxCommandLength> encoded{};
   ScopedWipe wipeEncoded(encoded);
   const std::size_t length = command.Serialize(encoded.data(), encoded.size());
-  if (length == 0) return Fail("command longer than 128 bytes");
+  if (length == 0) return Fail("The command is longer than the 128 bytes a HID report exchange carries.");
 
   std::array<std::uint8_t, kResponseAreaLength> answer{};
   ScopedWipe wipeAnswer(answer);
@@ -101,12 +133,14 @@ bool VnCosHidInterface::Exchange(const CApduCommand& command, CApduResponse& res
                                                 : U2fHidMessage(encoded.data(), length, answer.data(), answerLength);
   if (!framed) return false;
   failureReason_.clear();
-  // An answer shorter than a status word leaves the caller's response as it was.
+  // An answer shorter than a status word leaves the caller's response as it was; the reason stays
+  // so that the caller can tell "no answer" from a refusal.
+  if (answerLength < 2) failureReason_ = kNoStatusWordText;
   response.Parse(answer.data(), answerLength);
   return true;
 }
 
-std::string VnCosHidInterface::GetLastErrorText() { return std::string(); }
+std::string VnCosHidInterface::GetLastErrorText() { return failureReason_; }
 
 void VnCosHidInterface::SetName(const std::wstring& name) { Name = name; }
 
@@ -116,12 +150,12 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
                                         std::size_t& answerLength) {
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("report lengths unknown");
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
   const std::size_t featureLength = lengths.feature;
-  if (featureLength > kFeatureBufferLength) return Fail("feature report longer than the work buffer");
-  if (featureLength <= kFeaturePayloadOffset) return Fail("feature report too short");
+  if (featureLength > kFeatureBufferLength) return Fail("The key's feature report is longer than 108 bytes.");
+  if (featureLength <= kFeaturePayloadOffset) return Fail("The key's feature report is too short to carry a command.");
   if (length > featureLength - kFeaturePayloadOffset || length > kMaxFeaturePayload) {
-    return Fail("command longer than the feature report");
+    return Fail("The command is longer than the key's feature report.");
   }
 
   std::array<std::uint8_t, kFeatureBufferLength> report{};
@@ -129,7 +163,7 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
   report[kFeatureLengthOffset] = static_cast<std::uint8_t>(length);
   std::memcpy(report.data() + kFeaturePayloadOffset, command, length);
   while (!(api_->SendFeatureReport(WriteHandle, report.data(), featureLength) && api_->Flush(WriteHandle))) {
-    if (Clock::now() >= deadline) return Fail("the key did not take the feature report");
+    if (Clock::now() >= deadline) return Fail("The key did not take the command's feature report in time.");
     std::this_thread::sleep_for(kResendPause);
   }
 
@@ -140,13 +174,13 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
     api_->Flush(WriteHandle);
     received = api_->GetFeatureReport(WriteHandle, report.data(), featureLength);
     if (received > 0 && report[kFeatureLengthOffset] != 0) break;
-    if (Clock::now() >= deadline) return Fail("no answer in the feature report");
+    if (Clock::now() >= deadline) return Fail("The key did not answer in its feature report in time.");
     std::this_thread::sleep_for(kPollPause);
   }
 
   const std::size_t reportSize = std::min<std::size_t>(static_cast<std::size_t>(received), featureLength);
   const std::size_t answerSize = report[kFeatureLengthOffset];
-  if (kFeaturePayloadOffset + answerSize > reportSize) return Fail("answer length past the feature report");
+  if (kFeaturePayloadOffset + answerSize > reportSize) return Fail("The key's answer length points past its feature report.");
   std::memcpy(answer, report.data() + kFeaturePayloadOffset, answerSize);
   answerLength = answerSize;
   return true;
@@ -155,32 +189,42 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
 bool VnCosHidInterface::U2fHidInit() {
   ChannelId = kInitialChannelId;
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
-  if (!FlushBoth()) return Fail("could not clear the input queues");
+  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("report lengths unknown");
-  if (!FitsU2fBuffers(lengths)) return Fail("report lengths do not fit U2FHID packets");
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
+  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
 
   ReportBuffer report{};
   std::copy(kBroadcastChannel.begin(), kBroadcastChannel.end(), report.begin() + kChannelOffset);
   report[kCommandOffset] = kU2fHidInit;
   report[kLengthHighOffset] = 0;
   report[kLengthLowOffset] = kInitNonceLength;
-  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1) return Fail("no random nonce");
-  if (!WritePacket(report.data(), lengths.output)) return Fail("INIT not written");
+  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1) return Fail("No random nonce for INIT.");
+  if (!WritePacket(report.data(), lengths.output)) return Fail("The U2FHID INIT request could not be written to the key.");
 
-  report.fill(0);
-  if (ReadUntil(report.data(), lengths.input, deadline) <= 0) return Fail("no answer to INIT");
-  std::copy_n(report.begin() + kInitAnswerChannelOffset, ChannelId.size(), ChannelId.begin());
-  return true;
+  std::array<std::uint8_t, kInitNonceLength> nonce{};
+  std::copy_n(report.begin() + kInitPayloadOffset, kInitNonceLength, nonce.begin());
+  // Every program with the interface open sees every input report: only the broadcast INIT
+  // answer that echoes our nonce is ours.
+  for (;;) {
+    report.fill(0);
+    const int read = ReadUntil(report.data(), lengths.input, deadline);
+    if (read < 0) return Fail(kReadFailedText);
+    if (read == 0) return Fail("The key did not answer the U2FHID INIT request in time.");
+    if (!OnChannel(report, kBroadcastChannel) || report[kCommandOffset] != kU2fHidInit) continue;
+    if (!std::equal(nonce.begin(), nonce.end(), report.begin() + kInitPayloadOffset)) continue;
+    std::copy_n(report.begin() + kInitAnswerChannelOffset, ChannelId.size(), ChannelId.begin());
+    return true;
+  }
 }
 
 bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t length, std::uint8_t* answer,
                                       std::size_t& answerLength) {
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
-  if (!FlushBoth()) return Fail("could not clear the input queues");
+  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("report lengths unknown");
-  if (!FitsU2fBuffers(lengths)) return Fail("report lengths do not fit U2FHID packets");
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
+  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
 
   ReportBuffer report{};
   ScopedWipe wipeReport(report);
@@ -190,38 +234,61 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
   report[kLengthLowOffset] = static_cast<std::uint8_t>(length & 0xFF);
   std::size_t sent = std::min(length, kInitPacketPayload);
   std::memcpy(report.data() + kInitPayloadOffset, command, sent);
-  if (!WritePacket(report.data(), lengths.output)) return Fail("MSG not written");
+  if (!WritePacket(report.data(), lengths.output)) return Fail("The command could not be written to the key.");
   for (std::uint8_t sequence = 0; sent < length; ++sequence) {
     const std::size_t chunk = std::min(length - sent, kContinuationPacketPayload);
     report.fill(0);
     std::copy(ChannelId.begin(), ChannelId.end(), report.begin() + kChannelOffset);
     report[kCommandOffset] = sequence;
     std::memcpy(report.data() + kContinuationPayloadOffset, command + sent, chunk);
-    if (!WritePacket(report.data(), lengths.output)) return Fail("continuation not written");
+    if (!WritePacket(report.data(), lengths.output)) return Fail("The command could not be written to the key.");
     sent += chunk;
   }
 
-  // Reports announcing length 0 come before the answer while the key is busy; they are dropped.
   std::size_t total = 0;
-  do {
-    report.fill(0);
-    if (ReadUntil(report.data(), lengths.input, deadline) <= 0) return Fail("no answer to MSG");
-    total = (static_cast<std::size_t>(report[kLengthHighOffset]) << 8) | report[kLengthLowOffset];
-  } while (total == 0);
-  if (total > kResponseAreaLength) return Fail("answer longer than the response area");
+  if (!ReadAnswerStart(report.data(), lengths.input, deadline, total)) return false;
+  if (total > kResponseAreaLength) return Fail("The key's answer is longer than the 1032-byte response area.");
 
   std::size_t received = std::min(total, kInitPacketPayload);
   std::memcpy(answer, report.data() + kInitPayloadOffset, received);
-  for (std::uint8_t sequence = 0; received < total; ++sequence) {
-    report.fill(0);
-    if (ReadUntil(report.data(), lengths.input, deadline) <= 0) return Fail("answer cut short");
-    if (report[kCommandOffset] != sequence) return Fail("wrong continuation sequence number");
+  std::uint8_t sequence = 0;
+  while (received < total) {
+    if (!ReadOwnPacket(report.data(), lengths.input, deadline, "The key's answer was cut short.")) return false;
+    if (report[kCommandOffset] == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
+    if (report[kCommandOffset] == kU2fHidKeepAlive) continue;  // no part of the answer
+    if (report[kCommandOffset] != sequence++) return Fail("The key's answer came with a wrong sequence number.");
     const std::size_t chunk = std::min(total - received, kContinuationPacketPayload);
     std::memcpy(answer + received, report.data() + kContinuationPayloadOffset, chunk);
     received += chunk;
   }
   answerLength = total;
   return true;
+}
+
+bool VnCosHidInterface::ReadOwnPacket(std::uint8_t* report, std::size_t length, Clock::time_point deadline,
+                                      const char* timeoutText) {
+  // Packets of other programs on their own channels share our queue; they are passed over.
+  for (;;) {
+    std::memset(report, 0, length);
+    const int read = ReadUntil(report, length, deadline);
+    if (read < 0) return Fail(kReadFailedText);
+    if (read == 0) return Fail(timeoutText);
+    if (std::equal(ChannelId.begin(), ChannelId.end(), report + kChannelOffset)) return true;
+  }
+}
+
+bool VnCosHidInterface::ReadAnswerStart(std::uint8_t* report, std::size_t length, Clock::time_point deadline,
+                                        std::size_t& total) {
+  for (;;) {
+    if (!ReadOwnPacket(report, length, deadline, "The key did not answer the command in time.")) return false;
+    const std::uint8_t command = report[kCommandOffset];
+    if (command == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
+    // Keep-alives, stray continuations and answers to other requests are no start of our answer.
+    if (command != kU2fHidMsg) continue;
+    total = (static_cast<std::size_t>(report[kLengthHighOffset]) << 8) | report[kLengthLowOffset];
+    // Reports announcing length 0 come before the answer while the key is busy; they are dropped.
+    if (total != 0) return true;
+  }
 }
 
 bool VnCosHidInterface::FlushBoth() {
@@ -244,7 +311,7 @@ int VnCosHidInterface::ReadUntil(std::uint8_t* report, std::size_t length, Clock
   }
 }
 
-bool VnCosHidInterface::Fail(const char* reason) {
-  failureReason_ = reason;
+bool VnCosHidInterface::Fail(std::string reason) {
+  failureReason_ = std::move(reason);
   return false;
 }

@@ -38,14 +38,15 @@ class VnCosHidInterface : public IDeveiceInterface {
   bool IsOpen() override;
   bool Close() override;
   bool Exchange(const CApduCommand& command, CApduResponse& response) override;
-  // Always empty for HID transports.
+  // Why the last Open or Exchange failed, or that the last answer had no status word; empty
+  // after a whole answer.
   std::string GetLastErrorText() override;
   void SetName(const std::wstring& name) override;
   std::wstring GetName() override;
 
   // The limit on one whole exchange (and on the INIT run by Open); every wait inside it ends by then.
   void SetExchangeTimeout(std::chrono::milliseconds timeout) { exchangeTimeout_ = timeout; }
-  // Why the last Open or Exchange failed, for tests and diagnostics; never shown to the operator.
+  // The same reason as GetLastErrorText, for tests.
   const std::string& FailureReason() const { return failureReason_; }
 
   std::array<std::uint8_t, 4> ChannelId = kInitialChannelId;
@@ -59,10 +60,15 @@ class VnCosHidInterface : public IDeveiceInterface {
   bool U2fHidInit();
   bool FeatureExchange(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
   bool U2fHidMessage(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
+  // The next input report on our channel; reports of other channels are skipped. False (with the
+  // reason) on a read error or once the deadline has passed.
+  bool ReadOwnPacket(std::uint8_t* report, std::size_t length, Clock::time_point deadline, const char* timeoutText);
+  // The initialisation packet of our answer, past keep-alives and busy reports; an error frame fails.
+  bool ReadAnswerStart(std::uint8_t* report, std::size_t length, Clock::time_point deadline, std::size_t& total);
   bool FlushBoth();
   bool WritePacket(const std::uint8_t* report, std::size_t length);
   int ReadUntil(std::uint8_t* report, std::size_t length, Clock::time_point deadline);
-  bool Fail(const char* reason);
+  bool Fail(std::string reason);
 
   // The implementation the handles were opened with; they are closed through it too.
   std::shared_ptr<HidApi> api_;

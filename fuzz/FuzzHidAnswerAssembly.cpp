@@ -53,6 +53,11 @@ class HostileHidApi : public HidApi {
 
   int Write(HidHandle, const std::uint8_t* report, std::size_t length) override {
     Touch(report, length);
+    // Remember the INIT nonce, so that an answer can echo it and the run goes on to the messages.
+    if (length >= kNonceAt + kNonceLength && report[5] == 0x86) {
+      std::memcpy(nonce_, report + kNonceAt, kNonceLength);
+      haveNonce_ = true;
+    }
     if (data_.remaining_bytes() == 0) return static_cast<int>(length);
     return data_.ConsumeBool() ? static_cast<int>(length) : data_.ConsumeIntegralInRange<int>(-1, static_cast<int>(length));
   }
@@ -61,7 +66,14 @@ class HostileHidApi : public HidApi {
     if (data_.remaining_bytes() == 0) return -1;
     const std::vector<std::uint8_t> bytes = data_.ConsumeBytes<std::uint8_t>(data_.ConsumeIntegralInRange<std::size_t>(0, length));
     if (!bytes.empty()) std::memcpy(report, bytes.data(), bytes.size());
-    return bytes.empty() ? -1 : static_cast<int>(bytes.size());
+    if (bytes.empty()) return -1;
+    if (haveNonce_ && bytes.size() >= kNonceAt + kNonceLength && data_.ConsumeBool()) {
+      std::memset(report + 1, 0xFF, 4);
+      report[5] = 0x86;
+      std::memcpy(report + kNonceAt, nonce_, kNonceLength);
+      haveNonce_ = false;
+    }
+    return static_cast<int>(bytes.size());
   }
 
   bool Flush(HidHandle) override { return data_.remaining_bytes() == 0 || data_.ConsumeBool(); }
@@ -79,9 +91,14 @@ class HostileHidApi : public HidApi {
     (void)sum;
   }
 
+  static constexpr std::size_t kNonceAt = 8;
+  static constexpr std::size_t kNonceLength = 8;
+
   FuzzedDataProvider& data_;
   bool keyboard_;
   HidReportLengths lengths_;
+  std::uint8_t nonce_[kNonceLength] = {};
+  bool haveNonce_ = false;
 };
 
 }  // namespace

@@ -90,7 +90,8 @@ void WipeCommand(CApduCommand& command) {
 }  // namespace
 
 bool KeyAnswered(OathOutcome outcome) {
-  return outcome == OathOutcome::Done || outcome == OathOutcome::Refused || outcome == OathOutcome::TouchTimeout;
+  return outcome == OathOutcome::Done || outcome == OathOutcome::Refused || outcome == OathOutcome::TouchTimeout ||
+         outcome == OathOutcome::NoAnswer;
 }
 
 bool OathActions::OpenIfNeeded() {
@@ -150,7 +151,7 @@ OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::st
     return OathOutcome::TouchTimeout;
   }
   host_.LogFailure(errorText);
-  return OathOutcome::Refused;
+  return response.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
 }
 
 void OathActions::LogAnswer(const CApduResponse& response, const std::string& ending) {
@@ -191,7 +192,7 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
     host_.LogCommand(parsed.ToHex() + "\n\n");
   } else {
     host_.LogFailure("List ins error.\n\n");
-    outcome = OathOutcome::Refused;
+    outcome = answer.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
   }
   LogAnswer(answer, "\n\n");
   result.QueryDefault = true;
@@ -215,7 +216,7 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
   } else {
     // A missing touch is no different here from any other refusal.
     host_.LogFailure("Get default user error.\n");
-    outcome = OathOutcome::Refused;
+    outcome = answer.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
   }
   LogAnswer(answer);
   return outcome;
@@ -232,14 +233,14 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   const CApduCommand appletQuery = CommandFrom(BuildGetAppletVersion());
   host_.LogCommand(appletQuery.ToHex() + "\n");
   CApduResponse appletAnswer;
-  device_.Exchange(appletQuery, appletAnswer);
+  const bool appletAnswered = device_.Exchange(appletQuery, appletAnswer);
   const auto applet = appletAnswer.IsSuccess()
                           ? ReadAppletVersion(appletAnswer.Data.data(), appletAnswer.Data.size())
                           : std::nullopt;
   if (!applet) {
     host_.TellOperator("Applet Otp Version", "Can't get the applet version.");
     if (host_.IsSameDevice()) host_.SelectFidoApplet();
-    return OathOutcome::Refused;
+    return appletAnswered && !appletAnswer.HasStatusWord() ? OathOutcome::NoAnswer : OathOutcome::Refused;
   }
   OathVersions shown;
   shown.Applet = FormatAppletVersion(*applet);

@@ -23,6 +23,7 @@ enum class OathOutcome {
   Refused,         // the key answered another status word
   TouchTimeout,    // the key waited for a touch in vain (69 84)
   ExchangeFailed,  // the transport got no answer
+  NoAnswer,        // the transport brought back no status word: the key stopped answering
   NotOpen,         // the transport could not be opened
   SelectFailed,    // the OATH applet selection failed
   Declined,        // the operator declined a prompt
@@ -30,7 +31,8 @@ enum class OathOutcome {
   InvalidInput,    // personalization input refused before anything was sent
 };
 
-// True when the key answered the action's command, whatever it said.
+// True when the action's command went through the transport, whatever came back (a status
+// word, or none at all): the cases after which the caller re-selects the FIDO applet.
 bool KeyAnswered(OathOutcome outcome);
 
 // What an action needs from its surroundings.
@@ -139,7 +141,8 @@ class OathActions {
   bool SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response, bool secret = false);
   // An exchange that is not logged and leaves the device open.
   bool SendQuietly(const OathBytes& bytes, CApduResponse& response);
-  // The usual failure texts of an answered command: 69 84 gets the touch message.
+  // The usual failure texts of an answered command: 69 84 gets the touch message. An answer
+  // without a status word logs the same text but is NoAnswer, never Refused.
   OathOutcome LogRefusal(const CApduResponse& response, const std::string& errorText);
   void LogAnswer(const CApduResponse& response, const std::string& ending = "\n");
   OathOutcome RefuseInput(const char* text);

@@ -94,10 +94,14 @@ void InitDemoToCardUI::RefreshReaderList() {
   const std::vector<std::string> added = NamesMissingFrom(ReaderNames, oldNames);
   const std::vector<std::string> removed = NamesMissingFrom(oldNames, ReaderNames);
 
-  // The selected key has gone: let go of it. The unnamed start transport never matches.
+  // The selected key has gone: let go of it. The unnamed start transport never matches. Names
+  // are compared as shown, so one the locale cannot decode is matched too.
   if (m_MainWnd.m_pDevice != nullptr && !removed.empty()) {
-    const std::string current = WideToAnsi(m_MainWnd.m_pDevice->GetName());
-    if (std::find(removed.begin(), removed.end(), current) != removed.end()) {
+    const std::wstring current = m_MainWnd.m_pDevice->GetName();
+    const bool currentRemoved = std::any_of(removed.begin(), removed.end(), [&current](const std::string& name) {
+      return !current.empty() && AnsiToWide(name) == current;
+    });
+    if (currentRemoved) {
       m_MainWnd.m_pDevice->Close();
       DisconnectCurrent();
     }
@@ -107,14 +111,16 @@ void InitDemoToCardUI::RefreshReaderList() {
   // A key an action left open is not displaced by a newly plugged one.
   if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_pDevice->IsOpen()) return;
 
-  const readers::AddedKinds kinds = readers::ProbeAdded(added);
-  const readers::PresentInterfaces present = readers::ComputePresentInterfaces(ReaderNames);
+  // One probe for the whole refresh: each interface is opened at most once.
+  readers::KindProbe probe;
+  const readers::AddedKinds kinds = readers::ProbeAdded(added, probe);
+  const readers::PresentInterfaces present = readers::ComputePresentInterfaces(ReaderNames, probe);
   PresetModeOption(present);
 
   const std::string target = readers::ChooseTarget(present, kinds);
   if (target.empty()) return;
   if (m_MainWnd.m_bIsWindowsXp) readers::WakeUpPcscReader(target);
-  ConnectReader(AnsiToWide(target));
+  ConnectListedReader(target);
 }
 
 void InitDemoToCardUI::ShowReaderRows() {
@@ -168,12 +174,22 @@ void InitDemoToCardUI::ConnectSelectedReader() {
   const int row = SelectedRow();
   std::size_t index = static_cast<std::size_t>(static_cast<unsigned>(row));
   if (index >= ReaderNames.size()) index = 0;
-  ConnectReader(AnsiToWide(ReaderNames[index]));
+  ConnectListedReader(ReaderNames[index]);
 }
 
 void InitDemoToCardUI::ConnectReader(const std::wstring& name) {
+  // A listed reader keeps the service's own bytes for its name.
+  const auto listed = std::find_if(ReaderNames.begin(), ReaderNames.end(),
+                                   [&name](const std::string& narrow) { return AnsiToWide(narrow) == name; });
+  ConnectTransport(name, listed != ReaderNames.end() ? readers::CreateTransport(*listed) : readers::CreateTransport(name));
+}
+
+void InitDemoToCardUI::ConnectListedReader(const std::string& name) {
+  ConnectTransport(AnsiToWide(name), readers::CreateTransport(name));
+}
+
+void InitDemoToCardUI::ConnectTransport(const std::wstring& name, readers::Transport transport) {
   if (name.empty()) return;
-  readers::Transport transport = readers::CreateTransport(name);
   m_MainWnd.ReplaceDevice(std::move(transport.device), transport.isHid);
   IDeveiceInterface& device = *m_MainWnd.m_pDevice;
   device.SetName(name);
@@ -186,7 +202,7 @@ void InitDemoToCardUI::ConnectReader(const std::wstring& name) {
   m_MainWnd.AppendLog(L"Connect successful.\n", log_color::kBlue);
   ClearOathCredentials();
   SetConnectedButtons(true);
-  SelectRowsNamed(WideToAnsi(name));
+  SelectRowsNamed(name);
   // Every later action opens the key again.
   device.Close();
 }
@@ -253,11 +269,11 @@ void InitDemoToCardUI::SetConnectedButtons(bool connected) {
   controls::SetEnabled(m_pResetBtn, connected);
 }
 
-void InitDemoToCardUI::SelectRowsNamed(const std::string& name) {
+void InitDemoToCardUI::SelectRowsNamed(const std::wstring& name) {
   if (m_pReaderList == nullptr) return;
   const int rows = std::min(m_pReaderList->count(), static_cast<int>(ReaderNames.size()));
   for (int row = 0; row < rows; ++row) {
-    if (ReaderNames[static_cast<std::size_t>(row)] == name) m_pReaderList->item(row)->setSelected(true);
+    if (AnsiToWide(ReaderNames[static_cast<std::size_t>(row)]) == name) m_pReaderList->item(row)->setSelected(true);
   }
 }
 

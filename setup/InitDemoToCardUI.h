@@ -78,7 +78,10 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
 
  private:
   void ShowReaderRows();
-  void SelectRowsNamed(const std::string& name);
+  void SelectRowsNamed(const std::wstring& name);
+  // Connects a reader by the name the listing gave it.
+  void ConnectListedReader(const std::string& name);
+  void ConnectTransport(const std::wstring& name, readers::Transport transport);
   // The first selected row, or -1.
   int SelectedRow() const;
   void ShowHint(const readers::Listing& listing);

@@ -424,6 +424,22 @@ TEST_F(MainWindow, SelectFidoAppletWithoutADeviceOnlyLogs) {
   EXPECT_EQ(entries[0].text, QStringLiteral("Please select device.\n"));
 }
 
+TEST_F(MainWindow, SelectFidoAppletStopsWhenTheDeviceWasReplacedDuringItsBoxEvenAtTheSameAddress) {
+  Start();
+  device_->failOpen = true;
+  BoxAnswerer answerer;
+  // A device change while the box is open installs a transport that happens to sit where the old
+  // one did: only the generation tells them apart.
+  answerer.SetWhileOpen([this](CMsgWnd&) {
+    std::unique_ptr<IDeveiceInterface> same = std::move(window->m_pDevice);
+    window->ReplaceDevice(std::move(same), false);
+  });
+  EXPECT_FALSE(window->SelectFidoApplet());
+  EXPECT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_TRUE(card->received.empty()) << "nothing goes to a device the action did not start with";
+  EXPECT_TRUE(Log().empty());
+}
+
 TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
   Start();
   device_->failOpen = true;

@@ -14,6 +14,8 @@
 #include "oath/OathCommands.h"
 #include "tests/integration/CliRunner.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/integration/ServedCard.h"
+#include "tests/unit/FaultInjectingCard.h"
 
 namespace tokvane::integration {
 namespace {
@@ -250,6 +252,62 @@ TEST_F(CliPcscdTest, AKeyThatWantsATouchIsPromptedOnStandardErrorAndAMissedTouch
   EXPECT_EQ(mode.code, 1);
   EXPECT_NE(mode.err.find("not touched in time"), std::string::npos) << mode.err;
   EXPECT_EQ(key_->StoredInterfaceMode(), 0x70);
+}
+
+TEST_F(CliPcscdTest, AKeyPulledOutMidCommandStoppedAnsweringAndNeverRefused) {
+  // The key goes while the command is on its way: before or after it did the work. Either way
+  // the CLI says it stopped answering (exit 3), and the key keeps every credential it had.
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    std::uint8_t pulledAt;
+    bool keyFirst;
+    const char* effect;  // said about a command that changes the key
+  } cases[] = {
+      {"code", {"oath", "code", "mail"}, "", oath::kInsCalculate, true, nullptr},
+      {"add, before the key took it", {"oath", "add", "web"}, kSecretHex + "
+", oath::kInsPut, false,
+       "the credential may or may not have been written"},
+      {"delete, after the key did it", {"oath", "delete", "mail"}, "", oath::kInsDelete, true,
+       "the credential may or may not have been deleted"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    served_.reset();
+    key_ = std::make_shared<VirtualKey>();
+    auto card = std::make_shared<FaultInjectingCard>(key_);
+    served_ = std::make_unique<ServedCard>(card);
+    ASSERT_TRUE(served_->Insert()) << "pcscd did not show the virtual key";
+    Add("mail", kSecretHex);
+    const auto before = key_->Credentials();
+
+    card->Arm(FaultInjectingCard::OnInstruction(c.pulledAt), &FaultInjectingCard::ThrowPulledOut, c.keyFirst);
+    const CliResult pulled = Run(c.args, c.input);
+    EXPECT_TRUE(card->Fired());
+    EXPECT_EQ(pulled.code, 3) << pulled.err;
+    EXPECT_EQ(pulled.err.find("refused"), std::string::npos) << pulled.err;
+    EXPECT_EQ(pulled.err.find("00 00"), std::string::npos) << pulled.err;
+    const bool noAnswer = pulled.err.find("stopped answering") != std::string::npos ||
+                          pulled.err.find("no answer from the key") != std::string::npos;
+    EXPECT_TRUE(noAnswer) << pulled.err;
+    if (c.effect != nullptr) EXPECT_NE(pulled.err.find(c.effect), std::string::npos) << pulled.err;
+    EXPECT_TRUE(pulled.out.empty());
+
+    // Back in the reader, the key holds what it held, plus or minus the command it finished.
+    ASSERT_TRUE(WaitForCardState(kVpcdReader, false, 15s));
+    ASSERT_TRUE(served_->Remove());
+    ASSERT_TRUE(served_->Insert());
+    const auto after = key_->Credentials();
+    if (c.pulledAt == oath::kInsDelete) {
+      EXPECT_TRUE(after.empty());
+    } else {
+      ASSERT_EQ(after.size(), before.size());
+      EXPECT_EQ(after[0].name, before[0].name);
+    }
+    const CliResult listed = Run({"oath", "list"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+  }
 }
 
 }  // namespace

@@ -97,7 +97,10 @@ TEST(LocaleConversions, RoundTripUtf8AndReplaceUnmappableCharacters) {
   EXPECT_EQ(AnsiToWide("VORTAN HID DEVICE U2F 1"), L"VORTAN HID DEVICE U2F 1");
   EXPECT_EQ(AnsiToWide("caf\xC3\xA9"), L"caf\u00E9");
   EXPECT_EQ(WideToAnsi(L"caf\u00E9"), "caf\xC3\xA9");
-  EXPECT_EQ(AnsiToWide("bad \xFF byte"), L"");  // undecodable text converts to nothing
+  // A byte the locale cannot read becomes one mark and the rest still converts; a sequence cut
+  // off at the end too.
+  EXPECT_EQ(AnsiToWide("bad \xFF byte"), L"bad \uFFFD byte");
+  EXPECT_EQ(AnsiToWide("\xC3(\xC3"), L"\uFFFD(\uFFFD");
 
   ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
   EXPECT_EQ(WideToAnsi(L"a\u00E9b"), "a?b");   // the C locale cannot hold é

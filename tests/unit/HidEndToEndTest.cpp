@@ -127,16 +127,16 @@ struct HostileCase {
 
 TEST_F(HidVirtualKeyTest, HostileDevicesEndTheExchangeWithFalseInBoundedTime) {
   const std::vector<HostileCase> cases{
-      {"wrong continuation sequence", kU2fName, VirtualHidFault::WrongSequence, 70, "wrong continuation sequence number"},
-      {"length past the response area", kU2fName, VirtualHidFault::LengthPastResponseArea, 5, "answer longer than the response area"},
-      {"feature length byte past the report", kKbName, VirtualHidFault::FeatureLengthPastReport, 5, "answer length past the feature report"},
-      {"U2F device that never answers", kU2fName, VirtualHidFault::NeverAnswers, 5, "no answer to MSG"},
-      {"KB device that never answers", kKbName, VirtualHidFault::NeverAnswers, 5, "no answer in the feature report"},
-      {"U2F device unplugged mid-exchange", kU2fName, VirtualHidFault::UnplugMidExchange, 70, "no answer to MSG"},
+      {"wrong continuation sequence", kU2fName, VirtualHidFault::WrongSequence, 70, "The key's answer came with a wrong sequence number."},
+      {"length past the response area", kU2fName, VirtualHidFault::LengthPastResponseArea, 5, "The key's answer is longer than the 1032-byte response area."},
+      {"feature length byte past the report", kKbName, VirtualHidFault::FeatureLengthPastReport, 5, "The key's answer length points past its feature report."},
+      {"U2F device that never answers", kU2fName, VirtualHidFault::NeverAnswers, 5, "The key did not answer the command in time."},
+      {"KB device that never answers", kKbName, VirtualHidFault::NeverAnswers, 5, "The key did not answer in its feature report in time."},
+      {"U2F device unplugged mid-exchange", kU2fName, VirtualHidFault::UnplugMidExchange, 70, "Reading the key's answer failed: the key may have been pulled out."},
       {"KB device unplugged mid-exchange", kKbName, VirtualHidFault::UnplugMidExchange, 5,
-       "the key did not take the feature report"},
-      {"U2F zero-length reports for ever", kU2fName, VirtualHidFault::ZeroLengthForever, 5, "no answer to MSG"},
-      {"KB length 0 for ever", kKbName, VirtualHidFault::ZeroLengthForever, 5, "no answer in the feature report"},
+       "The key did not take the command's feature report in time."},
+      {"U2F zero-length reports for ever", kU2fName, VirtualHidFault::ZeroLengthForever, 5, "The key did not answer the command in time."},
+      {"KB length 0 for ever", kKbName, VirtualHidFault::ZeroLengthForever, 5, "The key did not answer in its feature report in time."},
   };
   constexpr auto kLimit = 400ms;
   for (const HostileCase& c : cases) {

@@ -225,7 +225,7 @@ TEST_F(HidFramingTest, AContinuationWithTheWrongSequenceNumberFailsTheExchange) 
   StageAnswer(5, AnswerPackets(AnswerOfLength(100), 1));
   CApduResponse response;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
-  EXPECT_EQ(hid.FailureReason(), "wrong continuation sequence number");
+  EXPECT_EQ(hid.FailureReason(), "The key's answer came with a wrong sequence number.");
 }
 
 TEST_F(HidFramingTest, ZeroLengthReportsInFrontOfTheAnswerAreSkipped) {
@@ -250,18 +250,129 @@ TEST_F(HidFramingTest, AnAnswerOfExactlyTheResponseAreaFitsAndOneByteMoreFails) 
   for (const Report& packet : AnswerPackets(AnswerOfLength(1033))) api->staged.emplace(writes + 1, packet);
   CApduResponse tooLong;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), tooLong));
-  EXPECT_EQ(hid.FailureReason(), "answer longer than the response area");
+  EXPECT_EQ(hid.FailureReason(), "The key's answer is longer than the 1032-byte response area.");
   EXPECT_EQ(tooLong.DataLength, 0);
 }
 
-TEST_F(HidFramingTest, AnAnswerShorterThanAStatusWordLeavesTheResponseAsItWas) {
-  OpenU2f();
-  StageAnswer(5, AnswerPackets({0x6A}));
-  CApduResponse response;
-  response.SW1 = 0x12;
-  EXPECT_TRUE(hid.Exchange(CommandOfLength(5), response));
-  EXPECT_EQ(response.SW1, 0x12);
-  EXPECT_EQ(response.DataLength, 0);
+TEST_F(HidFramingTest, AnAnswerShorterThanAStatusWordIsNoRefusalAndSaysWhy) {
+  // One byte: the exchange went through, the caller's response keeps its 00 00 and the reason
+  // tells the caller that the key said nothing. Zero bytes: each framing takes that for "not
+  // ready yet", so the exchange ends at its limit, with a reason.
+  const struct {
+    const char* name;
+    bool u2f;
+    std::size_t answerBytes;
+    bool exchanged;
+  } cases[] = {
+      {"U2FHID, one byte", true, 1, true},
+      {"feature report, one byte", false, 1, true},
+      {"U2FHID, nothing", true, 0, false},
+      {"feature report, nothing", false, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const std::vector<std::uint8_t> answer(c.answerBytes, 0x6A);
+    if (c.u2f) {
+      OpenU2f();
+      StageAnswer(5, c.answerBytes == 0 ? std::vector<Report>{ZeroLengthReport()} : AnswerPackets(answer));
+    } else {
+      OpenKeyboard();
+      api->featureReplies = {FeatureReply(answer, 65)};
+    }
+    CApduResponse response;
+    EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged);
+    EXPECT_EQ(response.StatusWord(), 0x0000);
+    EXPECT_FALSE(response.HasStatusWord());
+    const std::string reason = hid.GetLastErrorText();
+    if (c.exchanged) {
+      EXPECT_EQ(reason, kNoStatusWordText);
+    } else {
+      EXPECT_NE(reason.find("in time"), std::string::npos) << reason;
+    }
+  }
+}
+
+// Packets of other programs share our input queue: only our channel's answer counts.
+Report PacketOn(const std::array<std::uint8_t, 4>& channel, std::uint8_t command, std::vector<std::uint8_t> payload) {
+  Report report(65, 0);
+  std::copy(channel.begin(), channel.end(), report.begin() + 1);
+  report[5] = command;
+  report[6] = static_cast<std::uint8_t>(payload.size() >> 8);
+  report[7] = static_cast<std::uint8_t>(payload.size());
+  std::copy(payload.begin(), payload.end(), report.begin() + 8);
+  return report;
+}
+
+TEST_F(HidFramingTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
+  constexpr std::array<std::uint8_t, 4> kOther{0x0B, 0x0B, 0x0B, 0x0B};
+  const std::vector<Report> ours = AnswerPackets(AnswerOfLength(100));
+  const struct {
+    const char* name;
+    std::vector<Report> packets;
+    bool exchanged;
+    std::string reason;  // the failure's text, or a part of it
+  } cases[] = {
+      {"another program's answer first", {PacketOn(kOther, 0x83, {0x6D, 0x00}), ours[0], ours[1]}, true, ""},
+      {"another program's continuation in between", {ours[0], AnswerPackets(AnswerOfLength(100))[1], ours[1]}, true, ""},
+      {"a keep-alive first", {PacketOn(kChannel, 0xBB, {0x01}), ours[0], ours[1]}, true, ""},
+      {"a keep-alive between the packets", {ours[0], PacketOn(kChannel, 0xBB, {0x01}), ours[1]}, true, ""},
+      {"another program's error frame", {PacketOn(kOther, 0xBF, {0x06}), ours[0], ours[1]}, true, ""},
+      {"an error frame on our channel", {PacketOn(kChannel, 0xBF, {0x06}), ours[0], ours[1]}, false, "error 0x06"},
+      {"an error frame in the middle", {ours[0], PacketOn(kChannel, 0xBF, {0x04})}, false, "error 0x04"},
+      {"only other programs' answers", {PacketOn(kOther, 0x83, {0x90, 0x00})}, false, "in time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    OpenU2f();
+    std::vector<Report> packets = c.packets;
+    // The continuation "of another program" carries another channel.
+    if (std::string(c.name).find("continuation") != std::string::npos) {
+      std::copy(kOther.begin(), kOther.end(), packets[1].begin() + 1);
+    }
+    StageAnswer(5, packets);
+    CApduResponse response;
+    EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged) << hid.GetLastErrorText();
+    if (c.exchanged) {
+      EXPECT_EQ(response.DataLength, 98);
+      EXPECT_EQ(response.StatusWord(), 0x9000);
+    } else {
+      EXPECT_NE(hid.GetLastErrorText().find(c.reason), std::string::npos) << hid.GetLastErrorText();
+      EXPECT_FALSE(response.HasStatusWord());
+    }
+  }
+}
+
+TEST_F(HidFramingTest, OnlyTheBroadcastInitAnswerWithOurNonceGivesTheChannel) {
+  api->AddInterface("u2f", kVid, kPid, false);
+  std::vector<std::wstring> names;
+  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  hid.SetName(kU2fName);
+
+  Report otherNonce = InitAnswer();
+  std::fill(otherNonce.begin() + 8, otherNonce.begin() + 16, 0x5A);
+  std::fill(otherNonce.begin() + 16, otherNonce.begin() + 20, 0x0B);
+  Report notBroadcast = InitAnswer();
+  std::fill(notBroadcast.begin() + 1, notBroadcast.begin() + 5, 0x0B);
+  Report notInit = InitAnswer();
+  notInit[5] = 0x83;
+  api->staged.emplace(1, otherNonce);
+  api->staged.emplace(1, notBroadcast);
+  api->staged.emplace(1, notInit);
+  api->staged.emplace(1, InitAnswer());
+  ASSERT_TRUE(hid.Open()) << hid.GetLastErrorText();
+  EXPECT_EQ(hid.ChannelId, kChannel);
+  hid.Close();
+
+  // Nothing but answers for others: the open fails with its reason and leaves nothing open.
+  api->staged.emplace(2, otherNonce);
+  EXPECT_FALSE(hid.Open());
+  EXPECT_FALSE(hid.IsOpen());
+  EXPECT_EQ(api->openHandles(), 0);
+  EXPECT_NE(hid.GetLastErrorText().find("INIT"), std::string::npos) << hid.GetLastErrorText();
 }
 
 // ---- Feature-report framing ----
@@ -347,7 +458,7 @@ TEST_F(HidFramingTest, AFeatureLengthBytePastTheReportFailsTheExchange) {
   api->featureReplies = {FeatureReply(std::vector<std::uint8_t>(63, 0x90), 65, 64)};
   CApduResponse past;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), past));
-  EXPECT_EQ(hid.FailureReason(), "answer length past the feature report");
+  EXPECT_EQ(hid.FailureReason(), "The key's answer length points past its feature report.");
 
   // A device that hands back fewer bytes than it claims is judged by what it handed back.
   api->featureReplies = {FeatureReply({0x90, 0x00, 0x00}, 4, 3)};
@@ -389,20 +500,25 @@ TEST_F(HidFramingTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit
     CApduResponse response;
     EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
+    EXPECT_FALSE(hid.GetLastErrorText().empty()) << "every failure has a reason";
   }
 }
 
-TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenButKeepsTheHandles) {
+TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenAndLeavesNothingOpen) {
   api->AddInterface("u2f", kVid, kPid, false);
   std::vector<std::wstring> names;
   ASSERT_EQ(EnumerateHidDevices(names), 1);
   hid.SetName(kU2fName);
   EXPECT_FALSE(hid.Open());
-  EXPECT_TRUE(hid.IsOpen());
+  EXPECT_FALSE(hid.IsOpen());
   EXPECT_EQ(hid.ChannelId, VnCosHidInterface::kInitialChannelId);
-  EXPECT_EQ(api->openHandles(), 2);
-  EXPECT_TRUE(hid.Close());
   EXPECT_EQ(api->openHandles(), 0);
+  EXPECT_EQ(hid.GetLastErrorText(), "The key did not answer the U2FHID INIT request in time.");
+  EXPECT_TRUE(hid.Close());
+
+  // Once the key answers, the same object opens.
+  api->staged.emplace(2, InitAnswer());
+  EXPECT_TRUE(hid.Open()) << hid.GetLastErrorText();
 }
 
 // ---- Open and Close ----
@@ -426,7 +542,7 @@ TEST_F(HidFramingTest, CloseReleasesBothHandlesAndOnAClosedObjectStillReturnsTru
   EXPECT_TRUE(hid.Close());
   CApduResponse response;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
-  EXPECT_EQ(hid.GetLastErrorText(), "");
+  EXPECT_EQ(hid.GetLastErrorText(), "The HID interface is not open.");
 }
 
 TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
@@ -446,13 +562,21 @@ TEST_F(HidFramingTest, OpenFailsWithoutANameOrForANameNoInterfaceCarries) {
   std::vector<std::wstring> names;
   ASSERT_EQ(EnumerateHidDevices(names), 1);
   EXPECT_FALSE(hid.Open());
+  EXPECT_EQ(hid.GetLastErrorText(), "No HID interface was chosen.");
   hid.SetName(L"VORTAN HID DEVICE U2F 0");
   EXPECT_FALSE(hid.Open());
+  EXPECT_NE(hid.GetLastErrorText().find("not there any more"), std::string::npos) << hid.GetLastErrorText();
   EXPECT_FALSE(hid.IsOpen());
   EXPECT_EQ(api->openHandles(), 0);
   hid.SetName(kKbName);
   EXPECT_EQ(hid.GetName(), kKbName);
   EXPECT_TRUE(hid.Open());
+
+  // The node is there but the user may not open it: the reason says what to do.
+  hid.Close();
+  api->deniedPaths.insert("kb");
+  EXPECT_FALSE(hid.Open());
+  EXPECT_NE(hid.GetLastErrorText().find("/dev/hidraw"), std::string::npos) << hid.GetLastErrorText();
 }
 
 }  // namespace

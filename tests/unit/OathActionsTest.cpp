@@ -2,6 +2,7 @@
 // logged, and how the actions end when the operator or the device lets them down.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +42,7 @@ class KeyDevice final : public IDeveiceInterface {
   bool Exchange(const CApduCommand& command, CApduResponse& response) override {
     ++calls;
     if (failExchange || !open_ || command.Ins == failIns) return false;
+    if (command.Ins == silentIns) return true;  // the key went mid-command: no status word
     const Bytes answer = key_->ProcessApdu(command.Serialize());
     return response.Parse(answer.data(), answer.size());
   }
@@ -51,6 +53,7 @@ class KeyDevice final : public IDeveiceInterface {
   bool failOpen = false;
   bool failExchange = false;
   int failIns = -1;  // exchanges of commands with this instruction byte fail
+  int silentIns = -1;  // exchanges of commands with this instruction byte bring back nothing
   int calls = 0;
 
  private:
@@ -305,6 +308,43 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   EXPECT_EQ(Actions().SetDefault("abc"), OathOutcome::SelectFailed);
   EXPECT_FALSE(device->IsOpen());
   EXPECT_TRUE(host->log.empty());
+
+  // No status word at all: the log keeps the action's own failure text, but the outcome says the
+  // key stopped answering, never that it refused.
+  const struct {
+    std::uint8_t ins;
+    std::function<OathOutcome()> run;
+    std::string failureText;
+  } silent[] = {
+      {oath::kInsPut, [this] { return Write("abc", kKey20); }, "Put ins error.\n\n"},
+      {oath::kInsDelete, [this] { return Actions().Delete("abc"); }, "Delete ins error.\n"},
+      {oath::kInsSetDefault, [this] { return Actions().SetDefault("abc"); },
+       "Set default user error.\n"},
+      {oath::kInsReset, [this] { return Actions().Reset(); }, "Reset int error.\n"},
+      {oath::kInsCalculate,
+       [this] {
+         OtpCredential credential;
+         credential.Name = "abc";
+         OathCalculation result;
+         return Actions().Calculate(credential, result);
+       },
+       "Calculate fail.\n"},
+      {oath::kInsList,
+       [this] {
+         OathListResult result;
+         return Actions().List(false, result);
+       },
+       "List ins error.\n\n"},
+  };
+  for (const auto& c : silent) {
+    SCOPED_TRACE(c.failureText);
+    Use(VirtualKeyConfig{});
+    device->silentIns = c.ins;
+    EXPECT_EQ(c.run(), OathOutcome::NoAnswer);
+    EXPECT_TRUE(KeyAnswered(OathOutcome::NoAnswer)) << "the FIDO applet is selected again, as after any answer";
+    const auto failure = std::find(host->log.begin(), host->log.end(), Entry{"err", c.failureText});
+    EXPECT_NE(failure, host->log.end());
+  }
 }
 
 TEST_F(OathActionsTest, ListLogsItsOwnSpacingAndQueriesTheCosFirstOnHid) {

@@ -433,7 +433,7 @@ TEST_F(PcscTransport, ChainOfExactlyTheLimitIsDelivered) {
   EXPECT_EQ(response.StatusWord(), 0x9000);
 }
 
-TEST_F(PcscTransport, ChainThatNeverBringsDataStillEnds) {
+TEST_F(PcscTransport, ChainThatNeverBringsDataEndsAfterSixteenEmptyRounds) {
   OpenWith(SCARD_PROTOCOL_T0);
   api->responder = [](const Bytes&) {
     return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("61 01")};
@@ -441,7 +441,7 @@ TEST_F(PcscTransport, ChainThatNeverBringsDataStillEnds) {
   CApduResponse response;
   EXPECT_FALSE(Exchange("00 B2 01 04 00", response));
   EXPECT_EQ(reader.GetLastErrorText(), "The card's response chain did not end.");
-  EXPECT_EQ(api->sent.size(), 65536u);
+  EXPECT_EQ(api->sent.size(), 1u + 16u) << "the command and sixteen GET RESPONSE rounds";
 }
 
 TEST_F(PcscTransport, TooShortAnswerInTheChainEndsItInsteadOfRepeatingOldData) {
@@ -451,6 +451,36 @@ TEST_F(PcscTransport, TooShortAnswerInTheChainEndsItInsteadOfRepeatingOldData) {
   ASSERT_TRUE(Exchange("00 B2 01 04 00", response));
   EXPECT_EQ(response.ToHex(), "AA 00 00");
   EXPECT_EQ(api->sent.size(), 2u);
+  EXPECT_EQ(reader.GetLastErrorText(), kNoStatusWordText);
+}
+
+TEST_F(PcscTransport, AnswersWithoutAStatusWordSayWhyAndAnswersPastTheLimitFail) {
+  const struct {
+    std::size_t length;
+    bool exchanged;
+    std::string reason;
+  } cases[] = {
+      {0, true, kNoStatusWordText},
+      {1, true, kNoStatusWordText},
+      {2, true, "No error."},
+      {65535, true, "No error."},
+      {65536, false, "The card's answer is longer than a response can hold (65535 bytes)."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    OpenWith(SCARD_PROTOCOL_T1);
+    Bytes answer(c.length, 0x11);
+    if (c.length >= 2) {
+      answer[c.length - 2] = 0x90;
+      answer[c.length - 1] = 0x00;
+    }
+    api->answers.push_back({SCARD_S_SUCCESS, answer});
+    CApduResponse response;
+    EXPECT_EQ(Exchange("00 B2 01 04 00", response), c.exchanged);
+    EXPECT_EQ(reader.GetLastErrorText(), c.reason);
+    EXPECT_EQ(response.HasStatusWord(), c.length >= 2 && c.exchanged);
+    reader.Close();
+  }
 }
 
 TEST_F(PcscTransport, DefaultSeamIsTheInstalledOne) {

@@ -159,7 +159,16 @@ TEST_F(VirtualKeySeams, KindProbesTellKeyboardFromU2fAndAGoneInterfaceCountsAsKe
   EXPECT_FALSE(readers::IsOtpHidName(std::string(kCardReader)));
   EXPECT_FALSE(readers::IsU2fHidName(std::string(kCardReader)));
 
+  // The handles alone tell: no INIT (or any other report) reaches the key.
+  EXPECT_EQ(hid->ReportsReceived(id), 0u);
+
+  // One refresh's probe opens each name once and keeps its answer, even when asked again after
+  // the key has gone; a fresh probe sees the key gone.
+  readers::KindProbe probe;
+  EXPECT_TRUE(probe.IsU2f(kU2f));
   hid->Unplug(id);
+  EXPECT_TRUE(probe.IsU2f(kU2f));
+  EXPECT_FALSE(probe.IsOtp(kU2f));
   EXPECT_TRUE(readers::IsOtpHidName(std::string(kU2f)));
   EXPECT_FALSE(readers::IsU2fHidName(std::string(kU2f)));
   // Probing leaves nothing open: the key can be opened again at once.

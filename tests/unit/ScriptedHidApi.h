@@ -70,7 +70,7 @@ class ScriptedHidApi : public HidApi {
     if (!open_.count(handle) || writeFails) return -1;
     written.emplace_back(report, report + length);
     for (auto it = staged.begin(); it != staged.end() && it->first <= written.size();) {
-      input.push_back(it->second);
+      input.push_back(WithEchoedNonce(it->second));
       it = staged.erase(it);
     }
     return static_cast<int>(shortWrites ? length - 1 : length);
@@ -124,6 +124,27 @@ class ScriptedHidApi : public HidApi {
   }
 
  private:
+  // A staged INIT answer whose nonce is left zero echoes the nonce of the last INIT written, as
+  // a key does; one with a nonce of its own keeps it (an answer meant for another program).
+  Report WithEchoedNonce(Report report) const {
+    constexpr std::size_t kNonceAt = 8;
+    constexpr std::size_t kNonceLength = 8;
+    const auto isInit = [](const Report& r) {
+      return r.size() >= kNonceAt + kNonceLength && r[1] == 0xFF && r[2] == 0xFF && r[3] == 0xFF && r[4] == 0xFF &&
+             r[5] == 0x86;
+    };
+    if (!isInit(report)) return report;
+    if (std::any_of(report.begin() + kNonceAt, report.begin() + kNonceAt + kNonceLength, [](std::uint8_t b) { return b != 0; })) {
+      return report;
+    }
+    for (auto it = written.rbegin(); it != written.rend(); ++it) {
+      if (!isInit(*it)) continue;
+      std::copy_n(it->begin() + kNonceAt, kNonceLength, report.begin() + kNonceAt);
+      break;
+    }
+    return report;
+  }
+
   HidHandle Open(const std::string& path, bool forReading) {
     const bool listed = std::any_of(interfaces.begin(), interfaces.end(), [&](const HidInterfaceInfo& info) { return info.path == path; });
     if (!listed) {
