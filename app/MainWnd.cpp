@@ -264,12 +264,15 @@ bool CMainWnd::SelectFidoApplet() {
   if (!CheckDeviceSelected()) return false;
   IDeveiceInterface* device = m_pDevice.get();
   // A box runs a loop of its own: a device change may replace the device meanwhile, and a new
-  // one may even sit at the old one's address, so the generation tells.
+  // one may even sit at the old one's address, so the generation tells, as in every action.
   const std::uint64_t generation = m_nDeviceGeneration;
+  const auto stillTheSame = [this, generation, device] {
+    return m_nDeviceGeneration == generation && m_pDevice.get() == device;
+  };
   if (!device->IsOpen()) device->Open();
   if (!device->IsOpen()) {
     ShowMessageBox(nullptr, L"Error", L"Please connect device first");
-    if (m_nDeviceGeneration != generation) return false;
+    if (!stillTheSame()) return false;
   }
 
   const CApduCommand command = CommandFrom(BuildSelectFido());
@@ -277,7 +280,7 @@ bool CMainWnd::SelectFidoApplet() {
   CApduResponse response;
   if (!device->Exchange(command, response)) {
     ReportExchangeFailure(*device);
-    if (m_nDeviceGeneration != generation) return false;
+    if (!stillTheSame()) return false;
   }
   device->Close();
   return true;

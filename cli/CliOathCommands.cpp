@@ -71,6 +71,10 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
   return ExitCode::NoDevice;
 }
 
+// After an answer the key goes back to its FIDO applet; a key that stopped answering is not
+// asked again (it is gone, and asking the reader once more only delays the message).
+bool ReselectFido(OathOutcome outcome) { return KeyAnswered(outcome) && outcome != OathOutcome::NoAnswer; }
+
 std::string Quoted(const std::string& name) { return "'" + PrintableText(name) + "'"; }
 
 ExitCode List(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
@@ -107,7 +111,7 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   credential.Name = input.args.name;
   OathCalculation result;
   const OathOutcome outcome = actions.Calculate(credential, result);
-  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "calculate a code for " + Quoted(input.args.name), session, host, input.reporter);
   }
@@ -136,7 +140,7 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
 
   OathWrittenCredential written;
   const OathOutcome outcome = actions.Personalize(personalize, written);
-  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "write " + Quoted(input.args.name), session, host, input.reporter,
                          "the credential may or may not have been written");
@@ -154,7 +158,7 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
 
 ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
   const OathOutcome outcome = actions.Delete(input.args.name);
-  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "delete " + Quoted(input.args.name), session, host, input.reporter,
                          "the credential may or may not have been deleted");
@@ -167,7 +171,7 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
 
 ExitCode Default(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
   const OathOutcome outcome = actions.SetDefault(input.args.name);
-  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "make " + Quoted(input.args.name) + " the default", session, host, input.reporter);
   }
@@ -179,7 +183,7 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
 
 ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
   const OathOutcome outcome = actions.Reset();
-  if (KeyAnswered(outcome)) host.SelectFidoApplet();
+  if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter,
                          "the credentials may or may not have been erased");

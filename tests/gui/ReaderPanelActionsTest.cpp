@@ -59,7 +59,28 @@ TEST_F(ReaderPanelWindow, ConnectWithoutReadersSaysTheDeviceIsNotFound) {
   EXPECT_EQ(window->m_nDeviceGeneration, generation);
 }
 
-TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithAnEmptyLine) {
+TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndConnects) {
+  // The service's own bytes, one of which no encoding of the locale reads.
+  const std::string rawName = "Key \xFF Reader";
+  ASSERT_TRUE(pcsc->AddReader(rawName));
+  ASSERT_TRUE(pcsc->InsertCard(rawName, card));
+  Start();
+  ASSERT_EQ(Rows(), (QStringList{QStringLiteral("Key \uFFFD Reader")}));
+  Click("Card_Disconnect");
+  window->m_pLog->clear();
+
+  Panel().m_pReaderList->item(0)->setSelected(true);
+  Click("Card_Connect");
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text, QStringLiteral("Connect successful.\n"));
+  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
+  ASSERT_TRUE(window->m_pDevice->Open()) << window->m_pDevice->GetLastErrorText();
+  EXPECT_TRUE(window->SelectOathApplet());
+  EXPECT_TRUE(key->IsOathSelected());
+}
+
+TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
   PlugKey(kVirtualOtpInterface);
   Start();
   ASSERT_EQ(DeviceName(), kKbName);
@@ -72,9 +93,9 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithAnEmptyLine) {
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
   EXPECT_EQ(log[0].color, QColor(Qt::black));
-  // A HID transport gives no reason: the entry is a bare line break (whose colour the document
-  // keeps in no character).
-  EXPECT_EQ(log[1].text, QStringLiteral("\n"));
+  // The key is still open from the first reset: the HID transport says so.
+  EXPECT_EQ(log[1].text, QStringLiteral("The HID interface is already open.\n"));
+  EXPECT_EQ(log[1].color, kLogRed);
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_FALSE(Enabled("Card_Disconnect"));
   EXPECT_FALSE(Enabled("Card_Reset"));

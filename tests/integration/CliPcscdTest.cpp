@@ -266,8 +266,7 @@ TEST_F(CliPcscdTest, AKeyPulledOutMidCommandStoppedAnsweringAndNeverRefused) {
     const char* effect;  // said about a command that changes the key
   } cases[] = {
       {"code", {"oath", "code", "mail"}, "", oath::kInsCalculate, true, nullptr},
-      {"add, before the key took it", {"oath", "add", "web"}, kSecretHex + "
-", oath::kInsPut, false,
+      {"add, before the key took it", {"oath", "add", "web"}, kSecretHex + "\n", oath::kInsPut, false,
        "the credential may or may not have been written"},
       {"delete, after the key did it", {"oath", "delete", "mail"}, "", oath::kInsDelete, true,
        "the credential may or may not have been deleted"},
@@ -287,17 +286,21 @@ TEST_F(CliPcscdTest, AKeyPulledOutMidCommandStoppedAnsweringAndNeverRefused) {
     EXPECT_TRUE(card->Fired());
     EXPECT_EQ(pulled.code, 3) << pulled.err;
     EXPECT_EQ(pulled.err.find("refused"), std::string::npos) << pulled.err;
-    EXPECT_EQ(pulled.err.find("00 00"), std::string::npos) << pulled.err;
+    EXPECT_EQ(pulled.err.find("(status 00 00)"), std::string::npos) << pulled.err;
     const bool noAnswer = pulled.err.find("stopped answering") != std::string::npos ||
                           pulled.err.find("no answer from the key") != std::string::npos;
     EXPECT_TRUE(noAnswer) << pulled.err;
-    if (c.effect != nullptr) EXPECT_NE(pulled.err.find(c.effect), std::string::npos) << pulled.err;
+    if (c.effect != nullptr) {
+      EXPECT_NE(pulled.err.find(c.effect), std::string::npos) << pulled.err;
+    }
     EXPECT_TRUE(pulled.out.empty());
 
     // Back in the reader, the key holds what it held, plus or minus the command it finished.
     ASSERT_TRUE(WaitForCardState(kVpcdReader, false, 15s));
+    // vpcd lets the first connection after a session that ended mid-command go unanswered; the
+    // second insertion is taken.
     ASSERT_TRUE(served_->Remove());
-    ASSERT_TRUE(served_->Insert());
+    ASSERT_TRUE(served_->Insert(3000ms) || (served_->Remove() && served_->Insert()));
     const auto after = key_->Credentials();
     if (c.pulledAt == oath::kInsDelete) {
       EXPECT_TRUE(after.empty());

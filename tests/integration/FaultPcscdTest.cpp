@@ -160,6 +160,7 @@ TEST_F(FaultPcscdTest, AKeyPulledOutMidExchangeFailsPromptlyAndKeepsItsCredentia
     const std::string reason = reader.GetLastErrorText();
     if (answered) {
       EXPECT_EQ(response.StatusWord(), 0x0000) << response.ToHex();
+      EXPECT_EQ(reason, kNoStatusWordText) << "the caller can tell that the key said nothing";
     } else {
       EXPECT_FALSE(reason.empty());
       EXPECT_NE(reason, kNoError) << "the log line must say why";
