@@ -99,10 +99,10 @@ std::string CoreLimit(pid_t pid) {
   return "?";
 }
 
-// The owner /proc gives the process: its own user while dumpable, root once it is not.
+// The owner /proc gives the process's files: its own user while dumpable, root once it is not.
 uid_t ProcOwner(pid_t pid) {
   struct stat info {};
-  if (::stat(("/proc/" + std::to_string(pid)).c_str(), &info) != 0) return static_cast<uid_t>(-1);
+  if (::stat(("/proc/" + std::to_string(pid) + "/status").c_str(), &info) != 0) return static_cast<uid_t>(-1);
   return info.st_uid;
 }
 
