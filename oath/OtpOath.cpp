@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <optional>
 
@@ -111,6 +112,12 @@ OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent)
 OtpOath::~OtpOath() {
   // The rows go with the panel; the records would only point at a key nobody shows.
   TheCredentialList().Clear();
+  // The field is normally still there (children go after this body): its secret is wiped before
+  // it is freed. No notification may leave a window that is being taken apart.
+  if (m_pPasswordEdit != nullptr && findChildren<QLineEdit*>().contains(m_pPasswordEdit)) {
+    const QSignalBlocker quiet(m_pPasswordEdit);
+    ReplaceSecretText(m_pPasswordEdit, QString());
+  }
 }
 
 void OtpOath::Init(WindowImplBase& manager) {
