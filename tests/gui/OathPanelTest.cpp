@@ -4,7 +4,9 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -461,6 +463,20 @@ TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
   EXPECT_TRUE(panel->m_pImfEdit->text().isEmpty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
   EXPECT_TRUE(Log().empty());
+
+  // The operator must register the secret with the service: hidden, it cannot be copied; shown, it can.
+  QLineEdit* field = panel->m_pPasswordEdit;
+  QGuiApplication::clipboard()->clear();
+  field->selectAll();
+  field->copy();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
+  panel->m_pShowSecret->click();
+  EXPECT_EQ(field->displayText(), field->text());
+  field->selectAll();
+  field->copy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), field->text());
+  QGuiApplication::clipboard()->clear();
+  panel->m_pShowSecret->click();
 
   panel->m_pfnRandomBytes = [](unsigned char*, int) { return 0; };
   panel->m_pImfEdit->setText(QStringLiteral("99"));
