@@ -1,14 +1,11 @@
 // The built programs turn core dumps off as they start: seen from outside, through /proc, while
 // each waits for something (the CLI for its secret, the virtual key for vpcd).
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,31 +129,6 @@ Seen WatchUntilHardened(pid_t pid, const std::string& program) {
   return seen;
 }
 
-// A local port where nothing listens for as long as the object lives.
-class DeadPort {
- public:
-  DeadPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~DeadPort() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DeadPort(const DeadPort&) = delete;
-  DeadPort& operator=(const DeadPort&) = delete;
-  int Port() const { return port_; }
-
- private:
-  int fd_;
-  int port_ = 0;
-};
-
 TEST(ProgramCoreDumps, EachProgramIsUndumpableWithNoCoreLimitSoonAfterStart) {
   ASSERT_FALSE(CliProgram().empty()) << "the build did not say where tokvane-cli is";
   ASSERT_FALSE(KeysimProgram().empty()) << "the build did not say where tokvane-keysim is";
@@ -167,8 +139,6 @@ TEST(ProgramCoreDumps, EachProgramIsUndumpableWithNoCoreLimitSoonAfterStart) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
   ASSERT_EQ(::chmod(fifo.c_str(), 0666), 0);
   ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
-  const DeadPort port;
-  ASSERT_NE(port.Port(), 0);
 
   struct Case {
     std::string program;
@@ -176,7 +146,7 @@ TEST(ProgramCoreDumps, EachProgramIsUndumpableWithNoCoreLimitSoonAfterStart) {
   };
   const std::vector<Case> cases = {
       {CliProgram(), {"--demo", "oath", "add", "probe", "--secret-file", fifo}},
-      {KeysimProgram(), {"--port", std::to_string(port.Port())}},
+      {KeysimProgram(), {"--port", "1"}},  // nothing listens there: the key keeps trying
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.program);
