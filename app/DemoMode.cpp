@@ -17,7 +17,7 @@
 #include "oath/OathCommands.h"
 
 DemoMode::DemoMode()
-    : key_(std::make_shared<VirtualKey>()),
+    : key_(std::make_shared<VirtualKey>(demo_key::KeyConfig())),
       pcsc_(std::make_shared<VirtualPcscApi>()),
       hid_(std::make_shared<VirtualHidApi>()),
       guard_(std::make_unique<QObject>()) {

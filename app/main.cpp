@@ -3,9 +3,12 @@
 #include <QIcon>
 #include <QTextStream>
 #include <clocale>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "BuildConfig.h"
+#include "app/CoreDumps.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
@@ -66,6 +69,7 @@ Options ParseRawOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (std::string reason; !DisableCoreDumps(reason)) std::fprintf(stderr, "tokvane: %s\n", reason.c_str());
   std::setlocale(LC_ALL, "");
   const Options early = ParseRawOptions(argc, argv);
   if (early.help) {

@@ -10,7 +10,8 @@ constexpr const char* kGlobalOptions =
     "                  interface is preferred, then its CCID reader, then its OTP interface\n"
     "  --json          machine-readable output on standard output\n"
     "  --demo          use a virtual key instead of the real readers\n"
-    "  --demo-state F  keep the virtual key's credentials in file F between runs\n"
+    "  --demo-state F  keep the virtual key's credentials in file F between runs; a file\n"
+    "                  of your own, e.g. $XDG_STATE_HOME/tokvane/demo.key (not under /tmp)\n"
     "  -h, --help      show the help of the subcommand\n";
 
 constexpr const char* kExitCodes =

@@ -18,16 +18,6 @@
 
 namespace cli {
 
-namespace {
-
-VirtualKeyConfig DemoConfig(const std::string& stateFile) {
-  VirtualKeyConfig config;
-  config.stateFile = stateFile;
-  return config;
-}
-
-}  // namespace
-
 DemoKey::DemoKey(const std::string& stateFile) : stateFile_(stateFile) {}
 
 DemoKey::~DemoKey() {
@@ -40,7 +30,7 @@ DemoKey::~DemoKey() {
 bool DemoKey::Install(std::string& error) {
   std::error_code ignored;
   const bool fresh = stateFile_.empty() || !std::filesystem::exists(stateFile_, ignored);
-  key_ = std::make_shared<VirtualKey>(DemoConfig(stateFile_));
+  key_ = std::make_shared<VirtualKey>(demo_key::KeyConfig(stateFile_));
   if (!key_->StateFileError().empty()) {
     error = "cannot use the demo state file: " + key_->StateFileError();
     return false;

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "app/CoreDumps.h"
 #include "cli/CliApp.h"
 #include "cli/CliExitCode.h"
 
 int main(int argc, char** argv) {
+  if (std::string reason; !DisableCoreDumps(reason)) std::cerr << "tokvane-cli: " << reason << "\n";
   // Reader names and credential names pass through the locale's encoding, as in the desktop program.
   std::setlocale(LC_ALL, "");
   try {

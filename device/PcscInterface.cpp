@@ -2,6 +2,7 @@
 
 #include <PCSC/pcsclite.h>
 #include <PCSC/reader.h>
+#include <openssl/crypto.h>
 
 #include <type_traits>
 #include <utility>
@@ -156,6 +157,9 @@ bool CPcscInterface::Transmit(const CApduCommand& command, CApduResponse& respon
   const LONG result =
       Api->Transmit(static_cast<SCARDHANDLE>(CardHandle), ServiceProtocol(ActiveProtocol),
                     send.data(), static_cast<DWORD>(send.size()), receive.data(), &receiveLength);
+  // The command may carry a key being written; its whole block goes back wiped.
+  send.resize(send.capacity());
+  OPENSSL_cleanse(send.data(), send.size());
   if (result != SCARD_S_SUCCESS) {
     SetErrorFromCode(result);
     return false;

@@ -22,6 +22,13 @@ constexpr std::array<SampleCredential, 2> kSamples{{{"0001234567890", 6}, {"0009
 
 }  // namespace
 
+VirtualKeyConfig KeyConfig(const std::string& stateFile) {
+  VirtualKeyConfig config;
+  config.stateFile = stateFile;
+  config.receivedLogLimit = 0;
+  return config;
+}
+
 void SeedSampleCredentials(VirtualKey& key) {
   key.ProcessApdu(BuildSelectOath());
   for (const SampleCredential& sample : kSamples) {

@@ -3,14 +3,20 @@
 // reader name and USB IDs, its sample credentials, and how its HID side follows its interfaces.
 #include <cstdint>
 #include <memory>
+#include <string>
+
+#include "keysim/VirtualKey.h"
 
 class VirtualHidApi;
-class VirtualKey;
 
 namespace demo_key {
 
 inline constexpr const char* kReaderName = "Tokvane Demo Key CCID 00 00";
 inline constexpr std::uint16_t kProductId = 0x0001;
+
+// The demo key's settings: `stateFile` as given, and no record of received commands (only tests
+// read that record, and it would keep every written secret in memory).
+VirtualKeyConfig KeyConfig(const std::string& stateFile = {});
 
 // Writes the two sample credentials (random secrets, wiped after use) and leaves the key
 // powered off with an empty command record, as if it came out of the box.

@@ -47,6 +47,19 @@ void Wipe(Bytes& bytes) {
   bytes.clear();
 }
 
+// Appends to bytes that may hold a secret (a put arriving in ENVELOPE pieces): a growing buffer
+// moves to a new block, and the old one is wiped before it is given back.
+void AppendWiped(Bytes& to, const Bytes& piece) {
+  if (to.size() + piece.size() > to.capacity()) {
+    Bytes grown;
+    grown.reserve(std::max(2 * to.capacity(), to.size() + piece.size()));
+    grown.assign(to.begin(), to.end());
+    Wipe(to);
+    to.swap(grown);
+  }
+  to.insert(to.end(), piece.begin(), piece.end());
+}
+
 Bytes OathAid() {
   Bytes aid;
   aid.reserve(tokvane::build::kOathRid.size() + std::size(oath::kOathPix));
@@ -339,7 +352,7 @@ VirtualKey::Bytes VirtualKey::ServeEnvelope(const Command& command) {
     DropEnvelope();
     return {0x67, 0x00};
   }
-  envelope_->insert(envelope_->end(), command.data.begin(), command.data.end());
+  AppendWiped(*envelope_, command.data);
   switch (EnvelopedCommand(*envelope_)) {
     case Completeness::Incomplete:
       return {0x90, 0x00};

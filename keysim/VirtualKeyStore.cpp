@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,17 +20,33 @@ void Wipe(std::vector<std::uint8_t>& bytes) {
   if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
 }
 
-std::string ToHex(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.empty()) return std::string(kNone);
+// Appends the bytes as lower-case hex, or "-" for none, into room the caller has reserved.
+void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
+  if (bytes.empty()) {
+    text += kNone;
+    return;
+  }
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
   for (std::uint8_t b : bytes) {
     text.push_back(kDigits[b >> 4]);
     text.push_back(kDigits[b & 0x0F]);
   }
-  return text;
 }
+
+// Closes the descriptor when it goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -147,7 +164,18 @@ bool VirtualKeyStore::Remove(const std::vector<std::uint8_t>& name) {
 }
 
 std::string SerializeVirtualKeyStore(const VirtualKeyStore& store) {
-  std::string text(kHeader);
+  // Room for every line up front: a text that grew would leave the secrets written so far behind
+  // in the blocks it gave up.
+  constexpr std::size_t kLineOverhead = 64;  // keyword, digits, counter, separators
+  std::size_t size = kHeader.size() + kLineOverhead;
+  for (const auto& credential : store.credentials) {
+    size += kLineOverhead + 2 * (credential.name.size() + credential.secret.size());
+  }
+  if (store.defaultName) size += kLineOverhead + 2 * store.defaultName->size();
+  std::string text;
+  text.reserve(size);
+
+  text += kHeader;
   text += '\n';
   char mode[8];
   std::snprintf(mode, sizeof mode, "%02x", store.interfaceMode);
@@ -158,11 +186,17 @@ std::string SerializeVirtualKeyStore(const VirtualKeyStore& store) {
     char numbers[32];
     std::snprintf(numbers, sizeof numbers, " %02x %016llx ", credential.digits,
                   static_cast<unsigned long long>(credential.counter));
-    std::string secretHex = ToHex(credential.secret);
-    text += "credential " + ToHex(credential.name) + numbers + secretHex + '\n';
-    OPENSSL_cleanse(secretHex.data(), secretHex.size());
+    text += "credential ";
+    AppendHex(text, credential.name);
+    text += numbers;
+    AppendHex(text, credential.secret);
+    text += '\n';
   }
-  if (store.defaultName) text += "default " + ToHex(*store.defaultName) + '\n';
+  if (store.defaultName) {
+    text += "default ";
+    AppendHex(text, *store.defaultName);
+    text += '\n';
+  }
   return text;
 }
 
@@ -204,27 +238,55 @@ std::optional<VirtualKeyStore> ParseVirtualKeyStore(std::string_view text) {
 
 StateFileRead ReadStateFile(const std::string& path, std::string& content, std::string& error) {
   content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  // Not through a symbolic link, and without waiting for a writer should the name be a FIFO.
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (file.Get() < 0) {
     if (errno == ENOENT) return StateFileRead::Missing;
-    error = ErrnoText("cannot open", path);
+    error = errno == ELOOP ? path + " is a symbolic link; give the state file's own name"
+                           : ErrnoText("cannot open", path);
     return StateFileRead::Failed;
   }
-  char buffer[4096];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) {
+    error = ErrnoText("cannot examine", path);
+    return StateFileRead::Failed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + " is not a regular file";
+    return StateFileRead::Failed;
+  }
+  if (info.st_uid != ::geteuid()) {
+    error = path + " belongs to another user";
+    return StateFileRead::Failed;
+  }
+  if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxStateFileSize) {
+    error = path + " is larger than " + std::to_string(kMaxStateFileSize) + " bytes, more than any key state";
+    return StateFileRead::Failed;
+  }
+
+  // Read into room that never grows (it holds secrets), one byte more than allowed, so that a file
+  // that grew since it was examined is still caught.
+  content.resize(kMaxStateFileSize + 1);
+  std::size_t total = 0;
+  while (total < content.size()) {
+    const ssize_t count = ::read(file.Get(), content.data() + total, content.size() - total);
     if (count == 0) break;
     if (count < 0) {
       if (errno == EINTR) continue;
       error = ErrnoText("cannot read", path);
-      ::close(fd);
-      OPENSSL_cleanse(buffer, sizeof buffer);
+      OPENSSL_cleanse(content.data(), content.size());
+      content.clear();
       return StateFileRead::Failed;
     }
-    content.append(buffer, static_cast<std::size_t>(count));
+    total += static_cast<std::size_t>(count);
   }
-  ::close(fd);
-  OPENSSL_cleanse(buffer, sizeof buffer);
+  if (total > kMaxStateFileSize) {
+    OPENSSL_cleanse(content.data(), content.size());
+    content.clear();
+    error = path + " is larger than " + std::to_string(kMaxStateFileSize) + " bytes, more than any key state";
+    return StateFileRead::Failed;
+  }
+  content.resize(total);
   return StateFileRead::Loaded;
 }
 

@@ -1,6 +1,7 @@
 #include "keysim/VirtualPcscApi.h"
 
 #include <PCSC/pcsclite.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <chrono>
@@ -245,7 +246,10 @@ LONG VirtualPcscApi::Transmit(SCARDHANDLE card, DWORD protocol, const BYTE* send
     reader = slot->name;
   }
   if (wake) target->PowerOn();
-  const std::vector<std::uint8_t> answer = target->ProcessApdu(std::vector<std::uint8_t>(send, send + sendLength));
+  std::vector<std::uint8_t> command(send, send + sendLength);
+  const std::vector<std::uint8_t> answer = target->ProcessApdu(command);
+  // A command may carry a key being written.
+  OPENSSL_cleanse(command.data(), command.size());
   {
     std::lock_guard lock(mutex_);
     Slot* slot = FindSlot(reader);

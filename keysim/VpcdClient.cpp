@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -257,6 +258,8 @@ void VpcdClient::Serve(int socketFd) {
       // Answers go out untouched, short ones too (transport tests need them); only what cannot
       // be framed, or no answer at all, becomes a status word.
       Bytes response = card_->ProcessApdu(payload);
+      // A command may carry a key being written.
+      OPENSSL_cleanse(payload.data(), payload.size());
       if (response.empty() || response.size() > kLargestPayload) response = kNoPreciseDiagnosis;
       if (!Reply(response)) break;
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/CoreDumps.h"
 #include "keysim/TransportTestCard.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VpcdClient.h"
@@ -32,7 +33,8 @@ constexpr const char* kUsage =
     "                         43:01:01 needs one)\n"
     "  --touch always|never   touch source for keys that need a touch (default always)\n"
     "  --touch-window MS      how long a guarded command waits for the touch (default 3000)\n"
-    "  --state FILE           keep credentials, counters, default and mode in FILE\n"
+    "  --state FILE           keep credentials, counters, default and mode in FILE (a\n"
+    "                         regular file of your own, e.g. under $XDG_STATE_HOME)\n"
     "  --mode LIST            interfaces at the first plug-in, e.g. otp+u2f+ccid (default)\n"
     "  --host HOST            where vpcd listens (default 127.0.0.1)\n"
     "  --port PORT            vpcd port (default 35963)\n"
@@ -182,7 +184,10 @@ void Describe(const Options& options, const VirtualKey* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (std::string reason; !DisableCoreDumps(reason)) std::cerr << "tokvane-keysim: " << reason << "\n";
   Options options;
+  // Nobody reads the key's record of commands in this program; it would only keep puts around.
+  options.key.receivedLogLimit = 0;
   if (const auto exitCode = ParseArguments(argc, argv, options)) return *exitCode;
 
   // Block the stop signals before any thread starts, so that only sigtimedwait below sees them.

@@ -122,10 +122,14 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   layout->setContentsMargins(6, 1, 6, 1);
   layout->setSpacing(8);
 
-  auto* nameLabel = new QLabel(DisplayName(record->Name));
+  // A name is whatever bytes the key holds: shown as the characters they are, never as markup.
+  auto* nameLabel = new QLabel;
+  nameLabel->setTextFormat(Qt::PlainText);
+  nameLabel->setText(DisplayName(record->Name));
   nameLabel->setObjectName(QString::fromLatin1(kUserName));
   controls::SetTextColor(nameLabel, controls::SkinColor(kNameColor));
   auto* codeLabel = new QLabel;
+  codeLabel->setTextFormat(Qt::PlainText);
   codeLabel->setObjectName(QString::fromLatin1(kCode));
   codeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 

@@ -66,12 +66,19 @@ SecureBytes DecodeHexDigits(const std::string& digits, std::size_t capacity) {
   return bytes;
 }
 
-// A command's log entry: its hex text and the line ending, built in storage that never grows,
-// so a command that carries a secret leaves no stray copy behind.
-std::string CommandEntry(const OathBytes& bytes, const std::string& ending) {
+// A command's log entry: its hex text, every byte of `hidden` shown as "**" (the length and
+// the bytes around stay readable), and the line ending.
+std::string CommandEntry(const OathBytes& bytes, const std::string& ending, OathByteRange hidden = {}) {
   std::string entry;
   entry.reserve(bytes.size() * 3 + ending.size());
-  AppendHex(entry, bytes.data(), bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0) entry.push_back(' ');
+    if (i >= hidden.offset && i - hidden.offset < hidden.count) {
+      entry += "**";
+    } else {
+      AppendHex(entry, &bytes[i], 1);
+    }
+  }
   entry += ending;
   return entry;
 }
@@ -121,21 +128,15 @@ bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome)
 }
 
 bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
-                             bool secret) {
+                             std::optional<OathByteRange> secret) {
   CApduCommand command = CommandFrom(bytes);
-  std::string entry = CommandEntry(bytes, ending);
-  host_.LogCommand(entry);
+  lastCommandEntry_ = CommandEntry(bytes, ending, secret.value_or(OathByteRange{}));
+  host_.LogCommand(lastCommandEntry_);
   const bool answered = device_.Exchange(command, response);
   // Read before closing: closing may leave a reason of its own.
   const std::string reason = answered ? std::string() : device_.GetLastErrorText();
   device_.Close();
-  if (secret) {
-    WipeCommand(command);
-    WipeBuffer(entry);
-    lastCommandEntry_.clear();
-  } else {
-    lastCommandEntry_ = std::move(entry);
-  }
+  if (secret) WipeCommand(command);
   if (!answered) host_.LogFailure(reason + "\n");
   return answered;
 }
@@ -340,7 +341,7 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   }
 
   CApduResponse answer;
-  const bool answered = SendLogged(put, "\n", answer, /*secret=*/true);
+  const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put));
   WipeBuffer(put);
   if (!answered) return OathOutcome::ExchangeFailed;
   if (answer.IsSuccess()) {

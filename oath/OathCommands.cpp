@@ -125,6 +125,24 @@ OathBytes BuildPut(std::uint8_t ins, std::string_view name, OathByteView key, st
   return BuildPut(ins, AsBytes(name), key, digits, AsBytes(imf));
 }
 
+OathByteRange PutKeyRange(OathByteView put) {
+  // Header (4), Lc, key tag, its length, algorithm, hash, digits: then the key.
+  constexpr std::size_t kLcOffset = 4;
+  constexpr std::size_t kKeyTagOffset = 5;
+  constexpr std::size_t kKeyLengthOffset = 6;
+  constexpr std::size_t kKeyOffset = 10;
+  constexpr std::size_t kBytesBeforeKeyCountedInTag = 2;  // see BuildPut: the tag length is k + 2
+  if (put.size() <= kLcOffset + 1) return {put.size(), 0};
+  const OathByteRange everythingAfterLc{kLcOffset + 1, put.size() - kLcOffset - 1};
+  if (put.size() < kKeyOffset || put[kKeyTagOffset] != oath::kTagKey ||
+      put[kKeyLengthOffset] < kBytesBeforeKeyCountedInTag) {
+    return everythingAfterLc;
+  }
+  const std::size_t count = put[kKeyLengthOffset] - kBytesBeforeKeyCountedInTag;
+  if (count > put.size() - kKeyOffset) return everythingAfterLc;
+  return {kKeyOffset, count};
+}
+
 OathBytes BuildSetInterfaceMode(std::uint8_t mode) {
   OathBytes out = Header(oath::kClaProprietary, oath::kInsSetInterfaceMode, 0xFF, 0x00);
   out.push_back(0x01);

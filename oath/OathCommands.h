@@ -5,6 +5,7 @@
 // Refusal: a builder whose input would need a length byte above 255 (Lc or a TLV length) returns an
 // EMPTY vector and nothing should be sent. No real command is empty, and CApduCommand::Parse rejects
 // fewer than four bytes, so a refused command can never reach a key by accident.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -91,6 +92,15 @@ OathBytes BuildPut(std::uint8_t ins, OathByteView name, OathByteView key, std::u
                    OathByteView imf);
 OathBytes BuildPut(std::uint8_t ins, std::string_view name, OathByteView key, std::uint8_t digits,
                    std::string_view imf);
+
+// Where the key bytes lie in a command shaped as BuildPut builds it: the first `count` bytes from
+// `offset`. Bytes that do not read as such a command put every byte after Lc in the range, so a
+// caller that hides the range never shows a key by accident.
+struct OathByteRange {
+  std::size_t offset = 0;
+  std::size_t count = 0;
+};
+OathByteRange PutKeyRange(OathByteView put);
 
 // 80 E1 FF 00 01 mode: the interfaces the key presents after it is plugged in again
 // (OR of oath::kInterfaceOtp, kInterfaceU2f, kInterfaceCcid).

@@ -1,11 +1,13 @@
 #include "oath/OtpOath.h"
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <optional>
 
@@ -77,6 +79,28 @@ void SetField(QLineEdit* edit, const std::string& text) {
   WipeBuffer(wide);
 }
 
+// The secret field's text as narrow text, built straight into wiped storage. A key is hex digits
+// and spaces only, so any other character stands as '?' and is refused as an invalid key.
+SecureString SecretFieldText(const QLineEdit* edit) {
+  SecureString text;
+  if (edit == nullptr) return text;
+  const QString typed = edit->text();
+  text.str().reserve(static_cast<std::size_t>(typed.size()));
+  for (const QChar c : typed) text.str().push_back(c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : '?');
+  return text;
+}
+
+// Gives the secret field new text and wipes the old. Once the field holds the new text, the copy
+// taken here is normally the last holder of the old characters, so the wipe reaches the buffer
+// the field itself used (a copy still shared elsewhere is wiped in a detached copy instead,
+// which does no harm). setText, unlike clear(), also drops the field's undo history.
+void ReplaceSecretText(QLineEdit* edit, const QString& text) {
+  if (edit == nullptr) return;
+  QString old = edit->text();
+  edit->setText(text);
+  if (!old.isEmpty()) OPENSSL_cleanse(old.data(), static_cast<std::size_t>(old.size()) * sizeof(QChar));
+}
+
 }  // namespace
 
 OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent)
@@ -88,6 +112,12 @@ OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent)
 OtpOath::~OtpOath() {
   // The rows go with the panel; the records would only point at a key nobody shows.
   TheCredentialList().Clear();
+  // The field is normally still there (children go after this body): its secret is wiped before
+  // it is freed. No notification may leave a window that is being taken apart.
+  if (m_pPasswordEdit != nullptr && findChildren<QLineEdit*>().contains(m_pPasswordEdit)) {
+    const QSignalBlocker quiet(m_pPasswordEdit);
+    ReplaceSecretText(m_pPasswordEdit, QString());
+  }
 }
 
 void OtpOath::Init(WindowImplBase& manager) {
@@ -110,6 +140,32 @@ void OtpOath::Init(WindowImplBase& manager) {
   m_pImfEdit = qobject_cast<QLineEdit*>(find("imf_edit"));
   m_pPasswordEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_password"));
   m_pNameEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_name"));
+  m_pShowSecret = qobject_cast<QAbstractButton*>(find("show_secret"));
+
+  // Dots by default, whatever the skin says; the show control reveals the text on demand.
+  ShowSecret(false);
+  if (m_pShowSecret != nullptr) {
+    m_pShowSecret->setCheckable(true);
+    m_pShowSecret->setChecked(false);
+    connect(m_pShowSecret, &QAbstractButton::toggled, this, &OtpOath::ShowSecret);
+  }
+}
+
+void OtpOath::ShowSecret(bool shown) {
+  if (m_pPasswordEdit == nullptr) return;
+  m_pPasswordEdit->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+  // Shown or not, the text is no input for prediction or a learning input method.
+  m_pPasswordEdit->setInputMethodHints(m_pPasswordEdit->inputMethodHints() | Qt::ImhSensitiveData |
+                                       Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
+}
+
+void OtpOath::ClearSecretField() {
+  ReplaceSecretText(m_pPasswordEdit, QString());
+  if (m_pShowSecret != nullptr && m_pShowSecret->isChecked()) {
+    m_pShowSecret->setChecked(false);  // hides the field through the toggled signal
+  } else {
+    ShowSecret(false);
+  }
 }
 
 void OtpOath::Notify(TNotifyUI& msg) {
@@ -196,7 +252,7 @@ void OtpOath::Personalize() {
   if (m_MainWnd.m_pDevice == nullptr) return;
   OathPersonalizeInput input;
   input.Name = FieldText(m_pNameEdit);
-  input.KeyText = SecureString(FieldText(m_pPasswordEdit));
+  input.KeyText = SecretFieldText(m_pPasswordEdit);
   input.Imf = FieldText(m_pImfEdit);
   input.EightDigits = m_pHotpLength != nullptr && m_pHotpLength->currentIndex() != 0;
 
@@ -232,7 +288,8 @@ void OtpOath::GenerateRandomCredential() {
     m_MainWnd.AppendLog(L"Can't generate random data.\n", log_color::kRed);
     return;
   }
-  SetField(m_pPasswordEdit, keyText.str());
+  // The new text's only buffer becomes the field's own.
+  ReplaceSecretText(m_pPasswordEdit, QString::fromLatin1(keyText.str().data(), static_cast<qsizetype>(keyText.size())));
   SetField(m_pNameEdit, name);
   SetField(m_pImfEdit, std::string());
 }

@@ -31,6 +31,10 @@ class OtpOath : public QWidget, public INotifyUI {
 
   // Removes every credential row and destroys every record, also without a list control.
   void ClearCredentials();
+  // Empties the secret field and hides its text again: the key it was meant for has gone.
+  void ClearSecretField();
+  // Shows the secret field's text (true) or dots in its place (false).
+  void ShowSecret(bool shown);
 
   // The panel's actions, as the buttons start them (after the device check).
   void ListCredentials();
@@ -56,6 +60,7 @@ class OtpOath : public QWidget, public INotifyUI {
   QLineEdit* m_pImfEdit = nullptr;
   QLineEdit* m_pPasswordEdit = nullptr;
   QLineEdit* m_pNameEdit = nullptr;
+  QAbstractButton* m_pShowSecret = nullptr;
   RandomBytesSource m_pfnRandomBytes;
 
  private:

@@ -32,6 +32,7 @@ constexpr const wchar_t* kCcidMarker = L"CCID";
 // The system's plain information box, modal to the owner's window, with an OK button only.
 void ShowInformationBox(QWidget* owner, const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner != nullptr ? owner->window() : nullptr);
+  box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::WindowModal);
   box.exec();
 }
@@ -228,6 +229,8 @@ void InitDemoToCardUI::DisconnectCurrent() {
     m_MainWnd.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
   }
   ClearOathCredentials();
+  // A secret typed for this key is not left on screen for whoever plugs in next.
+  if (m_MainWnd.m_pOathPanel != nullptr) m_MainWnd.m_pOathPanel->ClearSecretField();
   m_MainWnd.ReplaceDevice(nullptr, false);
   SetConnectedButtons(false);
 }

@@ -38,6 +38,8 @@ QString Text(const QWidget* control) {
 
 void SetText(QWidget* control, const QString& text) {
   if (auto* label = qobject_cast<QLabel*>(control)) {
+    // Text set while the program runs is data (names from a key, reader names), never markup.
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
   } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
     button->setText(text);

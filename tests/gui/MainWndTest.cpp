@@ -132,7 +132,7 @@ TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
   const std::vector<QWidget*> oathControls = {
       oath.m_pListView,      oath.m_pListNames,       oath.m_pGetAppletVersion, oath.m_pResetNames,
       oath.m_pCalculateAll,  oath.m_pHotpLength,      oath.m_pPersonalization,  oath.m_pRandomGenerate,
-      oath.m_pImfEdit,       oath.m_pPasswordEdit,    oath.m_pNameEdit};
+      oath.m_pImfEdit,       oath.m_pPasswordEdit,    oath.m_pNameEdit,         oath.m_pShowSecret};
   for (QWidget* control : oathControls) {
     EXPECT_NE(control, nullptr);
   }

@@ -2,12 +2,17 @@
 // virtual key behind the PC/SC seam (the in-process reader) or the HID seam (its keyboard
 // interface driven by feature reports, or its U2F interface speaking U2FHID).
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -304,13 +309,99 @@ TEST_F(OathPanel, ANameTypedWithASpaceIsWrittenWithoutItAndLogged) {
   ASSERT_EQ(Sent(), std::vector<Bytes>{put});
   // Selection, the put and its answer, then the FIDO applet again.
   const QStringList texts = LogTexts();
-  EXPECT_EQ(texts, (QStringList{Hex(BuildSelectOath()) + "\n", "Select ins successful.\n", Hex(put) + "\n",
+  // The put shows with every key byte as "**": its length and the bytes around stay readable.
+  QString hiddenPut = QStringLiteral("00 09 00 00 1F 53 16 01 10 08 ");
+  for (std::size_t i = 0; i < kSecret20.size(); ++i) hiddenPut += QStringLiteral("** ");
+  hiddenPut += QStringLiteral("51 04 31 32 33 34\n");
+  EXPECT_EQ(texts, (QStringList{Hex(BuildSelectOath()) + "\n", "Select ins successful.\n", hiddenPut,
                                 "put data successful\n", "Personalization successful.\n", "<< 90 00\n",
                                 Hex(BuildSelectFido()) + "\n"}));
   for (const LogEntry& entry : Log()) EXPECT_EQ(entry.color, kLogBlue);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
   EXPECT_EQ(RowNames(), QStringList{"1234"});
   EXPECT_EQ(TheCredentialList().Find("1234")->Digits, 8);
+}
+
+TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
+  Start();
+  // Bytes no other command or answer of the session contains, so any pair of them in the log
+  // can only come from the key.
+  Bytes secret;
+  for (std::uint8_t b = 0xC0; b < 0xD4; ++b) secret.push_back(b);
+  const QString keyText = Hex(secret);
+  Write("hidden", keyText);
+  ASSERT_EQ(KeyNames(), std::vector<std::string>{"hidden"});
+
+  const QString log = window->m_pLog->toPlainText();
+  for (std::size_t i = 0; i + 1 < secret.size(); ++i) {
+    const QString pair = Hex(Bytes{secret[i], secret[i + 1]});
+    EXPECT_FALSE(log.contains(pair)) << pair.toStdString();
+    EXPECT_FALSE(log.contains(QString(pair).remove(QLatin1Char(' ')))) << pair.toStdString();
+  }
+
+  QLineEdit* field = panel->m_pPasswordEdit;
+  ASSERT_NE(panel->m_pShowSecret, nullptr);
+  // Kept after the write, for a backup key; shown as dots, to the eye and to assistive tools alike.
+  EXPECT_EQ(field->text(), keyText);
+  const QRegularExpression hexDigit(QStringLiteral("[0-9A-Fa-f]"));
+  EXPECT_FALSE(field->displayText().contains(hexDigit)) << field->displayText().toStdString();
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+  ASSERT_NE(accessible, nullptr);
+  EXPECT_FALSE(accessible->text(QAccessible::Value).contains(hexDigit))
+      << accessible->text(QAccessible::Value).toStdString();
+  ASSERT_NE(accessible->textInterface(), nullptr);
+  EXPECT_FALSE(accessible->textInterface()->text(0, static_cast<int>(keyText.size())).contains(hexDigit));
+
+  // The show control reveals it for reading and copying, and hides it again.
+  panel->m_pShowSecret->click();
+  EXPECT_EQ(field->displayText(), keyText);
+  EXPECT_EQ(accessible->text(QAccessible::Value), keyText);
+  panel->m_pShowSecret->click();
+  EXPECT_FALSE(field->displayText().contains(hexDigit));
+
+  // A disconnect empties the field for good (no undo brings it back) and hides it again.
+  panel->m_pShowSecret->click();
+  window->m_pReaderPanel->DisconnectCurrent();
+  EXPECT_TRUE(field->text().isEmpty());
+  field->undo();
+  EXPECT_TRUE(field->text().isEmpty());
+  EXPECT_FALSE(panel->m_pShowSecret->isChecked());
+  EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
+  Start();
+  const std::vector<std::string> names = {"<b>x</b>", "<img src=x>", "<i>a</i>&amp;"};
+  for (const std::string& name : names) SeedOnKey(name);
+  const std::string markupReader = "<b>R</b> <i>00</i>";
+  ASSERT_TRUE(pcsc->AddReader(markupReader));
+  ASSERT_TRUE(pcsc->InsertCard(markupReader, std::make_shared<VirtualKey>()));
+  panel->m_pListNames->click();
+
+  // Markup would render as a few of the characters; plain text needs the width of every one
+  // (within rounding), measured on one line.
+  const auto showsEveryCharacter = [](QLabel* label) {
+    label->ensurePolished();
+    const bool wrapped = label->wordWrap();
+    label->setWordWrap(false);
+    const int width = label->sizeHint().width();
+    label->setWordWrap(wrapped);
+    return width >= 0.9 * QFontMetrics(label->font()).horizontalAdvance(label->text());
+  };
+  QStringList shown;
+  for (const std::string& name : names) shown << QString::fromStdString(name);
+  EXPECT_EQ(RowNames(), shown);
+  for (const QString& name : shown) {
+    QLabel* label = Label(name, credential_rows::kUserName);
+    ASSERT_NE(label, nullptr) << name.toStdString();
+    EXPECT_TRUE(showsEveryCharacter(label)) << name.toStdString();
+  }
+
+  window->m_pReaderPanel->ConnectReader(AnsiToWideName(markupReader.c_str()));
+  auto* inserted = window->FindControlAs<QLabel>(QStringLiteral("inserted_info"));
+  ASSERT_NE(inserted, nullptr);
+  EXPECT_EQ(inserted->text(), QString::fromStdString(markupReader) + QStringLiteral(" is inserted"));
+  EXPECT_TRUE(showsEveryCharacter(inserted)) << inserted->text().toStdString();
 }
 
 TEST_F(OathPanel, RewritingANameUpdatesItsRowInPlaceAndANewNameTakesTheHighlight) {
@@ -372,6 +463,20 @@ TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
   EXPECT_TRUE(panel->m_pImfEdit->text().isEmpty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
   EXPECT_TRUE(Log().empty());
+
+  // The operator must register the secret with the service: hidden, it cannot be copied; shown, it can.
+  QLineEdit* field = panel->m_pPasswordEdit;
+  QGuiApplication::clipboard()->clear();
+  field->selectAll();
+  field->copy();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
+  panel->m_pShowSecret->click();
+  EXPECT_EQ(field->displayText(), field->text());
+  field->selectAll();
+  field->copy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), field->text());
+  QGuiApplication::clipboard()->clear();
+  panel->m_pShowSecret->click();
 
   panel->m_pfnRandomBytes = [](unsigned char*, int) { return 0; };
   panel->m_pImfEdit->setText(QStringLiteral("99"));

@@ -75,6 +75,34 @@ TEST(OathCommands, PutAppendsTheImfAsTypedOnlyWhenPresent) {
   EXPECT_EQ(Hex(BuildPut(0x01, "N", Bytes{}, 6, "")), "00 01 00 00 08 53 02 01 10 06 51 01 4E");
 }
 
+TEST(OathCommands, PutKeyRangeCoversExactlyTheKeyOrEverythingAfterLc) {
+  struct Case {
+    const char* what;
+    Bytes command;
+    std::size_t offset;
+    std::size_t count;
+  };
+  Bytes cutShort = BuildPut(0x09, "N", Bytes{0x11, 0x22, 0x33}, 6, "");
+  cutShort.resize(11);  // the length byte promises three key bytes, one is there
+  Bytes wrongTag = BuildPut(0x09, "N", Bytes{0x11}, 6, "");
+  wrongTag[5] = 0x54;
+  const std::vector<Case> cases = {
+      {"20-byte key", BuildPut(0x09, "1234", Repeat(0xA5, 20), 6, ""), 10, 20},
+      {"key with an imf after the name", BuildPut(0x09, "N", Bytes{0x11, 0x22, 0x33}, 8, "12AB"), 10, 3},
+      {"empty key", BuildPut(0x09, "N", Bytes{}, 6, ""), 10, 0},
+      {"key longer than the command", cutShort, 5, 6},
+      {"no key tag", wrongTag, 5, 9},
+      {"header and Lc only", Bytes{0x00, 0x09, 0x00, 0x00, 0x05}, 5, 0},
+      {"header only", Bytes{0x00, 0x09, 0x00, 0x00}, 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const OathByteRange range = PutKeyRange(c.command);
+    EXPECT_EQ(range.offset, c.offset);
+    EXPECT_EQ(range.count, c.count);
+  }
+}
+
 TEST(OathCommands, LengthsAtTheSingleByteLimitAreBuiltAndBeyondAreRefused) {
   struct Case {
     const char* what;

@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/Conversions.h"
+#include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualKey.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
@@ -436,6 +438,12 @@ TEST(VirtualKeyRecord, ReceivedApdusInOrderWithinTheLimit) {
   EXPECT_EQ(key.ReceivedApdus(), (std::vector<Bytes>{commands[1], commands[2], commands[3]}));
   key.ClearReceivedApdus();
   EXPECT_TRUE(key.ReceivedApdus().empty());
+
+  // The demo key keeps no record at all: it would only hold on to the secrets written.
+  VirtualKey demo(demo_key::KeyConfig());
+  demo.ProcessApdu(BuildSelectOath());
+  EXPECT_EQ(Sw(demo.ProcessApdu(BuildPut(oath::kInsPut, "AB", kRfcSecret, 6, ""))), 0x9000);
+  EXPECT_TRUE(demo.ReceivedApdus().empty());
 }
 
 TEST(VirtualKeyState, PersistsAcrossRestartsAndContinuesTheCounters) {
@@ -476,6 +484,75 @@ TEST(VirtualKeyState, ADamagedFileIsReportedAndNeverOverwritten) {
   EXPECT_EQ(Sw(s.Put("AB")), 0x9000);
   std::ifstream in(config.stateFile);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a key\n");
+}
+
+TEST(VirtualKeyState, ANameThatIsNoRegularFileOfTheUsersOwnIsRefusedAtOnceAndLeftAlone) {
+  struct Case {
+    const char* what;
+    std::function<bool(const std::string& path, const std::string& validState)> make;
+    const char* reason;  // part of the error
+  };
+  const auto copy = [](const std::string& from, const std::string& to) {
+    std::error_code error;
+    return std::filesystem::copy_file(from, to, error);
+  };
+  const std::vector<Case> cases = {
+      {"a FIFO, which would block a reader until a writer comes",
+       [](const std::string& path, const std::string&) { return ::mkfifo(path.c_str(), 0600) == 0; },
+       "is not a regular file"},
+      {"a symbolic link to a valid state",
+       [](const std::string& path, const std::string& valid) { return ::symlink(valid.c_str(), path.c_str()) == 0; },
+       "is a symbolic link"},
+      {"a file larger than any state",
+       [](const std::string& path, const std::string&) {
+         std::ofstream(path) << std::string(kMaxStateFileSize + 1, 'x');
+         return true;
+       },
+       "is larger than"},
+      {"a valid state belonging to another user",
+       [&copy](const std::string& path, const std::string& valid) {
+         return copy(valid, path) && ::chown(path.c_str(), 65534, 65534) == 0;
+       },
+       "belongs to another user"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (std::string(c.what).find("another user") != std::string::npos && ::geteuid() != 0) {
+      std::printf("skipped (only root can give a file away): %s\n", c.what);
+      continue;
+    }
+    TempDir dir;
+    VirtualKeyConfig config;
+    const std::string valid = dir.File("valid.state");
+    config.stateFile = valid;
+    ASSERT_EQ(Sw(Selected(config).Put("AB")), 0x9000);
+    std::ifstream validIn(valid);
+    const std::string validContent(std::istreambuf_iterator<char>(validIn), {});
+
+    config.stateFile = dir.File("key.state");
+    ASSERT_TRUE(c.make(config.stateFile, valid));
+    struct stat before {};
+    ASSERT_EQ(::lstat(config.stateFile.c_str(), &before), 0);
+
+    const auto start = std::chrono::steady_clock::now();
+    Selected s(config);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    const std::string error = s.key.StateFileError();
+    EXPECT_NE(error.find(config.stateFile), std::string::npos) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    EXPECT_TRUE(s.key.Credentials().empty());
+
+    // The key still works, and nothing it does reaches the file.
+    EXPECT_EQ(Sw(s.Put("CD")), 0x9000);
+    struct stat after {};
+    ASSERT_EQ(::lstat(config.stateFile.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    std::ifstream validAfter(valid);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(validAfter), {}), validContent);
+  }
 }
 
 TEST(VirtualKeyState, AFailedWriteRefusesTheChange) {
