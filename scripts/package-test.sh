@@ -46,27 +46,33 @@ appstreamcli validate --no-net "${metainfo[@]}" || fail "appstreamcli validate: 
 
 echo "== Debian package: manual pages"
 man_dir=$contents/usr/share/man
+# mandoc resolves a page's references among the pages in its working directory and the system's.
+mkdir "$work/man"
 for program in tokvane tokvane-cli tokvane-keysim tokvane-udev-rules; do
   page=$man_dir/man1/$program.1.gz
   if [ ! -f "$page" ]; then
     fail "no manual page for $program"
     continue
   fi
-  # mandoc: the page's own references resolve among the packaged pages and the system's.
-  lint=$(MANPATH="$man_dir:$(manpath 2>/dev/null || true)" mandoc -T lint "$page" 2>&1) || fail "mandoc -T lint: $program.1"
+  zcat "$page" >"$work/man/$program.1"
+done
+for program in tokvane tokvane-cli tokvane-keysim tokvane-udev-rules; do
+  [ -f "$work/man/$program.1" ] || continue
+  lint=$(cd "$work/man" && mandoc -T lint "$program.1" 2>&1) || fail "mandoc -T lint: $program.1"
   grep -E ': (STYLE|WARNING|ERROR|UNSUPP|BADARG)' <<<"$lint" && fail "mandoc -T lint: $program.1"
   # groff, as man renders it for a reader.
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null || true)
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$man_dir/man1/$program.1.gz" 2>&1 >/dev/null || true)
   [ -z "$warnings" ] || { echo "$warnings"; fail "man --warnings: $program.1"; }
 done
 
-# Every option a program's help names is described in its manual page (mdoc writes "Fl \-name").
+# Every option a program's help names is described in its manual page: mdoc writes --name as
+# "Fl \-name", the macro adding the first dash.
 documented() {
   local program=$1 text option
   text=$(zcat "$2" | sed 's/\\-/-/g')
   shift 2
   for option in $("$contents/usr/bin/$program" "$@" --help 2>/dev/null | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
-    grep -qE -- "Fl ${option}([ ,]|\$)" <<<"$text" ||
+    grep -qE -- "Fl -${option#--}([ ,]|\$)" <<<"$text" ||
       fail "$program: option $option is not in its manual page"
   done
 }

@@ -12,8 +12,7 @@ OUT_DIR=${TOKVANE_BUILD_DIR:-build}
 
 # The flags every Debian package is built with (fortified, stack-protected, PIE, full RELRO).
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-# -fno-ident: no compiler version comment in the binaries, which Debian's strip would remove.
-cppflags="$(dpkg-buildflags --get CPPFLAGS) -fno-ident"
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
 cflags="$(dpkg-buildflags --get CFLAGS) $cppflags"
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $cppflags"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
