@@ -10,16 +10,14 @@
 # machine that already has a tokvane package is left alone (outside CI).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
-
-echo "== Debian package: build"
-deb=$(bash scripts/package.sh | tail -n1)
-deb=$(realpath "$deb")
-echo "package: $deb"
 
 work=$(mktemp -d)
 cleanup_work() { rm -rf "$work"; }
 trap cleanup_work EXIT
+
+echo "== Debian package: build"
+bash scripts/package.sh | tee "$work/package.log"
+deb=$(realpath "$(tail -n1 "$work/package.log")")
 contents=$work/contents
 dpkg-deb -x "$deb" "$contents"
 
