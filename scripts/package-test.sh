@@ -132,12 +132,9 @@ version=$(QT_QPA_PLATFORM=offscreen tokvane --version) || fail "installed tokvan
 package_version=$(dpkg-deb -f "$deb" Version)
 [ "$version" = "tokvane $package_version" ] || fail "tokvane --version says '$version', the package is $package_version"
 
-# The installed rules are those of the installed list, and grant no vendor without a product.
+# The installed rules are those of the installed list (what the shipped list grants is a unit test).
 tokvane-udev-rules /usr/share/tokvane/Pid_Vid_Config.xml | cmp -s - /usr/lib/udev/rules.d/70-tokvane.rules ||
   fail "the installed udev rules are not those of the installed Pid_Vid_Config.xml"
-if grep -E '^ENV\{ID_VENDOR_ID\}=="[0-9a-f]{4}", TAG' /usr/lib/udev/rules.d/70-tokvane.rules; then
-  fail "the installed udev rules grant a whole vendor"
-fi
 
 # The completion loads the way bash-completion loads it, and completes through the installed program.
 offered=$(bash -c 'source /usr/share/bash-completion/completions/tokvane-cli && complete -p tokvane-cli >/dev/null &&
