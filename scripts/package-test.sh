@@ -129,6 +129,7 @@ else
   fail "installed tokvane-cli --demo oath list"
 fi
 version=$(QT_QPA_PLATFORM=offscreen tokvane --version) || fail "installed tokvane --version"
+echo "$version"
 package_version=$(dpkg-deb -f "$deb" Version)
 [ "$version" = "tokvane $package_version" ] || fail "tokvane --version says '$version', the package is $package_version"
 
