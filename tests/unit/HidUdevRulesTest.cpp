@@ -28,7 +28,7 @@ TEST(HidUdevRulesTest, OneRulePerDistinctEntryOnTheUsbDeviceOfTheNodeOnlyForHidr
                 R"(ACTION=="remove", GOTO="tokvane_end")",
                 R"(SUBSYSTEM!="hidraw", GOTO="tokvane_end")",
                 R"(KERNEL!="hidraw*", GOTO="tokvane_end")",
-                R"(SUBSYSTEMS=="usb", GOTO="tokvane_usb")",
+                R"(SUBSYSTEMS=="usb", ATTRS{idVendor}=="1209|20a0|000a", GOTO="tokvane_usb")",
                 R"(GOTO="tokvane_end")",
                 R"(LABEL="tokvane_usb")",
                 R"(IMPORT{builtin}="usb_id")",
