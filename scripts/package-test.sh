@@ -99,7 +99,9 @@ fi
 installed_packages() { dpkg-query -W -f='${binary:Package} ${Version} ${db:Status-Abbrev}\n' | sort; }
 installed_packages >"$work/before"
 export DEBIAN_FRONTEND=noninteractive
-apt_get() { apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+apt_get() { $SUDO apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
 
 remove_package() {
   apt_get purge tokvane >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge tokvane"; }
