@@ -6,9 +6,15 @@
 
 #include "device/VidPidConfig.h"
 
-// One rule per distinct entry: the vendor, and the product when the entry names one (PID 0 means
-// any product of that vendor). The seat's logged-in user gets access through the "uaccess" tag,
-// so the file must sort before udev's 73-seat-late.rules.
+// One rule per distinct entry. A rule matches the IDs of the USB device the hidraw node's own
+// interface belongs to (never a hub or other device above it) and tags only hidraw nodes with
+// "uaccess", so the seat's logged-in user may open them; the file must therefore sort before
+// udev's 73-seat-late.rules. An entry without a product (PID 0) grants every device of its vendor:
+// its rule carries a warning comment, since a shared vendor ID covers unrelated devices, keyboards
+// among them.
 std::string MakeUdevRules(const std::vector<VidPidEntry>& entries);
+
+// The distinct entries that name no product, in list order: the ones whose rule grants a whole vendor.
+std::vector<VidPidEntry> EntriesGrantingWholeVendor(const std::vector<VidPidEntry>& entries);
 
 inline constexpr const char* kUdevRulesFileName = "70-tokvane.rules";

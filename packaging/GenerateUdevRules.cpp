@@ -1,6 +1,7 @@
 // tokvane-udev-rules CONFIG [RULES]: writes the udev rules for the keys listed in CONFIG (a
 // Pid_Vid_Config.xml) to RULES, or to standard output. A configuration that cannot be read is an
 // error, so a broken shipped file stops the build instead of installing rules for the default.
+// An entry without a product is written, but warned about on standard error, so the build shows it.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -17,6 +18,12 @@ int main(int argc, char** argv) {
   if (!LoadVidPidConfig(argv[1], entries)) {
     std::cerr << "tokvane-udev-rules: cannot read " << argv[1] << " as a VID/PID configuration\n";
     return 1;
+  }
+  for (const VidPidEntry& entry : EntriesGrantingWholeVendor(entries)) {
+    char vid[5];
+    std::snprintf(vid, sizeof vid, "%04x", entry.Vid());
+    std::cerr << "tokvane-udev-rules: warning: " << argv[1] << " lists vendor " << vid
+              << " with no product: its rule grants every device of that vendor; give the entry a PID\n";
   }
   const std::string rules = MakeUdevRules(entries);
   if (argc == 2) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The README's test command: installs what is needed, builds, and runs every test suite:
 #   1. the normal build: unit, integration (real pcscd + vpcd), GUI (offscreen) tests;
-#   2. a second build under -fsanitize=address,undefined: unit and integration tests again;
-#   3. a clang build of the libFuzzer targets, each run briefly on its seed corpus.
+#   2. the Debian package: built, checked by lintian, desktop-file-validate, appstreamcli and the
+#      man lint, installed, run and removed again (scripts/package-test.sh);
+#   3. a second build under -fsanitize=address,undefined: unit and integration tests again;
+#   4. a clang build of the libFuzzer targets, each run briefly on its seed corpus.
 # Any failure, sanitizer report included, fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +20,10 @@ echo "== normal build"
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD_DIR" -j"$JOBS"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -LE fuzz
+
+if [ "${TOKVANE_SKIP_PACKAGE:-0}" != 1 ]; then
+  bash scripts/package-test.sh
+fi
 
 if [ "${TOKVANE_SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== sanitizer build (address, undefined)"
