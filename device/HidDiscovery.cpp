@@ -39,6 +39,14 @@ bool IsConfiguredVendor(const std::vector<VidPidEntry>& list, std::uint16_t vid)
   return std::any_of(list.begin(), list.end(), [vid](VidPidEntry entry) { return entry.Vid() == vid; });
 }
 
+// A product the udev rules grant access to: a listed pair, or any product of an entry without one.
+// Another device of a shared vendor ID that refuses us is none of the operator's business.
+bool IsConfiguredProduct(const std::vector<VidPidEntry>& list, std::uint16_t vid, std::uint16_t pid) {
+  return std::any_of(list.begin(), list.end(), [vid, pid](VidPidEntry entry) {
+    return entry.Vid() == vid && (entry.Pid() == 0 || entry.Pid() == pid);
+  });
+}
+
 }  // namespace
 
 std::wstring MakeHidReaderName(const std::wstring& kind, int number) {
@@ -67,7 +75,9 @@ int EnumerateHidDevices(HidApi& api, std::vector<std::wstring>& names) {
     OpenedInterface opened;
     HidOpenFailure failure = HidOpenFailure::None;
     if (!OpenInterface(api, info.path, opened, failure)) {
-      if (failure == HidOpenFailure::PermissionDenied) denied.push_back(info.path);
+      if (failure == HidOpenFailure::PermissionDenied && IsConfiguredProduct(list, info.vendorId, info.productId)) {
+        denied.push_back(info.path);
+      }
       continue;
     }
     if (!modelChosen) {

@@ -219,6 +219,21 @@ TEST_F(HidDiscoveryTest, NodesOfConfiguredKeysThatMayNotBeOpenedAreRecordedAndSk
   AddKey(Key(kVid, 1, kKbAndU2f));
   EXPECT_EQ(Enumerate().size(), 2u);
   EXPECT_FALSE(HidPermissionDenied());
+
+  // With products listed, the rules grant only those: another product of the shared vendor ID
+  // that refuses us is no reason to point the operator at the rules.
+  TearDown();
+  SetUp();
+  SetVidPidList({VidPidEntry::Make(kVid, 1)});
+  VirtualHidKeyOptions unrelated = Key(kVid, 7, kVirtualU2fInterface);
+  unrelated.permissionDenied = true;
+  AddKey(unrelated);
+  AddKey(Key(kVid, 1, kVirtualU2fInterface));
+  EXPECT_EQ(Enumerate().size(), 1u);
+  EXPECT_FALSE(HidPermissionDenied());
+  AddKey(locked);
+  Enumerate();
+  EXPECT_TRUE(HidPermissionDenied()) << "a listed product that refuses us still counts";
 }
 
 // The hidraw implementation on the machine the tests run on: there may be no HID device at all.
