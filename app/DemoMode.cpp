@@ -58,7 +58,7 @@ void DemoMode::PlugIn() {
   key_->PlugIn();
   // The HID side presents whatever the key's interface set holds at this plug-in.
   hid_->PlugIn(hidKey_);
-  if ((key_->PresentInterfaces() & oath::kInterfaceCcid) != 0) {
+  if ((key_->PresentInterfaces() & card_os::kInterfaceCcid) != 0) {
     pcsc_->AddReader(kReaderName);
     pcsc_->InsertCard(kReaderName, key_);
   }

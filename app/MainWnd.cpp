@@ -7,16 +7,16 @@
 #include <QWindowStateChangeEvent>
 #include <utility>
 
-#include "app/Conversions.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MsgWnd.h"
+#include "app/oath/OtpOath.h"
+#include "app/setup/InitDemoToCardUI.h"
+#include "core/Conversions.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
 #include "device/PcscApi.h"
 #include "device/VidPidConfig.h"
 #include "oath/OathCommands.h"
-#include "oath/OtpOath.h"
-#include "setup/InitDemoToCardUI.h"
 #include "ui/Controls.h"
 
 #ifndef TOKVANE_DATA_DIR

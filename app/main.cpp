@@ -8,10 +8,10 @@
 #include <string>
 
 #include "BuildConfig.h"
-#include "app/CoreDumps.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
+#include "core/CoreDumps.h"
 #include "device/PcscInterface.h"
 #include "ui/Controls.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
 #include "bench/RatioReporter.h"
+#include "core/Conversions.h"
 
 namespace {
 

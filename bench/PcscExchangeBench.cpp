@@ -13,8 +13,8 @@
 #include "device/ApduResponse.h"
 #include "device/PcscInterface.h"
 #include "keysim/TransportTestCard.h"
-#include "tests/integration/PcscdService.h"
-#include "tests/integration/ServedCard.h"
+#include "tests/support/PcscdService.h"
+#include "tests/support/ServedCard.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "app/MainWnd.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "bench/RatioReporter.h"
 #include "device/HidDiscovery.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
-#include "setup/InitDemoToCardUI.h"
-#include "tests/integration/PcscdService.h"
+#include "tests/support/PcscdService.h"
 #include "ui/SkinFiles.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <array>
 #include <initializer_list>
 
-#include "app/Conversions.h"
 #include "cli/InterfaceModeText.h"
+#include "core/Conversions.h"
 
 namespace cli {
 

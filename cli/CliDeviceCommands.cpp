@@ -109,8 +109,7 @@ ExitCode RunModeShow(const CommandInput& input) {
 }
 
 ExitCode RunModeSet(const CommandInput& input) {
-  const interface_mode::Option* option = interface_mode::FindOptionByMode(input.args.mode);
-  if (option == nullptr) return input.reporter.Fail(ExitCode::Usage, "no interface chosen");
+  if (!interface_mode::IsKnownMode(input.args.mode)) return input.reporter.Fail(ExitCode::Usage, "no interface chosen");
 
   KeySession session;
   ExitCode code = ExitCode::Success;
@@ -130,9 +129,9 @@ ExitCode RunModeSet(const CommandInput& input) {
   PromptForTouchIfNeeded(device, input.reporter);
 
   CApduResponse response;
-  const bool exchanged = device.Exchange(interface_mode::BuildCommand(*option), response);
+  const bool exchanged = device.Exchange(interface_mode::BuildCommand(input.args.mode), response);
   device.Close();
-  const std::string interfaces = FormatInterfaceSet(option->modeByte);
+  const std::string interfaces = FormatInterfaceSet(input.args.mode);
   if (exchanged && !response.HasStatusWord()) {
     return input.reporter.Fail(ExitCode::NoDevice,
                                WithReason("the key on " + reader + " stopped answering when asked to present " +
@@ -159,7 +158,7 @@ ExitCode RunModeSet(const CommandInput& input) {
   input.reporter.JsonResult(JsonObject()
                                 .Text("reader", session.ReaderName())
                                 .Text("interfaces", interfaces)
-                                .Number("modeByte", option->modeByte)
+                                .Number("modeByte", input.args.mode)
                                 .Bool("replugNeeded", true)
                                 .Str());
   return ExitCode::Success;

@@ -7,6 +7,7 @@
 #include "cli/CliOathHost.h"
 #include "cli/CliOutput.h"
 #include "cli/KeySession.h"
+#include "core/Conversions.h"
 #include "oath/OathActions.h"
 
 namespace cli {
@@ -16,13 +17,9 @@ namespace {
 // Upper-case hex of the secret, the form the personalization takes, written straight into
 // wiped storage.
 SecureString SecretHex(const SecretBuffer& key) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   SecureString text;
   text.str().reserve(key.Size() * 2);
-  for (const std::uint8_t byte : key.Bytes()) {
-    text.str().push_back(kDigits[byte >> 4]);
-    text.str().push_back(kDigits[byte & 0x0F]);
-  }
+  AppendHex(text.str(), key.Bytes(), HexLetters::Upper, HexPairs::Unspaced);
   return text;
 }
 

@@ -44,7 +44,7 @@ bool DemoKey::Install(std::string& error) {
   key_->PlugIn();
 
   pcsc_ = std::make_shared<VirtualPcscApi>();
-  if ((key_->PresentInterfaces() & oath::kInterfaceCcid) != 0) {
+  if ((key_->PresentInterfaces() & card_os::kInterfaceCcid) != 0) {
     pcsc_->AddReader(kReaderName);
     pcsc_->InsertCard(kReaderName, key_);
   }

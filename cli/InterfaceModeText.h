@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "device/CardOsCommands.h"
+
 namespace cli {
 
-inline constexpr std::uint8_t kModeOtp = 0x10;
-inline constexpr std::uint8_t kModeU2f = 0x20;
-inline constexpr std::uint8_t kModeCcid = 0x40;
+inline constexpr std::uint8_t kModeOtp = card_os::kInterfaceOtp;
+inline constexpr std::uint8_t kModeU2f = card_os::kInterfaceU2f;
+inline constexpr std::uint8_t kModeCcid = card_os::kInterfaceCcid;
 
 // The interface-mode byte for `text`; nothing for an empty set, an unknown or repeated name, or an
 // empty part ("otp++u2f"). A key with no interface at all could not be reached again, so there is

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CoreDumps.h"
 #include "cli/CliApp.h"
 #include "cli/CliExitCode.h"
+#include "core/CoreDumps.h"
 
 int main(int argc, char** argv) {
   if (std::string reason; !DisableCoreDumps(reason)) std::cerr << "tokvane-cli: " << reason << "\n";

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 
 namespace {
 constexpr std::size_t kHeaderLength = 4;

@@ -1,6 +1,6 @@
 #include "device/ApduResponse.h"
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 
 bool CApduResponse::Parse(const std::uint8_t* bytes, std::size_t count) {
   if (bytes == nullptr || count < 2 || count > kMaxEncodedLength) return false;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "oath/OathCommands.h"
+#include "device/CardOsCommands.h"
 
 namespace interface_mode {
 namespace {
@@ -11,22 +11,12 @@ constexpr std::uint16_t kSwTouchTimedOut = 0x6984;
 
 }  // namespace
 
-const Option* FindOption(std::string_view name) {
-  for (const Option& option : kOptions) {
-    if (name == option.name) return &option;
-  }
-  return nullptr;
+bool IsKnownMode(std::uint8_t modeByte) {
+  return modeByte != 0 && (modeByte & ~card_os::kInterfaceAll) == 0;
 }
 
-const Option* FindOptionByMode(std::uint8_t modeByte) {
-  for (const Option& option : kOptions) {
-    if (option.modeByte == modeByte) return &option;
-  }
-  return nullptr;
-}
-
-CApduCommand BuildCommand(const Option& option) {
-  const std::vector<std::uint8_t> bytes = BuildSetInterfaceMode(option.modeByte);
+CApduCommand BuildCommand(std::uint8_t modeByte) {
+  const std::vector<std::uint8_t> bytes = BuildSetInterfaceMode(modeByte);
   CApduCommand command;
   command.Parse(bytes.data(), bytes.size());
   return command;

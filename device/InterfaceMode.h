@@ -1,51 +1,20 @@
 #pragma once
 // The key's USB interface mode: which of its OTP keyboard, U2F and CCID interfaces it presents after
-// it is plugged in again. The operator's choices, the command that sets one, and what the key's
-// answer means.
-#include <array>
+// it is plugged in again. The command that sets one and what the key's answer means; the reader
+// panel's options and texts for it are in app/setup/InterfaceModeOptions.h.
 #include <cstdint>
-#include <string_view>
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
 
 namespace interface_mode {
 
-// One choice: the skin name of its option, the mode byte sent (OR of 0x10 OTP, 0x20 U2F and
-// 0x40 CCID) and what is logged when the key takes it.
-struct Option {
-  const char* name;
-  std::uint8_t modeByte;
-  const char* successMessage;
-};
-
-// In the order in which the apply action looks for the selected option: the first selected wins.
-inline constexpr std::array<Option, 7> kOptions{{
-    {"otp_select", 0x10, "Apply otp device successful.\n"},
-    {"u2f_select", 0x20, "Apply u2f device successful.\n"},
-    {"otp_u2f_select", 0x30, "Apply otp and u2f device successful.\n"},
-    {"ccid_select", 0x40, "Apply ccid device successful.\n"},
-    {"otp_ccid_select", 0x50, "Apply otp and ccid device successful.\n"},
-    {"u2f_ccid_select", 0x60, "Apply u2f and ccid device successful.\n"},
-    {"u2f_ccid_otp_select", 0x70, "Apply otp ,u2f and ccid device successful.\n"},
-}};
-
-// The option that sends nothing.
-inline constexpr const char* kNoneOption = "none_select";
-
-// Texts of the switch's outcomes.
-inline constexpr const char* kReplugRequest = "Mode switch finish please pull out plug card again.\n";
-inline constexpr const char* kTouchTimedOut = "Confirm Time out.\n";
-inline constexpr const char* kSetDeviceFailed = "Set device fail.\n";
-inline constexpr const char* kPleaseConnect = "Please connect device.\n";
-
-// The option of that skin name; nullptr for "none_select" and any other name.
-const Option* FindOption(std::string_view name);
-// The option that sends this mode byte; nullptr for 0 and any byte outside the table.
-const Option* FindOptionByMode(std::uint8_t modeByte);
+// True for a mode byte the key takes: a non-empty OR of card_os::kInterfaceOtp, kInterfaceU2f and
+// kInterfaceCcid, nothing else.
+bool IsKnownMode(std::uint8_t modeByte);
 
 // 80 E1 FF 00 01 mode, as a parsed command.
-CApduCommand BuildCommand(const Option& option);
+CApduCommand BuildCommand(std::uint8_t modeByte);
 
 enum class Outcome {
   ExchangeFailed,  // no answer came back: the transport's reason says why

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "device/PcscApi.h"
 #include "device/PcscErrors.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "device/PcscApi.h"
 
 namespace {

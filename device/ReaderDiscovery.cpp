@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
+#include "device/CardOsCommands.h"
 #include "device/HidDiscovery.h"
-#include "device/InterfaceMode.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
 #include "device/VnCosHidInterface.h"
-#include "oath/OathCommands.h"
 
 namespace readers {
 namespace {
@@ -142,15 +141,10 @@ PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names
 
 std::uint8_t ModeByteOf(PresentInterfaces present) {
   std::uint8_t mode = 0;
-  if ((present & kPresentCcid) != 0) mode |= oath::kInterfaceCcid;
-  if ((present & kPresentOtp) != 0) mode |= oath::kInterfaceOtp;
-  if ((present & kPresentU2f) != 0) mode |= oath::kInterfaceU2f;
+  if ((present & kPresentCcid) != 0) mode |= card_os::kInterfaceCcid;
+  if ((present & kPresentOtp) != 0) mode |= card_os::kInterfaceOtp;
+  if ((present & kPresentU2f) != 0) mode |= card_os::kInterfaceU2f;
   return mode;
-}
-
-const char* PresetOptionFor(PresentInterfaces present) {
-  const interface_mode::Option* option = interface_mode::FindOptionByMode(ModeByteOf(present));
-  return option != nullptr ? option->name : interface_mode::kNoneOption;
 }
 
 AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait) {

@@ -68,8 +68,6 @@ PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names
 PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names, KindProbe& probe);
 // The interface-mode byte presenting the same set (0x40 CCID, 0x10 OTP, 0x20 U2F); 0 for none.
 std::uint8_t ModeByteOf(PresentInterfaces present);
-// The skin name of the mode option that re-applies the set: "none_select" for none.
-const char* PresetOptionFor(PresentInterfaces present);
 
 // The fixed pauses of a refresh: before each PC/SC probe, and before the wake-up exchange.
 inline constexpr std::chrono::milliseconds kPcscProbeWait{100};

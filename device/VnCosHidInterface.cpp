@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/SecureBytes.h"
 #include "device/HidDiscovery.h"
 
 namespace {
@@ -47,19 +48,6 @@ constexpr const char* kPermissionDeniedText =
     "then plug the key in again.";
 constexpr const char* kNotOpenText = "The HID interface is not open.";
 constexpr const char* kReadFailedText = "Reading the key's answer failed: the key may have been pulled out.";
-
-// Command bytes, which may carry a credential secret, do not stay behind in work buffers.
-template <typename Buffer>
-class ScopedWipe {
- public:
-  explicit ScopedWipe(Buffer& buffer) : buffer_(buffer) {}
-  ScopedWipe(const ScopedWipe&) = delete;
-  ScopedWipe& operator=(const ScopedWipe&) = delete;
-  ~ScopedWipe() { OPENSSL_cleanse(buffer_.data(), buffer_.size()); }
-
- private:
-  Buffer& buffer_;
-};
 
 using ReportBuffer = std::array<std::uint8_t, VnCosHidInterface::kMaxU2fReportLength>;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 
 namespace {
 

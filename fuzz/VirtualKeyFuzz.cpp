@@ -64,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Check(defaults <= 1);
   const std::uint8_t mode = key.StoredInterfaceMode();
-  Check(mode != 0 && (mode & ~oath::kInterfaceAll) == 0);
+  Check(mode != 0 && (mode & ~card_os::kInterfaceAll) == 0);
   return 0;
 }

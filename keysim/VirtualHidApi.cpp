@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "core/SecureBytes.h"
+
 namespace {
 
 // U2FHID (FIDO U2F HID protocol): 64-byte packets behind the report-ID byte.
@@ -58,11 +60,6 @@ std::vector<std::uint8_t> InitPacketReport(std::uint32_t channel, std::uint8_t c
   return report;
 }
 
-void Wipe(std::vector<std::uint8_t>& bytes) {
-  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-  bytes.clear();
-}
-
 }  // namespace
 
 struct VirtualHidApi::Interface {
@@ -83,8 +80,8 @@ struct VirtualHidApi::Interface {
   bool zeroLengthForever = false;
 
   ~Interface() {
-    Wipe(featureAnswer);
-    Wipe(assembly);
+    WipeBuffer(featureAnswer);
+    WipeBuffer(assembly);
   }
 };
 
@@ -123,7 +120,7 @@ VirtualHidApi::~VirtualHidApi() {
   jobArrived_.notify_all();
   inputArrived_.notify_all();
   worker_.join();
-  for (Job& job : jobs_) Wipe(job.command);
+  for (Job& job : jobs_) WipeBuffer(job.command);
 }
 
 VirtualHidApi::KeyId VirtualHidApi::AddKey(std::shared_ptr<VirtualCard> card, VirtualHidKeyOptions options) {
@@ -296,7 +293,7 @@ bool VirtualHidApi::SendFeatureReport(HidHandle handle, const std::uint8_t* repo
   const std::size_t commandLength = report[1];
   if (2 + commandLength > length) return false;
   iface.featureAnswerReady = false;
-  Wipe(iface.featureAnswer);
+  WipeBuffer(iface.featureAnswer);
   iface.pollsLeft = iface.key->options.emptyFeaturePolls;
   DispatchLocked(iface, std::vector<std::uint8_t>(report + 2, report + 2 + commandLength), 0);
   return true;
@@ -346,7 +343,7 @@ void VirtualHidApi::HandleU2fPacketLocked(Interface& iface, const std::uint8_t* 
     if (!iface.assembling || channel != iface.assemblyChannel) return;  // no message to continue
     if (commandOrSequence != iface.assemblyNextSequence) {
       iface.assembling = false;
-      Wipe(iface.assembly);
+      WipeBuffer(iface.assembly);
       PostU2fErrorLocked(iface, channel, kErrInvalidSeq);
       return;
     }
@@ -373,7 +370,7 @@ void VirtualHidApi::HandleU2fPacketLocked(Interface& iface, const std::uint8_t* 
       return PostU2fErrorLocked(iface, channel, kErrInvalidChannel);
     }
     if (length == 0 || length > kMaxMessageLength) return PostU2fErrorLocked(iface, channel, kErrInvalidLen);
-    Wipe(iface.assembly);
+    WipeBuffer(iface.assembly);
     iface.assembling = true;
     iface.assemblyChannel = channel;
     iface.assemblyTotal = length;
@@ -392,14 +389,14 @@ void VirtualHidApi::DispatchLocked(Interface& iface, std::vector<std::uint8_t> c
   Key& key = *iface.key;
   switch (key.options.fault) {
     case VirtualHidFault::UnplugMidExchange:
-      Wipe(command);
+      WipeBuffer(command);
       UnplugLocked(key);
       return;
     case VirtualHidFault::NeverAnswers:
-      Wipe(command);
+      WipeBuffer(command);
       return;
     case VirtualHidFault::ZeroLengthForever:
-      Wipe(command);
+      WipeBuffer(command);
       iface.zeroLengthForever = true;
       inputArrived_.notify_all();
       return;
@@ -424,30 +421,30 @@ void VirtualHidApi::WorkerLoop() {
     jobs_.pop_front();
     if (job.delay.count() > 0 && jobArrived_.wait_for(lock, job.delay, [this] { return stopping_; })) return;
     if (!job.iface->present || !job.card) {
-      Wipe(job.command);
+      WipeBuffer(job.command);
       continue;
     }
     lock.unlock();
     std::vector<std::uint8_t> answer = job.card->ProcessApdu(job.command);
-    Wipe(job.command);
+    WipeBuffer(job.command);
     lock.lock();
     Interface& iface = *job.iface;
     if (!iface.present) {
-      Wipe(answer);
+      WipeBuffer(answer);
       continue;
     }
     ++iface.key->commandsProcessed;
     if (iface.keyboard) {
       const std::size_t room = iface.key->options.keyboardLengths.feature > 2 ? iface.key->options.keyboardLengths.feature - 2u : 0u;
       if (answer.size() > room) {
-        Wipe(answer);
+        WipeBuffer(answer);
         answer.assign(kAnswerTooLong.begin(), kAnswerTooLong.end());
       }
       iface.featureAnswer = std::move(answer);
       iface.featureAnswerReady = true;
     } else {
       PostU2fAnswerLocked(iface, job.channel, answer);
-      Wipe(answer);
+      WipeBuffer(answer);
     }
   }
 }

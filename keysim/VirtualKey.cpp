@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "BuildConfig.h"
+#include "core/SecureBytes.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
@@ -42,11 +43,6 @@ constexpr std::uint8_t kAppletVersionPrefix[] = {'T', 'K', 'V', 'O', 'A', 'T', '
 
 Response Sw(std::uint16_t sw) { return Response{{}, sw}; }
 
-void Wipe(Bytes& bytes) {
-  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-  bytes.clear();
-}
-
 // Appends to bytes that may hold a secret (a put arriving in ENVELOPE pieces): a growing buffer
 // moves to a new block, and the old one is wiped before it is given back.
 void AppendWiped(Bytes& to, const Bytes& piece) {
@@ -54,7 +50,7 @@ void AppendWiped(Bytes& to, const Bytes& piece) {
     Bytes grown;
     grown.reserve(std::max(2 * to.capacity(), to.size() + piece.size()));
     grown.assign(to.begin(), to.end());
-    Wipe(to);
+    WipeBuffer(to);
     to.swap(grown);
   }
   to.insert(to.end(), piece.begin(), piece.end());
@@ -62,9 +58,9 @@ void AppendWiped(Bytes& to, const Bytes& piece) {
 
 Bytes OathAid() {
   Bytes aid;
-  aid.reserve(tokvane::build::kOathRid.size() + std::size(oath::kOathPix));
+  aid.reserve(tokvane::build::kOathRid.size() + std::size(card_os::kOathPix));
   aid.insert(aid.end(), tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
-  aid.insert(aid.end(), std::begin(oath::kOathPix), std::end(oath::kOathPix));
+  aid.insert(aid.end(), std::begin(card_os::kOathPix), std::end(card_os::kOathPix));
   return aid;
 }
 
@@ -154,7 +150,7 @@ struct VirtualKey::Command {
   Command() = default;
   Command(Command&&) noexcept = default;
   Command& operator=(Command&&) noexcept = default;
-  ~Command() { Wipe(data); }  // a put command carries a secret
+  ~Command() { WipeBuffer(data); }  // a put command carries a secret
 
   static std::optional<Command> From(const Bytes& b) {
     const std::size_t n = b.size();
@@ -234,7 +230,7 @@ VirtualKey::VirtualKey(VirtualKeyConfig config) : config_(std::move(config)) {
 }
 
 VirtualKey::~VirtualKey() {
-  for (auto& apdu : received_) Wipe(apdu);
+  for (auto& apdu : received_) WipeBuffer(apdu);
   DropPending();
   DropEnvelope();
 }
@@ -270,12 +266,12 @@ void VirtualKey::Deselect() {
 }
 
 void VirtualKey::DropPending() {
-  if (pending_) Wipe(pending_->data);
+  if (pending_) WipeBuffer(pending_->data);
   pending_.reset();
 }
 
 void VirtualKey::DropEnvelope() {
-  if (envelope_) Wipe(*envelope_);
+  if (envelope_) WipeBuffer(*envelope_);
   envelope_.reset();
 }
 
@@ -283,7 +279,7 @@ VirtualKey::Bytes VirtualKey::ProcessApdu(const Bytes& bytes) {
   std::lock_guard process(processMutex_);
   Record(bytes);
   const auto command = Command::From(bytes);
-  if (command && config_.useT0 && command->ins == kInsGetResponse && command->cla == oath::kClaIso) {
+  if (command && config_.useT0 && command->ins == kInsGetResponse && command->cla == card_os::kClaIso) {
     return ServeGetResponse(*command);
   }
   DropPending();
@@ -297,7 +293,7 @@ void VirtualKey::Record(const Bytes& command) {
   std::lock_guard state(stateMutex_);
   received_.push_back(command);
   while (received_.size() > config_.receivedLogLimit) {
-    Wipe(received_.front());
+    WipeBuffer(received_.front());
     received_.pop_front();
   }
 }
@@ -315,7 +311,7 @@ VirtualKey::Bytes VirtualKey::Deliver(const Command& command, Response response)
   if (remaining == 0) {
     out.push_back(static_cast<std::uint8_t>(response.sw >> 8));
     out.push_back(static_cast<std::uint8_t>(response.sw));
-    Wipe(response.data);
+    WipeBuffer(response.data);
     return out;
   }
   out.push_back(0x61);
@@ -377,17 +373,17 @@ Response VirtualKey::Dispatch(const Command& command) {
     Handler handler;
   };
   static const Route kRoutes[] = {
-      {oath::kClaIso, oath::kInsSelect, false, &VirtualKey::Select},
-      {oath::kClaProprietary, oath::kInsCosCommand, false, &VirtualKey::CosCommand},
-      {oath::kClaProprietary, oath::kInsSetInterfaceMode, false, &VirtualKey::SetInterfaceMode},
-      {oath::kClaProprietary, oath::kInsAppletVersion, true, &VirtualKey::AppletVersion},
-      {oath::kClaIso, oath::kInsPut, true, &VirtualKey::Put},
-      {oath::kClaIso, oath::kInsList, true, &VirtualKey::List},
-      {oath::kClaIso, oath::kInsCalculate, true, &VirtualKey::Calculate},
-      {oath::kClaIso, oath::kInsDelete, true, &VirtualKey::Delete},
-      {oath::kClaIso, oath::kInsSetDefault, true, &VirtualKey::SetDefault},
-      {oath::kClaIso, oath::kInsGetDefault, true, &VirtualKey::GetDefault},
-      {oath::kClaIso, oath::kInsReset, true, &VirtualKey::ResetApplet},
+      {card_os::kClaIso, card_os::kInsSelect, false, &VirtualKey::Select},
+      {card_os::kClaProprietary, card_os::kInsCosCommand, false, &VirtualKey::CosCommand},
+      {card_os::kClaProprietary, card_os::kInsSetInterfaceMode, false, &VirtualKey::SetInterfaceMode},
+      {card_os::kClaProprietary, oath::kInsAppletVersion, true, &VirtualKey::AppletVersion},
+      {card_os::kClaIso, oath::kInsPut, true, &VirtualKey::Put},
+      {card_os::kClaIso, oath::kInsList, true, &VirtualKey::List},
+      {card_os::kClaIso, oath::kInsCalculate, true, &VirtualKey::Calculate},
+      {card_os::kClaIso, oath::kInsDelete, true, &VirtualKey::Delete},
+      {card_os::kClaIso, oath::kInsSetDefault, true, &VirtualKey::SetDefault},
+      {card_os::kClaIso, oath::kInsGetDefault, true, &VirtualKey::GetDefault},
+      {card_os::kClaIso, oath::kInsReset, true, &VirtualKey::ResetApplet},
   };
   bool insKnown = false;
   for (const Route& route : kRoutes) {
@@ -404,7 +400,7 @@ Response VirtualKey::Select(const Command& command) {
   if (command.p1 != 0x04 || command.p2 != 0x00) return Sw(kSwWrongP1P2);
   if (command.data.empty()) return Sw(kSwWrongLength);
   static const Bytes kOathAid = OathAid();
-  static const Bytes kFido(std::begin(oath::kFidoAid), std::end(oath::kFidoAid));
+  static const Bytes kFido(std::begin(card_os::kFidoAid), std::end(card_os::kFidoAid));
   if (command.data == kOathAid) {
     oathSelected_ = true;
     return Sw(kSwOk);
@@ -430,7 +426,7 @@ Response VirtualKey::SetInterfaceMode(const Command& command) {
   if (command.data.size() != 1) return Sw(kSwWrongLength);
   const std::uint8_t mode = command.data[0];
   // No other bits, and at least one interface: a key presenting none could never be reached again.
-  if (mode == 0 || (mode & ~oath::kInterfaceAll) != 0) return Sw(kSwWrongData);
+  if (mode == 0 || (mode & ~card_os::kInterfaceAll) != 0) return Sw(kSwWrongData);
   if (!AwaitTouch()) return Sw(kSwTouchTimeout);
 
   VirtualKeyStore updated = SnapshotStore();
@@ -665,7 +661,7 @@ std::vector<VirtualKey::Bytes> VirtualKey::ReceivedApdus() const {
 
 void VirtualKey::ClearReceivedApdus() {
   std::lock_guard state(stateMutex_);
-  for (auto& apdu : received_) Wipe(apdu);
+  for (auto& apdu : received_) WipeBuffer(apdu);
   received_.clear();
 }
 

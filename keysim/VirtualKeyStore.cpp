@@ -11,14 +11,13 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "core/Conversions.h"
+#include "core/SecureBytes.h"
+
 namespace {
 
 constexpr std::string_view kHeader = "tokvane-virtual-key-state 1";
 constexpr std::string_view kNone = "-";
-
-void Wipe(std::vector<std::uint8_t>& bytes) {
-  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-}
 
 // Appends the bytes as lower-case hex, or "-" for none, into room the caller has reserved.
 void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
@@ -26,11 +25,7 @@ void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
     text += kNone;
     return;
   }
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (std::uint8_t b : bytes) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 0x0F]);
-  }
+  ::AppendHex(text, bytes, HexLetters::Lower, HexPairs::Unspaced);
 }
 
 // Closes the descriptor when it goes.
@@ -98,11 +93,11 @@ bool ParseCredentialLine(const std::vector<std::string_view>& fields, VirtualKey
   auto counter = NumberFromHex(fields[3], 16);
   auto secret = FromHex(fields[4]);
   if (!name || name->empty() || !digits || !counter || !secret) {
-    if (secret) Wipe(*secret);
+    if (secret) WipeBytes(*secret);
     return false;
   }
   if ((*digits != 6 && *digits != 8) || store.Find(*name) != nullptr) {
-    Wipe(*secret);
+    WipeBytes(*secret);
     return false;
   }
   VirtualKeyCredential credential;
@@ -122,7 +117,7 @@ std::string ErrnoText(const char* what, const std::string& path) {
 
 VirtualKeyCredential& VirtualKeyCredential::operator=(const VirtualKeyCredential& other) {
   if (this != &other) {
-    Wipe(secret);
+    WipeBytes(secret);
     name = other.name;
     secret = other.secret;
     digits = other.digits;
@@ -133,7 +128,7 @@ VirtualKeyCredential& VirtualKeyCredential::operator=(const VirtualKeyCredential
 
 VirtualKeyCredential& VirtualKeyCredential::operator=(VirtualKeyCredential&& other) noexcept {
   if (this != &other) {
-    Wipe(secret);
+    WipeBytes(secret);
     name = std::move(other.name);
     secret = std::move(other.secret);
     digits = other.digits;
@@ -142,7 +137,7 @@ VirtualKeyCredential& VirtualKeyCredential::operator=(VirtualKeyCredential&& oth
   return *this;
 }
 
-VirtualKeyCredential::~VirtualKeyCredential() { Wipe(secret); }
+VirtualKeyCredential::~VirtualKeyCredential() { WipeBytes(secret); }
 
 VirtualKeyCredential* VirtualKeyStore::Find(const std::vector<std::uint8_t>& name) {
   auto it = std::find_if(credentials.begin(), credentials.end(),

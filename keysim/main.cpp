@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/CoreDumps.h"
+#include "core/CoreDumps.h"
 #include "keysim/TransportTestCard.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VpcdClient.h"
@@ -74,11 +74,11 @@ std::optional<std::uint8_t> ParseMode(std::string_view text) {
     const std::size_t plus = text.find('+');
     const std::string_view part = text.substr(0, plus);
     if (part == "otp") {
-      mode |= oath::kInterfaceOtp;
+      mode |= card_os::kInterfaceOtp;
     } else if (part == "u2f") {
-      mode |= oath::kInterfaceU2f;
+      mode |= card_os::kInterfaceU2f;
     } else if (part == "ccid") {
-      mode |= oath::kInterfaceCcid;
+      mode |= card_os::kInterfaceCcid;
     } else {
       return std::nullopt;
     }

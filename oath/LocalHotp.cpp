@@ -4,9 +4,11 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <memory>
 
+#include "core/SecureBytes.h"
 #include "oath/OathAnswers.h"
 
 namespace {
@@ -17,16 +19,6 @@ constexpr std::uint8_t kInnerPad = 0x36;
 constexpr std::uint8_t kOuterPad = 0x5C;
 constexpr std::size_t kImfBytes = 4;
 constexpr std::size_t kImfOffset = 4;
-
-// Wipes a buffer that held key material when it goes out of scope, on every path.
-template <std::size_t N>
-struct WipedBuffer {
-  std::array<std::uint8_t, N> bytes{};
-  WipedBuffer() = default;
-  WipedBuffer(const WipedBuffer&) = delete;
-  WipedBuffer& operator=(const WipedBuffer&) = delete;
-  ~WipedBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
-};
 
 // EVP_MD_CTX_free resets the context, which clears and frees the digest state it held.
 struct DigestContextFree {
@@ -53,23 +45,27 @@ bool HmacSha1(std::span<const std::uint8_t> key, std::span<const std::uint8_t> m
   DigestContext context(EVP_MD_CTX_new());
   if (!context) return false;
 
-  WipedBuffer<kShaBlock> keyBlock;
+  std::array<std::uint8_t, kShaBlock> keyBlock{};
+  const ScopedWipe wipeKeyBlock(keyBlock);
   if (key.size() > kShaBlock) {
-    if (!Sha1(context.get(), key, {}, keyBlock.bytes.data())) return false;
+    if (!Sha1(context.get(), key, {}, keyBlock.data())) return false;
   } else {
-    std::copy(key.begin(), key.end(), keyBlock.bytes.begin());
+    std::copy(key.begin(), key.end(), keyBlock.begin());
   }
 
-  WipedBuffer<kShaBlock> innerPad;
-  WipedBuffer<kShaBlock> outerPad;
+  std::array<std::uint8_t, kShaBlock> innerPad{};
+  const ScopedWipe wipeInnerPad(innerPad);
+  std::array<std::uint8_t, kShaBlock> outerPad{};
+  const ScopedWipe wipeOuterPad(outerPad);
   for (std::size_t i = 0; i < kShaBlock; ++i) {
-    innerPad.bytes[i] = keyBlock.bytes[i] ^ kInnerPad;
-    outerPad.bytes[i] = keyBlock.bytes[i] ^ kOuterPad;
+    innerPad[i] = keyBlock[i] ^ kInnerPad;
+    outerPad[i] = keyBlock[i] ^ kOuterPad;
   }
 
-  WipedBuffer<kShaDigest> inner;
-  return Sha1(context.get(), innerPad.bytes, message, inner.bytes.data()) &&
-         Sha1(context.get(), outerPad.bytes, inner.bytes, mac);
+  std::array<std::uint8_t, kShaDigest> inner{};
+  const ScopedWipe wipeInner(inner);
+  return Sha1(context.get(), innerPad, message, inner.data()) &&
+         Sha1(context.get(), outerPad, inner, mac);
 }
 
 }  // namespace
@@ -93,13 +89,14 @@ std::string ComputeLocalHotp(std::span<const std::uint8_t> key, unsigned digits,
   if (key.empty() || digits == 0) return {};
   const HotpCounterBlock counter = BuildHotpCounterBlock(imf, matchCount);
 
-  WipedBuffer<kShaDigest> mac;
-  if (!HmacSha1(key, counter, mac.bytes.data())) return {};
+  std::array<std::uint8_t, kShaDigest> mac{};
+  const ScopedWipe wipeMac(mac);
+  if (!HmacSha1(key, counter, mac.data())) return {};
 
-  const std::size_t offset = mac.bytes[kShaDigest - 1] & 0x0Fu;
-  const std::uint32_t number = ((std::uint32_t{mac.bytes[offset]} & 0x7Fu) << 24) |
-                               (std::uint32_t{mac.bytes[offset + 1]} << 16) |
-                               (std::uint32_t{mac.bytes[offset + 2]} << 8) |
-                               std::uint32_t{mac.bytes[offset + 3]};
+  const std::size_t offset = mac[kShaDigest - 1] & 0x0Fu;
+  const std::uint32_t number = ((std::uint32_t{mac[offset]} & 0x7Fu) << 24) |
+                               (std::uint32_t{mac[offset + 1]} << 16) |
+                               (std::uint32_t{mac[offset + 2]} << 8) |
+                               std::uint32_t{mac[offset + 3]};
   return FormatCodeNumber(number, digits);
 }

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 
@@ -28,21 +28,10 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// Appends upper-case spaced hex ("0A FF") to `out`, which the caller has reserved room in, so
-// that text holding a secret is never reallocated (leaving an unwiped copy behind).
-void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i != 0) out.push_back(' ');
-    out.push_back(kDigits[bytes[i] >> 4]);
-    out.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-}
-
 SecureString SecretToHex(const SecureBytes& bytes) {
   SecureString text;
   text.str().reserve(bytes.size() * 3);
-  AppendHex(text.str(), bytes.data(), bytes.size());
+  AppendHex(text.str(), bytes.view(), HexLetters::Upper, HexPairs::Spaced);
   return text;
 }
 
@@ -76,7 +65,7 @@ std::string CommandEntry(const OathBytes& bytes, const std::string& ending, Oath
     if (i >= hidden.offset && i - hidden.offset < hidden.count) {
       entry += "**";
     } else {
-      AppendHex(entry, &bytes[i], 1);
+      AppendHex(entry, OathByteView(bytes).subspan(i, 1), HexLetters::Upper, HexPairs::Spaced);
     }
   }
   entry += ending;

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "core/SecureBytes.h"
 #include "device/DeviceInterface.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredential.h"
-#include "oath/SecureBytes.h"
 
 enum class OathOutcome {
   Done,            // the key answered 90 00 and the action did its work

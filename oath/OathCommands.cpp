@@ -2,8 +2,6 @@
 
 #include <cstddef>
 
-#include "BuildConfig.h"
-
 namespace {
 
 // Lc and every TLV length are single bytes.
@@ -23,7 +21,7 @@ OathBytes Header(std::uint8_t cla, std::uint8_t ins, std::uint8_t p1, std::uint8
 OathBytes BuildNameCommand(std::uint8_t ins, OathByteView name) {
   const std::size_t lc = name.size() + 2;
   if (lc > kMaxLengthByte) return {};
-  OathBytes out = Header(oath::kClaIso, ins, 0x00, 0x00);
+  OathBytes out = Header(card_os::kClaIso, ins, 0x00, 0x00);
   out.push_back(static_cast<std::uint8_t>(lc));
   out.push_back(oath::kTagName);
   out.push_back(static_cast<std::uint8_t>(name.size()));
@@ -33,41 +31,18 @@ OathBytes BuildNameCommand(std::uint8_t ins, OathByteView name) {
 
 }  // namespace
 
-OathBytes BuildSelectOath() {
-  OathBytes out = Header(oath::kClaIso, oath::kInsSelect, 0x04, 0x00);
-  out.push_back(static_cast<std::uint8_t>(tokvane::build::kOathRid.size() + sizeof oath::kOathPix));
-  Append(out, tokvane::build::kOathRid);
-  Append(out, oath::kOathPix);
-  return out;
-}
-
-OathBytes BuildSelectFido() {
-  OathBytes out = Header(oath::kClaIso, oath::kInsSelect, 0x04, 0x00);
-  out.push_back(static_cast<std::uint8_t>(sizeof oath::kFidoAid));
-  Append(out, oath::kFidoAid);
-  return out;
-}
-
 OathBytes BuildGetAppletVersion() {
-  OathBytes out = Header(oath::kClaProprietary, oath::kInsAppletVersion, 0x80, 0x00);
+  OathBytes out = Header(card_os::kClaProprietary, oath::kInsAppletVersion, 0x80, 0x00);
   out.push_back(static_cast<std::uint8_t>(sizeof oath::kAppletVersionQuery));
   Append(out, oath::kAppletVersionQuery);
   return out;
 }
 
-OathBytes BuildGetCosVersion() {
-  OathBytes out = Header(oath::kClaProprietary, oath::kInsCosCommand, 0x00, 0x00);
-  out.push_back(0x03);  // Le: the three version bytes
-  return out;
-}
+OathBytes BuildReset() { return Header(card_os::kClaIso, oath::kInsReset, 0x00, 0x00); }
 
-OathBytes BuildE3P1Command() { return Header(oath::kClaProprietary, oath::kInsCosCommand, 0x01, 0x00); }
+OathBytes BuildList() { return Header(card_os::kClaIso, oath::kInsList, 0x00, 0x00); }
 
-OathBytes BuildReset() { return Header(oath::kClaIso, oath::kInsReset, 0x00, 0x00); }
-
-OathBytes BuildList() { return Header(oath::kClaIso, oath::kInsList, 0x00, 0x00); }
-
-OathBytes BuildGetDefault() { return Header(oath::kClaIso, oath::kInsGetDefault, 0x00, 0x00); }
+OathBytes BuildGetDefault() { return Header(card_os::kClaIso, oath::kInsGetDefault, 0x00, 0x00); }
 
 OathBytes BuildDelete(OathByteView name) { return BuildNameCommand(oath::kInsDelete, name); }
 OathBytes BuildDelete(std::string_view name) { return BuildDelete(AsBytes(name)); }
@@ -78,7 +53,7 @@ OathBytes BuildSetDefault(std::string_view name) { return BuildSetDefault(AsByte
 OathBytes BuildCalculate(OathByteView name, OathByteView challenge) {
   const std::size_t lc = name.size() + challenge.size() + 4;
   if (lc > kMaxLengthByte) return {};
-  OathBytes out = Header(oath::kClaIso, oath::kInsCalculate, 0x01, 0x00);
+  OathBytes out = Header(card_os::kClaIso, oath::kInsCalculate, 0x01, 0x00);
   out.push_back(static_cast<std::uint8_t>(lc));
   out.push_back(oath::kTagChallenge);
   out.push_back(static_cast<std::uint8_t>(challenge.size()));
@@ -99,7 +74,7 @@ OathBytes BuildPut(std::uint8_t ins, OathByteView name, OathByteView key, std::u
   if (!imf.empty()) lc += imf.size() + 2;
   if (lc > kMaxLengthByte) return {};
 
-  OathBytes out = Header(oath::kClaIso, ins, 0x00, 0x00);
+  OathBytes out = Header(card_os::kClaIso, ins, 0x00, 0x00);
   out.reserve(5 + lc);
   out.push_back(static_cast<std::uint8_t>(lc));
   out.push_back(oath::kTagKey);
@@ -141,11 +116,4 @@ OathByteRange PutKeyRange(OathByteView put) {
   const std::size_t count = put[kKeyLengthOffset] - kBytesBeforeKeyCountedInTag;
   if (count > put.size() - kKeyOffset) return everythingAfterLc;
   return {kKeyOffset, count};
-}
-
-OathBytes BuildSetInterfaceMode(std::uint8_t mode) {
-  OathBytes out = Header(oath::kClaProprietary, oath::kInsSetInterfaceMode, 0xFF, 0x00);
-  out.push_back(0x01);
-  out.push_back(mode);
-  return out;
 }

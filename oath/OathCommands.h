@@ -1,6 +1,7 @@
 #pragma once
-// Builders for every command Tokvane sends to the key's OATH applet, its FIDO applet and its card
-// OS. Each returns one complete command APDU (header, Lc, data, Le as applicable) as a new buffer.
+// Builders for the commands Tokvane sends to the key's OATH applet (the applet selections and the
+// card OS's commands are in device/CardOsCommands.h, which this header includes). Each returns one
+// complete command APDU (header, Lc, data, Le as applicable) as a new buffer.
 //
 // Refusal: a builder whose input would need a length byte above 255 (Lc or a TLV length) returns an
 // EMPTY vector and nothing should be sent. No real command is empty, and CApduCommand::Parse rejects
@@ -11,16 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "device/CardOsCommands.h"
+
 namespace oath {
 
-// The OATH applet's AID is the build's RID followed by this proprietary application identifier.
-inline constexpr std::uint8_t kOathPix[] = {0x83, 0x26, 0x01, 0x01};
-inline constexpr std::uint8_t kFidoAid[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
-
-// Class and instruction bytes of the OATH applet and the card OS.
-inline constexpr std::uint8_t kClaIso = 0x00;
-inline constexpr std::uint8_t kClaProprietary = 0x80;
-inline constexpr std::uint8_t kInsSelect = 0xA4;
+// Instruction bytes of the OATH applet (the class bytes are card_os::kClaIso and kClaProprietary).
 inline constexpr std::uint8_t kInsPut = 0x09;  // what the credentials panel passes to BuildPut
 inline constexpr std::uint8_t kInsReset = 0x07;
 inline constexpr std::uint8_t kInsDelete = 0x08;
@@ -28,9 +24,7 @@ inline constexpr std::uint8_t kInsList = 0x17;
 inline constexpr std::uint8_t kInsCalculate = 0xA2;
 inline constexpr std::uint8_t kInsSetDefault = 0xE5;
 inline constexpr std::uint8_t kInsGetDefault = 0xE6;
-inline constexpr std::uint8_t kInsSetInterfaceMode = 0xE1;
 inline constexpr std::uint8_t kInsAppletVersion = 0xE2;
-inline constexpr std::uint8_t kInsCosCommand = 0xE3;
 
 // Tags inside the command data.
 inline constexpr std::uint8_t kTagName = 0x51;
@@ -45,27 +39,13 @@ inline constexpr std::uint8_t kPutHash = 0x10;
 // The data field of the applet-version query.
 inline constexpr std::uint8_t kAppletVersionQuery[] = {0xDF, 0xFF, 0x02, 0x80, 0x01};
 
-// Interface bits of the interface-mode command.
-inline constexpr std::uint8_t kInterfaceOtp = 0x10;
-inline constexpr std::uint8_t kInterfaceU2f = 0x20;
-inline constexpr std::uint8_t kInterfaceCcid = 0x40;
-inline constexpr std::uint8_t kInterfaceAll = kInterfaceOtp | kInterfaceU2f | kInterfaceCcid;
-
 }  // namespace oath
 
 using OathBytes = std::vector<std::uint8_t>;
 using OathByteView = std::span<const std::uint8_t>;
 
-// 00 A4 04 00 09, the build's RID, 83 26 01 01.
-OathBytes BuildSelectOath();
-// 00 A4 04 00 08 A0 00 00 06 47 2F 00 01.
-OathBytes BuildSelectFido();
 // 80 E2 80 00 05 DF FF 02 80 01.
 OathBytes BuildGetAppletVersion();
-// 80 E3 00 00 03.
-OathBytes BuildGetCosVersion();
-// 80 E3 01 00.
-OathBytes BuildE3P1Command();
 // 00 07 00 00.
 OathBytes BuildReset();
 // 00 17 00 00.
@@ -101,7 +81,3 @@ struct OathByteRange {
   std::size_t count = 0;
 };
 OathByteRange PutKeyRange(OathByteView put);
-
-// 80 E1 FF 00 01 mode: the interfaces the key presents after it is plugged in again
-// (OR of oath::kInterfaceOtp, kInterfaceU2f, kInterfaceCcid).
-OathBytes BuildSetInterfaceMode(std::uint8_t mode);

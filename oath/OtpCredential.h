@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "oath/SecureBytes.h"
+#include "core/SecureBytes.h"
 
 struct OtpCredential {
   // The name as the key stores it: raw bytes, compared byte for byte, never re-encoded.

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/SecureBytes.h"
 #include "oath/OtpCredential.h"
-#include "oath/SecureBytes.h"
 
 class OtpCredentialList {
  public:

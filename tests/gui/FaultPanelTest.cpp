@@ -28,7 +28,7 @@
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
-#include "tests/unit/FaultInjectingCard.h"
+#include "tests/support/FaultInjectingCard.h"
 
 using namespace guitest;
 

@@ -17,14 +17,14 @@
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
+#include "app/oath/OtpOath.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
-#include "oath/OtpOath.h"
-#include "setup/InitDemoToCardUI.h"
 
 using namespace guitest;
 

@@ -9,10 +9,10 @@
 #include "ReaderPanelTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
-#include "device/InterfaceMode.h"
+#include "app/setup/InitDemoToCardUI.h"
+#include "app/setup/InterfaceModeOptions.h"
 #include "device/PcscInterface.h"
 #include "oath/OathCommands.h"
-#include "setup/InitDemoToCardUI.h"
 
 using namespace guitest;
 using namespace readertest;

@@ -23,6 +23,9 @@
 #include "BuildConfig.h"
 #include "GuiTestSupport.h"
 #include "app/MainWnd.h"
+#include "app/oath/CredentialRows.h"
+#include "app/oath/OtpOath.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "device/HidApi.h"
 #include "device/HidDiscovery.h"
 #include "device/PcscApi.h"
@@ -30,12 +33,9 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
-#include "oath/CredentialRows.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredentialList.h"
-#include "oath/OtpOath.h"
-#include "setup/InitDemoToCardUI.h"
 
 using namespace guitest;
 
@@ -134,7 +134,7 @@ class OathPanel : public ::testing::Test {
   std::vector<Bytes> Sent() const {
     std::vector<Bytes> sent;
     for (const Bytes& apdu : key->ReceivedApdus()) {
-      if (apdu.size() > 1 && (apdu[1] == oath::kInsSelect || apdu[1] == oath::kInsCosCommand)) continue;
+      if (apdu.size() > 1 && (apdu[1] == card_os::kInsSelect || apdu[1] == card_os::kInsCosCommand)) continue;
       sent.push_back(apdu);
     }
     return sent;

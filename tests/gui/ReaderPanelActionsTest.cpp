@@ -6,10 +6,10 @@
 #include <QListWidget>
 #include <gtest/gtest.h>
 
-#include "ReaderPanelTestSupport.h"
 #include "BuildConfig.h"
+#include "ReaderPanelTestSupport.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "oath/OathCommands.h"
-#include "setup/InitDemoToCardUI.h"
 
 using namespace guitest;
 using namespace readertest;

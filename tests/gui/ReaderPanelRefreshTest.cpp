@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ReaderPanelTestSupport.h"
-#include "setup/InitDemoToCardUI.h"
+#include "app/setup/InitDemoToCardUI.h"
 
 using namespace guitest;
 using namespace readertest;

@@ -12,10 +12,10 @@
 
 #include "BuildConfig.h"
 #include "app/DeviceChangeMonitor.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "device/HidApi.h"
 #include "device/PcscInterface.h"
 #include "device/VidPidConfig.h"
-#include "setup/InitDemoToCardUI.h"
 
 namespace readertest {
 

@@ -205,7 +205,7 @@ TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
 
   CPcscInterface reader(DemoMode::kReaderName);
   ASSERT_TRUE(reader.Open());
-  const OathBytes mode = BuildSetInterfaceMode(oath::kInterfaceOtp);
+  const OathBytes mode = BuildSetInterfaceMode(card_os::kInterfaceOtp);
   CApduCommand command;
   command.Parse(mode.data(), mode.size());
   CApduResponse answer;

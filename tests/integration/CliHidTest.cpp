@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BuildConfig.h"
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
 #include "keysim/VirtualHidApi.h"

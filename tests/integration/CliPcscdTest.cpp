@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "keysim/VirtualKey.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/CliRunner.h"
 #include "tests/integration/PcscdHarness.h"
-#include "tests/integration/ServedCard.h"
-#include "tests/unit/FaultInjectingCard.h"
+#include "tests/support/FaultInjectingCard.h"
+#include "tests/support/ServedCard.h"
 
 namespace tokvane::integration {
 namespace {

@@ -20,7 +20,7 @@
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/PcscdHarness.h"
-#include "tests/unit/FaultInjectingCard.h"
+#include "tests/support/FaultInjectingCard.h"
 
 namespace tokvane::integration {
 namespace {

@@ -5,8 +5,8 @@
 // with the reason.
 #include <gtest/gtest.h>
 
-#include "tests/integration/PcscdService.h"
-#include "tests/integration/ServedCard.h"
+#include "tests/support/PcscdService.h"
+#include "tests/support/ServedCard.h"
 
 namespace tokvane::integration {
 

@@ -14,9 +14,9 @@
 
 #include "GuiTestSupport.h"
 #include "app/MainWnd.h"
+#include "app/setup/InitDemoToCardUI.h"
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
-#include "setup/InitDemoToCardUI.h"
 #include "tests/integration/PcscdHarness.h"
 #include "ui/SkinFiles.h"
 

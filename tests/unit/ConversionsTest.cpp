@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 
 namespace {
 

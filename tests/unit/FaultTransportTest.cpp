@@ -21,7 +21,7 @@
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
-#include "tests/unit/FaultInjectingCard.h"
+#include "tests/support/FaultInjectingCard.h"
 
 namespace {
 

@@ -353,7 +353,7 @@ TEST_F(HidOathSessionTest, AModeChangeTakesEffectWhenTheKeyIsPluggedInAgain) {
   {
     VnCosHidInterface hid(kU2fName);
     ASSERT_TRUE(hid.Open());
-    EXPECT_EQ(Send(hid, BuildSetInterfaceMode(oath::kInterfaceU2f | oath::kInterfaceCcid)).sw, 0x9000);
+    EXPECT_EQ(Send(hid, BuildSetInterfaceMode(card_os::kInterfaceU2f | card_os::kInterfaceCcid)).sw, 0x9000);
   }
   EXPECT_EQ(Names().size(), 2u) << "nothing changes before the key is plugged in again";
   api->Unplug(hidKey);

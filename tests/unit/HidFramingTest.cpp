@@ -7,10 +7,10 @@
 #include <memory>
 #include <numeric>
 
-#include "ScriptedHidApi.h"
 #include "device/HidDiscovery.h"
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
+#include "tests/support/ScriptedHidApi.h"
 
 namespace {
 

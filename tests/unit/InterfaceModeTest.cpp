@@ -1,4 +1,4 @@
-// The interface-mode options, the command each sends, and how the key's answer is judged.
+// The interface-mode command for each interface set, and how the key's answer is judged.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,32 +14,20 @@ CApduResponse Answer(std::uint16_t statusWord) {
   return response;
 }
 
-TEST(InterfaceModeOptions, EachOptionSendsItsModeInTheSixByteCommand) {
-  struct Case {
-    const char* option;
-    std::uint8_t mode;
-  };
-  const Case cases[] = {{"otp_select", 0x10},          {"u2f_select", 0x20},      {"otp_u2f_select", 0x30},
-                        {"ccid_select", 0x40},         {"otp_ccid_select", 0x50}, {"u2f_ccid_select", 0x60},
-                        {"u2f_ccid_otp_select", 0x70}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.option);
-    const interface_mode::Option* option = interface_mode::FindOption(c.option);
-    ASSERT_NE(option, nullptr);
-    EXPECT_EQ(option->modeByte, c.mode);
-    EXPECT_EQ(interface_mode::FindOptionByMode(c.mode), option);
-    EXPECT_EQ(interface_mode::BuildCommand(*option).Serialize(),
-              (std::vector<std::uint8_t>{0x80, 0xE1, 0xFF, 0x00, 0x01, c.mode}));
+TEST(InterfaceModeCommand, EachInterfaceSetIsSentInTheSixByteCommand) {
+  for (const std::uint8_t mode : {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    EXPECT_TRUE(interface_mode::IsKnownMode(mode));
+    EXPECT_EQ(interface_mode::BuildCommand(mode).Serialize(),
+              (std::vector<std::uint8_t>{0x80, 0xE1, 0xFF, 0x00, 0x01, mode}));
   }
-  EXPECT_EQ(interface_mode::BuildCommand(*interface_mode::FindOption("otp_u2f_select")).ToHex(), "80 E1 FF 00 01 30");
+  EXPECT_EQ(interface_mode::BuildCommand(0x30).ToHex(), "80 E1 FF 00 01 30");
 }
 
-TEST(InterfaceModeOptions, NoneAndUnknownNamesSendNothing) {
-  EXPECT_EQ(interface_mode::FindOption(interface_mode::kNoneOption), nullptr);
-  EXPECT_EQ(interface_mode::FindOption("OTP_SELECT"), nullptr);
-  EXPECT_EQ(interface_mode::FindOption(""), nullptr);
-  EXPECT_EQ(interface_mode::FindOptionByMode(0x00), nullptr);
-  EXPECT_EQ(interface_mode::FindOptionByMode(0x80), nullptr);
+TEST(InterfaceModeCommand, NoInterfaceAndUnknownBitsAreNoMode) {
+  EXPECT_FALSE(interface_mode::IsKnownMode(0x00));
+  EXPECT_FALSE(interface_mode::IsKnownMode(0x80));
+  EXPECT_FALSE(interface_mode::IsKnownMode(0x11));
 }
 
 TEST(InterfaceModeOutcome, StatusWordsAreJudged) {

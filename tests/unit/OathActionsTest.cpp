@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "device/DeviceInterface.h"
 #include "keysim/VirtualKey.h"
 #include "oath/OathActions.h"
@@ -134,7 +134,7 @@ class OathActionsTest : public ::testing::Test {
   std::vector<Bytes> Sent() const {
     std::vector<Bytes> sent;
     for (const Bytes& apdu : key->ReceivedApdus()) {
-      if (apdu.size() > 1 && apdu[1] == oath::kInsSelect) continue;
+      if (apdu.size() > 1 && apdu[1] == card_os::kInsSelect) continue;
       sent.push_back(apdu);
     }
     return sent;

@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "BuildConfig.h"
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "oath/OathCommands.h"
 
 namespace {
@@ -20,27 +19,12 @@ Bytes Repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value)
 
 TEST(OathCommands, FixedCommandsAreExactBytes) {
   const std::pair<std::function<Bytes()>, const char*> cases[] = {
-      {BuildSelectFido, "00 A4 04 00 08 A0 00 00 06 47 2F 00 01"},
       {BuildGetAppletVersion, "80 E2 80 00 05 DF FF 02 80 01"},
-      {BuildGetCosVersion, "80 E3 00 00 03"},
-      {BuildE3P1Command, "80 E3 01 00"},
       {BuildReset, "00 07 00 00"},
       {BuildList, "00 17 00 00"},
       {BuildGetDefault, "00 E6 00 00"},
-      {[] { return BuildSetInterfaceMode(0x30); }, "80 E1 FF 00 01 30"},
-      {[] { return BuildSetInterfaceMode(0x70); }, "80 E1 FF 00 01 70"},
-      {[] { return BuildSetInterfaceMode(0x40); }, "80 E1 FF 00 01 40"},
   };
   for (const auto& [build, hex] : cases) EXPECT_EQ(Hex(build()), hex);
-}
-
-TEST(OathCommands, SelectOathCarriesTheBuildRidAndThePix) {
-  Bytes expected = {0x00, 0xA4, 0x04, 0x00, 0x09};
-  expected.insert(expected.end(), tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
-  expected.insert(expected.end(), {0x83, 0x26, 0x01, 0x01});
-  EXPECT_EQ(BuildSelectOath(), expected);
-  // The default RID is an unregistered proprietary one.
-  EXPECT_EQ(tokvane::build::kOathRid[0] & 0xF0, 0xF0);
 }
 
 TEST(OathCommands, NameCommandsWriteLengthTagAndNameBytes) {

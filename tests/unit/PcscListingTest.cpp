@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedPcscApi.h"
 #include "device/PcscReaderList.h"
+#include "tests/support/ScriptedPcscApi.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedPcscApi.h"
 #include "device/PcscErrors.h"
 #include "device/PcscInterface.h"
+#include "tests/support/ScriptedPcscApi.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualKey.h"
 #include "oath/LocalHotp.h"

@@ -1,4 +1,4 @@
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 
 #include <climits>
 #include <cwchar>
@@ -7,6 +7,7 @@
 namespace {
 
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 // Value of each byte as a hex digit, or -1; built once so decoding needs no locale or stream.
 struct HexDigitTable {
@@ -122,6 +123,15 @@ std::string BytesToHex(const std::uint8_t* bytes, std::uint32_t count) {
     out += 3;
   }
   return text;
+}
+
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes, HexLetters letters, HexPairs pairs) {
+  const char* digits = letters == HexLetters::Upper ? kUpperHexDigits : kLowerHexDigits;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0 && pairs == HexPairs::Spaced) out.push_back(' ');
+    out.push_back(digits[bytes[i] >> 4]);
+    out.push_back(digits[bytes[i] & 0x0F]);
+  }
 }
 
 std::uint32_t HexToBytes(const std::string& hexText, std::uint8_t* output, std::uint32_t capacity) {

@@ -1,4 +1,4 @@
-#include "tests/integration/PcscdService.h"
+#include "tests/support/PcscdService.h"
 
 #include <PCSC/winscard.h>
 #include <fcntl.h>

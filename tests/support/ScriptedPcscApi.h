@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "device/PcscApi.h"
 
 class ScriptedPcscApi : public PcscApi {

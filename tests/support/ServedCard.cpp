@@ -1,11 +1,11 @@
-#include "tests/integration/ServedCard.h"
+#include "tests/support/ServedCard.h"
 
 #include <PCSC/winscard.h>
 
 #include <algorithm>
 #include <utility>
 
-#include "tests/integration/PcscdService.h"
+#include "tests/support/PcscdService.h"
 
 namespace tokvane::integration {
 

@@ -3,11 +3,12 @@
 #include <QAbstractButton>
 #include <cstdint>
 
-#include "app/Conversions.h"
 #include "app/MainWnd.h"
+#include "app/oath/UserPresencePrompt.h"
+#include "app/setup/InitDemoToCardUI.h"
+#include "app/setup/InterfaceModeOptions.h"
+#include "core/Conversions.h"
 #include "device/InterfaceMode.h"
-#include "oath/UserPresencePrompt.h"
-#include "setup/InitDemoToCardUI.h"
 #include "ui/Controls.h"
 
 namespace {
@@ -46,7 +47,7 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
     return;
   }
 
-  const CApduCommand command = interface_mode::BuildCommand(*option);
+  const CApduCommand command = interface_mode::BuildCommand(option->modeByte);
   m_MainWnd.AppendLog(Widen(command.ToHex().c_str()) + L"\n", log_color::kBlue);
   CApduResponse response;
   const bool exchanged = device->Exchange(command, response);

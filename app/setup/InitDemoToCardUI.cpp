@@ -1,4 +1,4 @@
-#include "setup/InitDemoToCardUI.h"
+#include "app/setup/InitDemoToCardUI.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -7,12 +7,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/Conversions.h"
 #include "app/MainWnd.h"
+#include "app/oath/OtpOath.h"
+#include "app/setup/InterfaceModeOptions.h"
+#include "core/Conversions.h"
 #include "device/HidDiscovery.h"
-#include "device/InterfaceMode.h"
 #include "device/PcscReaderList.h"
-#include "oath/OtpOath.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 
@@ -147,7 +147,7 @@ void InitDemoToCardUI::ShowHint(const readers::Listing& listing) {
 }
 
 void InitDemoToCardUI::PresetModeOption(readers::PresentInterfaces present) {
-  QAbstractButton* chosen = ModeOption(readers::PresetOptionFor(present));
+  QAbstractButton* chosen = ModeOption(interface_mode::PresetOptionFor(present));
   // Exactly one option ends up selected, with or without an exclusive group in the skin.
   for (QAbstractButton* option : m_pModeOptions) {
     if (option != chosen) controls::SetSelected(option, false);

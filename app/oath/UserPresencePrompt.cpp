@@ -1,4 +1,4 @@
-#include "oath/UserPresencePrompt.h"
+#include "app/oath/UserPresencePrompt.h"
 
 #include "app/MainWnd.h"
 #include "app/MsgWnd.h"

@@ -1,4 +1,4 @@
-#include "oath/CredentialRows.h"
+#include "app/oath/CredentialRows.h"
 
 #include <QByteArray>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <vector>
 
-#include "app/Conversions.h"
+#include "core/Conversions.h"
 #include "oath/OtpCredential.h"
 #include "oath/OtpCredentialList.h"
 #include "ui/Controls.h"

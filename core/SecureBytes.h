@@ -1,5 +1,5 @@
 #pragma once
-// Holders for secrets (credential keys, the hex text they were typed or generated as, commands
+// Wiping, and holders for secrets (credential keys, the hex text they were typed or generated as, commands
 // that carry them): every buffer they ever owned is wiped with OPENSSL_cleanse before it is
 // released, whether by destruction, assignment or truncation.
 #include <openssl/crypto.h>
@@ -10,6 +10,25 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// Wipes the bytes in place (the size stays). Nothing to do for no bytes.
+inline void WipeBytes(std::span<std::uint8_t> bytes) {
+  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
+// Wipes a work buffer (a fixed array or a vector of its current size) when it goes out of scope,
+// on every path: command bytes and key material do not stay behind in it.
+template <typename Buffer>
+class ScopedWipe {
+ public:
+  explicit ScopedWipe(Buffer& buffer) : buffer_(buffer) {}
+  ScopedWipe(const ScopedWipe&) = delete;
+  ScopedWipe& operator=(const ScopedWipe&) = delete;
+  ~ScopedWipe() { OPENSSL_cleanse(buffer_.data(), buffer_.size() * sizeof(buffer_[0])); }
+
+ private:
+  Buffer& buffer_;
+};
 
 // Wipes the whole allocation of a string or byte buffer (not only its current size) and empties
 // it. Growing to the capacity never reallocates, so no unwiped copy is left behind.

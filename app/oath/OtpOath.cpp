@@ -1,4 +1,4 @@
-#include "oath/OtpOath.h"
+#include "app/oath/OtpOath.h"
 
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
@@ -11,13 +11,13 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "app/Conversions.h"
 #include "app/MainWnd.h"
 #include "app/MsgWnd.h"
-#include "oath/CredentialRows.h"
+#include "app/oath/CredentialRows.h"
+#include "app/oath/UserPresencePrompt.h"
+#include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
-#include "oath/UserPresencePrompt.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 

@@ -1,5 +1,5 @@
 // Takes the README's screenshot: the main window in demo mode, drawn on Qt's offscreen platform
-// and saved as a PNG. Built by app/CMakeLists.txt (target tokvane_screenshot), run by
+// and saved as a PNG. Built by tools/CMakeLists.txt (target tokvane_screenshot), run by
 // scripts/screenshot.sh.
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/CoreDumps.h"
+#include "core/CoreDumps.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
