@@ -14,8 +14,6 @@ namespace cli {
 
 namespace {
 
-std::string Quoted(const std::string& name) { return "'" + PrintableText(name) + "'"; }
-
 std::string WithReason(std::string message, const std::string& reason) {
   if (!reason.empty()) message += ": " + PrintableText(reason);
   return message;
@@ -54,7 +52,7 @@ ExitCode RunInfo(const CommandInput& input) {
   OathActions actions(session.Device(), host);
   OathVersions versions;
   const OathOutcome outcome = actions.ShowVersions(&versions);
-  const std::string reader = Quoted(session.ReaderName());
+  const std::string reader = QuotedText(session.ReaderName());
   switch (outcome) {
     case OathOutcome::Done:
       break;
@@ -116,7 +114,7 @@ ExitCode RunModeSet(const CommandInput& input) {
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
   ReasonKeepingDevice& device = session.Device();
-  const std::string reader = Quoted(session.ReaderName());
+  const std::string reader = QuotedText(session.ReaderName());
 
   if (!device.IsOpen()) device.Open();
   if (!device.IsOpen()) {

@@ -32,7 +32,7 @@ std::string WithReason(std::string message, const std::string& reason) {
 // says what may have happened on the key when it stopped answering mid-command.
 ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const CliOathHost& host,
                        CliReporter& reporter, const char* uncertainEffect = nullptr) {
-  const std::string reader = "'" + PrintableText(session.ReaderName()) + "'";
+  const std::string reader = QuotedText(session.ReaderName());
   const std::string reason = PrintableText(session.Device().LastFailureReason());
   switch (outcome) {
     case OathOutcome::Done:
@@ -72,8 +72,6 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
 // asked again (it is gone, and asking the reader once more only delays the message).
 bool ReselectFido(OathOutcome outcome) { return KeyAnswered(outcome) && outcome != OathOutcome::NoAnswer; }
 
-std::string Quoted(const std::string& name) { return "'" + PrintableText(name) + "'"; }
-
 ExitCode List(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
   OathListResult list;
   const OathOutcome outcome = actions.List(session.IsHid(), list);
@@ -110,7 +108,7 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   const OathOutcome outcome = actions.Calculate(credential, result);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "calculate a code for " + Quoted(input.args.name), session, host, input.reporter);
+    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, host, input.reporter);
   }
   input.reporter.Line(result.CardCode);
   input.reporter.JsonResult(JsonObject()
@@ -139,10 +137,10 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
   const OathOutcome outcome = actions.Personalize(personalize, written);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "write " + Quoted(input.args.name), session, host, input.reporter,
+    return ReportOutcome(outcome, "write " + QuotedText(input.args.name), session, host, input.reporter,
                          "the credential may or may not have been written");
   }
-  input.reporter.Line("Credential " + Quoted(written.Name) + " written (" + std::to_string(written.Digits) +
+  input.reporter.Line("Credential " + QuotedText(written.Name) + " written (" + std::to_string(written.Digits) +
                       " digits).");
   input.reporter.JsonResult(JsonObject()
                                 .Text("reader", session.ReaderName())
@@ -157,10 +155,10 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
   const OathOutcome outcome = actions.Delete(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "delete " + Quoted(input.args.name), session, host, input.reporter,
+    return ReportOutcome(outcome, "delete " + QuotedText(input.args.name), session, host, input.reporter,
                          "the credential may or may not have been deleted");
   }
-  input.reporter.Line("Credential " + Quoted(input.args.name) + " deleted.");
+  input.reporter.Line("Credential " + QuotedText(input.args.name) + " deleted.");
   input.reporter.JsonResult(
       JsonObject().Text("reader", session.ReaderName()).Text("name", input.args.name).Bool("deleted", true).Str());
   return ExitCode::Success;
@@ -170,9 +168,9 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
   const OathOutcome outcome = actions.SetDefault(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "make " + Quoted(input.args.name) + " the default", session, host, input.reporter);
+    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, host, input.reporter);
   }
-  input.reporter.Line("Credential " + Quoted(input.args.name) + " is now the default.");
+  input.reporter.Line("Credential " + QuotedText(input.args.name) + " is now the default.");
   input.reporter.JsonResult(
       JsonObject().Text("reader", session.ReaderName()).Text("name", input.args.name).Bool("default", true).Str());
   return ExitCode::Success;

@@ -124,4 +124,12 @@ std::string JsonArray(const std::vector<std::string>& elements) {
   return json;
 }
 
+std::string QuotedText(std::string_view bytes) {
+  // Built by appending: GCC 12 misjudges a literal + temporary string at -O3 (-Wrestrict).
+  std::string quoted(1, '\'');
+  quoted += PrintableText(bytes);
+  quoted += '\'';
+  return quoted;
+}
+
 }  // namespace cli

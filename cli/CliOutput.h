@@ -12,6 +12,8 @@ namespace cli {
 // `bytes` with every control byte (00-1F, 7F) written as \xNN, so a name cannot move the cursor
 // or send escape sequences to the terminal.
 std::string PrintableText(std::string_view bytes);
+// PrintableText in single quotes, as messages name readers and credentials.
+std::string QuotedText(std::string_view bytes);
 
 // `bytes` as a JSON string literal (quotes included). Bytes that are not valid UTF-8 become
 // U+FFFD, so the output is always valid JSON.

@@ -30,7 +30,8 @@ std::string Header(const std::vector<VidPidEntry>& entries) {
   for (const VidPidEntry& entry : entries) {
     if (std::find(vids.begin(), vids.end(), entry.Vid()) != vids.end()) continue;
     vids.push_back(entry.Vid());
-    vendors += (vendors.empty() ? "" : "|") + Hex4(entry.Vid());
+    if (!vendors.empty()) vendors += '|';
+    vendors += Hex4(entry.Vid());
   }
   return "# Tokvane: lets the user logged in at the seat open the hidraw nodes of the keys listed in\n"
          "# Pid_Vid_Config.xml, and no other node. Generated from that file; regenerate it after editing\n"

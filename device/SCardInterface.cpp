@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/SecureBytes.h"
+
 namespace {
 
 constexpr const char* kNoErrorText = "No error.";
@@ -73,10 +75,13 @@ bool CSCardInterface::Exchange(const CApduCommand& command, CApduResponse& respo
   return ExchangeInEnvelopes(command, response);
 }
 
-bool CSCardInterface::TransmitShortForm(const std::vector<std::uint8_t>& shortForm,
-                                        const CApduCommand& command, CApduResponse& response) {
+bool CSCardInterface::TransmitShortForm(std::vector<std::uint8_t> shortForm, const CApduCommand& command,
+                                        CApduResponse& response) {
+  // The command's data may be a secret: neither copy made here stays behind.
+  ScopedWipe wipeShortForm(shortForm);
   CApduCommand shortCommand;
   shortCommand.Parse(shortForm.data(), shortForm.size());
+  ScopedWipe wipeShortData(shortCommand.Data);
   CApduResponse shortResponse;
   if (!Transmit(shortCommand, shortResponse)) return false;
   response = shortResponse;
@@ -94,10 +99,15 @@ bool CSCardInterface::GetResponseChain(const CApduCommand& command, CApduRespons
 
 bool CSCardInterface::ExchangeInEnvelopes(const CApduCommand& command, CApduResponse& response) {
   std::vector<std::uint8_t> body = command.Serialize();
+  ScopedWipe wipeBody(body);
   if (command.Case == ApduCaseExtendedLcLe && body.size() >= 2) body.resize(body.size() - 2);
 
   CApduCommand envelope;
   envelope.ParseHex(kEnvelopeHeaderHex);
+  // Every piece is at most kEnvelopePiece bytes: reserved once, the pieces share one allocation,
+  // which is wiped on every way out.
+  envelope.Data.reserve(kEnvelopePiece);
+  ScopedWipe wipePieces(envelope.Data);
   envelope.Cla = command.Cla & kInterindustryClassMask;
   CApduCommand getResponse = MakeGetResponse(command);
 

@@ -45,7 +45,7 @@ class CSCardInterface : public ISCardInterface {
   bool AutoGetResponse = true;
 
  private:
-  bool TransmitShortForm(const std::vector<std::uint8_t>& shortForm, const CApduCommand& command,
+  bool TransmitShortForm(std::vector<std::uint8_t> shortForm, const CApduCommand& command,
                          CApduResponse& response);
   bool GetResponseChain(const CApduCommand& command, CApduResponse& response);
   bool ExchangeInEnvelopes(const CApduCommand& command, CApduResponse& response);

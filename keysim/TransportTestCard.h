@@ -71,7 +71,18 @@ class TransportTestCard : public VirtualCard {
 
   mutable std::mutex mutex_;
   Bytes atr_;
-  std::map<Bytes, ScriptedAnswer> script_;
+  // Commands are only looked up, so any strict order will do; this one keeps GCC 12 from a false
+  // -Wstringop-overread on the memcmp of std::vector's own ordering in optimised builds.
+  struct ShorterFirst {
+    bool operator()(const Bytes& a, const Bytes& b) const {
+      if (a.size() != b.size()) return a.size() < b.size();
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return a[i] < b[i];
+      }
+      return false;
+    }
+  };
+  std::map<Bytes, ScriptedAnswer, ShorterFirst> script_;
   Bytes defaultAnswer_{0x6D, 0x00};
   std::optional<Chain> pendingChain_;
   std::optional<Bytes> envelopeBuffer_;
