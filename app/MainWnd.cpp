@@ -33,13 +33,6 @@ const QString kOathTab = QStringLiteral("get_opt_panel_tab");
 const QString kPersonalizationTab = QStringLiteral("personalization_tab");
 const QString kSettingTab = QStringLiteral("personal_setting_tab");
 
-// Builds a command APDU from a builder's bytes; the builders always give a whole command.
-CApduCommand CommandFrom(const std::vector<std::uint8_t>& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
-
 std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.ToHex()) + L"\n"; }
 
 }  // namespace
@@ -244,7 +237,7 @@ bool CMainWnd::SelectOathApplet() {
     return false;
   }
   IDeveiceInterface* device = m_pDevice.get();
-  const CApduCommand command = CommandFrom(BuildSelectOath());
+  const CApduCommand command = CommandFromBytes(BuildSelectOath());
   AppendLog(HexLine(command), log_color::kBlue);
 
   CApduResponse response;
@@ -275,7 +268,7 @@ bool CMainWnd::SelectFidoApplet() {
     if (!stillTheSame()) return false;
   }
 
-  const CApduCommand command = CommandFrom(BuildSelectFido());
+  const CApduCommand command = CommandFromBytes(BuildSelectFido());
   AppendLog(HexLine(command), log_color::kBlue);
   CApduResponse response;
   if (!device->Exchange(command, response)) {

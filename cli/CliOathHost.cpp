@@ -11,12 +11,6 @@ namespace {
 
 constexpr std::size_t kStatusWordText = 5;  // "90 00"
 
-CApduCommand CommandFrom(const OathBytes& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
-
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   const auto first = text.find_first_not_of(' ');
@@ -36,14 +30,14 @@ bool CliOathHost::SelectOathApplet() {
   if (!device_.IsOpen()) return false;
   CApduResponse response;
   // A refusing status word still counts as selected: the action's own command tells.
-  return device_.Exchange(CommandFrom(BuildSelectOath()), response);
+  return device_.Exchange(CommandFromBytes(BuildSelectOath()), response);
 }
 
 void CliOathHost::SelectFidoApplet() {
   if (!device_.IsOpen()) device_.Open();
   if (device_.IsOpen()) {
     CApduResponse ignored;
-    device_.Exchange(CommandFrom(BuildSelectFido()), ignored);
+    device_.Exchange(CommandFromBytes(BuildSelectFido()), ignored);
   }
   device_.Close();
 }

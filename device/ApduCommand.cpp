@@ -143,3 +143,9 @@ bool CApduCommand::SetData(const std::uint8_t* bytes, std::uint16_t count) {
   Extended = count > 255;
   return true;
 }
+
+CApduCommand CommandFromBytes(const std::vector<std::uint8_t>& bytes) {
+  CApduCommand command;
+  command.Parse(bytes.data(), bytes.size());
+  return command;
+}

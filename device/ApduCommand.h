@@ -45,3 +45,8 @@ class CApduCommand {
   // Replaces Data, sets Lc and Extended (count > 255); false and unchanged for null bytes with a count.
   bool SetData(const std::uint8_t* bytes, std::uint16_t count);
 };
+
+// The command these bytes encode, as Parse reads them: the one way the builders' bytes become a
+// command.
+CApduCommand CommandFromBytes(const std::vector<std::uint8_t>& bytes);
+

@@ -16,10 +16,7 @@ bool IsKnownMode(std::uint8_t modeByte) {
 }
 
 CApduCommand BuildCommand(std::uint8_t modeByte) {
-  const std::vector<std::uint8_t> bytes = BuildSetInterfaceMode(modeByte);
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
+  return CommandFromBytes(BuildSetInterfaceMode(modeByte));
 }
 
 Outcome Classify(bool exchanged, const CApduResponse& response) {

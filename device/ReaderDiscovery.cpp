@@ -49,12 +49,6 @@ bool SmartCardServiceMissing(PcscApi& api) {
   return listed == SCARD_E_NO_SERVICE;
 }
 
-CApduCommand CommandFrom(const std::vector<std::uint8_t>& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
-
 }  // namespace
 
 bool HasHidMarker(const std::string& name) { return name.find(kHidMarker) != std::string::npos; }
@@ -181,9 +175,9 @@ void WakeUpPcscReader(const std::string& name, std::chrono::milliseconds wait) {
   CPcscInterface reader(name);
   if (!reader.Open()) return;
   CApduResponse selected;
-  if (reader.Exchange(CommandFrom(BuildSelectOath()), selected) && selected.IsSuccess()) {
+  if (reader.Exchange(CommandFromBytes(BuildSelectOath()), selected) && selected.IsSuccess()) {
     CApduResponse woken;
-    reader.Exchange(CommandFrom(BuildE3P1Command()), woken);
+    reader.Exchange(CommandFromBytes(BuildE3P1Command()), woken);
   }
   reader.Close();
 }

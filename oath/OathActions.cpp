@@ -72,12 +72,6 @@ std::string CommandEntry(const OathBytes& bytes, const std::string& ending, Oath
   return entry;
 }
 
-CApduCommand CommandFrom(const OathBytes& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
-
 void WipeCommand(CApduCommand& command) {
   WipeBuffer(command.Data);
   WipeBuffer(command.RawBody);
@@ -118,7 +112,7 @@ bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome)
 
 bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
                              std::optional<OathByteRange> secret) {
-  CApduCommand command = CommandFrom(bytes);
+  CApduCommand command = CommandFromBytes(bytes);
   lastCommandEntry_ = CommandEntry(bytes, ending, secret.value_or(OathByteRange{}));
   host_.LogCommand(lastCommandEntry_);
   const bool answered = device_.Exchange(command, response);
@@ -131,7 +125,7 @@ bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, 
 }
 
 bool OathActions::SendQuietly(const OathBytes& bytes, CApduResponse& response) {
-  const CApduCommand command = CommandFrom(bytes);
+  const CApduCommand command = CommandFromBytes(bytes);
   return device_.Exchange(command, response);
 }
 
@@ -162,7 +156,7 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
   }
   host_.LogSuccess("List ins \n");
 
-  const CApduCommand parsed = CommandFrom(BuildList());
+  const CApduCommand parsed = CommandFromBytes(BuildList());
   host_.LogCommand(parsed.ToHex() + "\n\n");
   CApduResponse answer;
   const bool answered = device_.Exchange(parsed, answer);
@@ -220,7 +214,7 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   }
   if (!SelectApplet()) return OathOutcome::SelectFailed;
 
-  const CApduCommand appletQuery = CommandFrom(BuildGetAppletVersion());
+  const CApduCommand appletQuery = CommandFromBytes(BuildGetAppletVersion());
   host_.LogCommand(appletQuery.ToHex() + "\n");
   CApduResponse appletAnswer;
   const bool appletAnswered = device_.Exchange(appletQuery, appletAnswer);
