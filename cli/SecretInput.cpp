@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/FileDescriptor.h"
+
 namespace cli {
 
 namespace {
@@ -33,20 +35,6 @@ class EchoOff {
   int fd_;
   termios saved_{};
   bool active_ = false;
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 // Reads to the end, or to the first newline when `oneLine`; false on a read error or too much.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "core/Conversions.h"
+#include "core/FileDescriptor.h"
 #include "core/SecureBytes.h"
 
 namespace {
@@ -27,21 +28,6 @@ void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
   }
   ::AppendHex(text, bytes, HexLetters::Lower, HexPairs::Unspaced);
 }
-
-// Closes the descriptor when it goes.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
