@@ -10,27 +10,25 @@
 
 #include "core/SecureBytes.h"
 #include "device/HidDiscovery.h"
+#include "device/U2fHidLayout.h"
 
 namespace {
 
-// U2FHID packet layout behind the report-ID byte (FIDO U2F HID protocol, 64-byte packets).
-constexpr std::size_t kChannelOffset = 1;
-constexpr std::size_t kCommandOffset = 5;  // initialisation packet: command; continuation: sequence
-constexpr std::size_t kLengthHighOffset = 6;
-constexpr std::size_t kLengthLowOffset = 7;
-constexpr std::size_t kInitPayloadOffset = 8;
-constexpr std::size_t kContinuationPayloadOffset = 6;
-constexpr std::size_t kInitNonceLength = 8;
-// Where the channel ID sits in the answer to INIT: after report ID, channel, command, length and nonce.
-constexpr std::size_t kInitAnswerChannelOffset = 16;
+// U2FHID offsets within a report: the packet's own, behind the report-ID byte.
+constexpr std::size_t kChannelOffset = u2fhid::kReportIdLength + u2fhid::kChannelOffset;
+constexpr std::size_t kCommandOffset = u2fhid::kReportIdLength + u2fhid::kCommandOffset;
+constexpr std::size_t kLengthHighOffset = u2fhid::kReportIdLength + u2fhid::kLengthHighOffset;
+constexpr std::size_t kLengthLowOffset = u2fhid::kReportIdLength + u2fhid::kLengthLowOffset;
+constexpr std::size_t kInitPayloadOffset = u2fhid::kReportIdLength + u2fhid::kInitPayloadOffset;
+constexpr std::size_t kContinuationPayloadOffset = u2fhid::kReportIdLength + u2fhid::kContinuationPayloadOffset;
+constexpr std::size_t kInitNonceLength = u2fhid::kInitNonceLength;
+constexpr std::size_t kInitAnswerChannelOffset = kInitPayloadOffset + u2fhid::kInitAnswerChannelOffset;
 
-constexpr std::uint8_t kU2fHidMsg = 0x83;
-constexpr std::uint8_t kU2fHidInit = 0x86;
-// Sent by a key that is still working on our request; it carries no part of the answer.
-constexpr std::uint8_t kU2fHidKeepAlive = 0xBB;
-// Ends the transaction on that channel; its first payload byte is the error code.
-constexpr std::uint8_t kU2fHidError = 0xBF;
-constexpr std::array<std::uint8_t, 4> kBroadcastChannel{0xFF, 0xFF, 0xFF, 0xFF};
+constexpr std::uint8_t kU2fHidMsg = u2fhid::kMsg;
+constexpr std::uint8_t kU2fHidInit = u2fhid::kInit;
+constexpr std::uint8_t kU2fHidKeepAlive = u2fhid::kKeepAlive;
+constexpr std::uint8_t kU2fHidError = u2fhid::kError;
+constexpr std::array<std::uint8_t, 4> kBroadcastChannel = u2fhid::kBroadcastChannel;
 
 // Feature report layout: report ID, payload length, payload.
 constexpr std::size_t kFeatureLengthOffset = 1;

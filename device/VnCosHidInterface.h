@@ -10,6 +10,7 @@
 
 #include "device/DeviceInterface.h"
 #include "device/HidApi.h"
+#include "device/U2fHidLayout.h"
 
 class VnCosHidInterface : public IDeveiceInterface {
  public:
@@ -21,8 +22,8 @@ class VnCosHidInterface : public IDeveiceInterface {
   // A U2FHID packet is 64 bytes behind the report ID; reports shorter than that cannot carry one.
   static constexpr std::size_t kMinU2fReportLength = 65;
   static constexpr std::size_t kMaxU2fReportLength = 1025;
-  static constexpr std::size_t kInitPacketPayload = 57;
-  static constexpr std::size_t kContinuationPacketPayload = 59;
+  static constexpr std::size_t kInitPacketPayload = u2fhid::kInitPayload;
+  static constexpr std::size_t kContinuationPacketPayload = u2fhid::kContinuationPayload;
   // Long enough for a key that waits up to 3 s for a touch before it answers.
   static constexpr std::chrono::milliseconds kDefaultExchangeTimeout{5000};
 

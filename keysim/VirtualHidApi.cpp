@@ -7,23 +7,18 @@
 #include <cstring>
 
 #include "core/SecureBytes.h"
+#include "device/U2fHidLayout.h"
+
+using namespace u2fhid;
 
 namespace {
 
-// U2FHID (FIDO U2F HID protocol): 64-byte packets behind the report-ID byte.
-constexpr std::size_t kPacketSize = 64;
-constexpr std::size_t kInitPayload = 57;
-constexpr std::size_t kContinuationPayload = 59;
-constexpr std::uint8_t kInitBit = 0x80;
-constexpr std::uint8_t kCmdMsg = 0x83;
-constexpr std::uint8_t kCmdInit = 0x86;
-constexpr std::uint8_t kCmdError = 0xBF;
-constexpr std::uint8_t kErrInvalidCmd = 0x01;
-constexpr std::uint8_t kErrInvalidLen = 0x03;
-constexpr std::uint8_t kErrInvalidSeq = 0x04;
-constexpr std::uint8_t kErrInvalidChannel = 0x0B;
-constexpr std::uint32_t kBroadcastChannel = 0xFFFFFFFF;
-constexpr std::size_t kInitNonceLength = 8;
+// U2FHID as the key speaks it (device/U2fHidLayout.h); offsets within a report are the packet's own
+// behind the report-ID byte.
+constexpr std::size_t kReportCommandOffset = kReportIdLength + kCommandOffset;
+constexpr std::size_t kReportInitPayloadOffset = kReportIdLength + kInitPayloadOffset;
+constexpr std::size_t kReportContinuationPayloadOffset = kReportIdLength + kContinuationPayloadOffset;
+constexpr std::uint32_t kBroadcastChannelId = 0xFFFFFFFF;
 // The largest message 64-byte packets can carry: one initialisation and 128 continuation packets.
 constexpr std::size_t kMaxMessageLength = kInitPayload + 128 * kContinuationPayload;
 // hidraw keeps this many reports per reader and drops the oldest beyond.
@@ -47,16 +42,16 @@ void WriteChannel(std::uint8_t* bytes, std::uint32_t channel) {
 
 // An input report as the transport reads it: report ID 00, then one packet.
 std::vector<std::uint8_t> NewInputReport(std::uint32_t channel) {
-  std::vector<std::uint8_t> report(1 + kPacketSize, 0);
-  WriteChannel(report.data() + 1, channel);
+  std::vector<std::uint8_t> report(kReportIdLength + kPacketSize, 0);
+  WriteChannel(report.data() + kReportIdLength + kChannelOffset, channel);
   return report;
 }
 
 std::vector<std::uint8_t> InitPacketReport(std::uint32_t channel, std::uint8_t command, std::size_t length) {
   std::vector<std::uint8_t> report = NewInputReport(channel);
-  report[5] = command;
-  report[6] = static_cast<std::uint8_t>(length >> 8);
-  report[7] = static_cast<std::uint8_t>(length & 0xFF);
+  report[kReportCommandOffset] = command;
+  report[kReportIdLength + kLengthHighOffset] = static_cast<std::uint8_t>(length >> 8);
+  report[kReportIdLength + kLengthLowOffset] = static_cast<std::uint8_t>(length & 0xFF);
   return report;
 }
 
@@ -328,7 +323,7 @@ int VirtualHidApi::Write(HidHandle handle, const std::uint8_t* report, std::size
   // A keyboard's output report only sets its lights.
   if (iface.keyboard) return static_cast<int>(length);
   std::array<std::uint8_t, kPacketSize> packet{};
-  std::memcpy(packet.data(), report + 1, std::min(length - 1, kPacketSize));
+  std::memcpy(packet.data(), report + kReportIdLength, std::min(length - kReportIdLength, kPacketSize));
   HandleU2fPacketLocked(iface, packet.data());
   OPENSSL_cleanse(packet.data(), packet.size());
   return static_cast<int>(length);
@@ -337,45 +332,47 @@ int VirtualHidApi::Write(HidHandle handle, const std::uint8_t* report, std::size
 void VirtualHidApi::HandleU2fPacketLocked(Interface& iface, const std::uint8_t* packet) {
   Key& key = *iface.key;
   const std::uint32_t channel = ReadChannel(packet);
-  const std::uint8_t commandOrSequence = packet[4];
+  const std::uint8_t commandOrSequence = packet[kCommandOffset];
 
-  if ((commandOrSequence & kInitBit) == 0) {
+  if ((commandOrSequence & kInitPacketBit) == 0) {
     if (!iface.assembling || channel != iface.assemblyChannel) return;  // no message to continue
     if (commandOrSequence != iface.assemblyNextSequence) {
       iface.assembling = false;
       WipeBuffer(iface.assembly);
-      PostU2fErrorLocked(iface, channel, kErrInvalidSeq);
+      PostU2fErrorLocked(iface, channel, kErrInvalidSequence);
       return;
     }
     ++iface.assemblyNextSequence;
     const std::size_t chunk = std::min(iface.assemblyTotal - iface.assembly.size(), kContinuationPayload);
-    iface.assembly.insert(iface.assembly.end(), packet + 5, packet + 5 + chunk);
+    iface.assembly.insert(iface.assembly.end(), packet + kContinuationPayloadOffset,
+                          packet + kContinuationPayloadOffset + chunk);
   } else {
-    const std::size_t length = (static_cast<std::size_t>(packet[5]) << 8) | packet[6];
-    if (commandOrSequence == kCmdInit) {
-      if (length != kInitNonceLength) return PostU2fErrorLocked(iface, channel, kErrInvalidLen);
+    const std::size_t length = (static_cast<std::size_t>(packet[kLengthHighOffset]) << 8) | packet[kLengthLowOffset];
+    if (commandOrSequence == kInit) {
+      if (length != kInitNonceLength) return PostU2fErrorLocked(iface, channel, kErrInvalidLength);
       iface.assembling = false;
       const std::uint32_t allocated = nextChannel_++;
       key.channels.push_back(allocated);
-      Report answer = InitPacketReport(channel, kCmdInit, 17);
-      std::memcpy(answer.data() + 8, packet + 7, kInitNonceLength);
-      WriteChannel(answer.data() + 16, allocated);
-      answer[20] = 2;  // U2FHID protocol version
-      answer[21] = 1;  // device version 1.0.0
+      Report answer = InitPacketReport(channel, kInit, kInitAnswerLength);
+      std::uint8_t* payload = answer.data() + kReportInitPayloadOffset;
+      std::memcpy(payload, packet + kInitPayloadOffset, kInitNonceLength);
+      WriteChannel(payload + kInitAnswerChannelOffset, allocated);
+      payload[kInitAnswerChannelOffset + kChannelLength] = 2;      // U2FHID protocol version
+      payload[kInitAnswerChannelOffset + kChannelLength + 1] = 1;  // device version 1.0.0
       QueueInputLocked(iface, std::move(answer));
       return;
     }
-    if (commandOrSequence != kCmdMsg) return PostU2fErrorLocked(iface, channel, kErrInvalidCmd);
+    if (commandOrSequence != kMsg) return PostU2fErrorLocked(iface, channel, kErrInvalidCommand);
     if (std::find(key.channels.begin(), key.channels.end(), channel) == key.channels.end()) {
       return PostU2fErrorLocked(iface, channel, kErrInvalidChannel);
     }
-    if (length == 0 || length > kMaxMessageLength) return PostU2fErrorLocked(iface, channel, kErrInvalidLen);
+    if (length == 0 || length > kMaxMessageLength) return PostU2fErrorLocked(iface, channel, kErrInvalidLength);
     WipeBuffer(iface.assembly);
     iface.assembling = true;
     iface.assemblyChannel = channel;
     iface.assemblyTotal = length;
     iface.assemblyNextSequence = 0;
-    iface.assembly.assign(packet + 7, packet + 7 + std::min(length, kInitPayload));
+    iface.assembly.assign(packet + kInitPayloadOffset, packet + kInitPayloadOffset + std::min(length, kInitPayload));
   }
 
   if (iface.assembly.size() < iface.assemblyTotal) return;
@@ -451,26 +448,26 @@ void VirtualHidApi::WorkerLoop() {
 
 void VirtualHidApi::PostU2fAnswerLocked(Interface& iface, std::uint32_t channel, const std::vector<std::uint8_t>& answer) {
   const VirtualHidKeyOptions& options = iface.key->options;
-  for (int i = 0; i < options.zeroLengthReports; ++i) QueueInputLocked(iface, InitPacketReport(channel, kCmdMsg, 0));
+  for (int i = 0; i < options.zeroLengthReports; ++i) QueueInputLocked(iface, InitPacketReport(channel, kMsg, 0));
   const std::size_t announced = options.fault == VirtualHidFault::LengthPastResponseArea ? 0xFFFF : answer.size();
-  Report first = InitPacketReport(channel, kCmdMsg, announced);
+  Report first = InitPacketReport(channel, kMsg, announced);
   std::size_t sent = std::min(answer.size(), kInitPayload);
-  std::copy_n(answer.begin(), sent, first.begin() + 8);
+  std::copy_n(answer.begin(), sent, first.begin() + kReportInitPayloadOffset);
   QueueInputLocked(iface, std::move(first));
   std::uint8_t sequence = options.fault == VirtualHidFault::WrongSequence ? 1 : 0;
   while (sent < answer.size()) {
     const std::size_t chunk = std::min(answer.size() - sent, kContinuationPayload);
     Report next = NewInputReport(channel);
-    next[5] = sequence++;
-    std::copy_n(answer.begin() + static_cast<std::ptrdiff_t>(sent), chunk, next.begin() + 6);
+    next[kReportCommandOffset] = sequence++;
+    std::copy_n(answer.begin() + static_cast<std::ptrdiff_t>(sent), chunk, next.begin() + kReportContinuationPayloadOffset);
     QueueInputLocked(iface, std::move(next));
     sent += chunk;
   }
 }
 
 void VirtualHidApi::PostU2fErrorLocked(Interface& iface, std::uint32_t channel, std::uint8_t error) {
-  Report report = InitPacketReport(channel, kCmdError, 1);
-  report[8] = error;
+  Report report = InitPacketReport(channel, kError, 1);
+  report[kReportInitPayloadOffset] = error;
   QueueInputLocked(iface, std::move(report));
 }
 
@@ -500,7 +497,7 @@ int VirtualHidApi::ReadTimeout(HidHandle handle, std::uint8_t* report, std::size
       return static_cast<int>(size);
     }
     if (h->iface->zeroLengthForever && !h->iface->keyboard) {
-      const Report empty = InitPacketReport(kBroadcastChannel, kCmdMsg, 0);
+      const Report empty = InitPacketReport(kBroadcastChannelId, kMsg, 0);
       const std::size_t size = std::min(length, empty.size());
       std::memcpy(report, empty.data(), size);
       return static_cast<int>(size);
