@@ -53,26 +53,24 @@ ExitCode RunInfo(const CommandInput& input) {
   OathVersions versions;
   const OathOutcome outcome = actions.ShowVersions(&versions);
   const std::string reader = QuotedText(session.ReaderName());
+  const std::string reason = PrintableText(actions.TransportReason());
   switch (outcome) {
     case OathOutcome::Done:
       break;
     case OathOutcome::NoAnswer:
       return input.reporter.Fail(ExitCode::NoDevice,
                                  WithReason("the key on " + reader + " stopped answering when asked for its versions",
-                                            session.Device().LastFailureReason()));
+                                            reason));
     case OathOutcome::Refused:
-      // The versions action reports an unanswered query like a refused one.
-      if (session.Device().LastExchangeFailed()) {
-        return input.reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader,
-                                                                  session.Device().LastFailureReason()));
+      // The versions action reports an unanswered query like a refused one: no status word tells.
+      if (!actions.LastStatusWord()) {
+        return input.reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader, reason));
       }
       return input.reporter.Fail(ExitCode::KeyRefused, "the key did not tell its applet version");
     case OathOutcome::SelectFailed:
-      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader,
-                                                                session.Device().LastFailureReason()));
+      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader, reason));
     default:
-      return input.reporter.Fail(ExitCode::NoDevice,
-                                 WithReason("cannot connect to " + reader, session.Device().LastFailureReason()));
+      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
   }
   const std::string interfaces = FormatInterfaceSet(readers::ModeByteOf(session.Scan().present));
   input.reporter.Line("Reader: " + PrintableText(session.ReaderName()));
@@ -113,13 +111,12 @@ ExitCode RunModeSet(const CommandInput& input) {
   ExitCode code = ExitCode::Success;
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
-  ReasonKeepingDevice& device = session.Device();
+  IDeveiceInterface& device = session.Device();
   const std::string reader = QuotedText(session.ReaderName());
 
-  if (!device.IsOpen()) device.Open();
-  if (!device.IsOpen()) {
+  if (!device.IsOpen() && !device.Open()) {
     return input.reporter.Fail(ExitCode::NoDevice,
-                               WithReason("cannot connect to " + reader, device.LastFailureReason()));
+                               WithReason("cannot connect to " + reader, PrintableText(device.GetLastErrorText())));
   }
   // The command goes out on a fresh connection, as the reader panel sends it.
   device.Close();
@@ -128,13 +125,16 @@ ExitCode RunModeSet(const CommandInput& input) {
 
   CApduResponse response;
   const bool exchanged = device.Exchange(interface_mode::BuildCommand(input.args.mode), response);
+  // Read before closing: closing may leave a reason of its own.
+  const std::string reason =
+      !exchanged || !response.HasStatusWord() ? PrintableText(device.GetLastErrorText()) : std::string();
   device.Close();
   const std::string interfaces = FormatInterfaceSet(input.args.mode);
   if (exchanged && !response.HasStatusWord()) {
     return input.reporter.Fail(ExitCode::NoDevice,
                                WithReason("the key on " + reader + " stopped answering when asked to present " +
                                               interfaces,
-                                          device.LastFailureReason()) +
+                                          reason) +
                                    "; its interface mode may or may not have been changed");
   }
   switch (interface_mode::Classify(exchanged, response)) {
@@ -142,7 +142,7 @@ ExitCode RunModeSet(const CommandInput& input) {
       break;
     case interface_mode::Outcome::ExchangeFailed:
       return input.reporter.Fail(ExitCode::NoDevice,
-                                 WithReason("no answer from the key on " + reader, device.LastFailureReason()));
+                                 WithReason("no answer from the key on " + reader, reason));
     case interface_mode::Outcome::TouchTimedOut:
       return input.reporter.Fail(ExitCode::KeyRefused,
                                  "the key was not touched in time and kept its interfaces (status 69 84)");

@@ -23,6 +23,12 @@ SecureString SecretHex(const SecretBuffer& key) {
   return text;
 }
 
+// "6A 82", as the key's status words are written everywhere.
+std::string StatusWordText(std::uint16_t statusWord) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(statusWord >> 8), static_cast<std::uint8_t>(statusWord)};
+  return BytesToHex(bytes, 2);
+}
+
 std::string WithReason(std::string message, const std::string& reason) {
   if (!reason.empty()) message += ": " + reason;
   return message;
@@ -30,17 +36,17 @@ std::string WithReason(std::string message, const std::string& reason) {
 
 // The exit code and one-line message of an action that did not end in Done. `uncertainEffect`
 // says what may have happened on the key when it stopped answering mid-command.
-ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const CliOathHost& host,
-                       CliReporter& reporter, const char* uncertainEffect = nullptr) {
+ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const OathActions& actions,
+                       const CliOathHost& host, CliReporter& reporter, const char* uncertainEffect = nullptr) {
   const std::string reader = QuotedText(session.ReaderName());
-  const std::string reason = PrintableText(session.Device().LastFailureReason());
+  const std::string reason = PrintableText(actions.TransportReason());
+  const std::optional<std::uint16_t> status = actions.LastStatusWord();
   switch (outcome) {
     case OathOutcome::Done:
       return ExitCode::Success;
     case OathOutcome::Refused:
       return reporter.Fail(ExitCode::KeyRefused,
-                           "the key refused to " + what +
-                               (host.LastStatusWord().empty() ? "" : " (status " + host.LastStatusWord() + ")"));
+                           "the key refused to " + what + (status ? " (status " + StatusWordText(*status) + ")" : ""));
     case OathOutcome::TouchTimeout:
       return reporter.Fail(ExitCode::KeyRefused,
                            "the key was not touched in time and did not " + what + " (status 69 84)");
@@ -82,7 +88,7 @@ ExitCode List(const CommandInput& input, KeySession& session, OathActions& actio
   }
   host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "list its credentials", session, host, input.reporter);
+    return ReportOutcome(outcome, "list its credentials", session, actions, host, input.reporter);
   }
   if (!defaultKnown) input.reporter.Notice("tokvane-cli: the key did not tell its default credential");
 
@@ -108,7 +114,7 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   const OathOutcome outcome = actions.Calculate(credential, result);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, host, input.reporter);
+    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, actions, host, input.reporter);
   }
   input.reporter.Line(result.CardCode);
   input.reporter.JsonResult(JsonObject()
@@ -137,7 +143,7 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
   const OathOutcome outcome = actions.Personalize(personalize, written);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "write " + QuotedText(input.args.name), session, host, input.reporter,
+    return ReportOutcome(outcome, "write " + QuotedText(input.args.name), session, actions, host, input.reporter,
                          "the credential may or may not have been written");
   }
   input.reporter.Line("Credential " + QuotedText(written.Name) + " written (" + std::to_string(written.Digits) +
@@ -155,7 +161,7 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
   const OathOutcome outcome = actions.Delete(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "delete " + QuotedText(input.args.name), session, host, input.reporter,
+    return ReportOutcome(outcome, "delete " + QuotedText(input.args.name), session, actions, host, input.reporter,
                          "the credential may or may not have been deleted");
   }
   input.reporter.Line("Credential " + QuotedText(input.args.name) + " deleted.");
@@ -168,7 +174,7 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
   const OathOutcome outcome = actions.SetDefault(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, host, input.reporter);
+    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, actions, host, input.reporter);
   }
   input.reporter.Line("Credential " + QuotedText(input.args.name) + " is now the default.");
   input.reporter.JsonResult(
@@ -180,7 +186,7 @@ ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& acti
   const OathOutcome outcome = actions.Reset();
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "reset its OATH applet", session, host, input.reporter,
+    return ReportOutcome(outcome, "reset its OATH applet", session, actions, host, input.reporter,
                          "the credentials may or may not have been erased");
   }
   input.reporter.Line("OATH applet reset: every credential is gone.");

@@ -9,8 +9,6 @@ namespace cli {
 
 namespace {
 
-constexpr std::size_t kStatusWordText = 5;  // "90 00"
-
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   const auto first = text.find_first_not_of(' ');
@@ -47,12 +45,6 @@ bool CliOathHost::ConfirmUserPresence() { return PromptForTouchIfNeeded(device_,
 bool CliOathHost::AskOperator(const std::string&, const std::string&) { return operatorAgreed_; }
 
 void CliOathHost::TellOperator(const std::string&, const std::string& text) { lastFailure_ = text; }
-
-std::string CliOathHost::LastStatusWord() const {
-  const std::string answer = OneLine(lastAnswer_);
-  if (answer.size() < kStatusWordText) return {};
-  return answer.substr(answer.size() - kStatusWordText);
-}
 
 std::string CliOathHost::LastFailureText() const { return OneLine(lastFailure_); }
 

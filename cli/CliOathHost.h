@@ -26,7 +26,7 @@ class CliOathHost : public OathActionHost {
       : device_(device), reporter_(reporter), operatorAgreed_(operatorAgreed) {}
 
   void LogCommand(const std::string&) override {}
-  void LogAnswer(const std::string& entry) override { lastAnswer_ = entry; }
+  void LogAnswer(const std::string&) override {}
   void LogSuccess(const std::string&) override {}
   void LogFailure(const std::string& entry) override { lastFailure_ = entry; }
   bool SelectOathApplet() override;
@@ -36,8 +36,6 @@ class CliOathHost : public OathActionHost {
   void TellOperator(const std::string& title, const std::string& text) override;
   bool IsSameDevice() override { return true; }
 
-  // The status word of the last answer the action reported ("6A 82"); empty when there was none.
-  std::string LastStatusWord() const;
   // The last failure or notice text of the action, on one line, without its line breaks.
   std::string LastFailureText() const;
 
@@ -45,7 +43,6 @@ class CliOathHost : public OathActionHost {
   IDeveiceInterface& device_;
   CliReporter& reporter_;
   bool operatorAgreed_;
-  std::string lastAnswer_;
   std::string lastFailure_;
 };
 

@@ -60,7 +60,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
     return false;
   }
   isHid_ = transport.isHid;
-  device_ = std::make_unique<ReasonKeepingDevice>(std::move(transport.device));
+  device_ = std::move(transport.device);
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/CliExitCode.h"
-#include "cli/ReasonKeepingDevice.h"
 #include "device/ReaderDiscovery.h"
 
 namespace cli {
@@ -41,13 +40,13 @@ class KeySession {
   const ReaderScan& Scan() const { return scan_; }
   const std::string& ReaderName() const { return readerName_; }
   // The transport of the chosen reader (unopened at first); valid after a successful Choose.
-  ReasonKeepingDevice& Device() { return *device_; }
+  IDeveiceInterface& Device() { return *device_; }
   bool IsHid() const { return isHid_; }
 
  private:
   ReaderScan scan_;
   std::string readerName_;
-  std::unique_ptr<ReasonKeepingDevice> device_;
+  std::unique_ptr<IDeveiceInterface> device_;
   bool isHid_ = false;
 };
 

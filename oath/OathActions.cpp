@@ -85,15 +85,31 @@ bool KeyAnswered(OathOutcome outcome) {
 }
 
 bool OathActions::OpenIfNeeded() {
-  if (!device_.IsOpen()) device_.Open();
+  // Every action starts here: what the previous one learnt goes.
+  statusWord_.reset();
+  transportReason_.clear();
+  if (!device_.IsOpen() && !device_.Open()) transportReason_ = device_.GetLastErrorText();
   return device_.IsOpen();
 }
 
 bool OathActions::SelectApplet() {
   if (host_.SelectOathApplet()) return true;
   // The selection may have shown a box; a device replaced meanwhile is not ours to close.
-  if (host_.IsSameDevice()) device_.Close();
+  if (host_.IsSameDevice()) {
+    transportReason_ = device_.GetLastErrorText();
+    device_.Close();
+  }
   return false;
+}
+
+void OathActions::NoteAnswer(bool answered, const CApduResponse& response) {
+  if (answered && response.HasStatusWord()) {
+    statusWord_ = response.StatusWord();
+    return;
+  }
+  statusWord_.reset();
+  // The transport's reason for a failed exchange, or for an answer without a status word.
+  transportReason_ = device_.GetLastErrorText();
 }
 
 bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome) {
@@ -117,10 +133,10 @@ bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, 
   host_.LogCommand(lastCommandEntry_);
   const bool answered = device_.Exchange(command, response);
   // Read before closing: closing may leave a reason of its own.
-  const std::string reason = answered ? std::string() : device_.GetLastErrorText();
+  NoteAnswer(answered, response);
   device_.Close();
   if (secret) WipeCommand(command);
-  if (!answered) host_.LogFailure(reason + "\n");
+  if (!answered) host_.LogFailure(transportReason_ + "\n");
   return answered;
 }
 
@@ -160,10 +176,10 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
   host_.LogCommand(parsed.ToHex() + "\n\n");
   CApduResponse answer;
   const bool answered = device_.Exchange(parsed, answer);
-  const std::string reason = answered ? std::string() : device_.GetLastErrorText();
+  NoteAnswer(answered, answer);
   device_.Close();
   if (!answered) {
-    host_.LogFailure("The hid protocl not support list name ins.\n\n" + reason + "\n");
+    host_.LogFailure("The hid protocl not support list name ins.\n\n" + transportReason_ + "\n");
     return OathOutcome::ExchangeFailed;
   }
 
@@ -218,6 +234,7 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   host_.LogCommand(appletQuery.ToHex() + "\n");
   CApduResponse appletAnswer;
   const bool appletAnswered = device_.Exchange(appletQuery, appletAnswer);
+  NoteAnswer(appletAnswered, appletAnswer);
   const auto applet = appletAnswer.IsSuccess()
                           ? ReadAppletVersion(appletAnswer.Data.data(), appletAnswer.Data.size())
                           : std::nullopt;

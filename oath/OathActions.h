@@ -128,10 +128,19 @@ class OathActions {
   OathOutcome Delete(const std::string& name);
   OathOutcome SetDefault(const std::string& name);
 
+  // What the last action learnt, for a caller that reports it in its own words: the status word
+  // of the key's answer to the action's command (none when no status word came back), and the
+  // transport's reason when opening, selecting or the exchange failed, or the answer had no
+  // status word.
+  std::optional<std::uint16_t> LastStatusWord() const { return statusWord_; }
+  const std::string& TransportReason() const { return transportReason_; }
+
  private:
   bool OpenIfNeeded();
   // SelectOathApplet; on failure the device is closed when it is still the same one.
   bool SelectApplet();
+  // Keeps the status word of an answer, or the transport's reason when there is none.
+  void NoteAnswer(bool answered, const CApduResponse& response);
   // The touch prompt where the key wants one. False: stop. `goneMessage` is logged when the
   // device went away while the prompt was open.
   bool ConfirmPresence(const char* goneMessage, OathOutcome& outcome);
@@ -153,6 +162,8 @@ class OathActions {
   OathActionHost& host_;
   // The text of the last command sent, for the entry repeated after a success.
   std::string lastCommandEntry_;
+  std::optional<std::uint16_t> statusWord_;
+  std::string transportReason_;
 };
 
 // Where random bytes come from: OpenSSL's RAND_bytes, or a replacement with its contract

@@ -294,14 +294,21 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   EXPECT_EQ(host->log[2], (Entry{"ans", "<< 69 84\n"}));
 
   Use(VirtualKeyConfig{});
-  EXPECT_EQ(Actions().Delete("nobody"), OathOutcome::Refused);
+  OathActions refusing = Actions();
+  EXPECT_EQ(refusing.Delete("nobody"), OathOutcome::Refused);
   EXPECT_EQ(host->log[1], (Entry{"err", "Delete ins error.\n"}));
   EXPECT_EQ(host->log[2], (Entry{"ans", "<< 6A 82\n"}));
+  // The result tells the caller the status word itself, with no reason from the transport.
+  EXPECT_EQ(refusing.LastStatusWord(), std::optional<std::uint16_t>(0x6A82));
+  EXPECT_EQ(refusing.TransportReason(), "");
 
   // A command the transport cannot carry: the transport's reason in red, and nothing more.
   Use(VirtualKeyConfig{});
   device->failIns = oath::kInsSetDefault;
-  EXPECT_EQ(Actions().SetDefault("abc"), OathOutcome::ExchangeFailed);
+  OathActions failing = Actions();
+  EXPECT_EQ(failing.SetDefault("abc"), OathOutcome::ExchangeFailed);
+  EXPECT_FALSE(failing.LastStatusWord());
+  EXPECT_EQ(failing.TransportReason(), "The card is gone.");
   EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildSetDefault(std::string_view("abc"))) + "\n"},
                                            {"err", "The card is gone.\n"}}));
   EXPECT_FALSE(device->IsOpen());
