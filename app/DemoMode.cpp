@@ -1,67 +1,58 @@
 #include "app/DemoMode.h"
 
-#include <openssl/crypto.h>
-#include <openssl/rand.h>
-
 #include <QCoreApplication>
 #include <QTimer>
-#include <array>
 
-#include "BuildConfig.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
 #include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
-#include "oath/OathCommands.h"
 
-DemoMode::DemoMode()
-    : key_(std::make_shared<VirtualKey>(demo_key::KeyConfig())),
-      pcsc_(std::make_shared<VirtualPcscApi>()),
-      hid_(std::make_shared<VirtualHidApi>()),
-      guard_(std::make_unique<QObject>()) {
-  demo_key::SeedSampleCredentials(*key_);
-  hidKey_ = demo_key::AddToHid(*hid_, key_);
-  // The HID side starts plugged in; the reader side follows the key's interface set.
-  hid_->Unplug(hidKey_);
-  PlugIn();
+namespace {
+
+// The desktop demo keeps no state file, so its key always comes out of the box.
+std::unique_ptr<demo_key::DemoKeyRig> FreshRig() {
+  std::string unused;
+  return demo_key::DemoKeyRig::Create(std::string(), unused);
+}
+
+}  // namespace
+
+DemoMode::DemoMode() : rig_(FreshRig()), guard_(std::make_unique<QObject>()) {
+  rig_->PlugIn();
 
   // The hook runs on a reader's thread before the answer goes back: the re-plug happens later,
   // on the GUI thread.
   QObject* guard = guard_.get();
-  key_->SetModeChangedHook([this, guard](std::uint8_t) {
+  rig_->Key()->SetModeChangedHook([this, guard](std::uint8_t) {
     QMetaObject::invokeMethod(guard, [this] { OnModeChanged(); }, Qt::QueuedConnection);
   });
 
-  InstallPcscApi(pcsc_);
-  InstallHidApi(hid_);
+  InstallPcscApi(rig_->Pcsc());
+  InstallHidApi(rig_->Hid());
 }
 
 DemoMode::~DemoMode() {
-  key_->SetModeChangedHook(nullptr);
+  rig_->Key()->SetModeChangedHook(nullptr);
   InstallPcscApi(nullptr);
   InstallHidApi(nullptr);
 }
 
+VirtualKey& DemoMode::Key() { return *rig_->Key(); }
+
+bool DemoMode::IsPluggedIn() const { return rig_->IsPluggedIn(); }
+
 void DemoMode::Unplug() {
-  if (!pluggedIn_) return;
-  pluggedIn_ = false;
-  hid_->Unplug(hidKey_);
-  pcsc_->RemoveReader(kReaderName);
+  if (!rig_->IsPluggedIn()) return;
+  rig_->Unplug();
   if (onDeviceChange_) onDeviceChange_();
 }
 
 void DemoMode::PlugIn() {
-  if (pluggedIn_) return;
-  pluggedIn_ = true;
-  key_->PlugIn();
-  // The HID side presents whatever the key's interface set holds at this plug-in.
-  hid_->PlugIn(hidKey_);
-  if ((key_->PresentInterfaces() & card_os::kInterfaceCcid) != 0) {
-    pcsc_->AddReader(kReaderName);
-    pcsc_->InsertCard(kReaderName, key_);
-  }
+  if (rig_->IsPluggedIn()) return;
+  rig_->PlugIn();
   if (onDeviceChange_) onDeviceChange_();
 }
 

@@ -10,9 +10,7 @@
 #include <memory>
 #include <string>
 
-class VirtualHidApi;
 class VirtualKey;
-class VirtualPcscApi;
 
 class DemoMode {
  public:
@@ -28,24 +26,20 @@ class DemoMode {
   DemoMode(const DemoMode&) = delete;
   DemoMode& operator=(const DemoMode&) = delete;
 
-  VirtualKey& Key() { return *key_; }
+  VirtualKey& Key();
   // Told after every unplug and plug-in, as the system's device monitor would be (virtual HID
   // interfaces raise no udev event of their own).
   void SetDeviceChangeListener(std::function<void()> listener) { onDeviceChange_ = std::move(listener); }
   void Unplug();
   void PlugIn();
-  bool IsPluggedIn() const { return pluggedIn_; }
+  bool IsPluggedIn() const;
   // Tests shorten the pause between the unplug and the plug-in that follow a mode change.
   void SetReplugDelay(int milliseconds) { replugDelayMs_ = milliseconds; }
 
  private:
   void OnModeChanged();
 
-  std::shared_ptr<VirtualKey> key_;
-  std::shared_ptr<VirtualPcscApi> pcsc_;
-  std::shared_ptr<VirtualHidApi> hid_;
-  int hidKey_ = 0;
-  bool pluggedIn_ = false;
+  std::unique_ptr<demo_key::DemoKeyRig> rig_;
   int replugDelayMs_ = kReplugDelayMs;
   // Lets a queued re-plug find out that the demo has ended meanwhile.
   std::unique_ptr<QObject> guard_;

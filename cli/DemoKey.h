@@ -9,9 +9,7 @@
 #include <memory>
 #include <string>
 
-class VirtualHidApi;
 class VirtualKey;
-class VirtualPcscApi;
 
 namespace cli {
 
@@ -31,14 +29,11 @@ class DemoKey {
   // be read or written.
   bool Install(std::string& error);
 
-  VirtualKey& Key() { return *key_; }
+  VirtualKey& Key();
 
  private:
-
   std::string stateFile_;
-  std::shared_ptr<VirtualKey> key_;
-  std::shared_ptr<VirtualPcscApi> pcsc_;
-  std::shared_ptr<VirtualHidApi> hid_;
+  std::unique_ptr<demo_key::DemoKeyRig> rig_;
   bool installed_ = false;
 };
 

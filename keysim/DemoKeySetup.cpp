@@ -4,10 +4,13 @@
 #include <openssl/rand.h>
 
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 #include "BuildConfig.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
+#include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
 
 namespace demo_key {
@@ -53,6 +56,47 @@ int AddToHid(VirtualHidApi& hid, const std::shared_ptr<VirtualKey>& key) {
     return held != nullptr ? held->PresentInterfaces() : std::uint8_t{0};
   };
   return hid.AddKey(key, options);
+}
+
+std::unique_ptr<DemoKeyRig> DemoKeyRig::Create(const std::string& stateFile, std::string& error) {
+  std::error_code ignored;
+  const bool fresh = stateFile.empty() || !std::filesystem::exists(stateFile, ignored);
+  auto key = std::make_shared<VirtualKey>(KeyConfig(stateFile));
+  if (!key->StateFileError().empty()) {
+    error = "cannot use the demo state file: " + key->StateFileError();
+    return nullptr;
+  }
+  if (fresh) SeedSampleCredentials(*key);
+  if (!key->StateFileError().empty()) {
+    error = "cannot write the demo state file: " + key->StateFileError();
+    return nullptr;
+  }
+  return std::unique_ptr<DemoKeyRig>(new DemoKeyRig(std::move(key)));
+}
+
+DemoKeyRig::DemoKeyRig(std::shared_ptr<VirtualKey> key)
+    : key_(std::move(key)), pcsc_(std::make_shared<VirtualPcscApi>()), hid_(std::make_shared<VirtualHidApi>()) {
+  hidKey_ = AddToHid(*hid_, key_);
+  hid_->Unplug(hidKey_);
+}
+
+void DemoKeyRig::PlugIn() {
+  if (pluggedIn_) return;
+  pluggedIn_ = true;
+  key_->PlugIn();
+  // The HID side presents whatever the key's interface set holds at this plug-in.
+  hid_->PlugIn(hidKey_);
+  if ((key_->PresentInterfaces() & card_os::kInterfaceCcid) != 0) {
+    pcsc_->AddReader(kReaderName);
+    pcsc_->InsertCard(kReaderName, key_);
+  }
+}
+
+void DemoKeyRig::Unplug() {
+  if (!pluggedIn_) return;
+  pluggedIn_ = false;
+  hid_->Unplug(hidKey_);
+  pcsc_->RemoveReader(kReaderName);
 }
 
 }  // namespace demo_key

@@ -1,6 +1,7 @@
 #pragma once
 // What the desktop program's and the command-line program's demo modes share: the demo key's
-// reader name and USB IDs, its sample credentials, and how its HID side follows its interfaces.
+// reader name and USB IDs, its sample credentials, how its HID side follows its interfaces, and
+// the key with its interfaces itself (DemoKeyRig).
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 #include "keysim/VirtualKey.h"
 
 class VirtualHidApi;
+class VirtualPcscApi;
 
 namespace demo_key {
 
@@ -25,5 +27,34 @@ void SeedSampleCredentials(VirtualKey& key);
 // Presents the key's HID interfaces under the maker's vendor ID; which interfaces are present
 // follows the key's interface set at every plug-in. Returns the HID key id.
 int AddToHid(VirtualHidApi& hid, const std::shared_ptr<VirtualKey>& key);
+
+// The demo key with its in-process smart-card reader and HID interfaces, as both demo modes use
+// it. It starts unplugged; each plug-in presents the interface set the key holds then.
+class DemoKeyRig {
+ public:
+  // A fresh key holds the sample credentials; with a state file that exists, the key it stores.
+  // Null with a one-line reason when the state file cannot be used or written.
+  static std::unique_ptr<DemoKeyRig> Create(const std::string& stateFile, std::string& error);
+
+  DemoKeyRig(const DemoKeyRig&) = delete;
+  DemoKeyRig& operator=(const DemoKeyRig&) = delete;
+
+  void PlugIn();
+  void Unplug();
+  bool IsPluggedIn() const { return pluggedIn_; }
+
+  const std::shared_ptr<VirtualKey>& Key() const { return key_; }
+  const std::shared_ptr<VirtualPcscApi>& Pcsc() const { return pcsc_; }
+  const std::shared_ptr<VirtualHidApi>& Hid() const { return hid_; }
+
+ private:
+  explicit DemoKeyRig(std::shared_ptr<VirtualKey> key);
+
+  std::shared_ptr<VirtualKey> key_;
+  std::shared_ptr<VirtualPcscApi> pcsc_;
+  std::shared_ptr<VirtualHidApi> hid_;
+  int hidKey_ = 0;
+  bool pluggedIn_ = false;
+};
 
 }  // namespace demo_key
