@@ -41,6 +41,7 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
   const std::string reader = QuotedText(session.ReaderName());
   const std::string reason = PrintableText(actions.TransportReason());
   const std::optional<std::uint16_t> status = actions.LastStatusWord();
+  const std::string mayHaveHappened = uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string();
   switch (outcome) {
     case OathOutcome::Done:
       return ExitCode::Success;
@@ -54,12 +55,12 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
       // The command may have reached the key before the connection broke.
       return reporter.Fail(ExitCode::NoDevice,
                            WithReason("no answer from the key on " + reader, reason) +
-                               (uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string()));
+                               mayHaveHappened);
     case OathOutcome::NoAnswer:
       // Nothing came back, so nothing was refused: the key went (pulled out) or broke off.
       return reporter.Fail(ExitCode::NoDevice,
                            WithReason("the key on " + reader + " stopped answering when asked to " + what, reason) +
-                               (uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string()));
+                               mayHaveHappened);
     case OathOutcome::NotOpen:
       return reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
     case OathOutcome::SelectFailed:

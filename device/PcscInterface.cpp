@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kAlreadyDisconnectedText = "Interface already disconnected.";
 constexpr const char* kProtocolNotSupportedText = "Protocol not supported.";
 constexpr const char* kContactlessNotSupportedText = "CL TypeA and TypeB not Supported.";
-constexpr const char* kAnswerTooLongText = "The card's answer is longer than a response can hold (65535 bytes).";
+constexpr const char* kAnswerTooLongText = "The card's response is longer than 65535 bytes.";
 
 // Room for the longest response APDU plus slack, as the service expects a fixed buffer.
 constexpr DWORD kReceiveCapacity = 65538;

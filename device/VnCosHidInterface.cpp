@@ -45,6 +45,8 @@ constexpr const char* kPermissionDeniedText =
     "No permission to open the key's /dev/hidraw node: install the udev rules (see docs/hid.md), "
     "then plug the key in again.";
 constexpr const char* kNotOpenText = "The HID interface is not open.";
+constexpr const char* kNoReportLengthsText = "The key's HID report lengths could not be read.";
+constexpr const char* kNotWrittenText = "The command could not be written to the key.";
 constexpr const char* kReadFailedText = "Reading the key's answer failed: the key may have been pulled out.";
 
 using ReportBuffer = std::array<std::uint8_t, VnCosHidInterface::kMaxU2fReportLength>;
@@ -136,7 +138,7 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
                                         std::size_t& answerLength) {
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(kNoReportLengthsText);
   const std::size_t featureLength = lengths.feature;
   if (featureLength > kFeatureBufferLength) return Fail("The key's feature report is longer than 108 bytes.");
   if (featureLength <= kFeaturePayloadOffset) return Fail("The key's feature report is too short to carry a command.");
@@ -175,10 +177,8 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
 bool VnCosHidInterface::U2fHidInit() {
   ChannelId = kInitialChannelId;
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
-  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
-  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
+  if (!PrepareU2fExchange(lengths)) return false;
 
   ReportBuffer report{};
   std::copy(kBroadcastChannel.begin(), kBroadcastChannel.end(), report.begin() + kChannelOffset);
@@ -207,10 +207,8 @@ bool VnCosHidInterface::U2fHidInit() {
 bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t length, std::uint8_t* answer,
                                       std::size_t& answerLength) {
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
-  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail("The key's HID report lengths could not be read.");
-  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
+  if (!PrepareU2fExchange(lengths)) return false;
 
   ReportBuffer report{};
   ScopedWipe wipeReport(report);
@@ -220,14 +218,14 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
   report[kLengthLowOffset] = static_cast<std::uint8_t>(length & 0xFF);
   std::size_t sent = std::min(length, kInitPacketPayload);
   std::memcpy(report.data() + kInitPayloadOffset, command, sent);
-  if (!WritePacket(report.data(), lengths.output)) return Fail("The command could not be written to the key.");
+  if (!WritePacket(report.data(), lengths.output)) return Fail(kNotWrittenText);
   for (std::uint8_t sequence = 0; sent < length; ++sequence) {
     const std::size_t chunk = std::min(length - sent, kContinuationPacketPayload);
     report.fill(0);
     std::copy(ChannelId.begin(), ChannelId.end(), report.begin() + kChannelOffset);
     report[kCommandOffset] = sequence;
     std::memcpy(report.data() + kContinuationPayloadOffset, command + sent, chunk);
-    if (!WritePacket(report.data(), lengths.output)) return Fail("The command could not be written to the key.");
+    if (!WritePacket(report.data(), lengths.output)) return Fail(kNotWrittenText);
     sent += chunk;
   }
 
@@ -248,6 +246,13 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
     received += chunk;
   }
   answerLength = total;
+  return true;
+}
+
+bool VnCosHidInterface::PrepareU2fExchange(HidReportLengths& lengths) {
+  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(kNoReportLengthsText);
+  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
   return true;
 }
 

@@ -61,6 +61,8 @@ class VnCosHidInterface : public IDeveiceInterface {
   bool U2fHidInit();
   bool FeatureExchange(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
   bool U2fHidMessage(const std::uint8_t* command, std::size_t length, std::uint8_t* answer, std::size_t& answerLength);
+  // Clears both input queues and reads the report lengths, which must fit U2FHID packets.
+  bool PrepareU2fExchange(HidReportLengths& lengths);
   // The next input report on our channel; reports of other channels are skipped. False (with the
   // reason) on a read error or once the deadline has passed.
   bool ReadOwnPacket(std::uint8_t* report, std::size_t length, Clock::time_point deadline, const char* timeoutText);

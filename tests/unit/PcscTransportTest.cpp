@@ -464,7 +464,7 @@ TEST_F(PcscTransport, AnswersWithoutAStatusWordSayWhyAndAnswersPastTheLimitFail)
       {1, true, kNoStatusWordText},
       {2, true, "No error."},
       {65535, true, "No error."},
-      {65536, false, "The card's answer is longer than a response can hold (65535 bytes)."},
+      {65536, false, "The card's response is longer than 65535 bytes."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
