@@ -11,6 +11,8 @@
 #include "cli/Confirmation.h"
 #include "cli/DemoKey.h"
 #include "cli/SecretInput.h"
+#include "device/DeviceBackends.h"
+#include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 
 #ifndef TOKVANE_DATA_DIR
@@ -66,7 +68,7 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
 
 // The interfaces of configured keys are recognised by the VID/PID file beside the program or in
 // its installed data directory; without one the maker's vendor ID stands for every key.
-void LoadDeviceConfiguration() {
+void LoadDeviceConfiguration(KeyModels& models) {
   std::vector<VidPidEntry> entries;
   for (const std::string& path :
        {VidPidConfigPath(), std::string(TOKVANE_DATA_DIR) + "/" + kVidPidConfigFileName}) {
@@ -74,7 +76,7 @@ void LoadDeviceConfiguration() {
     if (LoadVidPidConfig(path, entries)) break;
   }
   if (entries.empty()) entries.push_back(DefaultVidPidEntry());
-  SetVidPidList(std::move(entries));
+  models.SetEntries(std::move(entries));
 }
 
 ExitCode Dispatch(const CommandInput& input) {
@@ -113,7 +115,9 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams) {
   }
 
   CredentialSecret secret;
-  CommandInput input{parsed, reporter};
+  // Filled once the key to talk to is known: after every question to the operator.
+  DeviceBackends backends;
+  CommandInput input{parsed, reporter, backends};
   if (parsed.command == Command::OathAdd) {
     ExitCode code = ExitCode::Success;
     if (!PrepareSecret(parsed, streams, reporter, secret, code)) return ToInt(code);
@@ -133,9 +137,11 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams) {
   std::unique_ptr<DemoKey> demo;
   if (parsed.demo) {
     demo = std::make_unique<DemoKey>(parsed.demoState.value_or(""));
-    if (!demo->Install(error)) return ToInt(reporter.Fail(ExitCode::Usage, error));
+    if (!demo->PlugIn(error)) return ToInt(reporter.Fail(ExitCode::Usage, error));
+    backends = demo->Backends();
   } else {
-    LoadDeviceConfiguration();
+    backends = SystemDeviceBackends();
+    LoadDeviceConfiguration(*backends.models);
   }
   return ToInt(Dispatch(input));
 }

@@ -5,6 +5,7 @@
 #include "cli/CliExitCode.h"
 #include "cli/CliReporter.h"
 #include "cli/SecretParsers.h"
+#include "device/DeviceBackends.h"
 
 namespace cli {
 
@@ -12,6 +13,8 @@ namespace cli {
 struct CommandInput {
   const CliArguments& args;
   CliReporter& reporter;
+  // What every reader listing and transport of the command goes through.
+  const DeviceBackends& backends;
   // oath add: the secret with its digits and moving factor, checked already.
   const CredentialSecret* secret = nullptr;
   // oath reset: the operator confirmed (--yes or at the terminal).

@@ -28,10 +28,10 @@ void NoticeHint(const readers::Listing& listing, CliReporter& reporter) {
 }  // namespace
 
 ExitCode RunReaders(const CommandInput& input) {
-  const ReaderScan scan = ScanReaders();
+  const ReaderScan scan = ScanReaders(input.backends);
   std::vector<std::string> entries;
   for (const std::string& name : scan.listing.names) {
-    const ReaderKind kind = ProbeReaderKind(name);
+    const ReaderKind kind = ProbeReaderKind(input.backends, name);
     const bool preferred = name == scan.preferred;
     input.reporter.Line(PrintableText(name) + "\t" + ReaderKindName(kind) + (preferred ? "\tpreferred" : ""));
     entries.push_back(
@@ -43,7 +43,7 @@ ExitCode RunReaders(const CommandInput& input) {
 }
 
 ExitCode RunInfo(const CommandInput& input) {
-  KeySession session;
+  KeySession session(input.backends);
   ExitCode code = ExitCode::Success;
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
@@ -87,7 +87,7 @@ ExitCode RunInfo(const CommandInput& input) {
 }
 
 ExitCode RunModeShow(const CommandInput& input) {
-  const ReaderScan scan = ScanReaders();
+  const ReaderScan scan = ScanReaders(input.backends);
   const std::uint8_t mode = readers::ModeByteOf(scan.present);
   if (mode == 0) {
     NoticeHint(scan.listing, input.reporter);
@@ -107,7 +107,7 @@ ExitCode RunModeShow(const CommandInput& input) {
 ExitCode RunModeSet(const CommandInput& input) {
   if (!interface_mode::IsKnownMode(input.args.mode)) return input.reporter.Fail(ExitCode::Usage, "no interface chosen");
 
-  KeySession session;
+  KeySession session(input.backends);
   ExitCode code = ExitCode::Success;
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);

@@ -198,7 +198,7 @@ ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& acti
 }  // namespace
 
 ExitCode RunOath(const CommandInput& input) {
-  KeySession session;
+  KeySession session(input.backends);
   ExitCode code = ExitCode::Success;
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);

@@ -20,21 +20,21 @@ class DemoKey {
 
   // `stateFile` empty: a fresh key that is forgotten at exit.
   explicit DemoKey(const std::string& stateFile);
-  // Puts the system's interfaces back.
-  ~DemoKey();
   DemoKey(const DemoKey&) = delete;
   DemoKey& operator=(const DemoKey&) = delete;
 
-  // Installs the virtual interfaces process-wide. False with a reason when the state file cannot
-  // be read or written.
-  bool Install(std::string& error);
+  // Makes the key and plugs it in. False with a reason when the state file cannot be read or
+  // written.
+  bool PlugIn(std::string& error);
 
+  // After a successful PlugIn: the key, and its reader and interfaces as the backends the
+  // commands use in place of the system's.
   VirtualKey& Key();
+  const DeviceBackends& Backends() const { return rig_->Backends(); }
 
  private:
   std::string stateFile_;
   std::unique_ptr<demo_key::DemoKeyRig> rig_;
-  bool installed_ = false;
 };
 
 }  // namespace cli

@@ -17,15 +17,15 @@ const char* ReaderKindName(ReaderKind kind) {
   return "";
 }
 
-ReaderKind ProbeReaderKind(const std::string& name) {
-  if (readers::HasHidMarker(name)) return readers::IsOtpHidName(name) ? ReaderKind::Otp : ReaderKind::U2f;
-  return readers::PcscReaderOpens(name) ? ReaderKind::Ccid : ReaderKind::Pcsc;
+ReaderKind ProbeReaderKind(const DeviceBackends& backends, const std::string& name) {
+  if (readers::HasHidMarker(name)) return readers::IsOtpHidName(backends, name) ? ReaderKind::Otp : ReaderKind::U2f;
+  return readers::PcscReaderOpens(backends, name) ? ReaderKind::Ccid : ReaderKind::Pcsc;
 }
 
-ReaderScan ScanReaders() {
+ReaderScan ScanReaders(const DeviceBackends& backends) {
   ReaderScan scan;
-  scan.listing = readers::ListAll();
-  readers::KindProbe probe;
+  scan.listing = readers::ListAll(backends);
+  readers::KindProbe probe(backends);
   scan.present = readers::ComputePresentInterfaces(scan.listing.names, probe);
   // Every reader is new to a program that has just started; the readers are there already, so
   // the pause the desktop program makes for a reader that has just appeared is not needed.
@@ -35,7 +35,7 @@ ReaderScan ScanReaders() {
 }
 
 bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& code, std::string& error) {
-  scan_ = ScanReaders();
+  scan_ = ScanReaders(backends_);
   if (requested) {
     const auto& names = scan_.listing.names;
     if (std::find(names.begin(), names.end(), *requested) == names.end()) {
@@ -53,7 +53,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
   } else {
     readerName_ = scan_.preferred;
   }
-  readers::Transport transport = readers::CreateTransport(readerName_);
+  readers::Transport transport = readers::CreateTransport(backends_, readerName_);
   if (transport.device == nullptr) {
     code = ExitCode::NoDevice;
     error = "cannot create a transport for '" + PrintableText(readerName_) + "'";

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/CliExitCode.h"
@@ -21,7 +22,7 @@ enum class ReaderKind {
 };
 const char* ReaderKindName(ReaderKind kind);
 // Probes the reader once (a PC/SC connection, or opening the HID interface).
-ReaderKind ProbeReaderKind(const std::string& name);
+ReaderKind ProbeReaderKind(const DeviceBackends& backends, const std::string& name);
 
 // Every reader, and the one the preference picks among them.
 struct ReaderScan {
@@ -29,10 +30,12 @@ struct ReaderScan {
   readers::PresentInterfaces present = 0;
   std::string preferred;  // empty when no key answers
 };
-ReaderScan ScanReaders();
+ReaderScan ScanReaders(const DeviceBackends& backends);
 
 class KeySession {
  public:
+  explicit KeySession(DeviceBackends backends) : backends_(std::move(backends)) {}
+
   // Picks the reader: `requested` when given (it must be listed: otherwise Usage), else the
   // preferred one (none: NoDevice). False with the exit code and a one-line reason.
   bool Choose(const std::optional<std::string>& requested, ExitCode& code, std::string& error);
@@ -44,6 +47,7 @@ class KeySession {
   bool IsHid() const { return isHid_; }
 
  private:
+  DeviceBackends backends_;
   ReaderScan scan_;
   std::string readerName_;
   std::unique_ptr<IDeveiceInterface> device_;

@@ -1,6 +1,7 @@
 #pragma once
 // The seam between the HID transport and the operating system's HID interfaces. The default
-// calls hidapi (hidraw); unit tests install scripted fakes, the demo mode virtual interfaces.
+// calls hidapi (hidraw); unit tests hand in scripted fakes, the demo mode virtual interfaces
+// (see DeviceBackends).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -103,7 +104,5 @@ class UniqueHidHandle {
   HidHandle handle_ = kInvalidHidHandle;
 };
 
+// The hidapi implementation.
 std::shared_ptr<HidApi> SystemHidApi();
-std::shared_ptr<HidApi> ActiveHidApi();
-// Installs `api` process-wide; nullptr restores the hidapi implementation.
-void InstallHidApi(std::shared_ptr<HidApi> api);

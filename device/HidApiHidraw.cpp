@@ -243,25 +243,9 @@ class HidrawApi final : public HidApi {
   std::map<std::string, HidCollectionUsage> enumeratedUsage_;
 };
 
-std::mutex activeMutex;
-std::shared_ptr<HidApi> installedApi;
-
 }  // namespace
 
 std::shared_ptr<HidApi> SystemHidApi() {
   static const std::shared_ptr<HidApi> system = std::make_shared<HidrawApi>();
   return system;
-}
-
-std::shared_ptr<HidApi> ActiveHidApi() {
-  {
-    std::lock_guard lock(activeMutex);
-    if (installedApi) return installedApi;
-  }
-  return SystemHidApi();
-}
-
-void InstallHidApi(std::shared_ptr<HidApi> api) {
-  std::lock_guard lock(activeMutex);
-  installedApi = std::move(api);
 }

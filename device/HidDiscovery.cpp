@@ -1,14 +1,10 @@
 #include "device/HidDiscovery.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "device/VidPidConfig.h"
 
 namespace {
-
-std::mutex deniedMutex;
-std::vector<std::string> deniedPaths;
 
 // Both handles of one interface. The read open fails for a keyboard collection: such an
 // interface is driven through feature reports on its one handle ("KB"); any other gets a
@@ -55,10 +51,8 @@ std::wstring MakeHidReaderName(const std::wstring& kind, int number) {
 
 bool IsHidReaderName(const std::wstring& readerName) { return readerName.find(kHidReaderNameMarker) != std::wstring::npos; }
 
-int EnumerateHidDevices(std::vector<std::wstring>& names) { return EnumerateHidDevices(*ActiveHidApi(), names); }
-
-int EnumerateHidDevices(HidApi& api, std::vector<std::wstring>& names) {
-  const std::vector<VidPidEntry> list = VidPidList();
+int EnumerateHidDevices(HidApi& api, KeyModels& models, std::vector<std::wstring>& names) {
+  const std::vector<VidPidEntry> list = models.Entries();
   bool modelChosen = false;
   std::uint16_t modelVid = 0;
   std::uint16_t modelPid = 0;
@@ -84,24 +78,20 @@ int EnumerateHidDevices(HidApi& api, std::vector<std::wstring>& names) {
       modelChosen = true;
       modelVid = info.vendorId;
       modelPid = info.productId;
-      SetCurrentModel(modelVid, modelPid);
+      models.LockOn(modelVid, modelPid);
     }
     names.push_back(MakeHidReaderName(opened.Kind(), count++));
   }
 
-  std::lock_guard lock(deniedMutex);
-  deniedPaths = std::move(denied);
+  models.SetPermissionDeniedPaths(std::move(denied));
   return count;
 }
 
-bool FindHidDeviceByName(const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle) {
-  return FindHidDeviceByName(*ActiveHidApi(), name, writeHandle, readHandle);
-}
-
-bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& writeHandle, HidHandle& readHandle,
-                         HidOpenFailure* whyNotFound) {
-  const std::uint16_t vid = CurrentVid();
-  const std::uint16_t pid = CurrentPid();
+bool FindHidDeviceByName(HidApi& api, const KeyModels& models, const std::wstring& name, HidHandle& writeHandle,
+                         HidHandle& readHandle, HidOpenFailure* whyNotFound) {
+  const VidPidEntry model = models.CurrentModel();
+  const std::uint16_t vid = model.Vid();
+  const std::uint16_t pid = model.Pid();
   int count = 0;
   if (whyNotFound != nullptr) *whyNotFound = HidOpenFailure::None;
   for (const HidInterfaceInfo& info : api.Enumerate()) {
@@ -119,10 +109,3 @@ bool FindHidDeviceByName(HidApi& api, const std::wstring& name, HidHandle& write
   }
   return false;
 }
-
-std::vector<std::string> HidPermissionDeniedPaths() {
-  std::lock_guard lock(deniedMutex);
-  return deniedPaths;
-}
-
-bool HidPermissionDenied() { return !HidPermissionDeniedPaths().empty(); }

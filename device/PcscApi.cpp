@@ -4,7 +4,6 @@
 #include <PCSC/reader.h>
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
@@ -98,33 +97,9 @@ class SystemPcscApiImpl final : public PcscApi {
   }
 };
 
-std::mutex& ActiveApiMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-// Guarded by ActiveApiMutex; null means the pcsc-lite implementation.
-std::shared_ptr<PcscApi>& InstalledApi() {
-  static std::shared_ptr<PcscApi> installed;
-  return installed;
-}
-
 }  // namespace
 
 std::shared_ptr<PcscApi> SystemPcscApi() {
   static const std::shared_ptr<PcscApi> system = std::make_shared<SystemPcscApiImpl>();
   return system;
-}
-
-std::shared_ptr<PcscApi> ActivePcscApi() {
-  {
-    std::lock_guard<std::mutex> lock(ActiveApiMutex());
-    if (InstalledApi()) return InstalledApi();
-  }
-  return SystemPcscApi();
-}
-
-void InstallPcscApi(std::shared_ptr<PcscApi> api) {
-  std::lock_guard<std::mutex> lock(ActiveApiMutex());
-  InstalledApi() = std::move(api);
 }

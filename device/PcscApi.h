@@ -1,6 +1,7 @@
 #pragma once
 // The seam between the PC/SC transport and the smart-card service. The default calls pcsc-lite;
-// unit tests install a scripted fake, the demo mode and GUI tests an in-process virtual reader.
+// unit tests hand in a scripted fake, the demo mode and GUI tests an in-process virtual reader
+// (see DeviceBackends).
 #include <PCSC/winscard.h>
 #include <PCSC/wintypes.h>
 
@@ -37,7 +38,3 @@ class PcscApi {
 
 // The pcsc-lite implementation.
 std::shared_ptr<PcscApi> SystemPcscApi();
-// The implementation every transport and listing uses unless given one explicitly.
-std::shared_ptr<PcscApi> ActivePcscApi();
-// Installs `api` process-wide; nullptr restores the pcsc-lite implementation.
-void InstallPcscApi(std::shared_ptr<PcscApi> api);

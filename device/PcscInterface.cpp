@@ -51,7 +51,7 @@ DWORD ServiceProtocol(int protocolSelector) {
 }  // namespace
 
 CPcscInterface::CPcscInterface(const std::string& readerName, std::shared_ptr<PcscApi> api)
-    : Api(api ? std::move(api) : ActivePcscApi()),
+    : Api(api ? std::move(api) : SystemPcscApi()),
       ReaderName(AnsiToWide(readerName)),
       NarrowReaderName(readerName) {}
 

@@ -10,7 +10,6 @@
 #include "device/SCardInterface.h"
 
 class PcscApi;
-std::shared_ptr<PcscApi> ActivePcscApi();
 
 class CPcscInterface : public CSCardInterface {
  public:
@@ -19,8 +18,8 @@ class CPcscInterface : public CSCardInterface {
   // The handle value that means "not connected": all bits set.
   static constexpr Handle kNotConnected = static_cast<Handle>(~std::uintptr_t{0});
 
-  explicit CPcscInterface(const std::string& readerName,
-                          std::shared_ptr<PcscApi> api = ActivePcscApi());
+  // Every call reaches the service through `api` (null: pcsc-lite).
+  CPcscInterface(const std::string& readerName, std::shared_ptr<PcscApi> api);
   ~CPcscInterface() override;
 
   bool Open() override;

@@ -26,7 +26,7 @@ std::vector<std::string> SplitMultiString(const std::vector<char>& multiString) 
 }
 
 std::vector<std::string> ListNames(std::shared_ptr<PcscApi> api) {
-  if (!api) api = ActivePcscApi();
+  if (!api) api = SystemPcscApi();
   SCARDCONTEXT context = 0;
   if (api->EstablishContext(&context) != SCARD_S_SUCCESS) return {};
   std::vector<char> multiString;

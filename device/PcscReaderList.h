@@ -6,10 +6,8 @@
 
 // Free of pcsc-lite headers, like the reader transport's.
 class PcscApi;
-std::shared_ptr<PcscApi> ActivePcscApi();
 
-// Empties `names`, then fills it; left empty when the service is not running or has no reader.
-void ListPcscReaderNames(std::vector<std::wstring>& names,
-                         std::shared_ptr<PcscApi> api = ActivePcscApi());
-void ListPcscReaderNamesNarrow(std::vector<std::string>& names,
-                               std::shared_ptr<PcscApi> api = ActivePcscApi());
+// Empties `names`, then fills it through `api` (null: pcsc-lite); left empty when the service is
+// not running or has no reader.
+void ListPcscReaderNames(std::vector<std::wstring>& names, std::shared_ptr<PcscApi> api);
+void ListPcscReaderNamesNarrow(std::vector<std::string>& names, std::shared_ptr<PcscApi> api);

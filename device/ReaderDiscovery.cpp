@@ -8,6 +8,7 @@
 #include "core/Conversions.h"
 #include "device/CardOsCommands.h"
 #include "device/HidDiscovery.h"
+#include "device/KeyModels.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
@@ -26,14 +27,14 @@ constexpr const char* kHidPermissionHint =
 // True when the key's interface of that name opens with one handle for reading and writing, or
 // cannot be found any more. Only the handles discovery returns decide it: no U2FHID INIT is sent,
 // so a silent interface costs no exchange limit here.
-bool InterfaceOpensWithOneHandle(const std::wstring& name) {
-  const std::shared_ptr<HidApi> api = ActiveHidApi();
+bool InterfaceOpensWithOneHandle(const DeviceBackends& backends, const std::wstring& name) {
+  HidApi& api = *backends.hid;
   HidHandle writeHandle = kInvalidHidHandle;
   HidHandle readHandle = kInvalidHidHandle;
-  if (!FindHidDeviceByName(*api, name, writeHandle, readHandle)) return true;
+  if (!FindHidDeviceByName(api, *backends.models, name, writeHandle, readHandle)) return true;
   const bool oneHandle = writeHandle == readHandle;
-  api->Close(writeHandle);
-  if (!oneHandle) api->Close(readHandle);
+  api.Close(writeHandle);
+  if (!oneHandle) api.Close(readHandle);
   return oneHandle;
 }
 
@@ -55,18 +56,26 @@ bool HasHidMarker(const std::string& name) { return name.find(kHidMarker) != std
 
 bool HasHidMarker(const std::wstring& name) { return IsHidReaderName(name); }
 
-bool IsOtpHidName(const std::wstring& name) { return HasHidMarker(name) && InterfaceOpensWithOneHandle(name); }
+bool IsOtpHidName(const DeviceBackends& backends, const std::wstring& name) {
+  return HasHidMarker(name) && InterfaceOpensWithOneHandle(backends, name);
+}
 
-bool IsOtpHidName(const std::string& name) { return HasHidMarker(name) && InterfaceOpensWithOneHandle(AnsiToWide(name)); }
+bool IsOtpHidName(const DeviceBackends& backends, const std::string& name) {
+  return HasHidMarker(name) && InterfaceOpensWithOneHandle(backends, AnsiToWide(name));
+}
 
-bool IsU2fHidName(const std::wstring& name) { return HasHidMarker(name) && !InterfaceOpensWithOneHandle(name); }
+bool IsU2fHidName(const DeviceBackends& backends, const std::wstring& name) {
+  return HasHidMarker(name) && !InterfaceOpensWithOneHandle(backends, name);
+}
 
-bool IsU2fHidName(const std::string& name) { return HasHidMarker(name) && !InterfaceOpensWithOneHandle(AnsiToWide(name)); }
+bool IsU2fHidName(const DeviceBackends& backends, const std::string& name) {
+  return HasHidMarker(name) && !InterfaceOpensWithOneHandle(backends, AnsiToWide(name));
+}
 
 bool KindProbe::OpensWithOneHandle(const std::string& name) {
   const auto known = oneHandle_.find(name);
   if (known != oneHandle_.end()) return known->second;
-  const bool oneHandle = InterfaceOpensWithOneHandle(AnsiToWide(name));
+  const bool oneHandle = InterfaceOpensWithOneHandle(backends_, AnsiToWide(name));
   oneHandle_.emplace(name, oneHandle);
   return oneHandle;
 }
@@ -83,15 +92,14 @@ std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a, con
   return missing;
 }
 
-Listing ListAll() {
+Listing ListAll(const DeviceBackends& backends) {
   Listing listing;
-  const std::shared_ptr<PcscApi> api = ActivePcscApi();
-  ListPcscReaderNamesNarrow(listing.names, api);
-  if (listing.names.empty()) listing.smartCardServiceMissing = SmartCardServiceMissing(*api);
+  ListPcscReaderNamesNarrow(listing.names, backends.pcsc);
+  if (listing.names.empty()) listing.smartCardServiceMissing = SmartCardServiceMissing(*backends.pcsc);
 
   std::vector<std::wstring> hidNames;
-  EnumerateHidDevices(hidNames);
-  listing.hidPermissionDenied = HidPermissionDenied();
+  EnumerateHidDevices(*backends.hid, *backends.models, hidNames);
+  listing.hidPermissionDenied = backends.models->PermissionDenied();
   for (const std::wstring& name : hidNames) listing.names.push_back(WideToAnsi(name));
   return listing;
 }
@@ -107,22 +115,22 @@ std::string FixItHint(const Listing& listing) {
   return hint;
 }
 
-bool PcscReaderOpens(const std::string& name) {
-  CPcscInterface reader(name);
+bool PcscReaderOpens(const DeviceBackends& backends, const std::string& name) {
+  CPcscInterface reader(name, backends.pcsc);
   if (!reader.Open()) return false;
   reader.Close();
   return true;
 }
 
-PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names) {
-  KindProbe probe;
+PresentInterfaces ComputePresentInterfaces(const DeviceBackends& backends, const std::vector<std::string>& names) {
+  KindProbe probe(backends);
   return ComputePresentInterfaces(names, probe);
 }
 
 PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names, KindProbe& probe) {
   PresentInterfaces present = 0;
   for (const std::string& name : names) {
-    if (PcscReaderOpens(name)) {
+    if (PcscReaderOpens(probe.Backends(), name)) {
       present |= kPresentCcid;
     } else if (probe.IsOtp(name)) {
       present |= kPresentOtp;
@@ -141,8 +149,9 @@ std::uint8_t ModeByteOf(PresentInterfaces present) {
   return mode;
 }
 
-AddedKinds ProbeAdded(const std::vector<std::string>& added, std::chrono::milliseconds pcscWait) {
-  KindProbe probe;
+AddedKinds ProbeAdded(const DeviceBackends& backends, const std::vector<std::string>& added,
+                      std::chrono::milliseconds pcscWait) {
+  KindProbe probe(backends);
   return ProbeAdded(added, probe, pcscWait);
 }
 
@@ -156,7 +165,7 @@ AddedKinds ProbeAdded(const std::vector<std::string>& added, KindProbe& probe, s
     } else {
       // A reader that has just appeared may need a moment before its card answers.
       std::this_thread::sleep_for(pcscWait);
-      if (PcscReaderOpens(name)) kinds.lastCcid = name;
+      if (PcscReaderOpens(probe.Backends(), name)) kinds.lastCcid = name;
     }
   }
   return kinds;
@@ -169,10 +178,10 @@ std::string ChooseTarget(PresentInterfaces present, const AddedKinds& added) {
   return {};
 }
 
-void WakeUpPcscReader(const std::string& name, std::chrono::milliseconds wait) {
+void WakeUpPcscReader(const DeviceBackends& backends, const std::string& name, std::chrono::milliseconds wait) {
   std::this_thread::sleep_for(wait);
-  if (!PcscReaderOpens(name)) return;
-  CPcscInterface reader(name);
+  if (!PcscReaderOpens(backends, name)) return;
+  CPcscInterface reader(name, backends.pcsc);
   if (!reader.Open()) return;
   CApduResponse selected;
   if (reader.Exchange(CommandFromBytes(BuildSelectOath()), selected) && selected.IsSuccess()) {
@@ -182,22 +191,22 @@ void WakeUpPcscReader(const std::string& name, std::chrono::milliseconds wait) {
   reader.Close();
 }
 
-Transport CreateTransport(const std::wstring& name) {
+Transport CreateTransport(const DeviceBackends& backends, const std::wstring& name) {
   Transport transport;
   // The kind probes accept exactly the marked names, so the marker alone decides the transport.
   if (HasHidMarker(name)) {
-    transport.device = std::make_unique<VnCosHidInterface>(name);
+    transport.device = std::make_unique<VnCosHidInterface>(backends, name);
     transport.isHid = true;
   } else {
-    transport.device = std::make_unique<CPcscInterface>(WideToAnsi(name));
+    transport.device = std::make_unique<CPcscInterface>(WideToAnsi(name), backends.pcsc);
   }
   return transport;
 }
 
-Transport CreateTransport(const std::string& name) {
-  if (HasHidMarker(name)) return CreateTransport(AnsiToWide(name));
+Transport CreateTransport(const DeviceBackends& backends, const std::string& name) {
+  if (HasHidMarker(name)) return CreateTransport(backends, AnsiToWide(name));
   Transport transport;
-  transport.device = std::make_unique<CPcscInterface>(name);
+  transport.device = std::make_unique<CPcscInterface>(name, backends.pcsc);
   return transport;
 }
 

@@ -7,16 +7,10 @@
 
 #include <climits>
 #include <cstdlib>
-#include <mutex>
 
 #include "BuildConfig.h"
 
 namespace {
-
-std::mutex stateMutex;
-std::vector<VidPidEntry> vidPidList{VidPidEntry::Make(tokvane::build::kMakerVendorId, 0)};
-std::uint16_t currentVid = tokvane::build::kMakerVendorId;
-std::uint16_t currentPid = 0;
 
 // Hex text as strtol reads it with base 16 (leading blanks, sign, 0x prefix, stop at the first
 // non-digit), cut to the low 16 bits.
@@ -52,32 +46,6 @@ void EnsureNotEmpty(std::vector<VidPidEntry>& entries) {
 }  // namespace
 
 VidPidEntry DefaultVidPidEntry() { return VidPidEntry::Make(tokvane::build::kMakerVendorId, 0); }
-
-std::vector<VidPidEntry> VidPidList() {
-  std::lock_guard lock(stateMutex);
-  return vidPidList;
-}
-
-void SetVidPidList(std::vector<VidPidEntry> entries) {
-  std::lock_guard lock(stateMutex);
-  vidPidList = std::move(entries);
-}
-
-std::uint16_t CurrentVid() {
-  std::lock_guard lock(stateMutex);
-  return currentVid;
-}
-
-std::uint16_t CurrentPid() {
-  std::lock_guard lock(stateMutex);
-  return currentPid;
-}
-
-void SetCurrentModel(std::uint16_t vid, std::uint16_t pid) {
-  std::lock_guard lock(stateMutex);
-  currentVid = vid;
-  currentPid = pid;
-}
 
 std::string VidPidConfigPath() {
   char buffer[PATH_MAX];

@@ -1,6 +1,6 @@
 #pragma once
 // The USB vendor and product IDs that mark a HID interface as one of our keys, read from
-// "Pid_Vid_Config.xml" beside the executable, and the model the last enumeration locked on to.
+// "Pid_Vid_Config.xml" beside the executable. The list in use belongs to KeyModels.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,15 +25,6 @@ inline constexpr std::size_t kMaxVidPidConfigBytes = 1024 * 1024;
 
 // The maker's vendor ID, any product: what the list holds when nothing usable was configured.
 VidPidEntry DefaultVidPidEntry();
-
-// The process-wide list; it holds the default entry until the main window installs the file's.
-std::vector<VidPidEntry> VidPidList();
-void SetVidPidList(std::vector<VidPidEntry> entries);
-
-// The model the last enumeration locked on to; initially the maker's vendor ID and PID 0.
-std::uint16_t CurrentVid();
-std::uint16_t CurrentPid();
-void SetCurrentModel(std::uint16_t vid, std::uint16_t pid);
 
 // The configuration file beside the running executable.
 std::string VidPidConfigPath();

@@ -75,14 +75,14 @@ VnCosHidInterface::~VnCosHidInterface() { Close(); }
 bool VnCosHidInterface::Open() {
   if (IsOpen()) return Fail(kAlreadyOpenText);
   if (Name.empty()) return Fail(kNoNameText);
-  std::shared_ptr<HidApi> api = ActiveHidApi();
+  if (!hid_ || !models_) return Fail(kNotFoundText);
   HidHandle writeHandle = kInvalidHidHandle;
   HidHandle readHandle = kInvalidHidHandle;
   HidOpenFailure openFailure = HidOpenFailure::None;
-  if (!FindHidDeviceByName(*api, Name, writeHandle, readHandle, &openFailure)) {
+  if (!FindHidDeviceByName(*hid_, *models_, Name, writeHandle, readHandle, &openFailure)) {
     return Fail(openFailure == HidOpenFailure::PermissionDenied ? kPermissionDeniedText : kNotFoundText);
   }
-  api_ = std::move(api);
+  api_ = hid_;
   WriteHandle = writeHandle;
   ReadHandle = readHandle;
   failureReason_.clear();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "device/DeviceBackends.h"
 #include "device/DeviceInterface.h"
 #include "device/HidApi.h"
 #include "device/U2fHidLayout.h"
@@ -29,8 +30,10 @@ class VnCosHidInterface : public IDeveiceInterface {
 
   static constexpr std::array<std::uint8_t, 4> kInitialChannelId{0x00, 0x00, 0x00, 0x01};
 
-  VnCosHidInterface() = default;
-  explicit VnCosHidInterface(std::wstring name) : Name(std::move(name)) {}
+  // The interface is found, opened and closed through the backends' HID seam, among the
+  // interfaces of the model their key models locked on to.
+  explicit VnCosHidInterface(const DeviceBackends& backends, std::wstring name = {})
+      : Name(std::move(name)), hid_(backends.hid), models_(backends.models) {}
   VnCosHidInterface(const VnCosHidInterface&) = delete;
   VnCosHidInterface& operator=(const VnCosHidInterface&) = delete;
   ~VnCosHidInterface() override;
@@ -73,6 +76,8 @@ class VnCosHidInterface : public IDeveiceInterface {
   int ReadUntil(std::uint8_t* report, std::size_t length, Clock::time_point deadline);
   bool Fail(std::string reason);
 
+  std::shared_ptr<HidApi> hid_;
+  std::shared_ptr<KeyModels> models_;
   // The implementation the handles were opened with; they are closed through it too.
   std::shared_ptr<HidApi> api_;
   std::chrono::milliseconds exchangeTimeout_ = kDefaultExchangeTimeout;

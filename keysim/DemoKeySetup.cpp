@@ -75,7 +75,10 @@ std::unique_ptr<DemoKeyRig> DemoKeyRig::Create(const std::string& stateFile, std
 }
 
 DemoKeyRig::DemoKeyRig(std::shared_ptr<VirtualKey> key)
-    : key_(std::move(key)), pcsc_(std::make_shared<VirtualPcscApi>()), hid_(std::make_shared<VirtualHidApi>()) {
+    : key_(std::move(key)),
+      pcsc_(std::make_shared<VirtualPcscApi>()),
+      hid_(std::make_shared<VirtualHidApi>()),
+      backends_(MakeDeviceBackends(pcsc_, hid_)) {
   hidKey_ = AddToHid(*hid_, key_);
   hid_->Unplug(hidKey_);
 }

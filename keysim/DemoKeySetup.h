@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "device/DeviceBackends.h"
 #include "keysim/VirtualKey.h"
 
 class VirtualHidApi;
@@ -46,6 +47,9 @@ class DemoKeyRig {
   const std::shared_ptr<VirtualKey>& Key() const { return key_; }
   const std::shared_ptr<VirtualPcscApi>& Pcsc() const { return pcsc_; }
   const std::shared_ptr<VirtualHidApi>& Hid() const { return hid_; }
+  // The key's reader and interfaces as backends for transports and listings, with key models of
+  // their own (the default VID/PID entry until a configuration is loaded into them).
+  const DeviceBackends& Backends() const { return backends_; }
 
  private:
   explicit DemoKeyRig(std::shared_ptr<VirtualKey> key);
@@ -53,6 +57,7 @@ class DemoKeyRig {
   std::shared_ptr<VirtualKey> key_;
   std::shared_ptr<VirtualPcscApi> pcsc_;
   std::shared_ptr<VirtualHidApi> hid_;
+  DeviceBackends backends_;
   int hidKey_ = 0;
   bool pluggedIn_ = false;
 };

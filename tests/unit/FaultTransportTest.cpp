@@ -11,7 +11,9 @@
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/DeviceBackends.h"
 #include "device/HidDiscovery.h"
+#include "device/KeyModels.h"
 #include "device/PcscInterface.h"
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
@@ -143,26 +145,13 @@ TEST(FaultPcscPullOut, AKeyPulledOutOfTheReaderMidExchangeFailsWithTheReasonAndC
 
 class FaultHidPullOut : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedList_ = VidPidList();
-    savedVid_ = CurrentVid();
-    savedPid_ = CurrentPid();
-    api_ = std::make_shared<VirtualHidApi>();
-    InstallHidApi(api_);
-    SetVidPidList({VidPidEntry::Make(kVid, 0)});
-  }
-  void TearDown() override {
-    InstallHidApi(nullptr);
-    SetVidPidList(savedList_);
-    SetCurrentModel(savedVid_, savedPid_);
+  int Enumerate() {
+    std::vector<std::wstring> names;
+    return EnumerateHidDevices(*api_, *backends_.models, names);
   }
 
-  std::shared_ptr<VirtualHidApi> api_;
-
- private:
-  std::vector<VidPidEntry> savedList_;
-  std::uint16_t savedVid_ = 0;
-  std::uint16_t savedPid_ = 0;
+  std::shared_ptr<VirtualHidApi> api_ = std::make_shared<VirtualHidApi>();
+  DeviceBackends backends_ = MakeDeviceBackends(nullptr, api_, {VidPidEntry::Make(kVid, 0)});
 };
 
 TEST_F(FaultHidPullOut, AKeyPulledOutMidExchangeOverEachFramingEndsPromptlyAndComesBackWhole) {
@@ -174,10 +163,9 @@ TEST_F(FaultHidPullOut, AKeyPulledOutMidExchangeOverEachFramingEndsPromptlyAndCo
       VirtualHidKeyOptions options;
       options.vendorId = kVid;
       const auto id = api_->AddKey(card, options);
-      std::vector<std::wstring> names;
-      ASSERT_EQ(EnumerateHidDevices(names), 2);
+      ASSERT_EQ(Enumerate(), 2);
 
-      VnCosHidInterface hid(name);
+      VnCosHidInterface hid(backends_, name);
       // A gone feature-report device is polled until the limit: a short one keeps the test quick.
       hid.SetExchangeTimeout(2s);
       ASSERT_TRUE(hid.Open()) << hid.FailureReason();
@@ -194,7 +182,7 @@ TEST_F(FaultHidPullOut, AKeyPulledOutMidExchangeOverEachFramingEndsPromptlyAndCo
 
       // Plugged in again: the key is found under its name and answers with what it holds.
       api_->PlugIn(id);
-      ASSERT_EQ(EnumerateHidDevices(names), 2);
+      ASSERT_EQ(Enumerate(), 2);
       ASSERT_TRUE(hid.Open()) << hid.FailureReason();
       const KeyView view = ReadKey(hid);
       EXPECT_EQ(view.names, c.namesAfter);

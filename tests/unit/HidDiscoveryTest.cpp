@@ -7,6 +7,7 @@
 #include <set>
 
 #include "device/HidDiscovery.h"
+#include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
 
@@ -37,25 +38,15 @@ constexpr std::uint8_t kKbAndU2f = kVirtualOtpInterface | kVirtualU2fInterface;
 class HidDiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedList_ = VidPidList();
-    savedVid_ = CurrentVid();
-    savedPid_ = CurrentPid();
     api = std::make_shared<VirtualHidApi>();
-    InstallHidApi(api);
-    SetVidPidList({VidPidEntry::Make(kVid, 0)});
-    SetCurrentModel(kVid, 0);
-  }
-  void TearDown() override {
-    InstallHidApi(nullptr);
-    SetVidPidList(savedList_);
-    SetCurrentModel(savedVid_, savedPid_);
+    models = std::make_shared<KeyModels>(std::vector<VidPidEntry>{VidPidEntry::Make(kVid, 0)});
   }
 
   VirtualHidApi::KeyId AddKey(VirtualHidKeyOptions options) { return api->AddKey(std::make_shared<AlwaysOkCard>(), std::move(options)); }
 
   std::vector<std::wstring> Enumerate() {
     std::vector<std::wstring> names;
-    const int count = EnumerateHidDevices(names);
+    const int count = EnumerateHidDevices(*api, *models, names);
     EXPECT_EQ(count, static_cast<int>(names.size()));
     return names;
   }
@@ -64,7 +55,7 @@ class HidDiscoveryTest : public ::testing::Test {
   bool Find(const std::wstring& name, bool* twoHandles = nullptr) {
     HidHandle write = kInvalidHidHandle;
     HidHandle read = kInvalidHidHandle;
-    if (!FindHidDeviceByName(name, write, read)) return false;
+    if (!FindHidDeviceByName(*api, *models, name, write, read)) return false;
     EXPECT_NE(write, kInvalidHidHandle);
     EXPECT_NE(read, kInvalidHidHandle);
     if (twoHandles != nullptr) *twoHandles = write != read;
@@ -73,19 +64,16 @@ class HidDiscoveryTest : public ::testing::Test {
     return true;
   }
 
-  std::shared_ptr<VirtualHidApi> api;
+  std::uint16_t LockedPid() const { return models->CurrentModel().Pid(); }
 
- private:
-  std::vector<VidPidEntry> savedList_;
-  std::uint16_t savedVid_ = 0;
-  std::uint16_t savedPid_ = 0;
+  std::shared_ptr<VirtualHidApi> api;
+  std::shared_ptr<KeyModels> models;
 };
 
 TEST_F(HidDiscoveryTest, AKeyboardAndAFidoInterfaceAreNamedByKindAndNumberedInWalkOrder) {
   AddKey(Key(kVid, 0x0042, kKbAndU2f));
   EXPECT_EQ(Enumerate(), (std::vector<std::wstring>{L"VORTAN HID DEVICE KB 0", L"VORTAN HID DEVICE U2F 1"}));
-  EXPECT_EQ(CurrentVid(), kVid);
-  EXPECT_EQ(CurrentPid(), 0x0042);
+  EXPECT_EQ(models->CurrentModel(), VidPidEntry::Make(kVid, 0x0042));
 
   bool twoHandles = true;
   EXPECT_TRUE(Find(L"VORTAN HID DEVICE KB 0", &twoHandles));
@@ -101,8 +89,8 @@ TEST_F(HidDiscoveryTest, AKeyboardAndAFidoInterfaceAreNamedByKindAndNumberedInWa
 TEST_F(HidDiscoveryTest, NamesAreAppendedAndEveryEnumerationCountsFromZero) {
   AddKey(Key(kVid, 1, kVirtualU2fInterface));
   std::vector<std::wstring> names{L"Virtual PCD 00 00"};
-  EXPECT_EQ(EnumerateHidDevices(names), 1);
-  EXPECT_EQ(EnumerateHidDevices(names), 1);
+  EXPECT_EQ(EnumerateHidDevices(*api, *models, names), 1);
+  EXPECT_EQ(EnumerateHidDevices(*api, *models, names), 1);
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Virtual PCD 00 00", L"VORTAN HID DEVICE U2F 0", L"VORTAN HID DEVICE U2F 0"}));
   EXPECT_FALSE(IsHidReaderName(names[0]));
   EXPECT_TRUE(IsHidReaderName(names[1]));
@@ -151,25 +139,23 @@ TEST_F(HidDiscoveryTest, TheFirstInterfaceOfAConfiguredVendorChoosesTheModel) {
   };
   for (const LockOnCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
     SetUp();
-    SetVidPidList(c.configured);
+    models->SetEntries(c.configured);
     for (const auto& key : c.keys) AddKey(key);
     EXPECT_EQ(Enumerate(), c.expected);
-    EXPECT_EQ(CurrentVid(), kVid);
-    EXPECT_EQ(CurrentPid(), c.lockedPid);
+    EXPECT_EQ(models->CurrentModel(), VidPidEntry::Make(kVid, c.lockedPid));
     for (const std::wstring& name : c.expected) EXPECT_TRUE(Find(name));
   }
 }
 
 TEST_F(HidDiscoveryTest, NoInterfaceIsListedWithoutAConfiguredVendorAndTheModelStaysAsItWas) {
   AddKey(Key(kOtherVendor, 1, kKbAndU2f));
-  SetCurrentModel(kVid, 0x0077);
+  models->LockOn(kVid, 0x0077);
   EXPECT_TRUE(Enumerate().empty());
-  SetVidPidList({});
+  models->SetEntries({});
   AddKey(Key(kVid, 1, kKbAndU2f));
   EXPECT_TRUE(Enumerate().empty());
-  EXPECT_EQ(CurrentPid(), 0x0077);
+  EXPECT_EQ(LockedPid(), 0x0077);
 }
 
 TEST_F(HidDiscoveryTest, LookingUpTheSecondNameAfterTheFirstInterfaceWasUnpluggedFails) {
@@ -202,9 +188,9 @@ TEST_F(HidDiscoveryTest, NodesOfConfiguredKeysThatMayNotBeOpenedAreRecordedAndSk
 
   // The locked key does not choose the model: the first key that can be opened does.
   EXPECT_EQ(Enumerate(), std::vector<std::wstring>{L"VORTAN HID DEVICE U2F 0"});
-  EXPECT_EQ(CurrentPid(), 2);
-  EXPECT_TRUE(HidPermissionDenied());
-  const std::vector<std::string> denied = HidPermissionDeniedPaths();
+  EXPECT_EQ(LockedPid(), 2);
+  EXPECT_TRUE(models->PermissionDenied());
+  const std::vector<std::string> denied = models->PermissionDeniedPaths();
   EXPECT_EQ(denied.size(), 2u) << "the configured key's two nodes, not the other vendor's";
   const std::vector<HidInterfaceInfo> all = api->Enumerate();
   for (const std::string& path : denied) {
@@ -214,26 +200,49 @@ TEST_F(HidDiscoveryTest, NodesOfConfiguredKeysThatMayNotBeOpenedAreRecordedAndSk
     EXPECT_EQ(info->productId, 1);
   }
 
-  TearDown();
   SetUp();
   AddKey(Key(kVid, 1, kKbAndU2f));
   EXPECT_EQ(Enumerate().size(), 2u);
-  EXPECT_FALSE(HidPermissionDenied());
+  EXPECT_FALSE(models->PermissionDenied());
 
   // With products listed, the rules grant only those: another product of the shared vendor ID
   // that refuses us is no reason to point the operator at the rules.
-  TearDown();
   SetUp();
-  SetVidPidList({VidPidEntry::Make(kVid, 1)});
+  models->SetEntries({VidPidEntry::Make(kVid, 1)});
   VirtualHidKeyOptions unrelated = Key(kVid, 7, kVirtualU2fInterface);
   unrelated.permissionDenied = true;
   AddKey(unrelated);
   AddKey(Key(kVid, 1, kVirtualU2fInterface));
   EXPECT_EQ(Enumerate().size(), 1u);
-  EXPECT_FALSE(HidPermissionDenied());
+  EXPECT_FALSE(models->PermissionDenied());
   AddKey(locked);
   Enumerate();
-  EXPECT_TRUE(HidPermissionDenied()) << "a listed product that refuses us still counts";
+  EXPECT_TRUE(models->PermissionDenied()) << "a listed product that refuses us still counts";
+}
+
+TEST_F(HidDiscoveryTest, TwoSetsOfKeyModelsKeepTheirOwnListLockOnAndDeniedPaths) {
+  VirtualHidKeyOptions locked = Key(kVid, 1, kVirtualU2fInterface);
+  locked.permissionDenied = true;
+  AddKey(locked);
+  AddKey(Key(kVid, 2, kVirtualU2fInterface));
+  AddKey(Key(kOtherVendor, 3, kVirtualU2fInterface));
+  KeyModels other({VidPidEntry::Make(kOtherVendor, 0)});
+
+  EXPECT_EQ(Enumerate().size(), 1u);
+  std::vector<std::wstring> names;
+  EXPECT_EQ(EnumerateHidDevices(*api, other, names), 1);
+  EXPECT_EQ(models->CurrentModel(), VidPidEntry::Make(kVid, 2));
+  EXPECT_EQ(other.CurrentModel(), VidPidEntry::Make(kOtherVendor, 3));
+  EXPECT_TRUE(models->PermissionDenied());
+  EXPECT_FALSE(other.PermissionDenied()) << "the other vendor's walk met no node it may not open";
+  EXPECT_EQ(models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(kVid, 0)});
+}
+
+TEST(KeyModelsTest, FreshModelsHoldTheDefaultEntryAndTheMakersVendorWithNoDeniedPath) {
+  const KeyModels models;
+  EXPECT_EQ(models.Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  EXPECT_EQ(models.CurrentModel(), VidPidEntry::Make(DefaultVidPidEntry().Vid(), 0));
+  EXPECT_FALSE(models.PermissionDenied());
 }
 
 // The hidraw implementation on the machine the tests run on: there may be no HID device at all.
@@ -244,7 +253,8 @@ TEST(HidrawApiTest, EnumeratesEachPathOnceAndFailsCleanlyOnNodesThatAreNotThere)
   for (const HidInterfaceInfo& info : interfaces) EXPECT_TRUE(paths.insert(info.path).second) << info.path;
 
   std::vector<std::wstring> names;
-  EXPECT_GE(EnumerateHidDevices(*system, names), 0);
+  KeyModels models;
+  EXPECT_GE(EnumerateHidDevices(*system, models, names), 0);
 
   for (const char* path : {"/dev/hidraw-not-there", "/nonexistent/dir/hidraw0"}) {
     EXPECT_EQ(system->OpenForWrite(path), kInvalidHidHandle);

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <memory>
 
+#include "device/DeviceBackends.h"
 #include "device/HidDiscovery.h"
+#include "device/KeyModels.h"
 #include "device/PcscInterface.h"
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
@@ -53,33 +55,20 @@ CApduCommand CommandOfLength(std::size_t length) {
 class HidVirtualKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedList_ = VidPidList();
-    savedVid_ = CurrentVid();
-    savedPid_ = CurrentPid();
     api = std::make_shared<VirtualHidApi>();
-    InstallHidApi(api);
-    SetVidPidList({VidPidEntry::Make(kVid, 0)});
-  }
-  void TearDown() override {
-    InstallHidApi(nullptr);
-    SetVidPidList(savedList_);
-    SetCurrentModel(savedVid_, savedPid_);
+    backends = MakeDeviceBackends(nullptr, api, {VidPidEntry::Make(kVid, 0)});
   }
 
   VirtualHidApi::KeyId PlugInKey(VirtualHidKeyOptions options = {}) {
     options.vendorId = kVid;
     const auto key = api->AddKey(std::make_shared<EchoCard>(), std::move(options));
     std::vector<std::wstring> names;
-    EXPECT_EQ(EnumerateHidDevices(names), 2);
+    EXPECT_EQ(EnumerateHidDevices(*api, *backends.models, names), 2);
     return key;
   }
 
   std::shared_ptr<VirtualHidApi> api;
-
- private:
-  std::vector<VidPidEntry> savedList_;
-  std::uint16_t savedVid_ = 0;
-  std::uint16_t savedPid_ = 0;
+  DeviceBackends backends;
 };
 
 TEST_F(HidVirtualKeyTest, BothFramingsCarryCommandsOfEveryPacketBoundary) {
@@ -88,7 +77,7 @@ TEST_F(HidVirtualKeyTest, BothFramingsCarryCommandsOfEveryPacketBoundary) {
   options.zeroLengthReports = 3;
   PlugInKey(options);
   for (const std::wstring& name : {kKbName, kU2fName}) {
-    VnCosHidInterface hid(name);
+    VnCosHidInterface hid(backends, name);
     ASSERT_TRUE(hid.Open()) << hid.FailureReason();
     for (std::size_t length : {5, 57, 58, 104, 116, 128}) {
       // A feature report carries at most 106 bytes each way.
@@ -106,7 +95,7 @@ TEST_F(HidVirtualKeyTest, BothFramingsCarryCommandsOfEveryPacketBoundary) {
 
 TEST_F(HidVirtualKeyTest, EachOpenOfTheU2fInterfaceGetsItsOwnChannel) {
   PlugInKey();
-  VnCosHidInterface hid(kU2fName);
+  VnCosHidInterface hid(backends, kU2fName);
   ASSERT_TRUE(hid.Open());
   const auto first = hid.ChannelId;
   EXPECT_NE(first, VnCosHidInterface::kInitialChannelId);
@@ -141,10 +130,9 @@ TEST_F(HidVirtualKeyTest, HostileDevicesEndTheExchangeWithFalseInBoundedTime) {
   constexpr auto kLimit = 400ms;
   for (const HostileCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
     SetUp();
     const auto key = PlugInKey();
-    VnCosHidInterface hid(c.interfaceName);
+    VnCosHidInterface hid(backends, c.interfaceName);
     hid.SetExchangeTimeout(kLimit);
     ASSERT_TRUE(hid.Open()) << hid.FailureReason();
     api->SetFault(key, c.fault);
@@ -164,7 +152,7 @@ TEST_F(HidVirtualKeyTest, AnUnpluggedKeyCannotBeOpenedByItsOldName) {
   const auto key = PlugInKey();
   api->Unplug(key);
   for (const std::wstring& name : {kKbName, kU2fName}) {
-    VnCosHidInterface hid(name);
+    VnCosHidInterface hid(backends, name);
     EXPECT_FALSE(hid.Open());
     EXPECT_FALSE(hid.IsOpen());
   }
@@ -176,7 +164,7 @@ TEST_F(HidVirtualKeyTest, AnAnswerThatTakesTheWholeTouchWindowStillArrivesWithTh
   PlugInKey(options);
   for (const std::wstring& name : {kKbName, kU2fName}) {
     SCOPED_TRACE(std::string(name.begin(), name.end()));
-    VnCosHidInterface hid(name);
+    VnCosHidInterface hid(backends, name);
     ASSERT_TRUE(hid.Open());
     CApduResponse response;
     EXPECT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
@@ -186,7 +174,7 @@ TEST_F(HidVirtualKeyTest, AnAnswerThatTakesTheWholeTouchWindowStillArrivesWithTh
 
 TEST_F(HidVirtualKeyTest, ASilentDeviceIsGivenUpWithinTheDefaultLimit) {
   const auto key = PlugInKey();
-  VnCosHidInterface hid(kU2fName);
+  VnCosHidInterface hid(backends, kU2fName);
   ASSERT_TRUE(hid.Open());
   api->SetFault(key, VirtualHidFault::NeverAnswers);
   const auto start = std::chrono::steady_clock::now();
@@ -283,7 +271,7 @@ class HidOathSessionTest : public HidVirtualKeyTest {
 
   std::vector<std::wstring> Names() {
     std::vector<std::wstring> names;
-    EnumerateHidDevices(names);
+    EnumerateHidDevices(*api, *backends.models, names);
     return names;
   }
 
@@ -303,11 +291,10 @@ TEST_F(HidOathSessionTest, TheSameSessionGivesTheSameAnswersOverPcscFeatureRepor
   // Each framing talks to a fresh key of its own, so every counter starts where the PC/SC one did.
   for (const std::wstring& name : {kKbName, kU2fName}) {
     SCOPED_TRACE(std::string(name.begin(), name.end()));
-    TearDown();
     SetUp();
     PlugInVirtualKey();
     ASSERT_EQ(Names(), (std::vector<std::wstring>{kKbName, kU2fName}));
-    VnCosHidInterface hid(name);
+    VnCosHidInterface hid(backends, name);
     const std::vector<Step> overHid = RunSession(hid);
     ASSERT_EQ(overHid.size(), overPcsc.size());
     for (std::size_t i = 0; i < overPcsc.size(); ++i) EXPECT_EQ(overHid[i], overPcsc[i]) << "step " << i;
@@ -338,7 +325,7 @@ TEST_F(HidOathSessionTest, AMissedTouchIsAnAnswerNotAFailureOverBothFramings) {
   ASSERT_EQ(Names().size(), 2u);
   for (const std::wstring& name : {kKbName, kU2fName}) {
     SCOPED_TRACE(std::string(name.begin(), name.end()));
-    VnCosHidInterface hid(name);
+    VnCosHidInterface hid(backends, name);
     ASSERT_TRUE(hid.Open());
     EXPECT_EQ(Send(hid, BuildSelectOath()).sw, 0x9000);
     const Step put = Send(hid, BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
@@ -351,7 +338,7 @@ TEST_F(HidOathSessionTest, AModeChangeTakesEffectWhenTheKeyIsPluggedInAgain) {
   auto key = PlugInVirtualKey();
   ASSERT_EQ(Names(), (std::vector<std::wstring>{kKbName, kU2fName}));
   {
-    VnCosHidInterface hid(kU2fName);
+    VnCosHidInterface hid(backends, kU2fName);
     ASSERT_TRUE(hid.Open());
     EXPECT_EQ(Send(hid, BuildSetInterfaceMode(card_os::kInterfaceU2f | card_os::kInterfaceCcid)).sw, 0x9000);
   }
@@ -360,7 +347,7 @@ TEST_F(HidOathSessionTest, AModeChangeTakesEffectWhenTheKeyIsPluggedInAgain) {
   EXPECT_TRUE(Names().empty());
   api->PlugIn(hidKey);
   EXPECT_EQ(Names(), std::vector<std::wstring>{L"VORTAN HID DEVICE U2F 0"});
-  VnCosHidInterface hid(L"VORTAN HID DEVICE U2F 0");
+  VnCosHidInterface hid(backends, L"VORTAN HID DEVICE U2F 0");
   ASSERT_TRUE(hid.Open());
   EXPECT_EQ(Send(hid, BuildSelectOath()).sw, 0x9000);
 }

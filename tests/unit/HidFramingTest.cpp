@@ -7,7 +7,9 @@
 #include <memory>
 #include <numeric>
 
+#include "device/DeviceBackends.h"
 #include "device/HidDiscovery.h"
+#include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
 #include "tests/support/ScriptedHidApi.h"
@@ -95,34 +97,30 @@ std::size_t PacketsFor(std::size_t length) { return length <= 57 ? 1 : 1 + (leng
 
 class HidFramingTest : public ::testing::Test {
  protected:
+  // The transport outlives a TearDown and SetUp pair, as the interface the test scripts does.
   void SetUp() override {
-    savedList_ = VidPidList();
-    savedVid_ = CurrentVid();
-    savedPid_ = CurrentPid();
-    api = std::make_shared<ScriptedHidApi>();
-    InstallHidApi(api);
-    SetVidPidList({VidPidEntry::Make(kVid, 0)});
+    *api = ScriptedHidApi();
+    backends.models->SetEntries({VidPidEntry::Make(kVid, 0)});
+    backends.models->LockOn(DefaultVidPidEntry().Vid(), 0);
     hid.SetExchangeTimeout(300ms);
   }
-  void TearDown() override {
-    hid.Close();
-    InstallHidApi(nullptr);
-    SetVidPidList(savedList_);
-    SetCurrentModel(savedVid_, savedPid_);
+  void TearDown() override { hid.Close(); }
+
+  int Enumerate() {
+    std::vector<std::wstring> names;
+    return EnumerateHidDevices(*api, *backends.models, names);
   }
 
   void OpenKeyboard() {
     api->AddInterface("kb", kVid, kPid, true);
-    std::vector<std::wstring> names;
-    ASSERT_EQ(EnumerateHidDevices(names), 1);
+    ASSERT_EQ(Enumerate(), 1);
     hid.SetName(kKbName);
     ASSERT_TRUE(hid.Open());
   }
 
   void OpenU2f() {
     api->AddInterface("u2f", kVid, kPid, false);
-    std::vector<std::wstring> names;
-    ASSERT_EQ(EnumerateHidDevices(names), 1);
+    ASSERT_EQ(Enumerate(), 1);
     api->staged.emplace(1, InitAnswer());
     hid.SetName(kU2fName);
     ASSERT_TRUE(hid.Open()) << hid.FailureReason();
@@ -134,13 +132,9 @@ class HidFramingTest : public ::testing::Test {
     for (const Report& packet : packets) api->staged.emplace(1 + PacketsFor(commandLength), packet);
   }
 
-  std::shared_ptr<ScriptedHidApi> api;
-  VnCosHidInterface hid;
-
- private:
-  std::vector<VidPidEntry> savedList_;
-  std::uint16_t savedVid_ = 0;
-  std::uint16_t savedPid_ = 0;
+  std::shared_ptr<ScriptedHidApi> api = std::make_shared<ScriptedHidApi>();
+  DeviceBackends backends = MakeDeviceBackends(nullptr, api);
+  VnCosHidInterface hid{backends};
 };
 
 // ---- U2FHID framing ----
@@ -348,8 +342,7 @@ TEST_F(HidFramingTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
 
 TEST_F(HidFramingTest, OnlyTheBroadcastInitAnswerWithOurNonceGivesTheChannel) {
   api->AddInterface("u2f", kVid, kPid, false);
-  std::vector<std::wstring> names;
-  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  ASSERT_EQ(Enumerate(), 1);
   hid.SetName(kU2fName);
 
   Report otherNonce = InitAnswer();
@@ -506,8 +499,7 @@ TEST_F(HidFramingTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit
 
 TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenAndLeavesNothingOpen) {
   api->AddInterface("u2f", kVid, kPid, false);
-  std::vector<std::wstring> names;
-  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  ASSERT_EQ(Enumerate(), 1);
   hid.SetName(kU2fName);
   EXPECT_FALSE(hid.Open());
   EXPECT_FALSE(hid.IsOpen());
@@ -547,10 +539,9 @@ TEST_F(HidFramingTest, CloseReleasesBothHandlesAndOnAClosedObjectStillReturnsTru
 
 TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
   api->AddInterface("kb", kVid, kPid, true);
-  std::vector<std::wstring> names;
-  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  ASSERT_EQ(Enumerate(), 1);
   {
-    VnCosHidInterface scoped(kKbName);
+    VnCosHidInterface scoped(backends, kKbName);
     ASSERT_TRUE(scoped.Open());
     EXPECT_EQ(api->openHandles(), 1);
   }
@@ -559,8 +550,7 @@ TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
 
 TEST_F(HidFramingTest, OpenFailsWithoutANameOrForANameNoInterfaceCarries) {
   api->AddInterface("kb", kVid, kPid, true);
-  std::vector<std::wstring> names;
-  ASSERT_EQ(EnumerateHidDevices(names), 1);
+  ASSERT_EQ(Enumerate(), 1);
   EXPECT_FALSE(hid.Open());
   EXPECT_EQ(hid.GetLastErrorText(), "No HID interface was chosen.");
   hid.SetName(L"VORTAN HID DEVICE U2F 0");

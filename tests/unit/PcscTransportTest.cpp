@@ -483,13 +483,16 @@ TEST_F(PcscTransport, AnswersWithoutAStatusWordSayWhyAndAnswersPastTheLimitFail)
   }
 }
 
-TEST_F(PcscTransport, DefaultSeamIsTheInstalledOne) {
-  InstallPcscApi(api);
-  CPcscInterface byDefault("Virtual PCD 00 01");
-  EXPECT_TRUE(byDefault.Open());
-  EXPECT_EQ(api->connectNames.back(), "Virtual PCD 00 01");
-  InstallPcscApi(nullptr);
-  EXPECT_EQ(ActivePcscApi(), SystemPcscApi());
+TEST_F(PcscTransport, TwoTransportsWithDifferentSeamsDoNotSeeEachOthersService) {
+  auto other = std::make_shared<ScriptedPcscApi>();
+  CPcscInterface second("Virtual PCD 00 01", other);
+  const std::size_t connectsBefore = api->connectNames.size();
+  EXPECT_TRUE(second.Open());
+  EXPECT_EQ(other->connectNames, std::vector<std::string>{"Virtual PCD 00 01"});
+  EXPECT_EQ(api->connectNames.size(), connectsBefore) << "the fixture's seam was not reached";
+  OpenWith(SCARD_PROTOCOL_T1);
+  EXPECT_EQ(api->connectNames.back(), "Virtual PCD 00 00");
+  EXPECT_EQ(other->connectNames.size(), 1u);
 }
 
 }  // namespace

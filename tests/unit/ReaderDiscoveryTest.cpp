@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BuildConfig.h"
+#include "device/DeviceBackends.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
@@ -99,21 +100,9 @@ TEST(TargetChoice, U2fThenCcidThenOtpTakenFromTheAddedNames) {
   for (const Case& c : cases) EXPECT_EQ(ChooseTarget(c.present, c.added), c.target);
 }
 
-// The virtual key, its smart-card reader and its HID interfaces, installed process-wide.
+// The virtual key, its smart-card reader and its HID interfaces, as the backends of discovery.
 class VirtualKeySeams : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetVidPidList({DefaultVidPidEntry()});
-    key = std::make_shared<VirtualKey>();
-    pcsc = std::make_shared<VirtualPcscApi>();
-    hid = std::make_shared<VirtualHidApi>();
-    InstallPcscApi(pcsc);
-    InstallHidApi(hid);
-  }
-  void TearDown() override {
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
-  }
   VirtualHidApi::KeyId AddHidKey(std::uint8_t interfaces, bool permissionDenied = false) {
     VirtualHidKeyOptions options;
     options.vendorId = tokvane::build::kMakerVendorId;
@@ -126,16 +115,17 @@ class VirtualKeySeams : public ::testing::Test {
     ASSERT_TRUE(pcsc->InsertCard(kCardReader, key));
   }
 
-  std::shared_ptr<VirtualKey> key;
-  std::shared_ptr<VirtualPcscApi> pcsc;
-  std::shared_ptr<VirtualHidApi> hid;
+  std::shared_ptr<VirtualKey> key = std::make_shared<VirtualKey>();
+  std::shared_ptr<VirtualPcscApi> pcsc = std::make_shared<VirtualPcscApi>();
+  std::shared_ptr<VirtualHidApi> hid = std::make_shared<VirtualHidApi>();
+  DeviceBackends backends = MakeDeviceBackends(pcsc, hid);
 };
 
 TEST_F(VirtualKeySeams, ListingGivesSmartCardReadersFirstThenHidInterfaces) {
   AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface);
   AddCardReader();
   ASSERT_TRUE(pcsc->AddReader(kEmptyReader));
-  const readers::Listing listing = readers::ListAll();
+  const readers::Listing listing = readers::ListAll(backends);
   EXPECT_EQ(listing.names, (Names{kCardReader, kEmptyReader, kKb, kU2f}));
   EXPECT_FALSE(listing.smartCardServiceMissing);
   EXPECT_FALSE(listing.hidPermissionDenied);
@@ -144,44 +134,44 @@ TEST_F(VirtualKeySeams, ListingGivesSmartCardReadersFirstThenHidInterfaces) {
 
 TEST_F(VirtualKeySeams, KindProbesTellKeyboardFromU2fAndAGoneInterfaceCountsAsKeyboard) {
   const auto id = AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface);
-  readers::ListAll();  // locks the model on to the key, as every refresh does first
+  readers::ListAll(backends);  // locks the model on to the key, as every refresh does first
   for (const auto& name : {std::string(kKb), std::string(kU2f)}) {
     const bool isKb = name == kKb;
     SCOPED_TRACE(name);
-    EXPECT_EQ(readers::IsOtpHidName(name), isKb);
-    EXPECT_EQ(readers::IsU2fHidName(name), !isKb);
+    EXPECT_EQ(readers::IsOtpHidName(backends, name), isKb);
+    EXPECT_EQ(readers::IsU2fHidName(backends, name), !isKb);
     const std::wstring wide(name.begin(), name.end());
-    EXPECT_EQ(readers::IsOtpHidName(wide), isKb);
-    EXPECT_EQ(readers::IsU2fHidName(wide), !isKb);
+    EXPECT_EQ(readers::IsOtpHidName(backends, wide), isKb);
+    EXPECT_EQ(readers::IsU2fHidName(backends, wide), !isKb);
   }
-  EXPECT_FALSE(readers::IsOtpHidName(std::string(kCardReader)));
-  EXPECT_FALSE(readers::IsU2fHidName(std::string(kCardReader)));
+  EXPECT_FALSE(readers::IsOtpHidName(backends, std::string(kCardReader)));
+  EXPECT_FALSE(readers::IsU2fHidName(backends, std::string(kCardReader)));
 
   // The handles alone tell: no INIT (or any other report) reaches the key.
   EXPECT_EQ(hid->ReportsReceived(id), 0u);
 
   // One refresh's probe opens each name once and keeps its answer, even when asked again after
   // the key has gone; a fresh probe sees the key gone.
-  readers::KindProbe probe;
+  readers::KindProbe probe(backends);
   EXPECT_TRUE(probe.IsU2f(kU2f));
   hid->Unplug(id);
   EXPECT_TRUE(probe.IsU2f(kU2f));
   EXPECT_FALSE(probe.IsOtp(kU2f));
-  EXPECT_TRUE(readers::IsOtpHidName(std::string(kU2f)));
-  EXPECT_FALSE(readers::IsU2fHidName(std::string(kU2f)));
+  EXPECT_TRUE(readers::IsOtpHidName(backends, std::string(kU2f)));
+  EXPECT_FALSE(readers::IsU2fHidName(backends, std::string(kU2f)));
   // Probing leaves nothing open: the key can be opened again at once.
   hid->PlugIn(id);
-  VnCosHidInterface transport(std::wstring(L"VORTAN HID DEVICE U2F 1"));
+  VnCosHidInterface transport(backends, L"VORTAN HID DEVICE U2F 1");
   EXPECT_TRUE(transport.Open());
 }
 
 TEST_F(VirtualKeySeams, PresentInterfacesCoverTheWholeListAndNeedACardForCcid) {
   ASSERT_TRUE(pcsc->AddReader(kEmptyReader));
-  EXPECT_EQ(readers::ComputePresentInterfaces(readers::ListAll().names), 0);
+  EXPECT_EQ(readers::ComputePresentInterfaces(backends, readers::ListAll(backends).names), 0);
   AddCardReader();
-  EXPECT_EQ(readers::ComputePresentInterfaces(readers::ListAll().names), readers::kPresentCcid);
+  EXPECT_EQ(readers::ComputePresentInterfaces(backends, readers::ListAll(backends).names), readers::kPresentCcid);
   AddHidKey(kVirtualU2fInterface);
-  EXPECT_EQ(readers::ComputePresentInterfaces(readers::ListAll().names), readers::kPresentCcid | readers::kPresentU2f);
+  EXPECT_EQ(readers::ComputePresentInterfaces(backends, readers::ListAll(backends).names), readers::kPresentCcid | readers::kPresentU2f);
   // Nothing of the probing reaches the key's applets.
   EXPECT_TRUE(key->ReceivedApdus().empty());
 }
@@ -190,8 +180,8 @@ TEST_F(VirtualKeySeams, ProbingAddedNamesRemembersTheLastOfEachKind) {
   AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface);
   AddCardReader();
   ASSERT_TRUE(pcsc->AddReader(kEmptyReader));
-  const Names names = readers::ListAll().names;
-  const readers::AddedKinds kinds = readers::ProbeAdded(names, 0ms);
+  const Names names = readers::ListAll(backends).names;
+  const readers::AddedKinds kinds = readers::ProbeAdded(backends, names, 0ms);
   EXPECT_EQ(kinds.lastOtp, kKb);
   EXPECT_EQ(kinds.lastU2f, kU2f);
   EXPECT_EQ(kinds.lastCcid, kCardReader);  // the empty reader does not open
@@ -199,24 +189,24 @@ TEST_F(VirtualKeySeams, ProbingAddedNamesRemembersTheLastOfEachKind) {
 
 TEST_F(VirtualKeySeams, WakeUpSelectsTheAppletThenSendsTheCardOsCommand) {
   AddCardReader();
-  readers::WakeUpPcscReader(kCardReader, 0ms);
+  readers::WakeUpPcscReader(backends, kCardReader, 0ms);
   EXPECT_EQ(key->ReceivedApdus(), (std::vector<std::vector<std::uint8_t>>{BuildSelectOath(), BuildE3P1Command()}));
   // The reader is free again afterwards.
-  CPcscInterface reader(kCardReader);
+  CPcscInterface reader(kCardReader, pcsc);
   EXPECT_TRUE(reader.Open());
 }
 
 TEST_F(VirtualKeySeams, WakeUpReachesNoHidInterface) {
   AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface);
-  readers::ListAll();
-  readers::WakeUpPcscReader(kU2f, 0ms);
-  readers::WakeUpPcscReader(kKb, 0ms);
+  readers::ListAll(backends);
+  readers::WakeUpPcscReader(backends, kU2f, 0ms);
+  readers::WakeUpPcscReader(backends, kKb, 0ms);
   EXPECT_TRUE(key->ReceivedApdus().empty());
 }
 
 TEST_F(VirtualKeySeams, AKeyWhoseNodeMayNotBeOpenedIsNamedInTheHint) {
   AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface, true);
-  const readers::Listing listing = readers::ListAll();
+  const readers::Listing listing = readers::ListAll(backends);
   EXPECT_TRUE(listing.names.empty());
   EXPECT_TRUE(listing.hidPermissionDenied);
   const std::string hint = readers::FixItHint(listing);
@@ -225,14 +215,26 @@ TEST_F(VirtualKeySeams, AKeyWhoseNodeMayNotBeOpenedIsNamedInTheHint) {
   EXPECT_EQ(hint.find("pcscd"), std::string::npos);
 }
 
+TEST_F(VirtualKeySeams, AnotherSetOfBackendsSeesNoneOfTheseReadersNorTheirPermissionState) {
+  AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface, true);
+  AddCardReader();
+  const DeviceBackends other = MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>());
+  EXPECT_TRUE(readers::ListAll(backends).hidPermissionDenied);
+  const readers::Listing otherListing = readers::ListAll(other);
+  EXPECT_TRUE(otherListing.names.empty());
+  EXPECT_FALSE(otherListing.hidPermissionDenied);
+  EXPECT_FALSE(readers::PcscReaderOpens(other, kCardReader));
+  EXPECT_TRUE(readers::PcscReaderOpens(backends, kCardReader));
+}
+
 TEST_F(VirtualKeySeams, TransportFollowsTheMarker) {
-  const readers::Transport hidTransport = readers::CreateTransport(L"VORTAN HID DEVICE U2F 1");
+  const readers::Transport hidTransport = readers::CreateTransport(backends, L"VORTAN HID DEVICE U2F 1");
   ASSERT_NE(hidTransport.device, nullptr);
   EXPECT_TRUE(hidTransport.isHid);
   EXPECT_NE(dynamic_cast<VnCosHidInterface*>(hidTransport.device.get()), nullptr);
   EXPECT_EQ(hidTransport.device->GetName(), L"VORTAN HID DEVICE U2F 1");
 
-  const readers::Transport cardTransport = readers::CreateTransport(L"Key CCID 00 00");
+  const readers::Transport cardTransport = readers::CreateTransport(backends, L"Key CCID 00 00");
   ASSERT_NE(cardTransport.device, nullptr);
   EXPECT_FALSE(cardTransport.isHid);
   EXPECT_NE(dynamic_cast<CPcscInterface*>(cardTransport.device.get()), nullptr);
@@ -253,22 +255,17 @@ TEST(SmartCardService, MissingServiceIsToldApartFromNoReaders) {
       {"running without readers", SCARD_S_SUCCESS, SCARD_E_NO_READERS_AVAILABLE, false},
       {"another failure", SCARD_E_NO_MEMORY, SCARD_S_SUCCESS, false},
   };
-  auto emptyHid = std::make_shared<VirtualHidApi>();
-  InstallHidApi(emptyHid);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto scripted = std::make_shared<ScriptedPcscApi>();
     scripted->establishResult = c.establish;
     scripted->listResult = c.list;
-    InstallPcscApi(scripted);
-    const readers::Listing listing = readers::ListAll();
+    const readers::Listing listing = readers::ListAll(MakeDeviceBackends(scripted, std::make_shared<VirtualHidApi>()));
     EXPECT_TRUE(listing.names.empty());
     EXPECT_EQ(listing.smartCardServiceMissing, c.missing);
     EXPECT_EQ(readers::FixItHint(listing).find("pcscd") != std::string::npos, c.missing);
     EXPECT_TRUE(scripted->Balanced());
   }
-  InstallPcscApi(nullptr);
-  InstallHidApi(nullptr);
 }
 
 }  // namespace

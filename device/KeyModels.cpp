@@ -1,0 +1,43 @@
+#include "device/KeyModels.h"
+
+#include <utility>
+
+KeyModels::KeyModels() : KeyModels(std::vector<VidPidEntry>{DefaultVidPidEntry()}) {}
+
+KeyModels::KeyModels(std::vector<VidPidEntry> entries)
+    : entries_(std::move(entries)), current_(VidPidEntry::Make(DefaultVidPidEntry().Vid(), 0)) {}
+
+std::vector<VidPidEntry> KeyModels::Entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+void KeyModels::SetEntries(std::vector<VidPidEntry> entries) {
+  std::lock_guard lock(mutex_);
+  entries_ = std::move(entries);
+}
+
+VidPidEntry KeyModels::CurrentModel() const {
+  std::lock_guard lock(mutex_);
+  return current_;
+}
+
+void KeyModels::LockOn(std::uint16_t vid, std::uint16_t pid) {
+  std::lock_guard lock(mutex_);
+  current_ = VidPidEntry::Make(vid, pid);
+}
+
+std::vector<std::string> KeyModels::PermissionDeniedPaths() const {
+  std::lock_guard lock(mutex_);
+  return deniedPaths_;
+}
+
+bool KeyModels::PermissionDenied() const {
+  std::lock_guard lock(mutex_);
+  return !deniedPaths_.empty();
+}
+
+void KeyModels::SetPermissionDeniedPaths(std::vector<std::string> paths) {
+  std::lock_guard lock(mutex_);
+  deniedPaths_ = std::move(paths);
+}
