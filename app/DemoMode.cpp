@@ -3,12 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "device/HidApi.h"
-#include "device/PcscApi.h"
 #include "keysim/DemoKeySetup.h"
-#include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
-#include "keysim/VirtualPcscApi.h"
 
 namespace {
 
@@ -29,15 +25,10 @@ DemoMode::DemoMode() : rig_(FreshRig()), guard_(std::make_unique<QObject>()) {
   rig_->Key()->SetModeChangedHook([this, guard](std::uint8_t) {
     QMetaObject::invokeMethod(guard, [this] { OnModeChanged(); }, Qt::QueuedConnection);
   });
-
-  InstallPcscApi(rig_->Pcsc());
-  InstallHidApi(rig_->Hid());
 }
 
 DemoMode::~DemoMode() {
   rig_->Key()->SetModeChangedHook(nullptr);
-  InstallPcscApi(nullptr);
-  InstallHidApi(nullptr);
 }
 
 VirtualKey& DemoMode::Key() { return *rig_->Key(); }

@@ -19,14 +19,15 @@ class DemoMode {
   // How long the key stays unplugged after a mode change, as an operator would take.
   static constexpr int kReplugDelayMs = 1500;
 
-  // Installs the virtual interfaces process-wide.
+  // Plugs the virtual key in.
   DemoMode();
-  // Puts the system's interfaces back.
   ~DemoMode();
   DemoMode(const DemoMode&) = delete;
   DemoMode& operator=(const DemoMode&) = delete;
 
   VirtualKey& Key();
+  // The key's reader and interfaces, for the window to use in place of the system's.
+  const DeviceBackends& Backends() const { return rig_->Backends(); }
   // Told after every unplug and plug-in, as the system's device monitor would be (virtual HID
   // interfaces raise no udev event of their own).
   void SetDeviceChangeListener(std::function<void()> listener) { onDeviceChange_ = std::move(listener); }

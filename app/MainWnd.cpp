@@ -14,7 +14,9 @@
 #include "core/Conversions.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/KeyModels.h"
 #include "device/PcscApi.h"
+#include "device/PcscInterface.h"
 #include "device/VidPidConfig.h"
 #include "oath/OathCommands.h"
 #include "ui/Controls.h"
@@ -37,9 +39,13 @@ std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.To
 
 }  // namespace
 
-CMainWnd::CMainWnd(std::unique_ptr<IDeveiceInterface> device)
+CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
     : m_VidPidConfigFiles{VidPidConfigPath(), TOKVANE_DATA_DIR "/" + std::string(kVidPidConfigFileName)},
-      m_pDevice(std::move(device)) {}
+      m_pDevice(std::move(device)),
+      m_Backends(std::move(backends)) {}
+
+CMainWnd::CMainWnd(DeviceBackends backends)
+    : CMainWnd(backends, std::make_unique<CPcscInterface>("", backends.pcsc)) {}
 
 CMainWnd::~CMainWnd() {
   // The watcher thread posts to this window: it ends before the window does.
@@ -98,7 +104,7 @@ void CMainWnd::LoadDeviceConfiguration() {
   // Whatever happened, the list holds at least the default entry.
   if (entries.empty()) entries.push_back(DefaultVidPidEntry());
   if (!loaded) ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
-  SetVidPidList(std::move(entries));
+  m_Backends.models->SetEntries(std::move(entries));
 }
 
 void CMainWnd::RefreshReaders() {
@@ -110,7 +116,7 @@ void CMainWnd::RefreshReaders() {
 void CMainWnd::StartDeviceNotifications() {
   m_pDeviceMonitor = std::make_unique<DeviceChangeMonitor>(this);
   m_pDeviceMonitor->StartUdev();
-  m_pDeviceMonitor->StartPcscWatcher(ActivePcscApi());
+  m_pDeviceMonitor->StartPcscWatcher(m_Backends.pcsc);
 }
 
 bool CMainWnd::event(QEvent* event) {

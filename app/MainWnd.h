@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/OutputLog.h"
+#include "device/DeviceBackends.h"
 #include "device/DeviceInterface.h"
 #include "ui/WindowImplBase.h"
 
@@ -20,7 +21,10 @@ class CMainWnd : public WindowImplBase {
   Q_OBJECT
 
  public:
-  explicit CMainWnd(std::unique_ptr<IDeveiceInterface> device);
+  // Every listing, transport and device watch of the window and its panels goes through
+  // `backends`; the window starts with `device`, or with an unnamed PC/SC transport.
+  CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device);
+  explicit CMainWnd(DeviceBackends backends);
   ~CMainWnd() override;
 
   QString GetWindowClassName() const override { return QStringLiteral("MainWnd"); }
@@ -39,6 +43,7 @@ class CMainWnd : public WindowImplBase {
   bool SelectOathApplet();
   // Re-selects the FIDO applet (opening the device if needed) and closes the device.
   bool SelectFidoApplet();
+  const DeviceBackends& Backends() const { return m_Backends; }
 
   // Where the VID/PID configuration is looked for, in order: beside the executable, then in the
   // installed data directory. The first file that loads wins.
@@ -95,5 +100,6 @@ class CMainWnd : public WindowImplBase {
   // Ends the application's loop with code 0 once the current handler has returned.
   static void PostQuit();
 
+  DeviceBackends m_Backends;
   std::unique_ptr<DeviceChangeMonitor> m_pDeviceMonitor;
 };

@@ -12,7 +12,7 @@
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
 #include "core/CoreDumps.h"
-#include "device/PcscInterface.h"
+#include "device/DeviceBackends.h"
 #include "ui/Controls.h"
 
 namespace {
@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Installed before any transport exists, so every listing and connection uses the demo key.
+  // In demo mode every listing and connection of the window reaches the demo key.
   std::unique_ptr<DemoMode> demo;
   if (options.demo) demo = std::make_unique<DemoMode>();
 
-  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  CMainWnd window(demo != nullptr ? demo->Backends() : SystemDeviceBackends());
   if (demo != nullptr) {
     demo->SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   }

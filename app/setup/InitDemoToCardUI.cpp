@@ -87,7 +87,7 @@ void InitDemoToCardUI::Notify(TNotifyUI& msg) {
 void InitDemoToCardUI::RefreshReaderList() {
   const std::vector<std::string> oldNames = std::move(ReaderNames);
   ReaderNames.clear();
-  const readers::Listing listing = readers::ListAll();
+  const readers::Listing listing = readers::ListAll(Backends());
   ReaderNames = listing.names;
   ShowHint(listing);
   ShowReaderRows();
@@ -113,14 +113,14 @@ void InitDemoToCardUI::RefreshReaderList() {
   if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_pDevice->IsOpen()) return;
 
   // One probe for the whole refresh: each interface is opened at most once.
-  readers::KindProbe probe;
+  readers::KindProbe probe(Backends());
   const readers::AddedKinds kinds = readers::ProbeAdded(added, probe);
   const readers::PresentInterfaces present = readers::ComputePresentInterfaces(ReaderNames, probe);
   PresetModeOption(present);
 
   const std::string target = readers::ChooseTarget(present, kinds);
   if (target.empty()) return;
-  if (m_MainWnd.m_bIsWindowsXp) readers::WakeUpPcscReader(target);
+  if (m_MainWnd.m_bIsWindowsXp) readers::WakeUpPcscReader(Backends(), target);
   ConnectListedReader(target);
 }
 
@@ -155,10 +155,12 @@ void InitDemoToCardUI::PresetModeOption(readers::PresentInterfaces present) {
   controls::SetSelected(chosen, true);
 }
 
-bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const { return readers::IsOtpHidName(name); }
-bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const { return readers::IsOtpHidName(name); }
-bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const { return readers::IsU2fHidName(name); }
-bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const { return readers::IsU2fHidName(name); }
+bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const { return readers::IsOtpHidName(Backends(), name); }
+bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const { return readers::IsOtpHidName(Backends(), name); }
+bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const { return readers::IsU2fHidName(Backends(), name); }
+bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const { return readers::IsU2fHidName(Backends(), name); }
+
+const DeviceBackends& InitDemoToCardUI::Backends() const { return m_MainWnd.Backends(); }
 
 std::vector<std::string> InitDemoToCardUI::NamesMissingFrom(const std::vector<std::string>& a,
                                                             const std::vector<std::string>& b) {
@@ -182,11 +184,12 @@ void InitDemoToCardUI::ConnectReader(const std::wstring& name) {
   // A listed reader keeps the service's own bytes for its name.
   const auto listed = std::find_if(ReaderNames.begin(), ReaderNames.end(),
                                    [&name](const std::string& narrow) { return AnsiToWide(narrow) == name; });
-  ConnectTransport(name, listed != ReaderNames.end() ? readers::CreateTransport(*listed) : readers::CreateTransport(name));
+  ConnectTransport(name, listed != ReaderNames.end() ? readers::CreateTransport(Backends(), *listed)
+                                                     : readers::CreateTransport(Backends(), name));
 }
 
 void InitDemoToCardUI::ConnectListedReader(const std::string& name) {
-  ConnectTransport(AnsiToWide(name), readers::CreateTransport(name));
+  ConnectTransport(AnsiToWide(name), readers::CreateTransport(Backends(), name));
 }
 
 void InitDemoToCardUI::ConnectTransport(const std::wstring& name, readers::Transport transport) {
@@ -213,9 +216,9 @@ void InitDemoToCardUI::DisconnectCurrent() {
 
   // With no key interface left anywhere, no mode is offered.
   std::vector<std::wstring> pcscNames;
-  ListPcscReaderNames(pcscNames);
+  ListPcscReaderNames(pcscNames, Backends().pcsc);
   std::vector<std::wstring> hidNames;
-  EnumerateHidDevices(hidNames);
+  EnumerateHidDevices(*Backends().hid, *Backends().models, hidNames);
   const bool ccidListed = std::any_of(pcscNames.begin(), pcscNames.end(), [](const std::wstring& name) {
     return name.find(kCcidMarker) != std::wstring::npos;
   });

@@ -92,6 +92,8 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   QAbstractButton* ModeOption(const char* name) const;
   // "Please connect device." and the reader panel brought into view.
   void AskForConnection();
+  // What every listing and transport of the panel goes through: the window's backends.
+  const DeviceBackends& Backends() const;
 
   WindowImplBase* m_pManager = nullptr;
 };

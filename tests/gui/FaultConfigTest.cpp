@@ -50,9 +50,9 @@ TEST(FaultConfig, AnUnusableConfigurationFileWarnsOnceAndTheDefaultListServes) {
       ASSERT_TRUE(file.open(QIODevice::WriteOnly));
       file.write(c.content);
     }
-    SetVidPidList({VidPidEntry::Make(0x1111, 0x2222)});
     DemoMode demo;
-    CMainWnd window(std::make_unique<CPcscInterface>(""));
+    demo.Backends().models->SetEntries({VidPidEntry::Make(0x1111, 0x2222)});
+    CMainWnd window(demo.Backends());
     window.m_VidPidConfigFiles = {path.toStdString()};
     BoxAnswerer answerer(BoxAnswer::Confirm);
     const auto start = std::chrono::steady_clock::now();
@@ -65,9 +65,11 @@ TEST(FaultConfig, AnUnusableConfigurationFileWarnsOnceAndTheDefaultListServes) {
     } else {
       EXPECT_TRUE(answerer.Shown().empty());
     }
-    EXPECT_EQ(VidPidList(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
+    const DeviceBackends& backends = window.Backends();
+    EXPECT_EQ(backends.models->Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
     std::vector<std::wstring> names;
-    EXPECT_EQ(EnumerateHidDevices(names), 2) << "the maker's keys are found with the default list";
+    EXPECT_EQ(EnumerateHidDevices(*backends.hid, *backends.models, names), 2)
+        << "the maker's keys are found with the default list";
     EXPECT_TRUE(window.AppendLog(L"still here\n", log_color::kBlue));
   }
 }

@@ -66,7 +66,7 @@ QString RedTextSince(const CMainWnd& window, std::size_t from = 0) {
 TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTimes) {
   DemoMode demo;
   const auto before = demo.Key().Credentials();
-  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  CMainWnd window(demo.Backends());
   window.m_VidPidConfigFiles.clear();
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   {
@@ -147,8 +147,6 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
       options.interfaces = transport == Transport::U2f ? kVirtualU2fInterface : kVirtualOtpInterface;
       hidKey = hid->AddKey(card, options);
     }
-    InstallPcscApi(pcsc);
-    InstallHidApi(hid);
     // A USB key is its own smart-card reader: pulled out, the reader goes with it.
     auto unplug = [&] {
       if (transport == Transport::Pcsc) {
@@ -166,7 +164,7 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
       }
     };
     {
-      CMainWnd window(std::make_unique<CPcscInterface>(""));
+      CMainWnd window(MakeDeviceBackends(pcsc, hid));
       window.m_VidPidConfigFiles.clear();
       BoxAnswerer answerer(BoxAnswer::Confirm);
       ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
@@ -207,8 +205,6 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
       EXPECT_EQ(rows->count(), 2);
       EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
     }
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
   }
 }
 
@@ -233,10 +229,8 @@ TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKe
   options.vendorId = DefaultVidPidEntry().Vid();
   options.interfaces = c.interfaces;
   const auto id = hid->AddKey(key, options);
-  InstallPcscApi(std::make_shared<VirtualPcscApi>());
-  InstallHidApi(hid);
   {
-    CMainWnd window(std::make_unique<CPcscInterface>(""));
+    CMainWnd window(MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), hid));
     window.m_VidPidConfigFiles.clear();
     BoxAnswerer answerer(BoxAnswer::Confirm);
     ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
@@ -264,8 +258,6 @@ TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKe
     EXPECT_EQ(rows->count(), 1);
     EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
   }
-  InstallPcscApi(nullptr);
-  InstallHidApi(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -335,19 +327,13 @@ class FaultHostileAnswers : public ::testing::Test {
     pcsc_ = std::make_shared<VirtualPcscApi>();
     ASSERT_TRUE(pcsc_->AddReader(kHostileReader));
     ASSERT_TRUE(pcsc_->InsertCard(kHostileReader, card_));
-    InstallPcscApi(pcsc_);
-    InstallHidApi(std::make_shared<VirtualHidApi>());
-    window_ = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window_ = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc_, std::make_shared<VirtualHidApi>()));
     window_->m_VidPidConfigFiles.clear();
     BoxAnswerer startup(BoxAnswer::Confirm);
     ASSERT_TRUE(window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window_->show();
   }
-  void TearDown() override {
-    window_.reset();
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
-  }
+  void TearDown() override { window_.reset(); }
 
   int ListedRows() {
     BoxAnswerer answerer(BoxAnswer::Confirm);

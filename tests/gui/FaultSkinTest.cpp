@@ -114,7 +114,7 @@ class FaultSkin : public ::testing::Test {
   bool Start() {
     demo_ = std::make_unique<DemoMode>();
     before_ = demo_->Key().Credentials();
-    window_ = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window_ = std::make_unique<CMainWnd>(demo_->Backends());
     window_->m_VidPidConfigFiles = {TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"};
     BoxAnswerer answerer(BoxAnswer::SystemClose);
     const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);

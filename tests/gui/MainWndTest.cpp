@@ -21,6 +21,7 @@
 #include "app/setup/InitDemoToCardUI.h"
 #include "device/HidApi.h"
 #include "device/PcscApi.h"
+#include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualPcscApi.h"
@@ -35,20 +36,15 @@ class MainWindow : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tempDir.isValid());
     // The host's readers and keys play no part: the start-up refresh finds none to connect to.
-    InstallPcscApi(std::make_shared<VirtualPcscApi>());
-    InstallHidApi(std::make_shared<VirtualHidApi>());
     card = std::make_shared<SelectCard>();
     auto device = std::make_unique<CardDevice>(card);
     device_ = device.get();
-    window = std::make_unique<CMainWnd>(std::move(device));
+    window = std::make_unique<CMainWnd>(
+        MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()), std::move(device));
     window->m_VidPidConfigFiles = {tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()};
   }
 
-  void TearDown() override {
-    window.reset();
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
-  }
+  void TearDown() override { window.reset(); }
 
   void Start() {
     BoxAnswerer answerer(BoxAnswer::Confirm);
@@ -79,12 +75,12 @@ class MainWindow : public ::testing::Test {
 };
 
 TEST_F(MainWindow, MissingConfigurationWarnsOnceAndTheDefaultListIsInForce) {
-  SetVidPidList({VidPidEntry::Make(0x1111, 0x2222), VidPidEntry::Make(0x3333, 0)});
+  window->Backends().models->SetEntries({VidPidEntry::Make(0x1111, 0x2222), VidPidEntry::Make(0x3333, 0)});
   Start();
   ASSERT_EQ(startupBoxes.size(), 1u);
   EXPECT_EQ(startupBoxes[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(startupBoxes[0].text, QStringLiteral("Can find the vid and pid config file"));
-  EXPECT_EQ(VidPidList(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  EXPECT_EQ(window->Backends().models->Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
 }
 
 TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
@@ -96,7 +92,7 @@ TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
   window->m_VidPidConfigFiles = {tempDir.filePath("absent.xml").toStdString(), path.toStdString()};
   Start();
   EXPECT_TRUE(startupBoxes.empty());
-  EXPECT_EQ(VidPidList(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
+  EXPECT_EQ(window->Backends().models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
 }
 
 TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {

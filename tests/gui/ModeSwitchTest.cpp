@@ -200,7 +200,7 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   ASSERT_TRUE(configDir.isValid());
   DemoMode demo;
   demo.SetReplugDelay(150);
-  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  CMainWnd window(demo.Backends());
   window.m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));

@@ -59,18 +59,12 @@ VirtualKeyConfig TouchKey() {
 
 class OathPanel : public ::testing::Test {
  protected:
-  void TearDown() override {
-    window.reset();
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
-  }
+  void TearDown() override { window.reset(); }
 
   void Start(Transport transport = Transport::Pcsc, VirtualKeyConfig config = {}) {
     key = std::make_shared<VirtualKey>(std::move(config));
     pcsc = std::make_shared<VirtualPcscApi>();
     hid = std::make_shared<VirtualHidApi>();
-    InstallPcscApi(pcsc);
-    InstallHidApi(hid);
     if (transport == Transport::Pcsc) {
       ASSERT_TRUE(pcsc->AddReader(kReader));
       ASSERT_TRUE(pcsc->InsertCard(kReader, key));
@@ -80,7 +74,7 @@ class OathPanel : public ::testing::Test {
       options.interfaces = transport == Transport::FeatureReports ? kVirtualOtpInterface : kVirtualU2fInterface;
       hid->AddKey(key, options);
     }
-    window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, hid));
     window->m_VidPidConfigFiles.clear();
     {
       BoxAnswerer answerer;  // the missing VID/PID file's warning
@@ -94,7 +88,7 @@ class OathPanel : public ::testing::Test {
     std::wstring name = AnsiToWideName(kReader);
     if (transport != Transport::Pcsc) {
       std::vector<std::wstring> names;
-      ASSERT_EQ(EnumerateHidDevices(names), 1);
+      ASSERT_EQ(EnumerateHidDevices(*hid, *window->Backends().models, names), 1);
       name = names[0];
     }
     window->m_pReaderPanel->ConnectReader(name);

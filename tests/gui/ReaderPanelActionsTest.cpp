@@ -184,7 +184,7 @@ class StoppedService final : public PcscApi {
 };
 
 TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
-  InstallPcscApi(std::make_shared<StoppedService>());
+  service->SetInner(std::make_shared<StoppedService>());
   VirtualHidKeyOptions denied;
   denied.vendorId = tokvane::build::kMakerVendorId;
   denied.permissionDenied = true;
@@ -200,7 +200,7 @@ TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
   EXPECT_TRUE(Log().empty());  // hints never go to the log
 
   // The service starts; the key's node stays closed to us.
-  InstallPcscApi(std::make_shared<QuietPcscApi>(pcsc));
+  service->SetInner(pcsc);
   Refresh();
   EXPECT_FALSE(hint->text().contains(QStringLiteral("pcscd")));
   EXPECT_TRUE(hint->text().contains(QStringLiteral("udev rules")));

@@ -87,15 +87,11 @@ void ReaderPanelWindow::SetUp() {
   card = key;
   pcsc = std::make_shared<VirtualPcscApi>();
   hid = std::make_shared<VirtualHidApi>();
-  InstallPcscApi(std::make_shared<QuietPcscApi>(pcsc));
-  InstallHidApi(hid);
+  service = std::make_shared<QuietPcscApi>(pcsc);
+  backends = MakeDeviceBackends(service, hid);
 }
 
-void ReaderPanelWindow::TearDown() {
-  window.reset();
-  InstallPcscApi(nullptr);
-  InstallHidApi(nullptr);
-}
+void ReaderPanelWindow::TearDown() { window.reset(); }
 
 void ReaderPanelWindow::PlugKey(std::uint8_t interfaces) {
   const std::uint8_t hidInterfaces = interfaces & (kVirtualOtpInterface | kVirtualU2fInterface);
@@ -124,7 +120,7 @@ void ReaderPanelWindow::UnplugKey() {
 void ReaderPanelWindow::AddEmptyReader(const std::string& name) { ASSERT_TRUE(pcsc->AddReader(name)); }
 
 void ReaderPanelWindow::Start(bool keepLog) {
-  window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  window = std::make_unique<CMainWnd>(backends);
   window->m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
   ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window->show();

@@ -36,32 +36,43 @@ inline constexpr std::uint8_t kAllInterfaces = kVirtualOtpInterface | kVirtualU2
 class QuietPcscApi final : public PcscApi {
  public:
   explicit QuietPcscApi(std::shared_ptr<PcscApi> inner) : inner_(std::move(inner)) {}
-  LONG EstablishContext(SCARDCONTEXT* context) override { return inner_->EstablishContext(context); }
-  LONG ReleaseContext(SCARDCONTEXT context) override { return inner_->ReleaseContext(context); }
+  // The service behind it stops or starts while the window holds on to this seam.
+  void SetInner(std::shared_ptr<PcscApi> inner) {
+    std::lock_guard lock(innerMutex_);
+    inner_ = std::move(inner);
+  }
+  LONG EstablishContext(SCARDCONTEXT* context) override { return Inner()->EstablishContext(context); }
+  LONG ReleaseContext(SCARDCONTEXT context) override { return Inner()->ReleaseContext(context); }
   LONG ListReaders(SCARDCONTEXT context, std::vector<char>& multiString) override {
-    return inner_->ListReaders(context, multiString);
+    return Inner()->ListReaders(context, multiString);
   }
   LONG Connect(SCARDCONTEXT context, const std::string& readerName, DWORD shareMode, DWORD preferred,
                SCARDHANDLE* card, DWORD* active) override {
-    return inner_->Connect(context, readerName, shareMode, preferred, card, active);
+    return Inner()->Connect(context, readerName, shareMode, preferred, card, active);
   }
-  LONG Disconnect(SCARDHANDLE card, DWORD disposition) override { return inner_->Disconnect(card, disposition); }
+  LONG Disconnect(SCARDHANDLE card, DWORD disposition) override { return Inner()->Disconnect(card, disposition); }
   LONG Transmit(SCARDHANDLE card, DWORD protocol, const BYTE* send, DWORD sendLength, BYTE* receive,
                 DWORD* receiveLength) override {
-    return inner_->Transmit(card, protocol, send, sendLength, receive, receiveLength);
+    return Inner()->Transmit(card, protocol, send, sendLength, receive, receiveLength);
   }
   LONG GetAttrib(SCARDHANDLE card, DWORD attributeId, std::vector<BYTE>& value) override {
-    return inner_->GetAttrib(card, attributeId, value);
+    return Inner()->GetAttrib(card, attributeId, value);
   }
   LONG Status(SCARDHANDLE card, std::vector<BYTE>& atr, DWORD* state, DWORD* protocol) override {
-    return inner_->Status(card, atr, state, protocol);
+    return Inner()->Status(card, atr, state, protocol);
   }
   // Waits out the time-out, or until cancelled, and reports no change.
   LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count) override;
   LONG Cancel(SCARDCONTEXT context) override;
-  std::string ErrorText(LONG code) override { return inner_->ErrorText(code); }
+  std::string ErrorText(LONG code) override { return Inner()->ErrorText(code); }
 
  private:
+  std::shared_ptr<PcscApi> Inner() {
+    std::lock_guard lock(innerMutex_);
+    return inner_;
+  }
+
+  std::mutex innerMutex_;
   std::shared_ptr<PcscApi> inner_;
   std::mutex mutex_;
   std::condition_variable cancelled_;
@@ -149,6 +160,9 @@ class ReaderPanelWindow : public ::testing::Test {
   std::shared_ptr<VirtualCard> card;
   std::shared_ptr<VirtualPcscApi> pcsc;
   std::shared_ptr<VirtualHidApi> hid;
+  // The window's backends: the virtual reader behind a quiet service seam, and the HID interfaces.
+  std::shared_ptr<QuietPcscApi> service;
+  DeviceBackends backends;
   VirtualHidApi::KeyId hidKey = 0;
   std::unique_ptr<CMainWnd> window;
 };

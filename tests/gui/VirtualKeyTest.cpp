@@ -8,6 +8,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
@@ -31,19 +33,16 @@ class VirtualReaderWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     pcsc = std::make_shared<VirtualPcscApi>();
-    InstallPcscApi(pcsc);
     ASSERT_TRUE(pcsc->AddReader(kReader));
   }
-  void TearDown() override {
-    window.reset();
-    InstallPcscApi(nullptr);
-  }
+  void TearDown() override { window.reset(); }
 
   void StartWith(std::shared_ptr<VirtualCard> card) {
     if (card != nullptr) {
       ASSERT_TRUE(pcsc->InsertCard(kReader, std::move(card)));
     }
-    window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(kReader));
+    window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, SystemHidApi()),
+                                        std::make_unique<CPcscInterface>(kReader, pcsc));
     window->m_VidPidConfigFiles.clear();
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
@@ -156,28 +155,27 @@ class Demo : public ::testing::Test {
   std::unique_ptr<CMainWnd> window;
 };
 
-std::vector<std::wstring> HidNames() {
+std::vector<std::wstring> HidNames(const DeviceBackends& backends) {
   std::vector<std::wstring> names;
-  EnumerateHidDevices(names);
+  EnumerateHidDevices(*backends.hid, *backends.models, names);
   return names;
 }
 
-std::vector<std::string> PcscNames() {
+std::vector<std::string> PcscNames(const DeviceBackends& backends) {
   std::vector<std::string> names;
-  ListPcscReaderNamesNarrow(names);
+  ListPcscReaderNamesNarrow(names, backends.pcsc);
   return names;
 }
 
-TEST_F(Demo, PresentsTheVirtualKeyThroughBothSeamsAndGivesThemBack) {
-  const auto systemPcsc = ActivePcscApi();
+TEST_F(Demo, PresentsTheVirtualKeyThroughItsOwnSeamsOnly) {
   demo = std::make_unique<DemoMode>();
-  EXPECT_EQ(PcscNames(), std::vector<std::string>{DemoMode::kReaderName});
-  const auto hid = HidNames();
+  EXPECT_EQ(PcscNames(demo->Backends()), std::vector<std::string>{DemoMode::kReaderName});
+  const auto hid = HidNames(demo->Backends());
   ASSERT_EQ(hid.size(), 2u);
   EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
   EXPECT_NE(hid[1].find(L"U2F"), std::wstring::npos);
 
-  CPcscInterface reader(DemoMode::kReaderName);
+  CPcscInterface reader(DemoMode::kReaderName, demo->Backends().pcsc);
   ASSERT_TRUE(reader.Open());
   const OathBytes select = BuildSelectOath();
   CApduCommand command;
@@ -188,13 +186,16 @@ TEST_F(Demo, PresentsTheVirtualKeyThroughBothSeamsAndGivesThemBack) {
   reader.Close();
   EXPECT_EQ(demo->Key().Credentials().size(), 2u);  // the sample credentials
 
-  demo.reset();
-  EXPECT_EQ(ActivePcscApi(), systemPcsc);
+  // The system's seams do not reach the demo key.
+  const DeviceBackends system = SystemDeviceBackends();
+  const std::vector<std::string> systemReaders = PcscNames(system);
+  EXPECT_EQ(std::find(systemReaders.begin(), systemReaders.end(), DemoMode::kReaderName), systemReaders.end());
+  EXPECT_FALSE(CPcscInterface(DemoMode::kReaderName, system.pcsc).Open());
 }
 
 TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
   demo = std::make_unique<DemoMode>();
-  window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  window = std::make_unique<CMainWnd>(demo->Backends());
   window->m_VidPidConfigFiles.clear();
   demo->SetDeviceChangeListener([this] { QCoreApplication::postEvent(window.get(), new DeviceChangeEvent()); });
   {
@@ -203,7 +204,7 @@ TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
   }
   QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
 
-  CPcscInterface reader(DemoMode::kReaderName);
+  CPcscInterface reader(DemoMode::kReaderName, demo->Backends().pcsc);
   ASSERT_TRUE(reader.Open());
   const OathBytes mode = BuildSetInterfaceMode(card_os::kInterfaceOtp);
   CApduCommand command;
@@ -215,12 +216,12 @@ TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
 
   // Unplugged right after the answer...
   ASSERT_TRUE(QTest::qWaitFor([this] { return !demo->IsPluggedIn(); }, 2000));
-  EXPECT_TRUE(PcscNames().empty());
-  EXPECT_TRUE(HidNames().empty());
+  EXPECT_TRUE(PcscNames(demo->Backends()).empty());
+  EXPECT_TRUE(HidNames(demo->Backends()).empty());
   // ...and back a little later with the keyboard interface only.
   ASSERT_TRUE(QTest::qWaitFor([this] { return demo->IsPluggedIn(); }, DemoMode::kReplugDelayMs + 3000));
-  EXPECT_TRUE(PcscNames().empty());
-  const auto hid = HidNames();
+  EXPECT_TRUE(PcscNames(demo->Backends()).empty());
+  const auto hid = HidNames(demo->Backends());
   ASSERT_EQ(hid.size(), 1u);
   EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
   QTest::qWait(300);

@@ -40,9 +40,8 @@ class WindowLayer : public ::testing::Test {
  protected:
   void SetUp() override {
     // The host's readers and keys play no part.
-    InstallPcscApi(std::make_shared<VirtualPcscApi>());
-    InstallHidApi(std::make_shared<VirtualHidApi>());
-    window = std::make_unique<CMainWnd>(nullptr);
+    window = std::make_unique<CMainWnd>(
+        MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()), nullptr);
     window->m_VidPidConfigFiles.clear();
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
@@ -50,11 +49,7 @@ class WindowLayer : public ::testing::Test {
     window->AddNotifier(&first);
     window->AddNotifier(&second);
   }
-  void TearDown() override {
-    window.reset();
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
-  }
+  void TearDown() override { window.reset(); }
 
   std::unique_ptr<CMainWnd> window;
   Recorder first;
