@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
-  auto window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  auto window = std::make_unique<CMainWnd>(SystemDeviceBackends());
   window->m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
   if (!window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690) || window->m_pLog == nullptr) {
     std::printf("AppendLogBench: the main window or its log could not be built\n");

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
 
-  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  CMainWnd window(SystemDeviceBackends());
   window.m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
   tokvane::bench::WindowShownProbe probe(window);
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;

@@ -11,6 +11,7 @@
 #include "bench/RatioReporter.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "keysim/TransportTestCard.h"
 #include "tests/support/PcscdService.h"
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
       service.Shutdown();
       return 1;
     }
-    CPcscInterface ours(kVpcdReader);
+    CPcscInterface ours(kVpcdReader, SystemPcscApi());
     SCARDCONTEXT context = 0;
     if (ours.Open() &&
         SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {

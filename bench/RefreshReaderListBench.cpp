@@ -22,12 +22,13 @@ namespace {
 CMainWnd* gWindow = nullptr;
 
 void TwoListings(benchmark::State& state) {
+  const DeviceBackends& backends = gWindow->Backends();
   std::vector<std::string> pcscNames;
   std::vector<std::wstring> hidNames;
   for (auto _ : state) {
-    ListPcscReaderNamesNarrow(pcscNames);
+    ListPcscReaderNamesNarrow(pcscNames, backends.pcsc);
     hidNames.clear();
-    EnumerateHidDevices(hidNames);
+    EnumerateHidDevices(*backends.hid, *backends.models, hidNames);
     benchmark::DoNotOptimize(pcscNames.data());
     benchmark::DoNotOptimize(hidNames.data());
   }
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
-    auto window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+    auto window = std::make_unique<CMainWnd>(SystemDeviceBackends());
     window->m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
     if (window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690) && window->m_pReaderPanel != nullptr) {
       window->show();

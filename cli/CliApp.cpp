@@ -99,6 +99,10 @@ ExitCode Dispatch(const CommandInput& input) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, CliStreams streams) {
+  return RunCli(args, streams, SystemDeviceBackends());
+}
+
+int RunCli(const std::vector<std::string>& args, CliStreams streams, const DeviceBackends& system) {
   CliArguments parsed;
   std::string error;
   // --json counts even when the rest of the line is wrong, so a script gets its JSON error.
@@ -140,7 +144,7 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams) {
     if (!demo->PlugIn(error)) return ToInt(reporter.Fail(ExitCode::Usage, error));
     backends = demo->Backends();
   } else {
-    backends = SystemDeviceBackends();
+    backends = system;
     LoadDeviceConfiguration(*backends.models);
   }
   return ToInt(Dispatch(input));

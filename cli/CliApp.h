@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/DeviceBackends.h"
+
 namespace cli {
 
 struct CliStreams {
@@ -14,6 +16,10 @@ struct CliStreams {
 };
 
 // `args` are the arguments after the program name. Returns the exit status (see CliExitCode.h).
+// Keys are reached through `backends` (the VID/PID file is loaded into its key models), or through
+// the demo key's with --demo.
+int RunCli(const std::vector<std::string>& args, CliStreams streams, const DeviceBackends& backends);
+// The same through the system's PC/SC service and HID interfaces.
 int RunCli(const std::vector<std::string>& args, CliStreams streams);
 
 }  // namespace cli

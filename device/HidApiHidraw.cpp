@@ -1,4 +1,4 @@
-// The HidApi seam over hidapi's hidraw backend, and the process-wide choice of implementation.
+// The HidApi seam over hidapi's hidraw backend.
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <linux/hidraw.h>

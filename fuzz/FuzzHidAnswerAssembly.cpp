@@ -108,11 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const bool keyboard = data.ConsumeBool();
   const std::vector<std::uint8_t> commandBytes = data.ConsumeBytes<std::uint8_t>(data.ConsumeIntegralInRange<std::size_t>(4, 140));
   auto api = std::make_shared<HostileHidApi>(data, keyboard);
-  InstallHidApi(api);
-  SetVidPidList({VidPidEntry::Make(kVid, 0)});
-  SetCurrentModel(kVid, kPid);
+  const DeviceBackends backends = MakeDeviceBackends(nullptr, api, {VidPidEntry::Make(kVid, 0)});
+  backends.models->LockOn(kVid, kPid);
   {
-    VnCosHidInterface hid(keyboard ? L"VORTAN HID DEVICE KB 0" : L"VORTAN HID DEVICE U2F 0");
+    VnCosHidInterface hid(backends, keyboard ? L"VORTAN HID DEVICE KB 0" : L"VORTAN HID DEVICE U2F 0");
     // The device decides how long a wait lasts; the limit only matters for a device that stalls.
     hid.SetExchangeTimeout(std::chrono::milliseconds(2));
     hid.Open();
@@ -123,6 +122,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
       if (hid.Exchange(command, response) && response.DataLength > VnCosHidInterface::kResponseAreaLength) std::abort();
     }
   }
-  InstallHidApi(nullptr);
   return 0;
 }

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   });
 
   DemoMode demo;
-  CMainWnd window(std::make_unique<CPcscInterface>(""));
+  CMainWnd window(demo.Backends());
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
   controls::SetText(window.FindControl(QStringLiteral("title_subtext")),
                     QStringLiteral("demo mode \u2014 a virtual key, no hardware needed"));

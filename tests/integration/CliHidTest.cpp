@@ -42,17 +42,12 @@ class CliHidTest : public ::testing::Test {
     options.vendorId = tokvane::build::kMakerVendorId;
     keyId_ = hid_->AddKey(key_, options);
     // No smart-card reader at all: only the HID interfaces are there.
-    InstallPcscApi(std::make_shared<VirtualPcscApi>());
-    InstallHidApi(hid_);
-  }
-  void TearDown() override {
-    InstallPcscApi(nullptr);
-    InstallHidApi(nullptr);
+    backends_ = MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), hid_);
   }
 
   CliResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
     key_->ClearReceivedApdus();
-    CliResult result = RunCliInProcess(args, input);
+    CliResult result = RunCliInProcess(backends_, args, input);
     received_.clear();
     for (const Bytes& apdu : key_->ReceivedApdus()) received_.push_back(Hex(apdu));
     return result;
@@ -60,6 +55,7 @@ class CliHidTest : public ::testing::Test {
 
   std::shared_ptr<VirtualKey> key_;
   std::shared_ptr<VirtualHidApi> hid_;
+  DeviceBackends backends_;
   VirtualHidApi::KeyId keyId_ = 0;
   std::vector<std::string> received_;
 };

@@ -9,6 +9,11 @@
 namespace tokvane::integration {
 
 CliResult RunCliInProcess(const std::vector<std::string>& args, const std::string& input) {
+  return RunCliInProcess(SystemDeviceBackends(), args, input);
+}
+
+CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std::string>& args,
+                          const std::string& input) {
   CliResult result;
   int fds[2] = {-1, -1};
   if (::pipe(fds) != 0) return result;
@@ -20,7 +25,7 @@ CliResult RunCliInProcess(const std::vector<std::string>& args, const std::strin
     return result;
   }
   std::ostringstream out, err;
-  result.code = cli::RunCli(args, cli::CliStreams{fds[0], out, err});
+  result.code = cli::RunCli(args, cli::CliStreams{fds[0], out, err}, backends);
   ::close(fds[0]);
   result.out = out.str();
   result.err = err.str();

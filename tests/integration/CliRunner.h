@@ -1,8 +1,10 @@
 #pragma once
-// Running tokvane-cli for the end-to-end tests: in-process through cli::RunCli (with the seams the
-// test installed), or as the built program in a child process.
+// Running tokvane-cli for the end-to-end tests: in-process through cli::RunCli (with the system's
+// backends or the test's), or as the built program in a child process.
 #include <string>
 #include <vector>
+
+#include "device/DeviceBackends.h"
 
 #include "tests/integration/CliProcess.h"
 
@@ -16,6 +18,8 @@ struct CliResult {
 
 // cli::RunCli with `input` on a pipe as standard input.
 CliResult RunCliInProcess(const std::vector<std::string>& args, const std::string& input = {});
+CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std::string>& args,
+                          const std::string& input = {});
 
 // The built tokvane-cli program; empty when the build did not say where it is.
 std::string CliProgram();

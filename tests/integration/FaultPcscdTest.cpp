@@ -12,6 +12,7 @@
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
 #include "keysim/TransportTestCard.h"
@@ -82,7 +83,7 @@ class FaultPcscdTest : public PcscdTest {
 
   // Open, select, list, close: the names the key lists, as the credentials panel reads them.
   static std::vector<std::string> ListThroughTheService() {
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     if (!reader.Open()) {
       ADD_FAILURE() << "open: " << reader.GetLastErrorText();
       return {};
@@ -101,7 +102,7 @@ class FaultPcscdTest : public PcscdTest {
   }
 
   static std::string CodeThroughTheService(const std::string& name) {
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     if (!reader.Open()) return "open failed: " + reader.GetLastErrorText();
     CApduResponse ignored;
     CApduResponse answer;
@@ -143,7 +144,7 @@ TEST_F(FaultPcscdTest, AKeyPulledOutMidExchangeFailsPromptlyAndKeepsItsCredentia
     ASSERT_TRUE(served.Insert()) << "pcscd did not show the key";
     const auto before = key->Credentials();
 
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
     CApduResponse selected;
     ASSERT_TRUE(Send(reader, BuildSelectOath(), selected));
@@ -206,7 +207,7 @@ TEST_F(FaultPcscdTest, TheServiceStoppedUnderAnOpenConnectionIsUsedAgainOnceItIs
   ServedCard served(key);
   ASSERT_TRUE(served.Insert());
 
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   CApduResponse selected;
   ASSERT_TRUE(Send(reader, BuildSelectOath(), selected));
@@ -220,7 +221,7 @@ TEST_F(FaultPcscdTest, TheServiceStoppedUnderAnOpenConnectionIsUsedAgainOnceItIs
   EXPECT_NE(exchangeReason, kNoError);
   EXPECT_FALSE(exchangeReason.empty());
   std::vector<std::string> names{"stale"};
-  ListPcscReaderNamesNarrow(names);
+  ListPcscReaderNamesNarrow(names, SystemPcscApi());
   EXPECT_TRUE(names.empty()) << "no service, no readers";
   EXPECT_FALSE(reader.Open());
   EXPECT_NE(reader.GetLastErrorText().find("pcscd"), std::string::npos) << "the text says what to start";
@@ -230,7 +231,7 @@ TEST_F(FaultPcscdTest, TheServiceStoppedUnderAnOpenConnectionIsUsedAgainOnceItIs
   // The key's vpcd session ended with the service; it connects again to the new one.
   served.Remove();
   ASSERT_TRUE(served.Insert());
-  ListPcscReaderNamesNarrow(names);
+  ListPcscReaderNamesNarrow(names, SystemPcscApi());
   EXPECT_NE(std::find(names.begin(), names.end(), kVpcdReader), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), kVpcdSecondReader), names.end());
 
@@ -267,7 +268,7 @@ TEST_F(FaultPcscdTest, AnswerChainsPastTheLimitFailWithTheirReasonAndTheCardStay
     ServedCard served(card);
     ASSERT_TRUE(served.Insert());
 
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
     ASSERT_EQ(reader.GetProtocol(), ProtocolT0);
     // pcscd may still be resetting a card it has just seen arrive: the first command of a fresh

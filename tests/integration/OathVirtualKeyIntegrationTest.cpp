@@ -11,6 +11,7 @@
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
 #include "oath/LocalHotp.h"
@@ -53,7 +54,7 @@ class OathVirtualKeyIntegrationTest : public PcscdTest {
   // powers the card down). The answer's status word and data come back.
   CApduResponse Action(const Bytes& command) {
     CApduResponse response;
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     if (!reader.Open()) {
       ADD_FAILURE() << "open: " << reader.GetLastErrorText();
       return response;
@@ -111,7 +112,7 @@ TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCo
   Serve(config);
 
   {
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
     EXPECT_EQ(reader.GetProtocol(), GetParam() ? ProtocolT0 : ProtocolT1);
     EXPECT_EQ(Exchange(reader, BuildSelectOath()).StatusWord(), 0x9000);
@@ -175,7 +176,7 @@ TEST_F(OathVirtualKeyIntegrationTest, AKeyThatWantsATouchAnswers6984WithoutOneAn
   EXPECT_EQ(key_->Credentials().at(0).counter, 0u);
 
   // The mode command needs no applet; it is guarded too.
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   EXPECT_EQ(Exchange(reader, BuildSetInterfaceMode(0x40)).StatusWord(), 0x6984);
   EXPECT_EQ(key_->StoredInterfaceMode(), 0x70);

@@ -14,6 +14,7 @@
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
 #include "keysim/TransportTestCard.h"
@@ -79,12 +80,12 @@ TEST_F(PcscTransportIntegrationTest, BothVpcdReadersAreListedWithOrWithoutACard)
   const auto expectBoth = [](const char* when) {
     SCOPED_TRACE(when);
     std::vector<std::string> narrow{"stale entry"};
-    ListPcscReaderNamesNarrow(narrow);
+    ListPcscReaderNamesNarrow(narrow, SystemPcscApi());
     EXPECT_NE(std::find(narrow.begin(), narrow.end(), kVpcdReader), narrow.end());
     EXPECT_NE(std::find(narrow.begin(), narrow.end(), kVpcdSecondReader), narrow.end());
     EXPECT_EQ(std::find(narrow.begin(), narrow.end(), "stale entry"), narrow.end());
     std::vector<std::wstring> wide;
-    ListPcscReaderNames(wide);
+    ListPcscReaderNames(wide, SystemPcscApi());
     EXPECT_NE(std::find(wide.begin(), wide.end(), L"Virtual PCD 00 00"), wide.end());
     EXPECT_NE(std::find(wide.begin(), wide.end(), L"Virtual PCD 00 01"), wide.end());
     EXPECT_EQ(wide.size(), narrow.size());
@@ -98,7 +99,7 @@ TEST_F(PcscTransportIntegrationTest, BothVpcdReadersAreListedWithOrWithoutACard)
 
 TEST_F(PcscTransportIntegrationTest, OpenWithoutACardFailsWithTheServiceTextAndWorksOnceTheCardIsBack) {
   Serve(TransportTestCard::Protocol::T1);
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   EXPECT_FALSE(reader.Open());
   EXPECT_EQ(reader.GetLastErrorText(), NoCardText());
   EXPECT_FALSE(reader.IsOpen());
@@ -118,7 +119,7 @@ TEST_F(PcscTransportIntegrationTest, T1ExchangeDeliversCommandsWholeAndReturnsAn
   const Bytes extended = ExtendedUpdate(300);
   card_->SetAnswer(extended, {0x90, 0x00});
   InsertOrFail();
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   EXPECT_EQ(reader.GetProtocol(), ProtocolT1);
   card_->ClearRecord();
@@ -145,7 +146,7 @@ TEST_F(PcscTransportIntegrationTest, T0ExchangeSendsShortFormsGetResponseAndEnve
   const Bytes proprietary{0x80, 0xCA, 0x00, 0x01, 0x01, 0x55, 0x00};
   card_->SetChainedAnswer({0x80, 0xCA, 0x00, 0x01, 0x01, 0x55}, {0x01, 0x02, 0x03});
   InsertOrFail();
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   EXPECT_EQ(reader.GetProtocol(), ProtocolT0);
   card_->ClearRecord();
@@ -181,7 +182,7 @@ TEST_F(PcscTransportIntegrationTest, T0ExchangeSendsShortFormsGetResponseAndEnve
 TEST_F(PcscTransportIntegrationTest, CloseTwiceGivesTheErrorTextOnceThenNoError) {
   Serve(TransportTestCard::Protocol::T1);
   InsertOrFail();
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   EXPECT_TRUE(reader.Close());
   EXPECT_FALSE(reader.IsOpen());
@@ -199,7 +200,7 @@ TEST_F(PcscTransportIntegrationTest, CloseTwiceGivesTheErrorTextOnceThenNoError)
 TEST_F(PcscTransportIntegrationTest, OpenAgainResetsTheCard) {
   Serve(TransportTestCard::Protocol::T1);
   InsertOrFail();
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
   const int resetsBefore = card_->ResetCount();
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
@@ -209,10 +210,10 @@ TEST_F(PcscTransportIntegrationTest, OpenAgainResetsTheCard) {
 TEST_F(PcscTransportIntegrationTest, OpenAfterTheCardVanishedFailsWithTheNoCardText) {
   Serve(TransportTestCard::Protocol::T1);
   InsertOrFail();
-  CPcscInterface closedBefore(kVpcdReader);
+  CPcscInterface closedBefore(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(closedBefore.Open()) << closedBefore.GetLastErrorText();
   ASSERT_TRUE(closedBefore.Close());
-  CPcscInterface stillOpen(kVpcdReader);
+  CPcscInterface stillOpen(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(stillOpen.Open()) << stillOpen.GetLastErrorText();
   RemoveOrFail();
 
@@ -238,7 +239,7 @@ TEST_F(PcscTransportIntegrationTest, ExchangeAfterTheCardWasPulledFailsPromptly)
     SCOPED_TRACE(c.name);
     Serve(c.protocol);
     InsertOrFail();
-    CPcscInterface reader(kVpcdReader);
+    CPcscInterface reader(kVpcdReader, SystemPcscApi());
     ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
     RemoveOrFail();
 
@@ -257,7 +258,7 @@ TEST_F(PcscTransportIntegrationTest, ExchangeAfterTheCardWasPulledFailsPromptly)
 TEST_F(PcscTransportIntegrationTest, ChannelIdAnswersMapToThePresenceCheck) {
   Serve(TransportTestCard::Protocol::T1);
   InsertOrFail();
-  CPcscInterface reader(kVpcdReader);
+  CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
 
   SCARDCONTEXT context = 0;

@@ -83,7 +83,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
 
   QTemporaryDir configDir;
   ASSERT_TRUE(configDir.isValid());
-  window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
+  window = std::make_unique<CMainWnd>(SystemDeviceBackends());
   window->m_VidPidConfigFiles.clear();
   {
     guitest::BoxAnswerer answerer;  // the missing configuration's warning
