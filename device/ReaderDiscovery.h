@@ -71,7 +71,7 @@ inline constexpr PresentInterfaces kPresentOtp = 0x02;   // a name IsOtpHidName 
 inline constexpr PresentInterfaces kPresentU2f = 0x04;   // a name IsU2fHidName accepts
 
 // Opens every PC/SC reader of `names` once (closing it again) and probes the HID names, through
-// the backends (of the probe).
+// the given backends or the probe's.
 PresentInterfaces ComputePresentInterfaces(const DeviceBackends& backends, const std::vector<std::string>& names);
 PresentInterfaces ComputePresentInterfaces(const std::vector<std::string>& names, KindProbe& probe);
 // The interface-mode byte presenting the same set (0x40 CCID, 0x10 OTP, 0x20 U2F); 0 for none.
