@@ -1,12 +1,12 @@
 #pragma once
 // The OATH credentials panel: the credential list and the fields that write a new HOTP
-// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the main
-// window's current device for its own duration and logs what it sends and receives.
+// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the window's
+// current device (through its PanelContext) for its own duration and logs what it sends and receives.
 #include <QWidget>
 
+#include "app/PanelContext.h"
 #include "ui/Notify.h"
 
-class CMainWnd;
 class QAbstractButton;
 class QComboBox;
 class QLineEdit;
@@ -21,7 +21,7 @@ class OtpOath : public QWidget, public INotifyUI {
   // Where the random credential's bytes come from (OpenSSL's RAND_bytes unless replaced).
   using RandomBytesSource = int (*)(unsigned char* buffer, int count);
 
-  OtpOath(CMainWnd& mainWnd, QWidget* parent);
+  OtpOath(PanelContext& context, QWidget* parent);
   ~OtpOath() override;
 
   // Builds the panel's own skin below it and finds its controls.
@@ -47,7 +47,6 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
-  CMainWnd& m_MainWnd;
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;
   QAbstractButton* m_pListNames = nullptr;
@@ -67,4 +66,6 @@ class OtpOath : public QWidget, public INotifyUI {
   // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
   void FinishWithFido(std::uint64_t generation);
   bool IsLiveRecord(const OtpCredential* record) const;
+
+  PanelContext& m_Context;
 };

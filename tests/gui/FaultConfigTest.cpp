@@ -53,7 +53,7 @@ TEST(FaultConfig, AnUnusableConfigurationFileWarnsOnceAndTheDefaultListServes) {
     SetVidPidList({VidPidEntry::Make(0x1111, 0x2222)});
     DemoMode demo;
     CMainWnd window(std::make_unique<CPcscInterface>(""));
-    window.m_VidPidConfigFiles = {path.toStdString()};
+    window.SetVidPidConfigFiles({path.toStdString()});
     BoxAnswerer answerer(BoxAnswer::Confirm);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));

@@ -64,6 +64,14 @@ struct LogEntry {
 // Splits the log into entries by their headers; also checks every header is purple.
 std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple = nullptr);
 
+// The main window's output log, found by its skin name ("RichEdit_InitDeomo"); nullptr when the
+// window has none.
+QTextEdit* LogControl(const QWidget& window);
+// The entries of the window's output log; a missing log fails the test and has none.
+std::vector<LogEntry> WindowLog(const QWidget& window);
+// Empties the window's output log; a missing log fails the test.
+void ClearWindowLog(const QWidget& window);
+
 inline const QColor kLogBlue = QColor(0, 0, 255);
 inline const QColor kLogRed = QColor(255, 0, 0);
 inline const QColor kLogPurple = QColor(0x87, 0x13, 0x97);

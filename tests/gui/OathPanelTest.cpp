@@ -81,13 +81,13 @@ class OathPanel : public ::testing::Test {
       hid->AddKey(key, options);
     }
     window = std::make_unique<CMainWnd>(std::make_unique<CPcscInterface>(""));
-    window->m_VidPidConfigFiles.clear();
+    window->SetVidPidConfigFiles({});
     {
       BoxAnswerer answerer;  // the missing VID/PID file's warning
       ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     }
     window->show();
-    panel = window->m_pOathPanel;
+    panel = window->findChild<OtpOath*>();
     ASSERT_NE(panel, nullptr);
     ASSERT_NE(panel->m_pListView, nullptr);
 
@@ -97,10 +97,10 @@ class OathPanel : public ::testing::Test {
       ASSERT_EQ(EnumerateHidDevices(names), 1);
       name = names[0];
     }
-    window->m_pReaderPanel->ConnectReader(name);
-    ASSERT_NE(window->m_pDevice, nullptr);
-    ASSERT_EQ(window->m_bIsHidDevice, transport != Transport::Pcsc);
-    window->m_pLog->clear();
+    window->findChild<InitDemoToCardUI*>()->ConnectReader(name);
+    ASSERT_NE(window->Device(), nullptr);
+    ASSERT_EQ(window->IsHidDevice(), transport != Transport::Pcsc);
+    ClearWindowLog(*window);
     key->ClearReceivedApdus();
   }
 
@@ -182,7 +182,7 @@ class OathPanel : public ::testing::Test {
     button->click();
   }
 
-  std::vector<LogEntry> Log() const { return LogEntries(*window->m_pLog); }
+  std::vector<LogEntry> Log() const { return WindowLog(*window); }
   QStringList LogTexts() const {
     QStringList texts;
     for (const LogEntry& entry : Log()) texts << entry.text;
@@ -210,7 +210,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins \n")), 2);
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins successfully.\n\n")), 2);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
-  EXPECT_FALSE(window->m_pDevice->IsOpen());
+  EXPECT_FALSE(window->Device()->IsOpen());
 
   // A later listing adds no rows, and its default query paints the rows again.
   SetDefaultOnKey("alpha");
@@ -237,8 +237,8 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
 
 TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Start();
-  window->m_pReaderPanel->DisconnectCurrent();
-  window->m_pLog->clear();
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  ClearWindowLog(*window);
   for (QAbstractButton* button : {panel->m_pListNames, panel->m_pGetAppletVersion, panel->m_pResetNames,
                                   panel->m_pPersonalization}) {
     button->click();
@@ -280,7 +280,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     key->ClearReceivedApdus();
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
     const std::size_t boxesBefore = answerer.Shown().size();
     Write(c.name, c.keyText);
     EXPECT_EQ(Sent().size(), c.sent ? 1u : 0u);
@@ -332,7 +332,7 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   Write("hidden", keyText);
   ASSERT_EQ(KeyNames(), std::vector<std::string>{"hidden"});
 
-  const QString log = window->m_pLog->toPlainText();
+  const QString log = LogControl(*window)->toPlainText();
   for (std::size_t i = 0; i + 1 < secret.size(); ++i) {
     const QString pair = Hex(Bytes{secret[i], secret[i + 1]});
     EXPECT_FALSE(log.contains(pair)) << pair.toStdString();
@@ -361,7 +361,7 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
 
   // A disconnect empties the field for good (no undo brings it back) and hides it again.
   panel->m_pShowSecret->click();
-  window->m_pReaderPanel->DisconnectCurrent();
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   EXPECT_TRUE(field->text().isEmpty());
   field->undo();
   EXPECT_TRUE(field->text().isEmpty());
@@ -397,7 +397,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
     EXPECT_TRUE(showsEveryCharacter(label)) << name.toStdString();
   }
 
-  window->m_pReaderPanel->ConnectReader(AnsiToWideName(markupReader.c_str()));
+  window->findChild<InitDemoToCardUI*>()->ConnectReader(AnsiToWideName(markupReader.c_str()));
   auto* inserted = window->FindControlAs<QLabel>(QStringLiteral("inserted_info"));
   ASSERT_NE(inserted, nullptr);
   EXPECT_EQ(inserted->text(), QString::fromStdString(markupReader) + QStringLiteral(" is inserted"));
@@ -566,7 +566,7 @@ TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
     BoxAnswerer confirm;
     Write("guarded", kKey20);
   }
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
   key->ClearReceivedApdus();
   BoxAnswerer answerer(BoxAnswer::Cancel, window.get());
   for (const char* which : {credential_rows::kCalculate, credential_rows::kDelete, credential_rows::kSetDefault}) {
@@ -639,13 +639,13 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
       BoxAnswerer confirm;
       Write("present", kKey20);
     }
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
     key->ClearReceivedApdus();
     BoxAnswerer answerer;
     answerer.SetWhileOpen([this](CMsgWnd&) {
       // As the reader panel does when the key is pulled out: rows cleared, device released.
       ASSERT_TRUE(pcsc->RemoveCard(kReader));
-      window->m_pReaderPanel->DisconnectCurrent();
+      window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
     });
     c.start();
     ASSERT_EQ(answerer.Shown().size(), 1u);
@@ -653,7 +653,7 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
     EXPECT_EQ(Log().back().color, kLogRed);
     EXPECT_TRUE(Sent().empty());
     EXPECT_EQ(panel->m_pListView->count(), 0);
-    EXPECT_EQ(window->m_pDevice, nullptr);
+    EXPECT_EQ(window->Device(), nullptr);
     TearDown();
   }
 }

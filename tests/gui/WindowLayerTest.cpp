@@ -43,7 +43,7 @@ class WindowLayer : public ::testing::Test {
     InstallPcscApi(std::make_shared<VirtualPcscApi>());
     InstallHidApi(std::make_shared<VirtualHidApi>());
     window = std::make_unique<CMainWnd>(nullptr);
-    window->m_VidPidConfigFiles.clear();
+    window->SetVidPidConfigFiles({});
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window->show();
