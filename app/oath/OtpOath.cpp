@@ -105,14 +105,9 @@ void ReplaceSecretText(QLineEdit* edit, const QString& text) {
 }  // namespace
 
 OtpOath::OtpOath(PanelContext& context, QWidget* parent)
-    : QWidget(parent), m_pfnRandomBytes(RAND_bytes), m_Context(context) {
-  // A new main window starts without records: they belong to the key it will connect to.
-  TheCredentialList().Clear();
-}
+    : QWidget(parent), m_pfnRandomBytes(RAND_bytes), m_Context(context) {}
 
 OtpOath::~OtpOath() {
-  // The rows go with the panel; the records would only point at a key nobody shows.
-  TheCredentialList().Clear();
   // The field is normally still there (children go after this body): its secret is wiped before
   // it is freed. No notification may leave a window that is being taken apart.
   if (m_pPasswordEdit != nullptr && findChildren<QLineEdit*>().contains(m_pPasswordEdit)) {
@@ -209,9 +204,9 @@ void OtpOath::FinishWithFido(std::uint64_t generation) {
   if (m_Context.Device() != nullptr && m_Context.DeviceGeneration() == generation) m_Context.SelectFidoApplet();
 }
 
-bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return TheCredentialList().Contains(record); }
+bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return m_Credentials.Contains(record); }
 
-void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView); }
+void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView, m_Credentials); }
 
 void OtpOath::ListCredentials() {
   if (m_Context.Device() == nullptr) return;
@@ -223,7 +218,7 @@ void OtpOath::ListCredentials() {
     actions.List(m_Context.IsHidDevice(), listed);
     if (!host.IsSameDevice()) return;
     for (const std::string& name : listed.Names) {
-      if (OtpCredential* record = TheCredentialList().AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
+      if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
     }
     if (!listed.QueryDefault) continue;
     std::optional<std::string> defaultName;
@@ -268,7 +263,7 @@ void OtpOath::Personalize() {
   if (outcome == OathOutcome::Done) {
     bool created = false;
     OtpCredential* record =
-        TheCredentialList().ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
+        m_Credentials.ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
     if (created) {
       AddCredentialRow(m_pListView, m_pManager, record);
       // The key makes a new credential its default.
@@ -314,7 +309,7 @@ void OtpOath::DeleteCredential(OtpCredential* record) {
   const std::string name = record->Name;
   const OathOutcome outcome = OathActions(host.Device(), host).Delete(name);
   if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, record);
+  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, m_Credentials, record);
   FinishWithFido(host.Generation());
 }
 

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "app/PanelContext.h"
+#include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
 
 class QAbstractButton;
@@ -12,7 +13,6 @@ class QComboBox;
 class QLineEdit;
 class QListWidget;
 class WindowImplBase;
-struct OtpCredential;
 
 class OtpOath : public QWidget, public INotifyUI {
   Q_OBJECT
@@ -31,6 +31,8 @@ class OtpOath : public QWidget, public INotifyUI {
 
   // Removes every credential row and destroys every record, also without a list control.
   void ClearCredentials();
+  // The records of the credentials the rows show (for a look at what the rows do not show).
+  const OtpCredentialList& Credentials() const { return m_Credentials; }
   // Empties the secret field and hides its text again: the key it was meant for has gone.
   void ClearSecretField();
   // Shows the secret field's text (true) or dots in its place (false).
@@ -68,4 +70,6 @@ class OtpOath : public QWidget, public INotifyUI {
   bool IsLiveRecord(const OtpCredential* record) const;
 
   PanelContext& m_Context;
+  // The records of the key the panel shows; the rows point into it.
+  OtpCredentialList m_Credentials;
 };

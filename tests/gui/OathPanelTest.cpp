@@ -216,7 +216,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   SetDefaultOnKey("alpha");
   panel->m_pListNames->click();
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
-  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  EXPECT_EQ(panel->Credentials().Size(), 2u);
   EXPECT_EQ(NameColor("alpha"), kRed);
   EXPECT_EQ(NameColor("beta"), kBlack);
 }
@@ -228,7 +228,7 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
   SeedOnKey(latin1);
   panel->m_pListNames->click();
   ASSERT_EQ(panel->m_pListView->count(), 2);
-  ASSERT_NE(TheCredentialList().Find(latin1), nullptr);
+  ASSERT_NE(panel->Credentials().Find(latin1), nullptr);
   const QString shown = RowNames().at(1);
   EXPECT_FALSE(shown.isEmpty());
   EXPECT_EQ(NameColor(shown), kRed);
@@ -319,7 +319,7 @@ TEST_F(OathPanel, ANameTypedWithASpaceIsWrittenWithoutItAndLogged) {
   for (const LogEntry& entry : Log()) EXPECT_EQ(entry.color, kLogBlue);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
   EXPECT_EQ(RowNames(), QStringList{"1234"});
-  EXPECT_EQ(TheCredentialList().Find("1234")->Digits, 8);
+  EXPECT_EQ(panel->Credentials().Find("1234")->Digits, 8);
 }
 
 TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
@@ -415,19 +415,19 @@ TEST_F(OathPanel, RewritingANameUpdatesItsRowInPlaceAndANewNameTakesTheHighlight
   ClickRow("one", credential_rows::kCalculate);
   const QString codeBefore = Code("one");
   ASSERT_EQ(codeBefore.size(), 6);
-  ASSERT_EQ(TheCredentialList().Find("one")->MatchCount, 1u);
-  OtpCredential* recordBefore = TheCredentialList().Find("one");
+  ASSERT_EQ(panel->Credentials().Find("one")->MatchCount, 1u);
+  OtpCredential* recordBefore = panel->Credentials().Find("one");
 
   Write("one", QStringLiteral("AABBCCDDEEFF00112233"), QStringLiteral("1234"));
   EXPECT_EQ(RowNames(), (QStringList{"one", "two"}));
   EXPECT_EQ(NameColor("two"), kRed);
   EXPECT_EQ(NameColor("one"), kBlack);
-  OtpCredential* record = TheCredentialList().Find("one");
+  OtpCredential* record = panel->Credentials().Find("one");
   EXPECT_EQ(record, recordBefore);
   EXPECT_EQ(record->MatchCount, 0u);
   EXPECT_EQ(record->Imf, "1234");
   EXPECT_EQ(record->Key.size(), 10u);
-  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  EXPECT_EQ(panel->Credentials().Size(), 2u);
   // The new secret counts from its own moving factor: the next code agrees again.
   ClickRow("one", credential_rows::kCalculate);
   EXPECT_EQ(record->MatchCount, 1u);
@@ -492,7 +492,7 @@ TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
 TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
   Start();
   Write("counted", kKey20, QStringLiteral("0005"), 1);
-  OtpCredential* record = TheCredentialList().Find("counted");
+  OtpCredential* record = panel->Credentials().Find("counted");
   ASSERT_NE(record, nullptr);
   for (std::uint32_t round = 0; round < 3; ++round) {
     ClickRow("counted", credential_rows::kCalculate);
@@ -513,7 +513,7 @@ TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
   SeedOnKey("listed");
   panel->m_pListNames->click();
   for (int round = 0; round < 2; ++round) ClickRow("listed", credential_rows::kCalculate);
-  const OtpCredential* record = TheCredentialList().Find("listed");
+  const OtpCredential* record = panel->Credentials().Find("listed");
   EXPECT_EQ(Code("listed").size(), 6);
   EXPECT_TRUE(record->LocalCode.empty());
   EXPECT_EQ(record->MatchCount, 0u);
@@ -527,7 +527,7 @@ TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheNotificationHasReturned) {
   ASSERT_FALSE(button.isNull());
   button->click();
   EXPECT_EQ(RowNames(), QStringList{"keep"});
-  EXPECT_EQ(FindCredential("drop"), nullptr);
+  EXPECT_EQ(panel->Credentials().Find("drop"), nullptr);
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"keep"});
   // The button that started the delete outlives its own click and goes with the next loop turn.
   EXPECT_FALSE(button.isNull());
@@ -544,7 +544,7 @@ TEST_F(OathPanel, ADeleteTheKeyTimesOutKeepsRowAndRecord) {
   key->SetTouchSource(TouchMode::Never);
   ClickRow("held", credential_rows::kDelete);
   EXPECT_EQ(RowNames(), QStringList{"held"});
-  EXPECT_NE(FindCredential("held"), nullptr);
+  EXPECT_NE(panel->Credentials().Find("held"), nullptr);
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"held"});
   EXPECT_TRUE(LogTexts().contains(QStringLiteral("Confirm Time out.\n\n")));
 }
@@ -603,7 +603,7 @@ TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The applet will be reset, all stored data will be discarded."));
   EXPECT_EQ(panel->m_pListView->count(), 0);
-  EXPECT_EQ(TheCredentialList().Size(), 0u);
+  EXPECT_EQ(panel->Credentials().Size(), 0u);
   EXPECT_TRUE(key->Credentials().empty());
 }
 
@@ -678,7 +678,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
 
   for (const QString& name : {QStringLiteral("story"), QStringLiteral("other")}) {
     ClickRow(name, credential_rows::kCalculate);
-    const OtpCredential* record = FindCredential(name.toStdString());
+    const OtpCredential* record = panel->Credentials().Find(name.toStdString());
     EXPECT_EQ(record->MatchCount, 1u) << name.toStdString();
     EXPECT_EQ(Code(name).toStdString(), record->LocalCode);
   }
