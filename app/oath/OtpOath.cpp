@@ -17,6 +17,7 @@
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
+#include "oath/TypedKey.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 
@@ -248,7 +249,7 @@ void OtpOath::Personalize() {
   if (m_Context.Device() == nullptr) return;
   OathPersonalizeInput input;
   input.Name = FieldText(m_pNameEdit);
-  input.KeyText = SecretFieldText(m_pPasswordEdit);
+  input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
   input.Imf = FieldText(m_pImfEdit);
   input.EightDigits = m_pHotpLength != nullptr && m_pHotpLength->currentIndex() != 0;
 
