@@ -49,6 +49,14 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
+  // Where the random credential's bytes come from from now on.
+  void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
+
+ private:
+  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
+  void FinishWithFido(std::uint64_t generation);
+  bool IsLiveRecord(const OtpCredential* record) const;
+
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;
   QAbstractButton* m_pListNames = nullptr;
@@ -63,12 +71,6 @@ class OtpOath : public QWidget, public INotifyUI {
   QLineEdit* m_pNameEdit = nullptr;
   QAbstractButton* m_pShowSecret = nullptr;
   RandomBytesSource m_pfnRandomBytes;
-
- private:
-  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
-  void FinishWithFido(std::uint64_t generation);
-  bool IsLiveRecord(const OtpCredential* record) const;
-
   PanelContext& m_Context;
   // The records of the key the panel shows; the rows point into it.
   OtpCredentialList m_Credentials;

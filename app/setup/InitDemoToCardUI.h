@@ -65,18 +65,6 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // Where the smart-card service needs it (Windows XP), a new reader is woken before it is connected.
   void SetIsWindowsXp(bool isWindowsXp) { m_bIsWindowsXp = isWindowsXp; }
 
-  QAbstractButton* m_pConnectBtn = nullptr;
-  QAbstractButton* m_pDisconnectBtn = nullptr;
-  QAbstractButton* m_pResetBtn = nullptr;
-  QListWidget* m_pReaderList = nullptr;
-  std::vector<std::string> ReaderNames;
-  QAbstractButton* m_pApplyBtn = nullptr;
-  std::array<QAbstractButton*, 8> m_pModeOptions{};
-  QLabel* m_pInsertedInfo = nullptr;
-  QLabel* m_pDeviceImg = nullptr;
-  // Where the panel tells the operator how to fix what keeps a key from being listed.
-  QLabel* m_pReaderHint = nullptr;
-
  private:
   void ShowReaderRows();
   void SelectRowsNamed(const std::wstring& name);
@@ -94,6 +82,17 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // "Please connect device." and the reader panel brought into view.
   void AskForConnection();
 
+  QAbstractButton* m_pConnectBtn = nullptr;
+  QAbstractButton* m_pDisconnectBtn = nullptr;
+  QAbstractButton* m_pResetBtn = nullptr;
+  QListWidget* m_pReaderList = nullptr;
+  std::vector<std::string> ReaderNames;
+  QAbstractButton* m_pApplyBtn = nullptr;
+  std::array<QAbstractButton*, 8> m_pModeOptions{};
+  QLabel* m_pInsertedInfo = nullptr;
+  QLabel* m_pDeviceImg = nullptr;
+  // Where the panel tells the operator how to fix what keeps a key from being listed.
+  QLabel* m_pReaderHint = nullptr;
   PanelContext& m_Context;
   WindowImplBase* m_pManager = nullptr;
   bool m_bIsWindowsXp = false;

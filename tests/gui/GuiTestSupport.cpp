@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QListWidget>
 #include <QTimer>
 #include <QTextBlock>
 #include <QRegularExpression>
@@ -156,6 +157,14 @@ QString Hex(const std::vector<std::uint8_t>& bytes) {
 
 QTextEdit* LogControl(const QWidget& window) {
   return window.findChild<QTextEdit*>(QStringLiteral("RichEdit_InitDeomo"), Qt::FindChildrenRecursively);
+}
+
+QStringList ReaderRows(const QWidget& window) {
+  QStringList rows;
+  const auto* list = window.findChild<QListWidget*>(QStringLiteral("list_for_reader"), Qt::FindChildrenRecursively);
+  if (list == nullptr) return rows;
+  for (int row = 0; row < list->count(); ++row) rows << list->item(row)->text();
+  return rows;
 }
 
 std::vector<LogEntry> WindowLog(const QWidget& window) {

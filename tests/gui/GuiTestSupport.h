@@ -3,6 +3,7 @@
 // colours, and a device that hands every command to a card in the same process.
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <QTextEdit>
 #include <cstdint>
 #include <functional>
@@ -71,6 +72,9 @@ QTextEdit* LogControl(const QWidget& window);
 std::vector<LogEntry> WindowLog(const QWidget& window);
 // Empties the window's output log; a missing log fails the test.
 void ClearWindowLog(const QWidget& window);
+
+// The rows of the window's reader list ("list_for_reader"), as shown; none without the list.
+QStringList ReaderRows(const QWidget& window);
 
 inline const QColor kLogBlue = QColor(0, 0, 255);
 inline const QColor kLogRed = QColor(255, 0, 0);

@@ -152,32 +152,34 @@ TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
   }
   EXPECT_NE(Control<QStackedWidget>("body_main_tablayout"), nullptr);
 
-  InitDemoToCardUI& reader = *window->findChild<InitDemoToCardUI*>();
-  EXPECT_NE(reader.m_pConnectBtn, nullptr);
-  EXPECT_NE(reader.m_pDisconnectBtn, nullptr);
-  EXPECT_NE(reader.m_pResetBtn, nullptr);
-  EXPECT_NE(reader.m_pReaderList, nullptr);
-  EXPECT_NE(reader.m_pApplyBtn, nullptr);
-  for (QAbstractButton* option : reader.m_pModeOptions) EXPECT_NE(option, nullptr);
-  EXPECT_NE(reader.m_pInsertedInfo, nullptr);
-  EXPECT_NE(reader.m_pDeviceImg, nullptr);
-  EXPECT_NE(reader.m_pReaderHint, nullptr);
-  EXPECT_FALSE(reader.m_pDisconnectBtn->isEnabled());
-  EXPECT_FALSE(reader.m_pResetBtn->isEnabled());
+  // The panels' own controls, each of the kind the panel works it as.
+  EXPECT_NE(Control<QAbstractButton>("Card_Connect"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("Card_Disconnect"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("Card_Reset"), nullptr);
+  EXPECT_NE(Control<QListWidget>("list_for_reader"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("btn_apply"), nullptr);
+  for (const char* option : InitDemoToCardUI::kModeOptionNames) EXPECT_NE(Control<QAbstractButton>(option), nullptr) << option;
+  for (const char* label : {"inserted_info", "device_img", "reader_hint"}) EXPECT_NE(Control<QLabel>(label), nullptr) << label;
+  EXPECT_FALSE(Control("Card_Disconnect")->isEnabled());
+  EXPECT_FALSE(Control("Card_Reset")->isEnabled());
 
-  OtpOath& oath = *window->findChild<OtpOath*>();
-  const std::vector<QWidget*> oathControls = {
-      oath.m_pListView,      oath.m_pListNames,       oath.m_pGetAppletVersion, oath.m_pResetNames,
-      oath.m_pCalculateAll,  oath.m_pHotpLength,      oath.m_pPersonalization,  oath.m_pRandomGenerate,
-      oath.m_pImfEdit,       oath.m_pPasswordEdit,    oath.m_pNameEdit,         oath.m_pShowSecret};
-  for (QWidget* control : oathControls) {
-    EXPECT_NE(control, nullptr);
+  EXPECT_NE(Control<QListWidget>("listview"), nullptr);
+  EXPECT_NE(Control<QComboBox>("hotp_length"), nullptr);
+  EXPECT_NE(Control("caculate_all"), nullptr);
+  for (const char* button : {"list_names", "get_applet_version", "reset_names", "btn_personalization",
+                             "btn_random_generate", "show_secret"}) {
+    EXPECT_NE(Control<QAbstractButton>(button), nullptr) << button;
+  }
+  for (const char* field : {"imf_edit", "personinalize_edit_password", "personinalize_edit_name"}) {
+    EXPECT_NE(Control<QLineEdit>(field), nullptr) << field;
   }
 }
 
 TEST_F(MainWindow, ModeOptionsAreOneExclusiveGroup) {
   Start();
-  auto& options = window->findChild<InitDemoToCardUI*>()->m_pModeOptions;
+  std::vector<QAbstractButton*> options;
+  for (const char* name : InitDemoToCardUI::kModeOptionNames) options.push_back(Control<QAbstractButton>(name));
+  for (QAbstractButton* option : options) ASSERT_NE(option, nullptr);
   options[0]->click();
   options[5]->click();
   int selected = 0;

@@ -185,7 +185,7 @@ TEST_P(KeyVanishingDuringThePrompt, EndsTheSwitchWithPleaseConnect) {
   EXPECT_EQ(log.back().color, kLogRed);
   for (const auto& command : key->ReceivedApdus()) EXPECT_NE(command[1], 0xE1);
   EXPECT_EQ(key->StoredInterfaceMode(), 0x70);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
 }
 
 INSTANTIATE_TEST_SUITE_P(ByTransport, KeyVanishingDuringThePrompt,
@@ -205,9 +205,8 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window.show();
-  InitDemoToCardUI& panel = *window.findChild<InitDemoToCardUI*>();
-  ASSERT_EQ(panel.ReaderNames,
-            (std::vector<std::string>{DemoMode::kReaderName, "VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"}));
+  ASSERT_EQ(ReaderRows(window), (QStringList{QString::fromLatin1(DemoMode::kReaderName), "VORTAN HID DEVICE KB 0",
+                                              "VORTAN HID DEVICE U2F 1"}));
   ASSERT_NE(window.Device(), nullptr);
   EXPECT_EQ(window.Device()->GetName(), L"VORTAN HID DEVICE U2F 1");
   ClearWindowLog(window);
@@ -218,9 +217,9 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   window.FindControlAs<QAbstractButton>(QStringLiteral("btn_apply"))->click();
 
   // Gone, and back with the keyboard and U2F interfaces only: listed, preselected, connected.
-  const std::vector<std::string> expected{"VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"};
+  const QStringList expected{"VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"};
   auto settled = [&] {
-    return demo.IsPluggedIn() && panel.ReaderNames == expected && window.Device() != nullptr &&
+    return demo.IsPluggedIn() && ReaderRows(window) == expected && window.Device() != nullptr &&
            window.Device()->GetName() == L"VORTAN HID DEVICE U2F 1" && !window.Device()->IsOpen();
   };
   ASSERT_TRUE(QTest::qWaitFor(settled, 5000));

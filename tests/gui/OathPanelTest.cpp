@@ -89,7 +89,7 @@ class OathPanel : public ::testing::Test {
     window->show();
     panel = window->findChild<OtpOath*>();
     ASSERT_NE(panel, nullptr);
-    ASSERT_NE(panel->m_pListView, nullptr);
+    ASSERT_NE(Find<QListWidget>("listview"), nullptr);
 
     std::wstring name = AnsiToWideName(kReader);
     if (transport != Transport::Pcsc) {
@@ -102,6 +102,12 @@ class OathPanel : public ::testing::Test {
     ASSERT_EQ(window->IsHidDevice(), transport != Transport::Pcsc);
     ClearWindowLog(*window);
     key->ClearReceivedApdus();
+  }
+
+  // A control of the window by its skin name; a missing one fails the test where it is used.
+  template <class T = QWidget>
+  T* Find(const char* name) const {
+    return window->FindControlAs<T>(QString::fromLatin1(name));
   }
 
   static std::wstring AnsiToWideName(const char* text) { return std::wstring(text, text + std::strlen(text)); }
@@ -123,11 +129,11 @@ class OathPanel : public ::testing::Test {
   }
 
   void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0) {
-    panel->m_pNameEdit->setText(name);
-    panel->m_pPasswordEdit->setText(keyText);
-    panel->m_pImfEdit->setText(imf);
-    panel->m_pHotpLength->setCurrentIndex(digitsIndex);
-    panel->m_pPersonalization->click();
+    Find<QLineEdit>("personinalize_edit_name")->setText(name);
+    Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
+    Find<QLineEdit>("imf_edit")->setText(imf);
+    Find<QComboBox>("hotp_length")->setCurrentIndex(digitsIndex);
+    Find<QAbstractButton>("btn_personalization")->click();
   }
 
   // Commands the key received, applet selections and version queries left out.
@@ -147,12 +153,12 @@ class OathPanel : public ::testing::Test {
   }
 
   QWidget* Row(int index) const {
-    QListWidgetItem* item = panel->m_pListView->item(index);
-    return item != nullptr ? panel->m_pListView->itemWidget(item) : nullptr;
+    QListWidgetItem* item = Find<QListWidget>("listview")->item(index);
+    return item != nullptr ? Find<QListWidget>("listview")->itemWidget(item) : nullptr;
   }
   QStringList RowNames() const {
     QStringList names;
-    for (int i = 0; i < panel->m_pListView->count(); ++i) {
+    for (int i = 0; i < Find<QListWidget>("listview")->count(); ++i) {
       names << Row(i)->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
     }
     return names;
@@ -202,7 +208,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   Start();
   SeedOnKey("alpha");
   SeedOnKey("beta");  // a new credential becomes the key's default
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(NameColor("beta"), kRed);
   EXPECT_EQ(NameColor("alpha"), kBlack);
@@ -214,7 +220,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
 
   // A later listing adds no rows, and its default query paints the rows again.
   SetDefaultOnKey("alpha");
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(panel->Credentials().Size(), 2u);
   EXPECT_EQ(NameColor("alpha"), kRed);
@@ -226,8 +232,8 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
   const std::string latin1("caf\xE9", 4);
   SeedOnKey("plain");
   SeedOnKey(latin1);
-  panel->m_pListNames->click();
-  ASSERT_EQ(panel->m_pListView->count(), 2);
+  Find<QAbstractButton>("list_names")->click();
+  ASSERT_EQ(Find<QListWidget>("listview")->count(), 2);
   ASSERT_NE(panel->Credentials().Find(latin1), nullptr);
   const QString shown = RowNames().at(1);
   EXPECT_FALSE(shown.isEmpty());
@@ -239,8 +245,8 @@ TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Start();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   ClearWindowLog(*window);
-  for (QAbstractButton* button : {panel->m_pListNames, panel->m_pGetAppletVersion, panel->m_pResetNames,
-                                  panel->m_pPersonalization}) {
+  for (QAbstractButton* button : {Find<QAbstractButton>("list_names"), Find<QAbstractButton>("get_applet_version"), Find<QAbstractButton>("reset_names"),
+                                  Find<QAbstractButton>("btn_personalization")}) {
     button->click();
   }
   const auto entries = Log();
@@ -297,7 +303,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       EXPECT_EQ(Log().back().color, kLogRed);
     }
     // Fields stay as typed either way.
-    EXPECT_EQ(panel->m_pNameEdit->text(), c.name);
+    EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), c.name);
   }
   EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "k96"}));
 }
@@ -339,8 +345,8 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
     EXPECT_FALSE(log.contains(QString(pair).remove(QLatin1Char(' ')))) << pair.toStdString();
   }
 
-  QLineEdit* field = panel->m_pPasswordEdit;
-  ASSERT_NE(panel->m_pShowSecret, nullptr);
+  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
+  ASSERT_NE(Find<QAbstractButton>("show_secret"), nullptr);
   // Kept after the write, for a backup key; shown as dots, to the eye and to assistive tools alike.
   EXPECT_EQ(field->text(), keyText);
   const QRegularExpression hexDigit(QStringLiteral("[0-9A-Fa-f]"));
@@ -353,19 +359,19 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   EXPECT_FALSE(accessible->textInterface()->text(0, static_cast<int>(keyText.size())).contains(hexDigit));
 
   // The show control reveals it for reading and copying, and hides it again.
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), keyText);
   EXPECT_EQ(accessible->text(QAccessible::Value), keyText);
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_FALSE(field->displayText().contains(hexDigit));
 
   // A disconnect empties the field for good (no undo brings it back) and hides it again.
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   EXPECT_TRUE(field->text().isEmpty());
   field->undo();
   EXPECT_TRUE(field->text().isEmpty());
-  EXPECT_FALSE(panel->m_pShowSecret->isChecked());
+  EXPECT_FALSE(Find<QAbstractButton>("show_secret")->isChecked());
   EXPECT_EQ(field->echoMode(), QLineEdit::Password);
 }
 
@@ -376,7 +382,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
   const std::string markupReader = "<b>R</b> <i>00</i>";
   ASSERT_TRUE(pcsc->AddReader(markupReader));
   ASSERT_TRUE(pcsc->InsertCard(markupReader, std::make_shared<VirtualKey>()));
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
 
   // Markup would render as a few of the characters; plain text needs the width of every one
   // (within rounding), measured on one line.
@@ -443,7 +449,7 @@ TEST_F(OathPanel, ATimedOutPutLeavesTheRowsAsTheyWere) {
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Tip"));
   EXPECT_FALSE(answerer.Shown()[0].ownerEnabled);
-  EXPECT_EQ(panel->m_pListView->count(), 0);
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   const auto entries = Log();
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(entries[entries.size() - 3].text, QStringLiteral("Confirm Time out.\n\n"));
@@ -454,35 +460,35 @@ TEST_F(OathPanel, ATimedOutPutLeavesTheRowsAsTheyWere) {
 
 TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
   Start();
-  panel->m_pImfEdit->setText(QStringLiteral("99"));
-  panel->m_pRandomGenerate->click();
-  const QString name = panel->m_pNameEdit->text();
+  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  Find<QAbstractButton>("btn_random_generate")->click();
+  const QString name = Find<QLineEdit>("personinalize_edit_name")->text();
   EXPECT_EQ(name.size(), 13);
   EXPECT_TRUE(name.startsWith(QStringLiteral("000")));
-  EXPECT_EQ(panel->m_pPasswordEdit->text().size(), 59);
-  EXPECT_TRUE(panel->m_pImfEdit->text().isEmpty());
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_password")->text().size(), 59);
+  EXPECT_TRUE(Find<QLineEdit>("imf_edit")->text().isEmpty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
   EXPECT_TRUE(Log().empty());
 
   // The operator must register the secret with the service: hidden, it cannot be copied; shown, it can.
-  QLineEdit* field = panel->m_pPasswordEdit;
+  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
   QGuiApplication::clipboard()->clear();
   field->selectAll();
   field->copy();
   EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), field->text());
   field->selectAll();
   field->copy();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), field->text());
   QGuiApplication::clipboard()->clear();
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
 
-  panel->m_pfnRandomBytes = [](unsigned char*, int) { return 0; };
-  panel->m_pImfEdit->setText(QStringLiteral("99"));
-  panel->m_pRandomGenerate->click();
-  EXPECT_EQ(panel->m_pNameEdit->text(), name);
-  EXPECT_EQ(panel->m_pImfEdit->text(), QStringLiteral("99"));
+  panel->SetRandomBytesSource([](unsigned char*, int) { return 0; });
+  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  Find<QAbstractButton>("btn_random_generate")->click();
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), name);
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("99"));
   ASSERT_EQ(Log().size(), 1u);
   EXPECT_EQ(Log()[0].color, kLogRed);
 }
@@ -511,7 +517,7 @@ TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
 TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
   Start();
   SeedOnKey("listed");
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   for (int round = 0; round < 2; ++round) ClickRow("listed", credential_rows::kCalculate);
   const OtpCredential* record = panel->Credentials().Find("listed");
   EXPECT_EQ(Code("listed").size(), 6);
@@ -573,7 +579,7 @@ TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
     SCOPED_TRACE(which);
     ClickRow("guarded", which);
   }
-  panel->m_pResetNames->click();  // the reset warning is cancelled too
+  Find<QAbstractButton>("reset_names")->click();  // the reset warning is cancelled too
   ASSERT_EQ(answerer.Shown().size(), 4u);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(answerer.Shown()[i].title, QStringLiteral("Tip"));
@@ -598,11 +604,11 @@ TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
   Write("a", kKey20);
   Write("b", kKey20);
   BoxAnswerer answerer;
-  panel->m_pResetNames->click();
+  Find<QAbstractButton>("reset_names")->click();
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The applet will be reset, all stored data will be discarded."));
-  EXPECT_EQ(panel->m_pListView->count(), 0);
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   EXPECT_EQ(panel->Credentials().Size(), 0u);
   EXPECT_TRUE(key->Credentials().empty());
 }
@@ -610,7 +616,7 @@ TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
 TEST_F(OathPanel, VersionsAreShownInOneBox) {
   Start();
   BoxAnswerer answerer;
-  panel->m_pGetAppletVersion->click();
+  Find<QAbstractButton>("get_applet_version")->click();
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Otp Version  "));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Applet version: 15   Cos version: 4300"));
@@ -626,7 +632,7 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
     QString message;
   };
   const std::vector<Case> cases = {
-      {"reset warning", [this] { panel->m_pResetNames->click(); }, "Please connect device.\n"},
+      {"reset warning", [this] { Find<QAbstractButton>("reset_names")->click(); }, "Please connect device.\n"},
       {"invalid name", [this] { Write(QString(), kKey20); }, "The device has been pulled out.\n"},
       {"touch before delete", [this] { ClickRow("present", credential_rows::kDelete); },
        "Please connect card.\n"},
@@ -652,7 +658,7 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
     EXPECT_EQ(Log().back().text, c.message);
     EXPECT_EQ(Log().back().color, kLogRed);
     EXPECT_TRUE(Sent().empty());
-    EXPECT_EQ(panel->m_pListView->count(), 0);
+    EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
     EXPECT_EQ(window->Device(), nullptr);
     TearDown();
   }
@@ -671,7 +677,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
 
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
   EXPECT_EQ(NameColor("story"), kBlack);
@@ -691,8 +697,8 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(RowNames(), QStringList{"story"});
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"story"});
 
-  panel->m_pResetNames->click();
-  EXPECT_EQ(panel->m_pListView->count(), 0);
+  Find<QAbstractButton>("reset_names")->click();
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   EXPECT_TRUE(key->Credentials().empty());
 
   // Every command the key got was logged, each followed by its answer.

@@ -26,7 +26,7 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   Click("Card_Disconnect");
   ClearWindowLog(*window);
 
-  Panel().m_pReaderList->item(1)->setSelected(true);
+  ControlAs<QListWidget>("list_for_reader")->item(1)->setSelected(true);
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), "Empty Reader 00 00");
   auto log = Log();
@@ -35,9 +35,9 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   EXPECT_EQ(log[0].color, kLogRed);
   // A failed connect changes neither the buttons nor the label.
   EXPECT_TRUE(Enabled("Card_Connect"));
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
 
-  Panel().m_pReaderList->clearSelection();
+  ControlAs<QListWidget>("list_for_reader")->clearSelection();
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), kKeyReader);
   log = Log();
@@ -69,12 +69,12 @@ TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndCon
   Click("Card_Disconnect");
   ClearWindowLog(*window);
 
-  Panel().m_pReaderList->item(0)->setSelected(true);
+  ControlAs<QListWidget>("list_for_reader")->item(0)->setSelected(true);
   Click("Card_Connect");
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Connect successful.\n"));
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
   ASSERT_TRUE(window->Device()->Open()) << window->Device()->GetLastErrorText();
   EXPECT_TRUE(window->SelectOathApplet());
   EXPECT_TRUE(key->IsOathSelected());
@@ -127,7 +127,7 @@ TEST_F(ReaderPanelWindow, DisconnectOfAClosedSmartCardSaysSoAndReleasesIt) {
   EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
   EXPECT_EQ(log[0].color, kLogRed);
   EXPECT_EQ(window->Device(), nullptr);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
   // The key's reader is a CCID one: the mode options stay as they were.
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});
   // Reset without a device does nothing at all.
@@ -191,7 +191,7 @@ TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
   const auto deniedKey = hid->AddKey(key, denied);
   Start(/*keepLog=*/true);
 
-  QLabel* hint = Panel().m_pReaderHint;
+  QLabel* hint = ControlAs<QLabel>("reader_hint");
   ASSERT_NE(hint, nullptr);
   EXPECT_TRUE(hint->isVisibleTo(window.get()));
   EXPECT_TRUE(hint->text().contains(QStringLiteral("pcscd")));

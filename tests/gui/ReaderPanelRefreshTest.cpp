@@ -30,9 +30,9 @@ TEST_F(ReaderPanelWindow, FirstRefreshWithAllThreeInterfacesConnectsTheU2fInterf
   EXPECT_EQ(log[0].text, kConnected);
   EXPECT_EQ(log[0].color, kLogBlue);
 
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("VORTAN HID DEVICE U2F 1 is inserted"));
-  EXPECT_EQ(Panel().m_pDeviceImg->property("bkimage").toString(), QStringLiteral("R5.png"));
-  EXPECT_FALSE(Panel().m_pDeviceImg->pixmap().isNull());
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("VORTAN HID DEVICE U2F 1 is inserted"));
+  EXPECT_EQ(ControlAs<QLabel>("device_img")->property("bkimage").toString(), QStringLiteral("R5.png"));
+  EXPECT_FALSE(ControlAs<QLabel>("device_img")->pixmap().isNull());
   EXPECT_FALSE(Enabled("Card_Connect"));
   EXPECT_TRUE(Enabled("Card_Disconnect"));
   EXPECT_TRUE(Enabled("Card_Reset"));
@@ -127,8 +127,8 @@ TEST_P(PullingOutTheSelectedKey, DisconnectsItAndShowsNoDevice) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QString::fromLatin1(c.logged));
   EXPECT_EQ(log[0].color, c.red ? kLogRed : kLogBlue);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
-  EXPECT_TRUE(Panel().m_pDeviceImg->pixmap().isNull());
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
+  EXPECT_TRUE(ControlAs<QLabel>("device_img")->pixmap().isNull());
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_FALSE(Enabled("Card_Disconnect"));
   EXPECT_FALSE(Enabled("Card_Reset"));

@@ -151,16 +151,14 @@ void ReaderPanelWindow::SelectOption(const char* name) {
 
 InitDemoToCardUI& ReaderPanelWindow::Panel() { return *window->findChild<InitDemoToCardUI*>(); }
 
-QStringList ReaderPanelWindow::Rows() {
-  QStringList rows;
-  for (int row = 0; row < Panel().m_pReaderList->count(); ++row) rows << Panel().m_pReaderList->item(row)->text();
-  return rows;
-}
+QStringList ReaderPanelWindow::Rows() { return guitest::ReaderRows(*window); }
 
 std::vector<int> ReaderPanelWindow::SelectedRows() {
   std::vector<int> rows;
-  for (int row = 0; row < Panel().m_pReaderList->count(); ++row) {
-    if (Panel().m_pReaderList->item(row)->isSelected()) rows.push_back(row);
+  auto* list = ControlAs<QListWidget>("list_for_reader");
+  if (list == nullptr) return rows;
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->isSelected()) rows.push_back(row);
   }
   return rows;
 }

@@ -91,8 +91,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   }
   window->show();
 
-  const std::vector<std::string>& names = window->findChild<InitDemoToCardUI*>()->ReaderNames;
-  EXPECT_NE(std::find(names.begin(), names.end(), kVpcdReader), names.end());
+  EXPECT_TRUE(guitest::ReaderRows(*window).contains(QString::fromLatin1(kVpcdReader)));
   ASSERT_NE(window->Device(), nullptr);
   EXPECT_EQ(window->Device()->GetName(), L"Virtual PCD 00 00");
   EXPECT_FALSE(window->IsHidDevice());
