@@ -121,8 +121,8 @@ class OathActions {
   OathOutcome ShowVersions(OathVersions* versions = nullptr);
   // Asks first; on Done every credential on the key is gone.
   OathOutcome Reset();
-  // Checks the input against the limits and writes the credential. When the key answered (KeyAnswered), the caller
-  // records the result and then re-selects the FIDO applet.
+  // Checks the input against the limits and writes the credential. When the key answered
+  // (KeyAnswered), the caller records the result and then re-selects the FIDO applet.
   OathOutcome Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written);
   // The key's code for `credential` and the local check against it (its key, digits, imf, match count).
   OathOutcome Calculate(const OtpCredential& credential, OathCalculation& result);

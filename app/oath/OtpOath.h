@@ -49,7 +49,7 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
-  // Where the random credential's bytes come from from now on.
+  // Replaces the source of the random credential's bytes.
   void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
 
  private:

@@ -158,8 +158,12 @@ TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
   EXPECT_NE(Control<QAbstractButton>("Card_Reset"), nullptr);
   EXPECT_NE(Control<QListWidget>("list_for_reader"), nullptr);
   EXPECT_NE(Control<QAbstractButton>("btn_apply"), nullptr);
-  for (const char* option : InitDemoToCardUI::kModeOptionNames) EXPECT_NE(Control<QAbstractButton>(option), nullptr) << option;
-  for (const char* label : {"inserted_info", "device_img", "reader_hint"}) EXPECT_NE(Control<QLabel>(label), nullptr) << label;
+  for (const char* option : InitDemoToCardUI::kModeOptionNames) {
+    EXPECT_NE(Control<QAbstractButton>(option), nullptr) << option;
+  }
+  for (const char* label : {"inserted_info", "device_img", "reader_hint"}) {
+    EXPECT_NE(Control<QLabel>(label), nullptr) << label;
+  }
   EXPECT_FALSE(Control("Card_Disconnect")->isEnabled());
   EXPECT_FALSE(Control("Card_Reset")->isEnabled());
 

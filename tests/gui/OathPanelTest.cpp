@@ -245,8 +245,9 @@ TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Start();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   ClearWindowLog(*window);
-  for (QAbstractButton* button : {Find<QAbstractButton>("list_names"), Find<QAbstractButton>("get_applet_version"), Find<QAbstractButton>("reset_names"),
-                                  Find<QAbstractButton>("btn_personalization")}) {
+  for (const char* name : {"list_names", "get_applet_version", "reset_names", "btn_personalization"}) {
+    auto* button = Find<QAbstractButton>(name);
+    ASSERT_NE(button, nullptr) << name;
     button->click();
   }
   const auto entries = Log();

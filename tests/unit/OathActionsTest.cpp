@@ -177,7 +177,8 @@ TEST_F(OathActionsTest, PersonalizeInputIsCheckedBeforeAnythingIsSent) {
       {"no key at all", "abc", "z0112233", "Warning: Invalid key", ""},
       // No bytes are refused before the name's length is looked at, no key after it.
       {"empty key and 17-byte name", std::string(17, 'n'), " ", "Warning: Invalid key", ""},
-      {"no key and 17-byte name", std::string(17, 'n'), "z0112233", "", "Serial number length can not more than 16 bytes.\n\n"},
+      {"no key and 17-byte name", std::string(17, 'n'), "z0112233", "",
+       "Serial number length can not more than 16 bytes.\n\n"},
       {"imf too long for one command", "abc", kKey20 + kKey20, "", "Initial moving factor too long.\n\n"},
   };
   for (const Case& c : cases) {
