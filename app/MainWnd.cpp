@@ -219,6 +219,19 @@ void CMainWnd::ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isH
   previous.reset();
 }
 
+void CMainWnd::ShowReaderPanel() {
+  controls::SetVisible(m_pReaderPanelLayout, true);
+  controls::SetVisible(m_pReaderPanelHiddenLayout, false);
+}
+
+void CMainWnd::CredentialsChanged() {
+  if (m_pOathPanel != nullptr) m_pOathPanel->ClearCredentials();
+}
+
+void CMainWnd::ForgetTypedSecret() {
+  if (m_pOathPanel != nullptr) m_pOathPanel->ClearSecretField();
+}
+
 bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {
   return AppendLogEntry(m_pLog, m_nLogCount, QString::fromStdWString(text), colour);
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The main window: loads "main.xml", creates the two panels the skin asks for, routes every
 // control notification to them, reacts to its own buttons and tabs, and offers the panels the
-// current device, the output log and the applet selections.
+// current device, the output log and the applet selections through their PanelContext.
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/OutputLog.h"
+#include "app/PanelContext.h"
 #include "device/DeviceBackends.h"
 #include "device/DeviceInterface.h"
 #include "ui/WindowImplBase.h"
@@ -17,12 +19,10 @@ class InitDemoToCardUI;
 class OtpOath;
 class QTextEdit;
 
-class CMainWnd : public WindowImplBase {
+class CMainWnd : public WindowImplBase, public PanelContext {
   Q_OBJECT
 
  public:
-  // Every listing, transport and device watch of the window and its panels goes through
-  // `backends`; the window starts with `device`, or with an unnamed PC/SC transport.
   CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device);
   explicit CMainWnd(DeviceBackends backends);
   ~CMainWnd() override;
@@ -34,32 +34,51 @@ class CMainWnd : public WindowImplBase {
   void OnClick(TNotifyUI& msg) override;
   QWidget* CreateControl(const QString& className, QWidget* parent) override;
 
-  // One numbered log entry; false when the skin has no log.
-  bool AppendLog(const std::wstring& text, COLORREF colour);
-  // True when a device is selected; otherwise logs "Please select device." in red.
-  bool CheckDeviceSelected();
-  // Selects the OATH applet on the open current device. False when the device is not open or
-  // the exchange failed; a refusing status word is logged and still counts as selected.
-  bool SelectOathApplet();
-  // Re-selects the FIDO applet (opening the device if needed) and closes the device.
-  bool SelectFidoApplet();
-  const DeviceBackends& Backends() const { return m_Backends; }
+  // Where the VID/PID configuration is looked for, in order; the first file that loads wins.
+  // By default beside the executable, then in the installed data directory. Read at start-up.
+  void SetVidPidConfigFiles(std::vector<std::string> paths) { m_VidPidConfigFiles = std::move(paths); }
 
-  // Where the VID/PID configuration is looked for, in order: beside the executable, then in the
-  // installed data directory. The first file that loads wins.
+  // What the panels use (PanelContext).
+  const DeviceBackends& Backends() const override { return m_Backends; }
+  IDeveiceInterface* Device() override { return m_pDevice.get(); }
+  std::uint64_t DeviceGeneration() const override { return m_nDeviceGeneration; }
+  bool IsHidDevice() const override { return m_bIsHidDevice; }
+  void ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice) override;
+  bool AppendLog(const std::wstring& text, COLORREF colour) override;
+  bool CheckDeviceSelected() override;
+  bool SelectOathApplet() override;
+  bool SelectFidoApplet() override;
+  void ShowReaderPanel() override;
+  void CredentialsChanged() override;
+  void ForgetTypedSecret() override;
+
+ signals:
+  // After every reader-list refresh that a device change (or the start) asked for.
+  void readerListRefreshed();
+
+ protected:
+  bool event(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+  // Who hears every notification before the window acts on it: the OATH panel, put back by its
+  // tab. A test double may stand in.
+  INotifyUI* OathNotify() const { return m_pOathNotify; }
+  void SetOathNotify(INotifyUI* notify) { m_pOathNotify = notify; }
+
+ private:
+  void ReportExchangeFailure(IDeveiceInterface& device);
+  void LoadDeviceConfiguration();
+  void RefreshReaders();
+  void StartDeviceNotifications();
+  void SelectTab(QWidget* tabButton);
+  // Ends the application's loop with code 0 once the current handler has returned.
+  static void PostQuit();
+
   std::vector<std::string> m_VidPidConfigFiles;
-
-  // Installs `device` as the current device (nullptr releases it), deleting the previous one,
-  // and starts a new device generation. The reader panel is its only caller.
-  void ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice);
-
-  // What the panels share. The reader panel alone replaces m_pDevice, through ReplaceDevice.
+  // The reader panel alone replaces m_pDevice, through ReplaceDevice.
   std::unique_ptr<IDeveiceInterface> m_pDevice;
-  // Counts every replacement or release of m_pDevice. A message box runs a nested loop in which a
-  // device change may replace the device; an action that held the device across a box compares
-  // the generation it noted before the box with this one before using the device again.
   std::uint64_t m_nDeviceGeneration = 0;
-  bool m_bIsWindowsXp = false;
   bool m_bIsHidDevice = false;
   OtpOath* m_pOathPanel = nullptr;
   InitDemoToCardUI* m_pReaderPanel = nullptr;
@@ -81,24 +100,6 @@ class CMainWnd : public WindowImplBase {
   QWidget* m_pShowOutputBtn = nullptr;
   QWidget* m_pOutputShownLayout = nullptr;
   QWidget* m_pOutputHiddenLayout = nullptr;
-
- signals:
-  // After every reader-list refresh that a device change (or the start) asked for.
-  void readerListRefreshed();
-
- protected:
-  bool event(QEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  void ReportExchangeFailure(IDeveiceInterface& device);
-  void LoadDeviceConfiguration();
-  void RefreshReaders();
-  void StartDeviceNotifications();
-  void SelectTab(QWidget* tabButton);
-  // Ends the application's loop with code 0 once the current handler has returned.
-  static void PostQuit();
 
   DeviceBackends m_Backends;
   std::unique_ptr<DeviceChangeMonitor> m_pDeviceMonitor;

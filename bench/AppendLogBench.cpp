@@ -18,6 +18,8 @@ constexpr int kMeasuredEntries = 1000;
 constexpr int kEntriesPerAction = 10;
 
 CMainWnd* gWindow = nullptr;
+// The window's output log, found by its skin name.
+QTextEdit* gLog = nullptr;
 
 void AppendEntries(int count) {
   for (int i = 0; i < count; ++i) {
@@ -33,7 +35,7 @@ void AppendEntries(int count) {
 void StartAfter(benchmark::State& state, int entriesBefore) {
   for (auto _ : state) {
     state.PauseTiming();
-    gWindow->m_pLog->clear();
+    gLog->clear();
     AppendEntries(entriesBefore);
     QCoreApplication::processEvents();
     state.ResumeTiming();
@@ -55,8 +57,11 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
   auto window = std::make_unique<CMainWnd>(SystemDeviceBackends());
-  window->m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
-  if (!window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690) || window->m_pLog == nullptr) {
+  window->SetVidPidConfigFiles({TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"});
+  if (window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) {
+    gLog = window->FindControlAs<QTextEdit>(QStringLiteral("RichEdit_InitDeomo"));
+  }
+  if (gLog == nullptr) {
     std::printf("AppendLogBench: the main window or its log could not be built\n");
     return 1;
   }

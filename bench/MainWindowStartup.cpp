@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
 
   CMainWnd window(SystemDeviceBackends());
-  window.m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
+  window.SetVidPidConfigFiles({TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"});
   tokvane::bench::WindowShownProbe probe(window);
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
   QApplication::setWindowIcon(QIcon(window.GetSkinPath() + QStringLiteral("R5.png")));

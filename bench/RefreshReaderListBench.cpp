@@ -37,7 +37,7 @@ BENCHMARK(TwoListings)->Unit(benchmark::kMicrosecond);
 
 void RefreshReaderListUnchanged(benchmark::State& state) {
   for (auto _ : state) {
-    gWindow->m_pReaderPanel->RefreshReaderList();
+    gWindow->findChild<InitDemoToCardUI*>()->RefreshReaderList();
     QCoreApplication::processEvents();
   }
 }
@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     skin::SetSkinDirectoryOverride(QStringLiteral(TOKVANE_SOURCE_DIR "/skin"));
     auto window = std::make_unique<CMainWnd>(SystemDeviceBackends());
-    window->m_VidPidConfigFiles = {TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"};
-    if (window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690) && window->m_pReaderPanel != nullptr) {
+    window->SetVidPidConfigFiles({TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"});
+    if (window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690) &&
+        window->findChild<InitDemoToCardUI*>() != nullptr) {
       window->show();
       QCoreApplication::processEvents();
       gWindow = window.get();

@@ -14,15 +14,6 @@ namespace cli {
 
 namespace {
 
-// Upper-case hex of the secret, the form the personalization takes, written straight into
-// wiped storage.
-SecureString SecretHex(const SecretBuffer& key) {
-  SecureString text;
-  text.str().reserve(key.Size() * 2);
-  AppendHex(text.str(), key.Bytes(), HexLetters::Upper, HexPairs::Unspaced);
-  return text;
-}
-
 // "6A 82", as the key's status words are written everywhere.
 std::string StatusWordText(std::uint16_t statusWord) {
   const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(statusWord >> 8), static_cast<std::uint8_t>(statusWord)};
@@ -130,7 +121,7 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
   const CredentialSecret& secret = *input.secret;
   OathPersonalizeInput personalize;
   personalize.Name = input.args.name;
-  personalize.KeyText = SecretHex(secret.key);
+  personalize.Key = SecureBytes(secret.key.Bytes());
   const int digits = secret.digits.value_or(input.args.digits.value_or(6));
   personalize.EightDigits = digits == 8;
   if (!secret.imf.empty()) {

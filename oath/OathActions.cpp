@@ -24,35 +24,11 @@ constexpr std::size_t kRandomKeyLength = 20;
 constexpr std::size_t kSerialSourceLength = 4;
 constexpr int kSerialDigits = 13;
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 SecureString SecretToHex(const SecureBytes& bytes) {
   SecureString text;
   text.str().reserve(bytes.size() * 3);
   AppendHex(text.str(), bytes.view(), HexLetters::Upper, HexPairs::Spaced);
   return text;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
-
-// The bytes of a text made only of hex digits, paired by position (an odd last digit is a byte of
-// its own), as HexToBytes reads such a text; at most `capacity` bytes. Decoded here, straight
-// into wiped storage, because the text is a secret.
-SecureBytes DecodeHexDigits(const std::string& digits, std::size_t capacity) {
-  SecureBytes bytes(std::min(capacity, (digits.size() + 1) / 2));
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const std::size_t at = 2 * i;
-    int value = HexValue(digits[at]);
-    if (at + 1 < digits.size()) value = value * 16 + HexValue(digits[at + 1]);
-    bytes.data()[i] = static_cast<std::uint8_t>(value);
-  }
-  return bytes;
 }
 
 // A command's log entry: its hex text, every byte of `hidden` shown as "**" (the length and
@@ -308,19 +284,14 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   if (!SelectApplet()) return OathOutcome::SelectFailed;
 
   const std::string name = RemoveSpaces(input.Name);
-  SecureString keyText(input.KeyText);
-  std::erase(keyText.str(), ' ');
   if (name.empty()) return RefuseInput("Invalid name");
-  if (keyText.empty()) return RefuseInput("Invalid key");
+  if (input.Key && input.Key->empty()) return RefuseInput("Invalid key");
   if (name.size() > kMaxNameLength) {
     host_.LogFailure("Serial number length can not more than 16 bytes.\n\n");
     return OathOutcome::InvalidInput;
   }
-  // Anything but hex digits would be cut off silently by the conversion and write a shorter
-  // (or empty) secret than the one typed.
-  if (!std::all_of(keyText.str().begin(), keyText.str().end(), IsHexDigit)) return RefuseInput("Invalid key");
-  SecureBytes key = DecodeHexDigits(keyText.str(), kKeyBufferLength);
-  if (key.empty()) return RefuseInput("Invalid key");
+  if (!input.Key) return RefuseInput("Invalid key");
+  const SecureBytes& key = *input.Key;
   if (key.size() > kMaxKeyLength) {
     host_.LogFailure("Secret key length can not more than 48 bytes.\n\n");
     return OathOutcome::InvalidInput;

@@ -60,10 +60,13 @@ class OathActionHost {
   virtual bool IsSameDevice() = 0;
 };
 
-// What the operator typed for a new credential (narrow text, spaces not yet removed).
+// What the operator gave for a new credential (narrow text, spaces not yet removed).
 struct OathPersonalizeInput {
   std::string Name;
-  SecureString KeyText;
+  // The secret. Nothing when what the operator typed is no key at all (ReadTypedHexKey). No bytes
+  // and no key are both refused as an invalid key: no bytes before the name's length is checked,
+  // no key after it.
+  std::optional<SecureBytes> Key;
   std::string Imf;
   bool EightDigits = false;
   // The imf holds moving-factor bytes (a counter from an otpauth URI), not typed text: its 0x20
@@ -102,8 +105,6 @@ class OathActions {
  public:
   static constexpr std::size_t kMaxNameLength = 16;
   static constexpr std::size_t kMaxKeyLength = 48;
-  // The typed key is converted into a buffer of this size; what does not fit is too long anyway.
-  static constexpr std::uint32_t kKeyBufferLength = 128;
 
   OathActions(IDeveiceInterface& device, OathActionHost& host) : device_(device), host_(host) {}
   OathActions(const OathActions&) = delete;
@@ -120,8 +121,8 @@ class OathActions {
   OathOutcome ShowVersions(OathVersions* versions = nullptr);
   // Asks first; on Done every credential on the key is gone.
   OathOutcome Reset();
-  // Checks the input and writes the credential. When the key answered (KeyAnswered), the caller
-  // records the result and then re-selects the FIDO applet.
+  // Checks the input against the limits and writes the credential. When the key answered
+  // (KeyAnswered), the caller records the result and then re-selects the FIDO applet.
   OathOutcome Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written);
   // The key's code for `credential` and the local check against it (its key, digits, imf, match count).
   OathOutcome Calculate(const OtpCredential& credential, OathCalculation& result);

@@ -51,10 +51,3 @@ OtpCredential* OtpCredentialList::ApplyWritten(std::string_view name, const Secu
   record->MatchCount = 0;
   return record;
 }
-
-OtpCredentialList& TheCredentialList() {
-  static OtpCredentialList list;
-  return list;
-}
-
-OtpCredential* FindCredential(std::string_view name) { return TheCredentialList().Find(name); }

@@ -1,5 +1,5 @@
 #pragma once
-// The records of every credential the panel knows of, in creation order. Names are unique in
+// The records of every credential a panel knows of, in creation order. Names are unique in
 // it: a record is only created after a search by name found none.
 #include <cstdint>
 #include <memory>
@@ -41,8 +41,3 @@ class OtpCredentialList {
  private:
   std::vector<std::unique_ptr<OtpCredential>> records_;
 };
-
-// The one list of the process, which the panels share.
-OtpCredentialList& TheCredentialList();
-// The first record of the process-wide list with that name; nullptr when none.
-OtpCredential* FindCredential(std::string_view name);

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
 
   int code = 1;
   QTimer::singleShot(300, &window, [&window] {
-    if (window.m_pDevice != nullptr && !window.m_pDevice->GetName().empty()) return;
+    if (window.Device() != nullptr && !window.Device()->GetName().empty()) return;
     ClickIfPresent(window, "Card_Connect");
   });
   QTimer::singleShot(700, &window, [&window] { ClickIfPresent(window, "list_names"); });

@@ -174,17 +174,17 @@ void HighlightDefaultRow(QListWidget* list, std::string_view name) {
   }
 }
 
-void RemoveCredential(QListWidget* list, OtpCredential* record) {
+void RemoveCredential(QListWidget* list, OtpCredentialList& records, OtpCredential* record) {
   if (record == nullptr) return;
   const int index = FindRow(list, record->Name);
   if (index < 0) return;
   RemoveRow(list, index);
-  TheCredentialList().Remove(record);
+  records.Remove(record);
 }
 
-void ClearCredentials(QListWidget* list) {
+void ClearCredentials(QListWidget* list, OtpCredentialList& records) {
   if (list != nullptr) {
     while (list->count() > 0) RemoveRow(list, list->count() - 1);
   }
-  TheCredentialList().Clear();
+  records.Clear();
 }

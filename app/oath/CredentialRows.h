@@ -6,6 +6,7 @@
 #include <string_view>
 
 struct OtpCredential;
+class OtpCredentialList;
 class QListWidget;
 class QWidget;
 class WindowImplBase;
@@ -48,7 +49,8 @@ class RowRemovalScope {
 };
 
 // Every operation takes the panel's list control, which may be missing: then there are no rows.
-// Rows are matched by the record's name as raw bytes, so any name the key holds is found.
+// Rows are matched by the record's name as raw bytes, so any name the key holds is found. The
+// records are the panel's own list of them.
 
 // Appends a row for `record`; its buttons notify through `manager`'s window. Nothing without a
 // list or a record.
@@ -58,8 +60,8 @@ void UpdateCredentialRow(QListWidget* list, const OtpCredential& record);
 // The row carrying `name` turns red, every other row black.
 void HighlightDefaultRow(QListWidget* list, std::string_view name);
 // Removes the first row carrying the record's name and, only when there was one, destroys the
-// record. The row itself is destroyed once control is back in the event loop, so a button of it
-// that is still delivering its click stays valid until then.
-void RemoveCredential(QListWidget* list, OtpCredential* record);
+// record in `records`. The row itself is destroyed once control is back in the event loop, so a
+// button of it that is still delivering its click stays valid until then.
+void RemoveCredential(QListWidget* list, OtpCredentialList& records, OtpCredential* record);
 // Removes every row and destroys every record, with or without a list.
-void ClearCredentials(QListWidget* list);
+void ClearCredentials(QListWidget* list, OtpCredentialList& records);

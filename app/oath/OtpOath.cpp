@@ -11,23 +11,24 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "app/MainWnd.h"
 #include "app/MsgWnd.h"
 #include "app/oath/CredentialRows.h"
 #include "app/oath/UserPresencePrompt.h"
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
+#include "oath/TypedKey.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 
 namespace {
 
-// The main window's services for one action on the device that was current when it started.
+// The window's services for one action on the device that was current when it started. Boxes
+// are modal to the window that `boxOwner` sits in.
 class PanelHost final : public OathActionHost {
  public:
-  explicit PanelHost(CMainWnd& window)
-      : window_(window), device_(window.m_pDevice.get()), generation_(window.m_nDeviceGeneration) {}
+  PanelHost(PanelContext& context, QWidget* boxOwner)
+      : context_(context), boxOwner_(boxOwner), device_(context.Device()), generation_(context.DeviceGeneration()) {}
 
   IDeveiceInterface& Device() { return *device_; }
   std::uint64_t Generation() const { return generation_; }
@@ -36,28 +37,29 @@ class PanelHost final : public OathActionHost {
   void LogAnswer(const std::string& entry) override { Log(entry, log_color::kBlue); }
   void LogSuccess(const std::string& entry) override { Log(entry, log_color::kBlue); }
   void LogFailure(const std::string& entry) override { Log(entry, log_color::kRed); }
-  bool SelectOathApplet() override { return window_.SelectOathApplet(); }
-  void SelectFidoApplet() override { window_.SelectFidoApplet(); }
-  bool ConfirmUserPresence() override { return ::ConfirmUserPresence(*device_, window_); }
+  bool SelectOathApplet() override { return context_.SelectOathApplet(); }
+  void SelectFidoApplet() override { context_.SelectFidoApplet(); }
+  bool ConfirmUserPresence() override { return ::ConfirmUserPresence(*device_, boxOwner_); }
   bool AskOperator(const std::string& title, const std::string& text) override {
-    return ShowMessageBox(&window_, AnsiToWide(title), AnsiToWide(text)) == 1;
+    return ShowMessageBox(boxOwner_, AnsiToWide(title), AnsiToWide(text)) == 1;
   }
   void TellOperator(const std::string& title, const std::string& text) override {
-    ShowMessageBox(&window_, AnsiToWide(title), AnsiToWide(text));
+    ShowMessageBox(boxOwner_, AnsiToWide(title), AnsiToWide(text));
   }
   bool IsSameDevice() override {
-    return window_.m_nDeviceGeneration == generation_ && window_.m_pDevice.get() == device_ && device_ != nullptr;
+    return context_.DeviceGeneration() == generation_ && context_.Device() == device_ && device_ != nullptr;
   }
 
  private:
   void Log(const std::string& entry, COLORREF colour) {
     // A command entry may carry a secret the operator wrote: the wide copy made here is wiped.
     std::wstring text = AnsiToWide(entry);
-    window_.AppendLog(text, colour);
+    context_.AppendLog(text, colour);
     WipeBuffer(text);
   }
 
-  CMainWnd& window_;
+  PanelContext& context_;
+  QWidget* boxOwner_;
   IDeveiceInterface* device_;
   std::uint64_t generation_;
 };
@@ -103,15 +105,10 @@ void ReplaceSecretText(QLineEdit* edit, const QString& text) {
 
 }  // namespace
 
-OtpOath::OtpOath(CMainWnd& mainWnd, QWidget* parent)
-    : QWidget(parent), m_MainWnd(mainWnd), m_pfnRandomBytes(RAND_bytes) {
-  // A new main window starts without records: they belong to the key it will connect to.
-  TheCredentialList().Clear();
-}
+OtpOath::OtpOath(PanelContext& context, QWidget* parent)
+    : QWidget(parent), m_pfnRandomBytes(RAND_bytes), m_Context(context) {}
 
 OtpOath::~OtpOath() {
-  // The rows go with the panel; the records would only point at a key nobody shows.
-  TheCredentialList().Clear();
   // The field is normally still there (children go after this body): its secret is wiped before
   // it is freed. No notification may leave a window that is being taken apart.
   if (m_pPasswordEdit != nullptr && findChildren<QLineEdit*>().contains(m_pPasswordEdit)) {
@@ -181,7 +178,7 @@ void OtpOath::OnClick(QWidget* sender) {
   const QString name = controls::Name(sender);
   using namespace credential_rows;
   if (auto* rowButton = qobject_cast<OtpFreshCButtonUI*>(sender)) {
-    if (!m_MainWnd.CheckDeviceSelected()) return;
+    if (!m_Context.CheckDeviceSelected()) return;
     if (name == QLatin1String(kCalculate)) {
       CalculateCredential(rowButton->m_pCredential);
     } else if (name == QLatin1String(kDelete)) {
@@ -191,13 +188,13 @@ void OtpOath::OnClick(QWidget* sender) {
       SetDefaultCredential(rowButton->m_pCredential);
     }
   } else if (sender == m_pListNames) {
-    if (m_MainWnd.CheckDeviceSelected()) ListCredentials();
+    if (m_Context.CheckDeviceSelected()) ListCredentials();
   } else if (sender == m_pGetAppletVersion) {
-    if (m_MainWnd.CheckDeviceSelected()) ShowVersions();
+    if (m_Context.CheckDeviceSelected()) ShowVersions();
   } else if (sender == m_pResetNames) {
-    if (m_MainWnd.CheckDeviceSelected()) ResetApplet();
+    if (m_Context.CheckDeviceSelected()) ResetApplet();
   } else if (sender == m_pPersonalization) {
-    if (m_MainWnd.CheckDeviceSelected()) Personalize();
+    if (m_Context.CheckDeviceSelected()) Personalize();
   } else if (sender == m_pRandomGenerate) {
     GenerateRandomCredential();
   }
@@ -205,24 +202,24 @@ void OtpOath::OnClick(QWidget* sender) {
 
 void OtpOath::FinishWithFido(std::uint64_t generation) {
   // A device that changed while a box was open belongs to a new connection, not to this action.
-  if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_nDeviceGeneration == generation) m_MainWnd.SelectFidoApplet();
+  if (m_Context.Device() != nullptr && m_Context.DeviceGeneration() == generation) m_Context.SelectFidoApplet();
 }
 
-bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return TheCredentialList().Contains(record); }
+bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return m_Credentials.Contains(record); }
 
-void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView); }
+void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView, m_Credentials); }
 
 void OtpOath::ListCredentials() {
-  if (m_MainWnd.m_pDevice == nullptr) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr) return;
+  PanelHost host(m_Context, this);
   // The key is asked twice, each time followed by the default-credential query.
   for (int pass = 0; pass < 2; ++pass) {
     OathActions actions(host.Device(), host);
     OathListResult listed;
-    actions.List(m_MainWnd.m_bIsHidDevice, listed);
+    actions.List(m_Context.IsHidDevice(), listed);
     if (!host.IsSameDevice()) return;
     for (const std::string& name : listed.Names) {
-      if (OtpCredential* record = TheCredentialList().AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
+      if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
     }
     if (!listed.QueryDefault) continue;
     std::optional<std::string> defaultName;
@@ -234,14 +231,14 @@ void OtpOath::ListCredentials() {
 }
 
 void OtpOath::ShowVersions() {
-  if (m_MainWnd.m_pDevice == nullptr) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr) return;
+  PanelHost host(m_Context, this);
   OathActions(host.Device(), host).ShowVersions();
 }
 
 void OtpOath::ResetApplet() {
-  if (m_MainWnd.m_pDevice == nullptr) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr) return;
+  PanelHost host(m_Context, this);
   const OathOutcome outcome = OathActions(host.Device(), host).Reset();
   if (!host.IsSameDevice()) return;
   if (outcome == OathOutcome::Done) ClearCredentials();
@@ -249,27 +246,25 @@ void OtpOath::ResetApplet() {
 }
 
 void OtpOath::Personalize() {
-  if (m_MainWnd.m_pDevice == nullptr) return;
+  if (m_Context.Device() == nullptr) return;
   OathPersonalizeInput input;
   input.Name = FieldText(m_pNameEdit);
-  input.KeyText = SecretFieldText(m_pPasswordEdit);
+  input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
   input.Imf = FieldText(m_pImfEdit);
   input.EightDigits = m_pHotpLength != nullptr && m_pHotpLength->currentIndex() != 0;
 
-  PanelHost host(m_MainWnd);
+  PanelHost host(m_Context, this);
   OathWrittenCredential written;
   const OathOutcome outcome = OathActions(host.Device(), host).Personalize(input, written);
   if (outcome == OathOutcome::NotOpen) {
-    // Show the reader panel, where the operator connects a key.
-    controls::SetVisible(m_MainWnd.m_pReaderPanelLayout, true);
-    controls::SetVisible(m_MainWnd.m_pReaderPanelHiddenLayout, false);
+    m_Context.ShowReaderPanel();
     return;
   }
   if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
   if (outcome == OathOutcome::Done) {
     bool created = false;
     OtpCredential* record =
-        TheCredentialList().ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
+        m_Credentials.ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
     if (created) {
       AddCredentialRow(m_pListView, m_pManager, record);
       // The key makes a new credential its default.
@@ -285,7 +280,7 @@ void OtpOath::GenerateRandomCredential() {
   SecureString keyText;
   std::string name;
   if (!::GenerateRandomCredential(keyText, name, m_pfnRandomBytes)) {
-    m_MainWnd.AppendLog(L"Can't generate random data.\n", log_color::kRed);
+    m_Context.AppendLog(L"Can't generate random data.\n", log_color::kRed);
     return;
   }
   // The new text's only buffer becomes the field's own.
@@ -295,8 +290,8 @@ void OtpOath::GenerateRandomCredential() {
 }
 
 void OtpOath::CalculateCredential(OtpCredential* record) {
-  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_Context, this);
   OathCalculation calculation;
   const OathOutcome outcome = OathActions(host.Device(), host).Calculate(*record, calculation);
   if (!host.IsSameDevice()) return;
@@ -310,18 +305,18 @@ void OtpOath::CalculateCredential(OtpCredential* record) {
 }
 
 void OtpOath::DeleteCredential(OtpCredential* record) {
-  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_Context, this);
   const std::string name = record->Name;
   const OathOutcome outcome = OathActions(host.Device(), host).Delete(name);
   if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, record);
+  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, m_Credentials, record);
   FinishWithFido(host.Generation());
 }
 
 void OtpOath::SetDefaultCredential(OtpCredential* record) {
-  if (m_MainWnd.m_pDevice == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_MainWnd);
+  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
+  PanelHost host(m_Context, this);
   const std::string name = record->Name;
   const OathOutcome outcome = OathActions(host.Device(), host).SetDefault(name);
   if (!host.IsSameDevice()) return;

@@ -1,18 +1,18 @@
 #pragma once
 // The OATH credentials panel: the credential list and the fields that write a new HOTP
-// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the main
-// window's current device for its own duration and logs what it sends and receives.
+// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the window's
+// current device (through its PanelContext) for its own duration and logs what it sends and receives.
 #include <QWidget>
 
+#include "app/PanelContext.h"
+#include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
 
-class CMainWnd;
 class QAbstractButton;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
 class WindowImplBase;
-struct OtpCredential;
 
 class OtpOath : public QWidget, public INotifyUI {
   Q_OBJECT
@@ -21,7 +21,7 @@ class OtpOath : public QWidget, public INotifyUI {
   // Where the random credential's bytes come from (OpenSSL's RAND_bytes unless replaced).
   using RandomBytesSource = int (*)(unsigned char* buffer, int count);
 
-  OtpOath(CMainWnd& mainWnd, QWidget* parent);
+  OtpOath(PanelContext& context, QWidget* parent);
   ~OtpOath() override;
 
   // Builds the panel's own skin below it and finds its controls.
@@ -31,6 +31,8 @@ class OtpOath : public QWidget, public INotifyUI {
 
   // Removes every credential row and destroys every record, also without a list control.
   void ClearCredentials();
+  // The records of the credentials the rows show (for a look at what the rows do not show).
+  const OtpCredentialList& Credentials() const { return m_Credentials; }
   // Empties the secret field and hides its text again: the key it was meant for has gone.
   void ClearSecretField();
   // Shows the secret field's text (true) or dots in its place (false).
@@ -47,7 +49,14 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
-  CMainWnd& m_MainWnd;
+  // Replaces the source of the random credential's bytes.
+  void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
+
+ private:
+  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
+  void FinishWithFido(std::uint64_t generation);
+  bool IsLiveRecord(const OtpCredential* record) const;
+
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;
   QAbstractButton* m_pListNames = nullptr;
@@ -62,9 +71,7 @@ class OtpOath : public QWidget, public INotifyUI {
   QLineEdit* m_pNameEdit = nullptr;
   QAbstractButton* m_pShowSecret = nullptr;
   RandomBytesSource m_pfnRandomBytes;
-
- private:
-  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
-  void FinishWithFido(std::uint64_t generation);
-  bool IsLiveRecord(const OtpCredential* record) const;
+  PanelContext& m_Context;
+  // The records of the key the panel shows; the rows point into it.
+  OtpCredentialList m_Credentials;
 };

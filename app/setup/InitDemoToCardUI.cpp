@@ -7,8 +7,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/MainWnd.h"
-#include "app/oath/OtpOath.h"
 #include "app/setup/InterfaceModeOptions.h"
 #include "core/Conversions.h"
 #include "device/HidDiscovery.h"
@@ -39,7 +37,7 @@ void ShowInformationBox(QWidget* owner, const QString& text, const QString& capt
 
 }  // namespace
 
-InitDemoToCardUI::InitDemoToCardUI(CMainWnd& mainWnd, QWidget* parent) : QWidget(parent), m_MainWnd(mainWnd) {}
+InitDemoToCardUI::InitDemoToCardUI(PanelContext& context, QWidget* parent) : QWidget(parent), m_Context(context) {}
 
 InitDemoToCardUI::~InitDemoToCardUI() = default;
 
@@ -97,20 +95,20 @@ void InitDemoToCardUI::RefreshReaderList() {
 
   // The selected key has gone: let go of it. The unnamed start transport never matches. Names
   // are compared as shown, so one the locale cannot decode is matched too.
-  if (m_MainWnd.m_pDevice != nullptr && !removed.empty()) {
-    const std::wstring current = m_MainWnd.m_pDevice->GetName();
+  if (m_Context.Device() != nullptr && !removed.empty()) {
+    const std::wstring current = m_Context.Device()->GetName();
     const bool currentRemoved = std::any_of(removed.begin(), removed.end(), [&current](const std::string& name) {
       return !current.empty() && AnsiToWide(name) == current;
     });
     if (currentRemoved) {
-      m_MainWnd.m_pDevice->Close();
+      m_Context.Device()->Close();
       DisconnectCurrent();
     }
   }
 
   if (added.empty()) return;
   // A key an action left open is not displaced by a newly plugged one.
-  if (m_MainWnd.m_pDevice != nullptr && m_MainWnd.m_pDevice->IsOpen()) return;
+  if (m_Context.Device() != nullptr && m_Context.Device()->IsOpen()) return;
 
   // One probe for the whole refresh: each interface is opened at most once.
   readers::KindProbe probe(Backends());
@@ -120,7 +118,7 @@ void InitDemoToCardUI::RefreshReaderList() {
 
   const std::string target = readers::ChooseTarget(present, kinds);
   if (target.empty()) return;
-  if (m_MainWnd.m_bIsWindowsXp) readers::WakeUpPcscReader(Backends(), target);
+  if (m_bIsWindowsXp) readers::WakeUpPcscReader(Backends(), target);
   ConnectListedReader(target);
 }
 
@@ -160,7 +158,7 @@ bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const { return rea
 bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const { return readers::IsU2fHidName(Backends(), name); }
 bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const { return readers::IsU2fHidName(Backends(), name); }
 
-const DeviceBackends& InitDemoToCardUI::Backends() const { return m_MainWnd.Backends(); }
+const DeviceBackends& InitDemoToCardUI::Backends() const { return m_Context.Backends(); }
 
 std::vector<std::string> InitDemoToCardUI::NamesMissingFrom(const std::vector<std::string>& a,
                                                             const std::vector<std::string>& b) {
@@ -171,7 +169,7 @@ std::vector<std::string> InitDemoToCardUI::NamesMissingFrom(const std::vector<st
 
 void InitDemoToCardUI::ConnectSelectedReader() {
   if (ReaderNames.empty()) {
-    ShowInformationBox(&m_MainWnd, QStringLiteral("The device not found."), QStringLiteral("Information"));
+    ShowInformationBox(this, QStringLiteral("The device not found."), QStringLiteral("Information"));
     return;
   }
   const int row = SelectedRow();
@@ -194,16 +192,16 @@ void InitDemoToCardUI::ConnectListedReader(const std::string& name) {
 
 void InitDemoToCardUI::ConnectTransport(const std::wstring& name, readers::Transport transport) {
   if (name.empty()) return;
-  m_MainWnd.ReplaceDevice(std::move(transport.device), transport.isHid);
-  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  m_Context.ReplaceDevice(std::move(transport.device), transport.isHid);
+  IDeveiceInterface& device = *m_Context.Device();
   device.SetName(name);
   if (!device.Open()) {
     // The unopened transport stays selected; the panel keeps showing what it showed.
-    m_MainWnd.AppendLog(L"Connect fail.\n", log_color::kRed);
+    m_Context.AppendLog(L"Connect fail.\n", log_color::kRed);
     return;
   }
   ShowInserted(name);
-  m_MainWnd.AppendLog(L"Connect successful.\n", log_color::kBlue);
+  m_Context.AppendLog(L"Connect successful.\n", log_color::kBlue);
   ClearOathCredentials();
   SetConnectedButtons(true);
   SelectRowsNamed(name);
@@ -224,28 +222,28 @@ void InitDemoToCardUI::DisconnectCurrent() {
   });
   if (hidNames.empty() && !ccidListed) controls::SetSelected(ModeOption(interface_mode::kNoneOption), true);
 
-  if (m_MainWnd.m_pDevice == nullptr) return;
-  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  if (m_Context.Device() == nullptr) return;
+  IDeveiceInterface& device = *m_Context.Device();
   if (device.Close()) {
-    m_MainWnd.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
+    m_Context.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
   } else {
-    m_MainWnd.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
+    m_Context.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
   }
   ClearOathCredentials();
   // A secret typed for this key is not left on screen for whoever plugs in next.
-  if (m_MainWnd.m_pOathPanel != nullptr) m_MainWnd.m_pOathPanel->ClearSecretField();
-  m_MainWnd.ReplaceDevice(nullptr, false);
+  m_Context.ForgetTypedSecret();
+  m_Context.ReplaceDevice(nullptr, false);
   SetConnectedButtons(false);
 }
 
 void InitDemoToCardUI::ResetCurrent() {
-  if (m_MainWnd.m_pDevice == nullptr) return;
-  IDeveiceInterface& device = *m_MainWnd.m_pDevice;
+  if (m_Context.Device() == nullptr) return;
+  IDeveiceInterface& device = *m_Context.Device();
   if (device.Open()) {
-    m_MainWnd.AppendLog(L"Reset successful.\n", log_color::kBlack);
+    m_Context.AppendLog(L"Reset successful.\n", log_color::kBlack);
     return;
   }
-  m_MainWnd.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
+  m_Context.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
   SetConnectedButtons(false);
 }
 
@@ -291,9 +289,7 @@ int InitDemoToCardUI::SelectedRow() const {
   return -1;
 }
 
-void InitDemoToCardUI::ClearOathCredentials() {
-  if (m_MainWnd.m_pOathPanel != nullptr) m_MainWnd.m_pOathPanel->ClearCredentials();
-}
+void InitDemoToCardUI::ClearOathCredentials() { m_Context.CredentialsChanged(); }
 
 QAbstractButton* InitDemoToCardUI::ModeOption(const char* name) const {
   for (std::size_t i = 0; i < kModeOptionNames.size(); ++i) {
@@ -303,7 +299,6 @@ QAbstractButton* InitDemoToCardUI::ModeOption(const char* name) const {
 }
 
 void InitDemoToCardUI::AskForConnection() {
-  m_MainWnd.AppendLog(AnsiToWide(interface_mode::kPleaseConnect), log_color::kRed);
-  controls::SetVisible(m_MainWnd.m_pReaderPanelLayout, true);
-  controls::SetVisible(m_MainWnd.m_pReaderPanelHiddenLayout, false);
+  m_Context.AppendLog(AnsiToWide(interface_mode::kPleaseConnect), log_color::kRed);
+  m_Context.ShowReaderPanel();
 }

@@ -3,16 +3,16 @@
 // the interface-mode options. Built from "InitDemoToCardUI.xml" inside the main window. It keeps
 // itself current: every device change rebuilds the list, notices a selected key that has gone,
 // probes the readers that appeared, preselects the mode option matching the interfaces present and
-// connects to the preferred new reader. It is the only code that replaces the main window's device.
+// connects to the preferred new reader. It is the only code that replaces the window's device.
 #include <QWidget>
 #include <array>
 #include <string>
 #include <vector>
 
+#include "app/PanelContext.h"
 #include "device/ReaderDiscovery.h"
 #include "ui/Notify.h"
 
-class CMainWnd;
 class QAbstractButton;
 class QLabel;
 class QListWidget;
@@ -27,7 +27,7 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
       "ccid_select",     "otp_select",      "u2f_select",          "otp_u2f_select",
       "otp_ccid_select", "u2f_ccid_select", "u2f_ccid_otp_select", "none_select"};
 
-  InitDemoToCardUI(CMainWnd& mainWnd, QWidget* parent);
+  InitDemoToCardUI(PanelContext& context, QWidget* parent);
   ~InitDemoToCardUI() override;
 
   // Builds the panel's own skin below it and finds its controls; the disconnect and reset
@@ -41,7 +41,7 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // preferred new reader connected. Updates the fix-it hint. Logs only through connect and
   // disconnect.
   void RefreshReaderList();
-  // Installs a new transport for the reader as the main window's device and opens it; on success
+  // Installs a new transport for the reader as the window's device and opens it; on success
   // the panel shows the key as inserted and the transport is closed again. An empty name does nothing.
   void ConnectReader(const std::wstring& name);
   // The connect button: the selected reader, or the first one when none is selected.
@@ -62,19 +62,8 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   bool IsU2fHidName(const std::wstring& name) const;
   static std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a,
                                                    const std::vector<std::string>& b);
-
-  QAbstractButton* m_pConnectBtn = nullptr;
-  QAbstractButton* m_pDisconnectBtn = nullptr;
-  QAbstractButton* m_pResetBtn = nullptr;
-  QListWidget* m_pReaderList = nullptr;
-  std::vector<std::string> ReaderNames;
-  QAbstractButton* m_pApplyBtn = nullptr;
-  std::array<QAbstractButton*, 8> m_pModeOptions{};
-  CMainWnd& m_MainWnd;
-  QLabel* m_pInsertedInfo = nullptr;
-  QLabel* m_pDeviceImg = nullptr;
-  // Where the panel tells the operator how to fix what keeps a key from being listed.
-  QLabel* m_pReaderHint = nullptr;
+  // Where the smart-card service needs it (Windows XP), a new reader is woken before it is connected.
+  void SetIsWindowsXp(bool isWindowsXp) { m_bIsWindowsXp = isWindowsXp; }
 
  private:
   void ShowReaderRows();
@@ -95,5 +84,18 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // What every listing and transport of the panel goes through: the window's backends.
   const DeviceBackends& Backends() const;
 
+  QAbstractButton* m_pConnectBtn = nullptr;
+  QAbstractButton* m_pDisconnectBtn = nullptr;
+  QAbstractButton* m_pResetBtn = nullptr;
+  QListWidget* m_pReaderList = nullptr;
+  std::vector<std::string> ReaderNames;
+  QAbstractButton* m_pApplyBtn = nullptr;
+  std::array<QAbstractButton*, 8> m_pModeOptions{};
+  QLabel* m_pInsertedInfo = nullptr;
+  QLabel* m_pDeviceImg = nullptr;
+  // Where the panel tells the operator how to fix what keeps a key from being listed.
+  QLabel* m_pReaderHint = nullptr;
+  PanelContext& m_Context;
   WindowImplBase* m_pManager = nullptr;
+  bool m_bIsWindowsXp = false;
 };

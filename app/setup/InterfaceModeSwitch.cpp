@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <cstdint>
 
-#include "app/MainWnd.h"
 #include "app/oath/UserPresencePrompt.h"
 #include "app/setup/InitDemoToCardUI.h"
 #include "app/setup/InterfaceModeOptions.h"
@@ -18,7 +17,7 @@ std::wstring Widen(const char* text) { return AnsiToWide(text); }
 }  // namespace
 
 void InitDemoToCardUI::ApplyInterfaceMode() {
-  if (!m_MainWnd.CheckDeviceSelected()) return;
+  if (!m_Context.CheckDeviceSelected()) return;
 
   const interface_mode::Option* option = nullptr;
   for (const interface_mode::Option& candidate : interface_mode::kOptions) {
@@ -29,7 +28,7 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
   }
   if (option == nullptr) return;
 
-  IDeveiceInterface* device = m_MainWnd.m_pDevice.get();
+  IDeveiceInterface* device = m_Context.Device();
   if (!device->IsOpen()) device->Open();
   if (!device->IsOpen()) {
     AskForConnection();
@@ -40,33 +39,33 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
   device->Open();
 
   // The touch prompt runs a nested loop in which a device change may release the device.
-  const std::uint64_t generation = m_MainWnd.m_nDeviceGeneration;
-  if (!ConfirmUserPresence(*device, m_MainWnd)) return;
-  if (m_MainWnd.m_nDeviceGeneration != generation) {
+  const std::uint64_t generation = m_Context.DeviceGeneration();
+  if (!ConfirmUserPresence(*device, this)) return;
+  if (m_Context.DeviceGeneration() != generation) {
     AskForConnection();
     return;
   }
 
   const CApduCommand command = interface_mode::BuildCommand(option->modeByte);
-  m_MainWnd.AppendLog(Widen(command.ToHex().c_str()) + L"\n", log_color::kBlue);
+  m_Context.AppendLog(Widen(command.ToHex().c_str()) + L"\n", log_color::kBlue);
   CApduResponse response;
   const bool exchanged = device->Exchange(command, response);
   const std::wstring answer = L"<< " + Widen(response.ToHex().c_str()) + L"\n";
   switch (interface_mode::Classify(exchanged, response)) {
     case interface_mode::Outcome::ExchangeFailed:
-      m_MainWnd.AppendLog(Widen(device->GetLastErrorText().c_str()) + L"\n", log_color::kRed);
+      m_Context.AppendLog(Widen(device->GetLastErrorText().c_str()) + L"\n", log_color::kRed);
       break;
     case interface_mode::Outcome::Applied:
-      m_MainWnd.AppendLog(Widen(option->successMessage) + L"\n", log_color::kBlue);
-      m_MainWnd.AppendLog(Widen(interface_mode::kReplugRequest), log_color::kBlue);
-      m_MainWnd.AppendLog(answer, log_color::kBlue);
+      m_Context.AppendLog(Widen(option->successMessage) + L"\n", log_color::kBlue);
+      m_Context.AppendLog(Widen(interface_mode::kReplugRequest), log_color::kBlue);
+      m_Context.AppendLog(answer, log_color::kBlue);
       break;
     case interface_mode::Outcome::TouchTimedOut:
-      m_MainWnd.AppendLog(Widen(interface_mode::kTouchTimedOut) + L"\n", log_color::kRed);
+      m_Context.AppendLog(Widen(interface_mode::kTouchTimedOut) + L"\n", log_color::kRed);
       break;
     case interface_mode::Outcome::Refused:
-      m_MainWnd.AppendLog(answer, log_color::kBlue);
-      m_MainWnd.AppendLog(Widen(interface_mode::kSetDeviceFailed) + L"\n", log_color::kRed);
+      m_Context.AppendLog(answer, log_color::kBlue);
+      m_Context.AppendLog(Widen(interface_mode::kSetDeviceFailed) + L"\n", log_color::kRed);
       break;
   }
   // The transport stays open; nothing else of the panel changes.

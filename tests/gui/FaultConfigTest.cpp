@@ -53,7 +53,7 @@ TEST(FaultConfig, AnUnusableConfigurationFileWarnsOnceAndTheDefaultListServes) {
     DemoMode demo;
     demo.Backends().models->SetEntries({VidPidEntry::Make(0x1111, 0x2222)});
     CMainWnd window(demo.Backends());
-    window.m_VidPidConfigFiles = {path.toStdString()};
+    window.SetVidPidConfigFiles({path.toStdString()});
     BoxAnswerer answerer(BoxAnswer::Confirm);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));

@@ -53,7 +53,7 @@ void SendDeviceChange(CMainWnd& window) {
 
 // Every red entry after the first `from` entries, joined.
 QString RedTextSince(const CMainWnd& window, std::size_t from = 0) {
-  const auto entries = LogEntries(*window.m_pLog);
+  const auto entries = WindowLog(window);
   QString text;
   for (std::size_t i = from; i < entries.size(); ++i) {
     if (entries[i].color == kLogRed) text += entries[i].text;
@@ -67,14 +67,14 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   DemoMode demo;
   const auto before = demo.Key().Credentials();
   CMainWnd window(demo.Backends());
-  window.m_VidPidConfigFiles.clear();
+  window.SetVidPidConfigFiles({});
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   {
     BoxAnswerer startup(BoxAnswer::Confirm);
     ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   }
   window.show();
-  ASSERT_NE(window.m_pDevice, nullptr) << "the demo key is connected at start";
+  ASSERT_NE(window.Device(), nullptr) << "the demo key is connected at start";
 
   int cycles = 0;
   BoxAnswerer answerer(BoxAnswer::Confirm, &window);
@@ -83,10 +83,10 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
     for (cycles = 1; cycles <= 3; ++cycles) {
       demo.Unplug();
       SendDeviceChange(window);
-      EXPECT_EQ(window.m_pDevice, nullptr) << "the pulled-out key is released";
+      EXPECT_EQ(window.Device(), nullptr) << "the pulled-out key is released";
       demo.PlugIn();
       SendDeviceChange(window);
-      EXPECT_NE(window.m_pDevice, nullptr) << "the key plugged in again is connected";
+      EXPECT_NE(window.Device(), nullptr) << "the key plugged in again is connected";
     }
   });
   auto* reset = window.FindControlAs<QAbstractButton>(QStringLiteral("reset_names"));
@@ -101,7 +101,7 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   EXPECT_FALSE(RedTextSince(window).trimmed().isEmpty()) << "the log says the action did not go through";
 
   // The panels show the key as it is now: connected, and the list works.
-  ASSERT_NE(window.m_pDevice, nullptr);
+  ASSERT_NE(window.Device(), nullptr);
   auto* connect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Connect"));
   auto* disconnect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Disconnect"));
   ASSERT_NE(connect, nullptr);
@@ -165,12 +165,12 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
     };
     {
       CMainWnd window(MakeDeviceBackends(pcsc, hid));
-      window.m_VidPidConfigFiles.clear();
+      window.SetVidPidConfigFiles({});
       BoxAnswerer answerer(BoxAnswer::Confirm);
       ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
       window.show();
-      ASSERT_NE(window.m_pDevice, nullptr) << "the key is connected at start";
-      EXPECT_EQ(window.m_bIsHidDevice, transport != Transport::Pcsc);
+      ASSERT_NE(window.Device(), nullptr) << "the key is connected at start";
+      EXPECT_EQ(window.IsHidDevice(), transport != Transport::Pcsc);
       auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
       auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
       auto* connect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Connect"));
@@ -179,7 +179,7 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
 
       // Pulled out while the key works on the list command: its answer never arrives.
       card->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), unplug, true);
-      const std::size_t entriesBefore = LogEntries(*window.m_pLog).size();
+      const std::size_t entriesBefore = WindowLog(window).size();
       const auto start = std::chrono::steady_clock::now();
       list->click();
       QCoreApplication::processEvents();
@@ -190,14 +190,14 @@ TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItI
 
       // The device change that follows releases the key.
       SendDeviceChange(window);
-      EXPECT_EQ(window.m_pDevice, nullptr);
+      EXPECT_EQ(window.Device(), nullptr);
       EXPECT_TRUE(connect->isEnabled());
       EXPECT_EQ(label->text(), QStringLiteral("No device inserted."));
 
       // Back again: connected by itself, and it lists what it held.
       plugIn();
       SendDeviceChange(window);
-      ASSERT_NE(window.m_pDevice, nullptr);
+      ASSERT_NE(window.Device(), nullptr);
       EXPECT_FALSE(connect->isEnabled());
       EXPECT_TRUE(label->text().endsWith(QStringLiteral(" is inserted"))) << label->text().toStdString();
       list->click();
@@ -231,26 +231,26 @@ TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKe
   const auto id = hid->AddKey(key, options);
   {
     CMainWnd window(MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), hid));
-    window.m_VidPidConfigFiles.clear();
+    window.SetVidPidConfigFiles({});
     BoxAnswerer answerer(BoxAnswer::Confirm);
     ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window.show();
-    ASSERT_NE(window.m_pDevice, nullptr);
-    ASSERT_TRUE(window.m_bIsHidDevice);
+    ASSERT_NE(window.Device(), nullptr);
+    ASSERT_TRUE(window.IsHidDevice());
     auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
     auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
     ASSERT_TRUE(list != nullptr && rows != nullptr);
 
     hid->SetFault(id, c.fault);
-    const std::size_t entriesBefore = LogEntries(*window.m_pLog).size();
+    const std::size_t entriesBefore = WindowLog(window).size();
     const auto start = std::chrono::steady_clock::now();
     list->click();
     QCoreApplication::processEvents();
     // Each exchange gives up after its own limit; a click holds a few of them.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
     EXPECT_EQ(rows->count(), 0);
-    EXPECT_GT(LogEntries(*window.m_pLog).size(), entriesBefore);
-    EXPECT_NE(window.m_pDevice, nullptr) << "a key still plugged in stays selected";
+    EXPECT_GT(WindowLog(window).size(), entriesBefore);
+    EXPECT_NE(window.Device(), nullptr) << "a key still plugged in stays selected";
 
     hid->SetFault(id, VirtualHidFault::None);
     list->click();
@@ -328,7 +328,7 @@ class FaultHostileAnswers : public ::testing::Test {
     ASSERT_TRUE(pcsc_->AddReader(kHostileReader));
     ASSERT_TRUE(pcsc_->InsertCard(kHostileReader, card_));
     window_ = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc_, std::make_shared<VirtualHidApi>()));
-    window_->m_VidPidConfigFiles.clear();
+    window_->SetVidPidConfigFiles({});
     BoxAnswerer startup(BoxAnswer::Confirm);
     ASSERT_TRUE(window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window_->show();
@@ -353,7 +353,7 @@ class FaultHostileAnswers : public ::testing::Test {
 };
 
 TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
-  ASSERT_NE(window_->m_pDevice, nullptr) << "the key's reader is connected at start";
+  ASSERT_NE(window_->Device(), nullptr) << "the key's reader is connected at start";
   ASSERT_EQ(ListedRows(), 2);
   const auto before = key_->Credentials();
 
@@ -385,7 +385,7 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     card_->Set(c.mode, c.listAnswer);
-    const std::size_t entriesBefore = LogEntries(*window_->m_pLog).size();
+    const std::size_t entriesBefore = WindowLog(*window_).size();
     const auto start = std::chrono::steady_clock::now();
     // Known records stay, and nothing malformed becomes a row.
     EXPECT_EQ(ListedRows(), 2);
@@ -396,7 +396,7 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
     }
     // Responsive, still connected, and the key keeps what it holds.
     EXPECT_TRUE(window_->AppendLog(L"still here\n", log_color::kBlue));
-    EXPECT_NE(window_->m_pDevice, nullptr);
+    EXPECT_NE(window_->Device(), nullptr);
     EXPECT_EQ(NamesOf(key_->Credentials()), NamesOf(before));
     card_->Set(HostileCard::Mode::Friendly);
     EXPECT_EQ(ListedRows(), 2) << "a friendly answer lists both again";

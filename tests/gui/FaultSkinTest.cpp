@@ -115,7 +115,7 @@ class FaultSkin : public ::testing::Test {
     demo_ = std::make_unique<DemoMode>();
     before_ = demo_->Key().Credentials();
     window_ = std::make_unique<CMainWnd>(demo_->Backends());
-    window_->m_VidPidConfigFiles = {TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"};
+    window_->SetVidPidConfigFiles({TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"});
     BoxAnswerer answerer(BoxAnswer::SystemClose);
     const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
     if (created) window_->show();
@@ -245,7 +245,7 @@ TEST_P(FaultSkinControl, EachNamedControlMayBeMissingWithoutHarm) {
         EXPECT_EQ(answerer.Shown().size(), 1u);
       }
       EXPECT_TRUE(failures_.isEmpty()) << failures_.join(QLatin1Char('\n')).toStdString();
-      EXPECT_EQ(window_->AppendLog(L"still here\n", log_color::kBlue), window_->m_pLog != nullptr);
+      EXPECT_EQ(window_->AppendLog(L"still here\n", log_color::kBlue), LogControl(*window_) != nullptr);
       ExpectCredentialsIntact();
       window_.reset();
       demo_.reset();

@@ -2,9 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QListWidget>
 #include <QTimer>
 #include <QTextBlock>
 #include <QRegularExpression>
+#include <gtest/gtest.h>
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
@@ -151,6 +153,36 @@ QString Hex(const std::vector<std::uint8_t>& bytes) {
   QStringList pairs;
   for (std::uint8_t byte : bytes) pairs << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
   return pairs.join(QLatin1Char(' '));
+}
+
+QTextEdit* LogControl(const QWidget& window) {
+  return window.findChild<QTextEdit*>(QStringLiteral("RichEdit_InitDeomo"), Qt::FindChildrenRecursively);
+}
+
+QStringList ReaderRows(const QWidget& window) {
+  QStringList rows;
+  const auto* list = window.findChild<QListWidget*>(QStringLiteral("list_for_reader"), Qt::FindChildrenRecursively);
+  if (list == nullptr) return rows;
+  for (int row = 0; row < list->count(); ++row) rows << list->item(row)->text();
+  return rows;
+}
+
+std::vector<LogEntry> WindowLog(const QWidget& window) {
+  const QTextEdit* log = LogControl(window);
+  if (log == nullptr) {
+    ADD_FAILURE() << "the window has no output log";
+    return {};
+  }
+  return LogEntries(*log);
+}
+
+void ClearWindowLog(const QWidget& window) {
+  QTextEdit* log = LogControl(window);
+  if (log == nullptr) {
+    ADD_FAILURE() << "the window has no output log";
+    return;
+  }
+  log->clear();
 }
 
 }  // namespace guitest

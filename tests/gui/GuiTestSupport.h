@@ -3,6 +3,7 @@
 // colours, and a device that hands every command to a card in the same process.
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <QTextEdit>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,17 @@ struct LogEntry {
 };
 // Splits the log into entries by their headers; also checks every header is purple.
 std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple = nullptr);
+
+// The main window's output log, found by its skin name ("RichEdit_InitDeomo"); nullptr when the
+// window has none.
+QTextEdit* LogControl(const QWidget& window);
+// The entries of the window's output log; a missing log fails the test and has none.
+std::vector<LogEntry> WindowLog(const QWidget& window);
+// Empties the window's output log; a missing log fails the test.
+void ClearWindowLog(const QWidget& window);
+
+// The rows of the window's reader list ("list_for_reader"), as shown; none without the list.
+QStringList ReaderRows(const QWidget& window);
 
 inline const QColor kLogBlue = QColor(0, 0, 255);
 inline const QColor kLogRed = QColor(255, 0, 0);

@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <cstddef>
 #include <gtest/gtest.h>
+#include <new>
 
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
@@ -31,6 +33,41 @@ using namespace guitest;
 
 namespace {
 
+// The main window with the stand-in for the OATH panel's notifications within reach.
+class ProbedMainWnd final : public CMainWnd {
+ public:
+  using CMainWnd::CMainWnd;
+  using CMainWnd::OathNotify;
+  using CMainWnd::SetOathNotify;
+};
+
+// A transport that always lives in the same storage: one made after the last one has gone sits
+// exactly where it did.
+class SameAddressDevice final : public IDeveiceInterface {
+ public:
+  static void* operator new(std::size_t size) {
+    if (size > sizeof(storage_)) throw std::bad_alloc();
+    return storage_;
+  }
+  static void operator delete(void*) {}
+
+  explicit SameAddressDevice(std::shared_ptr<VirtualCard> card) : inner_(std::move(card)) {}
+  bool Open() override { return inner_.Open(); }
+  bool IsOpen() override { return inner_.IsOpen(); }
+  bool Close() override { return inner_.Close(); }
+  bool Exchange(const CApduCommand& command, CApduResponse& response) override {
+    return inner_.Exchange(command, response);
+  }
+  std::string GetLastErrorText() override { return inner_.GetLastErrorText(); }
+  void SetName(const std::wstring& name) override { inner_.SetName(name); }
+  std::wstring GetName() override { return inner_.GetName(); }
+  CardDevice& Inner() { return inner_; }
+
+ private:
+  alignas(std::max_align_t) static inline unsigned char storage_[512];
+  CardDevice inner_;
+};
+
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,9 +76,9 @@ class MainWindow : public ::testing::Test {
     card = std::make_shared<SelectCard>();
     auto device = std::make_unique<CardDevice>(card);
     device_ = device.get();
-    window = std::make_unique<CMainWnd>(
+    window = std::make_unique<ProbedMainWnd>(
         MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()), std::move(device));
-    window->m_VidPidConfigFiles = {tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()};
+    window->SetVidPidConfigFiles({tempDir.filePath("absent/Pid_Vid_Config.xml").toStdString()});
   }
 
   void TearDown() override { window.reset(); }
@@ -65,12 +102,12 @@ class MainWindow : public ::testing::Test {
     button->click();
   }
 
-  std::vector<LogEntry> Log() { return LogEntries(*window->m_pLog); }
+  std::vector<LogEntry> Log() { return WindowLog(*window); }
 
   QTemporaryDir tempDir;
   std::shared_ptr<SelectCard> card;
   CardDevice* device_ = nullptr;
-  std::unique_ptr<CMainWnd> window;
+  std::unique_ptr<ProbedMainWnd> window;
   std::vector<ShownBox> startupBoxes;
 };
 
@@ -89,7 +126,7 @@ TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("<config><device VID=\"0x1234\" PID=\"0x5678\"/></config>");
   file.close();
-  window->m_VidPidConfigFiles = {tempDir.filePath("absent.xml").toStdString(), path.toStdString()};
+  window->SetVidPidConfigFiles({tempDir.filePath("absent.xml").toStdString(), path.toStdString()});
   Start();
   EXPECT_TRUE(startupBoxes.empty());
   EXPECT_EQ(window->Backends().models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
@@ -97,11 +134,11 @@ TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
 
 TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
   Start();
-  ASSERT_NE(window->m_pReaderPanel, nullptr);
-  ASSERT_NE(window->m_pOathPanel, nullptr);
-  EXPECT_EQ(window->m_pOathNotify, static_cast<INotifyUI*>(window->m_pOathPanel));
-  EXPECT_NE(window->m_pLog, nullptr);
-  EXPECT_TRUE(window->m_pLog->isReadOnly());
+  ASSERT_NE(window->findChild<InitDemoToCardUI*>(), nullptr);
+  ASSERT_NE(window->findChild<OtpOath*>(), nullptr);
+  EXPECT_EQ(window->OathNotify(), static_cast<INotifyUI*>(window->findChild<OtpOath*>()));
+  ASSERT_NE(LogControl(*window), nullptr);
+  EXPECT_TRUE(LogControl(*window)->isReadOnly());
   for (const char* name : {"closebtn", "maxbtn", "restorebtn", "minbtn", "RichEdit_InitDeomo", "clare_output_in_initUI",
                            "hide_reader_ui_btn", "show_reader_ui_btn", "communicate_panel_ui", "communicate_panel_ui_hide",
                            "hide_output_in_initUI", "show_output_in_initUI", "show_output_in_initUI_layout",
@@ -111,32 +148,38 @@ TEST_F(MainWindow, SkinBuildsBothPanelsAndEveryNamedControl) {
   }
   EXPECT_NE(Control<QStackedWidget>("body_main_tablayout"), nullptr);
 
-  InitDemoToCardUI& reader = *window->m_pReaderPanel;
-  EXPECT_NE(reader.m_pConnectBtn, nullptr);
-  EXPECT_NE(reader.m_pDisconnectBtn, nullptr);
-  EXPECT_NE(reader.m_pResetBtn, nullptr);
-  EXPECT_NE(reader.m_pReaderList, nullptr);
-  EXPECT_NE(reader.m_pApplyBtn, nullptr);
-  for (QAbstractButton* option : reader.m_pModeOptions) EXPECT_NE(option, nullptr);
-  EXPECT_NE(reader.m_pInsertedInfo, nullptr);
-  EXPECT_NE(reader.m_pDeviceImg, nullptr);
-  EXPECT_NE(reader.m_pReaderHint, nullptr);
-  EXPECT_FALSE(reader.m_pDisconnectBtn->isEnabled());
-  EXPECT_FALSE(reader.m_pResetBtn->isEnabled());
+  // The panels' own controls, each of the kind the panel works it as.
+  EXPECT_NE(Control<QAbstractButton>("Card_Connect"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("Card_Disconnect"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("Card_Reset"), nullptr);
+  EXPECT_NE(Control<QListWidget>("list_for_reader"), nullptr);
+  EXPECT_NE(Control<QAbstractButton>("btn_apply"), nullptr);
+  for (const char* option : InitDemoToCardUI::kModeOptionNames) {
+    EXPECT_NE(Control<QAbstractButton>(option), nullptr) << option;
+  }
+  for (const char* label : {"inserted_info", "device_img", "reader_hint"}) {
+    EXPECT_NE(Control<QLabel>(label), nullptr) << label;
+  }
+  EXPECT_FALSE(Control("Card_Disconnect")->isEnabled());
+  EXPECT_FALSE(Control("Card_Reset")->isEnabled());
 
-  OtpOath& oath = *window->m_pOathPanel;
-  const std::vector<QWidget*> oathControls = {
-      oath.m_pListView,      oath.m_pListNames,       oath.m_pGetAppletVersion, oath.m_pResetNames,
-      oath.m_pCalculateAll,  oath.m_pHotpLength,      oath.m_pPersonalization,  oath.m_pRandomGenerate,
-      oath.m_pImfEdit,       oath.m_pPasswordEdit,    oath.m_pNameEdit,         oath.m_pShowSecret};
-  for (QWidget* control : oathControls) {
-    EXPECT_NE(control, nullptr);
+  EXPECT_NE(Control<QListWidget>("listview"), nullptr);
+  EXPECT_NE(Control<QComboBox>("hotp_length"), nullptr);
+  EXPECT_NE(Control("caculate_all"), nullptr);
+  for (const char* button : {"list_names", "get_applet_version", "reset_names", "btn_personalization",
+                             "btn_random_generate", "show_secret"}) {
+    EXPECT_NE(Control<QAbstractButton>(button), nullptr) << button;
+  }
+  for (const char* field : {"imf_edit", "personinalize_edit_password", "personinalize_edit_name"}) {
+    EXPECT_NE(Control<QLineEdit>(field), nullptr) << field;
   }
 }
 
 TEST_F(MainWindow, ModeOptionsAreOneExclusiveGroup) {
   Start();
-  auto& options = window->m_pReaderPanel->m_pModeOptions;
+  std::vector<QAbstractButton*> options;
+  for (const char* name : InitDemoToCardUI::kModeOptionNames) options.push_back(Control<QAbstractButton>(name));
+  for (QAbstractButton* option : options) ASSERT_NE(option, nullptr);
   options[0]->click();
   options[5]->click();
   int selected = 0;
@@ -174,11 +217,11 @@ TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
 
 TEST_F(MainWindow, OathTabRestoresTheOathPanelsNotifications) {
   Start();
-  window->m_pOathNotify = nullptr;
+  window->SetOathNotify(nullptr);
   Click("personalization_tab");
-  EXPECT_EQ(window->m_pOathNotify, nullptr);
+  EXPECT_EQ(window->OathNotify(), nullptr);
   Click("get_opt_panel_tab");
-  EXPECT_EQ(window->m_pOathNotify, static_cast<INotifyUI*>(window->m_pOathPanel));
+  EXPECT_EQ(window->OathNotify(), static_cast<INotifyUI*>(window->findChild<OtpOath*>()));
 }
 
 TEST_F(MainWindow, TabWithUnknownPageChangesNothing) {
@@ -194,8 +237,8 @@ TEST_F(MainWindow, TabWithUnknownPageChangesNothing) {
 TEST_F(MainWindow, MaximiseAndRestoreButtonsSwapWithTheWindowState) {
   Start();
   auto buttonsShow = [this](bool maxShown) {
-    EXPECT_EQ(window->m_pMaxBtn->isVisibleTo(window.get()), maxShown);
-    EXPECT_EQ(window->m_pRestoreBtn->isVisibleTo(window.get()), !maxShown);
+    EXPECT_EQ(Control("maxbtn")->isVisibleTo(window.get()), maxShown);
+    EXPECT_EQ(Control("restorebtn")->isVisibleTo(window.get()), !maxShown);
   };
   buttonsShow(true);
   Click("maxbtn");
@@ -246,7 +289,7 @@ TEST_F(MainWindow, LogNumbersFromZeroAndClearingKeepsTheCount) {
   window->AppendLog(L"two\n", log_color::kRed);
   window->AppendLog(L"", log_color::kBlue);
   Click("clare_output_in_initUI");
-  EXPECT_TRUE(window->m_pLog->toPlainText().isEmpty());
+  EXPECT_TRUE(LogControl(*window)->toPlainText().isEmpty());
   window->AppendLog(L"four\n", log_color::kBlue);
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
@@ -310,15 +353,15 @@ TEST_F(MainWindow, TheOathPanelHearsEveryNotificationBeforeTheWindowActsOnIt) {
     QStringList seen;
     std::vector<bool> logWasEmpty;
   } recorder;
-  recorder.log = window->m_pLog;
-  window->m_pOathNotify = &recorder;
+  recorder.log = LogControl(*window);
+  window->SetOathNotify(&recorder);
   window->AppendLog(L"entry\n", log_color::kBlue);
   Click("clare_output_in_initUI");
   Control<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("x"));
   ASSERT_EQ(recorder.seen.size(), 2);
   EXPECT_EQ(recorder.seen[0], QStringLiteral("click:clare_output_in_initUI"));
   EXPECT_FALSE(recorder.logWasEmpty[0]);  // the clear came after the panel had its turn
-  EXPECT_TRUE(window->m_pLog->toPlainText().isEmpty());
+  EXPECT_TRUE(LogControl(*window)->toPlainText().isEmpty());
   EXPECT_EQ(recorder.seen[1], QStringLiteral("textchanged:personinalize_edit_name"));
 }
 
@@ -328,7 +371,7 @@ TEST_F(MainWindow, CheckDeviceSelectedLogsInRedWithoutADevice) {
   Start();
   EXPECT_TRUE(window->CheckDeviceSelected());
   EXPECT_TRUE(Log().empty());
-  window->m_pDevice.reset();
+  window->ReplaceDevice(nullptr, false);
   EXPECT_FALSE(window->CheckDeviceSelected());
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
@@ -348,7 +391,7 @@ TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
   };
   Start();
   for (const Case& c : cases) {
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
     card->statusWord = c.statusWord;
     card->received.clear();
     device_->Open();
@@ -370,7 +413,7 @@ TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
 TEST_F(MainWindow, SelectOathAppletOnAClosedOrMissingDeviceAsksToConnect) {
   Start();
   for (bool removeDevice : {false, true}) {
-    if (removeDevice) window->m_pDevice.reset();
+    if (removeDevice) window->ReplaceDevice(nullptr, false);
     BoxAnswerer answerer;
     EXPECT_FALSE(window->SelectOathApplet());
     ASSERT_EQ(answerer.Shown().size(), 1u);
@@ -413,7 +456,7 @@ TEST_F(MainWindow, SelectFidoAppletOpensSendsLogsAndCloses) {
 
 TEST_F(MainWindow, SelectFidoAppletWithoutADeviceOnlyLogs) {
   Start();
-  window->m_pDevice.reset();
+  window->ReplaceDevice(nullptr, false);
   EXPECT_FALSE(window->SelectFidoApplet());
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
@@ -422,13 +465,17 @@ TEST_F(MainWindow, SelectFidoAppletWithoutADeviceOnlyLogs) {
 
 TEST_F(MainWindow, SelectFidoAppletStopsWhenTheDeviceWasReplacedDuringItsBoxEvenAtTheSameAddress) {
   Start();
-  device_->failOpen = true;
+  auto first = std::make_unique<SameAddressDevice>(card);
+  first->Inner().failOpen = true;
+  const IDeveiceInterface* address = first.get();
+  window->ReplaceDevice(std::move(first), false);
   BoxAnswerer answerer;
   // A device change while the box is open installs a transport that happens to sit where the old
   // one did: only the generation tells them apart.
-  answerer.SetWhileOpen([this](CMsgWnd&) {
-    std::unique_ptr<IDeveiceInterface> same = std::move(window->m_pDevice);
-    window->ReplaceDevice(std::move(same), false);
+  answerer.SetWhileOpen([this, address](CMsgWnd&) {
+    window->ReplaceDevice(nullptr, false);
+    window->ReplaceDevice(std::make_unique<SameAddressDevice>(card), false);
+    ASSERT_EQ(window->Device(), address);
   });
   EXPECT_FALSE(window->SelectFidoApplet());
   EXPECT_EQ(answerer.Shown().size(), 1u);
@@ -456,7 +503,7 @@ TEST_F(MainWindow, DeviceRemovedWhileABoxIsOpenIsNotTouchedAfterwards) {
   device_->failOpen = true;
   BoxAnswerer answerer;
   // A device change during the box's loop: the reader panel releases the device.
-  answerer.SetWhileOpen([this](CMsgWnd&) { window->m_pDevice.reset(); });
+  answerer.SetWhileOpen([this](CMsgWnd&) { window->ReplaceDevice(nullptr, false); });
   EXPECT_FALSE(window->SelectFidoApplet());
   EXPECT_EQ(answerer.Shown().size(), 1u);
   EXPECT_TRUE(Log().empty());

@@ -49,7 +49,7 @@ TEST_F(ReaderPanelWindow, ASuccessfulSwitchLogsFourEntriesAndChangesNothingElse)
   PlugKey(kAllInterfaces);
   Start();
   SelectOption("otp_u2f_select");
-  const std::uint64_t generation = window->m_nDeviceGeneration;
+  const std::uint64_t generation = window->DeviceGeneration();
   Click("btn_apply");
 
   const auto log = Log();
@@ -62,8 +62,8 @@ TEST_F(ReaderPanelWindow, ASuccessfulSwitchLogsFourEntriesAndChangesNothingElse)
 
   EXPECT_EQ(key->StoredInterfaceMode(), 0x30);
   EXPECT_EQ(key->PresentInterfaces(), 0x70);  // until the key is plugged in again
-  EXPECT_EQ(window->m_nDeviceGeneration, generation);
-  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_EQ(window->DeviceGeneration(), generation);
+  EXPECT_TRUE(window->Device()->IsOpen());
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("otp_u2f_select")});
   EXPECT_FALSE(Enabled("Card_Connect"));
 }
@@ -126,7 +126,7 @@ TEST_F(ReaderPanelWindow, AfterADisconnectAskToSelectADevice) {
   PlugKey(kVirtualCcidInterface);
   Start();
   Click("Card_Disconnect");
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
   for (const char* option : {"otp_select", "none_select"}) {
     SelectOption(option);
     Click("btn_apply");
@@ -178,14 +178,14 @@ TEST_P(KeyVanishingDuringThePrompt, EndsTheSwitchWithPleaseConnect) {
   Click("btn_apply");
 
   ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(window->m_pDevice, nullptr);
+  EXPECT_EQ(window->Device(), nullptr);
   const auto log = Log();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back().text, QStringLiteral("Please connect device.\n"));
   EXPECT_EQ(log.back().color, kLogRed);
   for (const auto& command : key->ReceivedApdus()) EXPECT_NE(command[1], 0xE1);
   EXPECT_EQ(key->StoredInterfaceMode(), 0x70);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
 }
 
 INSTANTIATE_TEST_SUITE_P(ByTransport, KeyVanishingDuringThePrompt,
@@ -201,16 +201,15 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   DemoMode demo;
   demo.SetReplugDelay(150);
   CMainWnd window(demo.Backends());
-  window.m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
+  window.SetVidPidConfigFiles({WriteMakerConfig(configDir)});
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window.show();
-  InitDemoToCardUI& panel = *window.m_pReaderPanel;
-  ASSERT_EQ(panel.ReaderNames,
-            (std::vector<std::string>{DemoMode::kReaderName, "VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"}));
-  ASSERT_NE(window.m_pDevice, nullptr);
-  EXPECT_EQ(window.m_pDevice->GetName(), L"VORTAN HID DEVICE U2F 1");
-  window.m_pLog->clear();
+  ASSERT_EQ(ReaderRows(window), (QStringList{QString::fromLatin1(DemoMode::kReaderName), "VORTAN HID DEVICE KB 0",
+                                              "VORTAN HID DEVICE U2F 1"}));
+  ASSERT_NE(window.Device(), nullptr);
+  EXPECT_EQ(window.Device()->GetName(), L"VORTAN HID DEVICE U2F 1");
+  ClearWindowLog(window);
 
   auto* option = window.FindControlAs<QAbstractButton>(QStringLiteral("otp_u2f_select"));
   ASSERT_NE(option, nullptr);
@@ -218,10 +217,10 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   window.FindControlAs<QAbstractButton>(QStringLiteral("btn_apply"))->click();
 
   // Gone, and back with the keyboard and U2F interfaces only: listed, preselected, connected.
-  const std::vector<std::string> expected{"VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"};
+  const QStringList expected{"VORTAN HID DEVICE KB 0", "VORTAN HID DEVICE U2F 1"};
   auto settled = [&] {
-    return demo.IsPluggedIn() && panel.ReaderNames == expected && window.m_pDevice != nullptr &&
-           window.m_pDevice->GetName() == L"VORTAN HID DEVICE U2F 1" && !window.m_pDevice->IsOpen();
+    return demo.IsPluggedIn() && ReaderRows(window) == expected && window.Device() != nullptr &&
+           window.Device()->GetName() == L"VORTAN HID DEVICE U2F 1" && !window.Device()->IsOpen();
   };
   ASSERT_TRUE(QTest::qWaitFor(settled, 5000));
   EXPECT_EQ(demo.Key().PresentInterfaces(), 0x30);
@@ -229,7 +228,7 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   EXPECT_TRUE(preset->isChecked());
 
   QStringList texts;
-  for (const LogEntry& entry : LogEntries(*window.m_pLog)) texts << entry.text;
+  for (const LogEntry& entry : WindowLog(window)) texts << entry.text;
   ASSERT_GE(texts.size(), 6);
   EXPECT_EQ(texts.mid(0, 4), (QStringList{"80 E1 FF 00 01 30\n", "Apply otp and u2f device successful.\n\n",
                                           "Mode switch finish please pull out plug card again.\n", "<< 90 00\n"}));

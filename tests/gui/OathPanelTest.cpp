@@ -75,15 +75,15 @@ class OathPanel : public ::testing::Test {
       hid->AddKey(key, options);
     }
     window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, hid));
-    window->m_VidPidConfigFiles.clear();
+    window->SetVidPidConfigFiles({});
     {
       BoxAnswerer answerer;  // the missing VID/PID file's warning
       ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     }
     window->show();
-    panel = window->m_pOathPanel;
+    panel = window->findChild<OtpOath*>();
     ASSERT_NE(panel, nullptr);
-    ASSERT_NE(panel->m_pListView, nullptr);
+    ASSERT_NE(Find<QListWidget>("listview"), nullptr);
 
     std::wstring name = AnsiToWideName(kReader);
     if (transport != Transport::Pcsc) {
@@ -91,11 +91,17 @@ class OathPanel : public ::testing::Test {
       ASSERT_EQ(EnumerateHidDevices(*hid, *window->Backends().models, names), 1);
       name = names[0];
     }
-    window->m_pReaderPanel->ConnectReader(name);
-    ASSERT_NE(window->m_pDevice, nullptr);
-    ASSERT_EQ(window->m_bIsHidDevice, transport != Transport::Pcsc);
-    window->m_pLog->clear();
+    window->findChild<InitDemoToCardUI*>()->ConnectReader(name);
+    ASSERT_NE(window->Device(), nullptr);
+    ASSERT_EQ(window->IsHidDevice(), transport != Transport::Pcsc);
+    ClearWindowLog(*window);
     key->ClearReceivedApdus();
+  }
+
+  // A control of the window by its skin name; a missing one fails the test where it is used.
+  template <class T = QWidget>
+  T* Find(const char* name) const {
+    return window->FindControlAs<T>(QString::fromLatin1(name));
   }
 
   static std::wstring AnsiToWideName(const char* text) { return std::wstring(text, text + std::strlen(text)); }
@@ -117,11 +123,11 @@ class OathPanel : public ::testing::Test {
   }
 
   void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0) {
-    panel->m_pNameEdit->setText(name);
-    panel->m_pPasswordEdit->setText(keyText);
-    panel->m_pImfEdit->setText(imf);
-    panel->m_pHotpLength->setCurrentIndex(digitsIndex);
-    panel->m_pPersonalization->click();
+    Find<QLineEdit>("personinalize_edit_name")->setText(name);
+    Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
+    Find<QLineEdit>("imf_edit")->setText(imf);
+    Find<QComboBox>("hotp_length")->setCurrentIndex(digitsIndex);
+    Find<QAbstractButton>("btn_personalization")->click();
   }
 
   // Commands the key received, applet selections and version queries left out.
@@ -141,12 +147,12 @@ class OathPanel : public ::testing::Test {
   }
 
   QWidget* Row(int index) const {
-    QListWidgetItem* item = panel->m_pListView->item(index);
-    return item != nullptr ? panel->m_pListView->itemWidget(item) : nullptr;
+    QListWidgetItem* item = Find<QListWidget>("listview")->item(index);
+    return item != nullptr ? Find<QListWidget>("listview")->itemWidget(item) : nullptr;
   }
   QStringList RowNames() const {
     QStringList names;
-    for (int i = 0; i < panel->m_pListView->count(); ++i) {
+    for (int i = 0; i < Find<QListWidget>("listview")->count(); ++i) {
       names << Row(i)->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
     }
     return names;
@@ -176,7 +182,7 @@ class OathPanel : public ::testing::Test {
     button->click();
   }
 
-  std::vector<LogEntry> Log() const { return LogEntries(*window->m_pLog); }
+  std::vector<LogEntry> Log() const { return WindowLog(*window); }
   QStringList LogTexts() const {
     QStringList texts;
     for (const LogEntry& entry : Log()) texts << entry.text;
@@ -196,7 +202,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   Start();
   SeedOnKey("alpha");
   SeedOnKey("beta");  // a new credential becomes the key's default
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(NameColor("beta"), kRed);
   EXPECT_EQ(NameColor("alpha"), kBlack);
@@ -204,13 +210,13 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins \n")), 2);
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins successfully.\n\n")), 2);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
-  EXPECT_FALSE(window->m_pDevice->IsOpen());
+  EXPECT_FALSE(window->Device()->IsOpen());
 
   // A later listing adds no rows, and its default query paints the rows again.
   SetDefaultOnKey("alpha");
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
-  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  EXPECT_EQ(panel->Credentials().Size(), 2u);
   EXPECT_EQ(NameColor("alpha"), kRed);
   EXPECT_EQ(NameColor("beta"), kBlack);
 }
@@ -220,9 +226,9 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
   const std::string latin1("caf\xE9", 4);
   SeedOnKey("plain");
   SeedOnKey(latin1);
-  panel->m_pListNames->click();
-  ASSERT_EQ(panel->m_pListView->count(), 2);
-  ASSERT_NE(TheCredentialList().Find(latin1), nullptr);
+  Find<QAbstractButton>("list_names")->click();
+  ASSERT_EQ(Find<QListWidget>("listview")->count(), 2);
+  ASSERT_NE(panel->Credentials().Find(latin1), nullptr);
   const QString shown = RowNames().at(1);
   EXPECT_FALSE(shown.isEmpty());
   EXPECT_EQ(NameColor(shown), kRed);
@@ -231,10 +237,11 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
 
 TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Start();
-  window->m_pReaderPanel->DisconnectCurrent();
-  window->m_pLog->clear();
-  for (QAbstractButton* button : {panel->m_pListNames, panel->m_pGetAppletVersion, panel->m_pResetNames,
-                                  panel->m_pPersonalization}) {
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  ClearWindowLog(*window);
+  for (const char* name : {"list_names", "get_applet_version", "reset_names", "btn_personalization"}) {
+    auto* button = Find<QAbstractButton>(name);
+    ASSERT_NE(button, nullptr) << name;
     button->click();
   }
   const auto entries = Log();
@@ -274,7 +281,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     key->ClearReceivedApdus();
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
     const std::size_t boxesBefore = answerer.Shown().size();
     Write(c.name, c.keyText);
     EXPECT_EQ(Sent().size(), c.sent ? 1u : 0u);
@@ -291,7 +298,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       EXPECT_EQ(Log().back().color, kLogRed);
     }
     // Fields stay as typed either way.
-    EXPECT_EQ(panel->m_pNameEdit->text(), c.name);
+    EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), c.name);
   }
   EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "k96"}));
 }
@@ -313,7 +320,7 @@ TEST_F(OathPanel, ANameTypedWithASpaceIsWrittenWithoutItAndLogged) {
   for (const LogEntry& entry : Log()) EXPECT_EQ(entry.color, kLogBlue);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
   EXPECT_EQ(RowNames(), QStringList{"1234"});
-  EXPECT_EQ(TheCredentialList().Find("1234")->Digits, 8);
+  EXPECT_EQ(panel->Credentials().Find("1234")->Digits, 8);
 }
 
 TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
@@ -326,15 +333,15 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   Write("hidden", keyText);
   ASSERT_EQ(KeyNames(), std::vector<std::string>{"hidden"});
 
-  const QString log = window->m_pLog->toPlainText();
+  const QString log = LogControl(*window)->toPlainText();
   for (std::size_t i = 0; i + 1 < secret.size(); ++i) {
     const QString pair = Hex(Bytes{secret[i], secret[i + 1]});
     EXPECT_FALSE(log.contains(pair)) << pair.toStdString();
     EXPECT_FALSE(log.contains(QString(pair).remove(QLatin1Char(' ')))) << pair.toStdString();
   }
 
-  QLineEdit* field = panel->m_pPasswordEdit;
-  ASSERT_NE(panel->m_pShowSecret, nullptr);
+  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
+  ASSERT_NE(Find<QAbstractButton>("show_secret"), nullptr);
   // Kept after the write, for a backup key; shown as dots, to the eye and to assistive tools alike.
   EXPECT_EQ(field->text(), keyText);
   const QRegularExpression hexDigit(QStringLiteral("[0-9A-Fa-f]"));
@@ -347,19 +354,19 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   EXPECT_FALSE(accessible->textInterface()->text(0, static_cast<int>(keyText.size())).contains(hexDigit));
 
   // The show control reveals it for reading and copying, and hides it again.
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), keyText);
   EXPECT_EQ(accessible->text(QAccessible::Value), keyText);
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_FALSE(field->displayText().contains(hexDigit));
 
   // A disconnect empties the field for good (no undo brings it back) and hides it again.
-  panel->m_pShowSecret->click();
-  window->m_pReaderPanel->DisconnectCurrent();
+  Find<QAbstractButton>("show_secret")->click();
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   EXPECT_TRUE(field->text().isEmpty());
   field->undo();
   EXPECT_TRUE(field->text().isEmpty());
-  EXPECT_FALSE(panel->m_pShowSecret->isChecked());
+  EXPECT_FALSE(Find<QAbstractButton>("show_secret")->isChecked());
   EXPECT_EQ(field->echoMode(), QLineEdit::Password);
 }
 
@@ -370,7 +377,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
   const std::string markupReader = "<b>R</b> <i>00</i>";
   ASSERT_TRUE(pcsc->AddReader(markupReader));
   ASSERT_TRUE(pcsc->InsertCard(markupReader, std::make_shared<VirtualKey>()));
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
 
   // Markup would render as a few of the characters; plain text needs the width of every one
   // (within rounding), measured on one line.
@@ -391,7 +398,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
     EXPECT_TRUE(showsEveryCharacter(label)) << name.toStdString();
   }
 
-  window->m_pReaderPanel->ConnectReader(AnsiToWideName(markupReader.c_str()));
+  window->findChild<InitDemoToCardUI*>()->ConnectReader(AnsiToWideName(markupReader.c_str()));
   auto* inserted = window->FindControlAs<QLabel>(QStringLiteral("inserted_info"));
   ASSERT_NE(inserted, nullptr);
   EXPECT_EQ(inserted->text(), QString::fromStdString(markupReader) + QStringLiteral(" is inserted"));
@@ -409,19 +416,19 @@ TEST_F(OathPanel, RewritingANameUpdatesItsRowInPlaceAndANewNameTakesTheHighlight
   ClickRow("one", credential_rows::kCalculate);
   const QString codeBefore = Code("one");
   ASSERT_EQ(codeBefore.size(), 6);
-  ASSERT_EQ(TheCredentialList().Find("one")->MatchCount, 1u);
-  OtpCredential* recordBefore = TheCredentialList().Find("one");
+  ASSERT_EQ(panel->Credentials().Find("one")->MatchCount, 1u);
+  OtpCredential* recordBefore = panel->Credentials().Find("one");
 
   Write("one", QStringLiteral("AABBCCDDEEFF00112233"), QStringLiteral("1234"));
   EXPECT_EQ(RowNames(), (QStringList{"one", "two"}));
   EXPECT_EQ(NameColor("two"), kRed);
   EXPECT_EQ(NameColor("one"), kBlack);
-  OtpCredential* record = TheCredentialList().Find("one");
+  OtpCredential* record = panel->Credentials().Find("one");
   EXPECT_EQ(record, recordBefore);
   EXPECT_EQ(record->MatchCount, 0u);
   EXPECT_EQ(record->Imf, "1234");
   EXPECT_EQ(record->Key.size(), 10u);
-  EXPECT_EQ(TheCredentialList().Size(), 2u);
+  EXPECT_EQ(panel->Credentials().Size(), 2u);
   // The new secret counts from its own moving factor: the next code agrees again.
   ClickRow("one", credential_rows::kCalculate);
   EXPECT_EQ(record->MatchCount, 1u);
@@ -437,7 +444,7 @@ TEST_F(OathPanel, ATimedOutPutLeavesTheRowsAsTheyWere) {
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Tip"));
   EXPECT_FALSE(answerer.Shown()[0].ownerEnabled);
-  EXPECT_EQ(panel->m_pListView->count(), 0);
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   const auto entries = Log();
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(entries[entries.size() - 3].text, QStringLiteral("Confirm Time out.\n\n"));
@@ -448,35 +455,35 @@ TEST_F(OathPanel, ATimedOutPutLeavesTheRowsAsTheyWere) {
 
 TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
   Start();
-  panel->m_pImfEdit->setText(QStringLiteral("99"));
-  panel->m_pRandomGenerate->click();
-  const QString name = panel->m_pNameEdit->text();
+  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  Find<QAbstractButton>("btn_random_generate")->click();
+  const QString name = Find<QLineEdit>("personinalize_edit_name")->text();
   EXPECT_EQ(name.size(), 13);
   EXPECT_TRUE(name.startsWith(QStringLiteral("000")));
-  EXPECT_EQ(panel->m_pPasswordEdit->text().size(), 59);
-  EXPECT_TRUE(panel->m_pImfEdit->text().isEmpty());
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_password")->text().size(), 59);
+  EXPECT_TRUE(Find<QLineEdit>("imf_edit")->text().isEmpty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
   EXPECT_TRUE(Log().empty());
 
   // The operator must register the secret with the service: hidden, it cannot be copied; shown, it can.
-  QLineEdit* field = panel->m_pPasswordEdit;
+  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
   QGuiApplication::clipboard()->clear();
   field->selectAll();
   field->copy();
   EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), field->text());
   field->selectAll();
   field->copy();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), field->text());
   QGuiApplication::clipboard()->clear();
-  panel->m_pShowSecret->click();
+  Find<QAbstractButton>("show_secret")->click();
 
-  panel->m_pfnRandomBytes = [](unsigned char*, int) { return 0; };
-  panel->m_pImfEdit->setText(QStringLiteral("99"));
-  panel->m_pRandomGenerate->click();
-  EXPECT_EQ(panel->m_pNameEdit->text(), name);
-  EXPECT_EQ(panel->m_pImfEdit->text(), QStringLiteral("99"));
+  panel->SetRandomBytesSource([](unsigned char*, int) { return 0; });
+  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  Find<QAbstractButton>("btn_random_generate")->click();
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), name);
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("99"));
   ASSERT_EQ(Log().size(), 1u);
   EXPECT_EQ(Log()[0].color, kLogRed);
 }
@@ -486,7 +493,7 @@ TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
 TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
   Start();
   Write("counted", kKey20, QStringLiteral("0005"), 1);
-  OtpCredential* record = TheCredentialList().Find("counted");
+  OtpCredential* record = panel->Credentials().Find("counted");
   ASSERT_NE(record, nullptr);
   for (std::uint32_t round = 0; round < 3; ++round) {
     ClickRow("counted", credential_rows::kCalculate);
@@ -505,9 +512,9 @@ TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
 TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
   Start();
   SeedOnKey("listed");
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   for (int round = 0; round < 2; ++round) ClickRow("listed", credential_rows::kCalculate);
-  const OtpCredential* record = TheCredentialList().Find("listed");
+  const OtpCredential* record = panel->Credentials().Find("listed");
   EXPECT_EQ(Code("listed").size(), 6);
   EXPECT_TRUE(record->LocalCode.empty());
   EXPECT_EQ(record->MatchCount, 0u);
@@ -521,7 +528,7 @@ TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheNotificationHasReturned) {
   ASSERT_FALSE(button.isNull());
   button->click();
   EXPECT_EQ(RowNames(), QStringList{"keep"});
-  EXPECT_EQ(FindCredential("drop"), nullptr);
+  EXPECT_EQ(panel->Credentials().Find("drop"), nullptr);
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"keep"});
   // The button that started the delete outlives its own click and goes with the next loop turn.
   EXPECT_FALSE(button.isNull());
@@ -538,7 +545,7 @@ TEST_F(OathPanel, ADeleteTheKeyTimesOutKeepsRowAndRecord) {
   key->SetTouchSource(TouchMode::Never);
   ClickRow("held", credential_rows::kDelete);
   EXPECT_EQ(RowNames(), QStringList{"held"});
-  EXPECT_NE(FindCredential("held"), nullptr);
+  EXPECT_NE(panel->Credentials().Find("held"), nullptr);
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"held"});
   EXPECT_TRUE(LogTexts().contains(QStringLiteral("Confirm Time out.\n\n")));
 }
@@ -560,14 +567,14 @@ TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
     BoxAnswerer confirm;
     Write("guarded", kKey20);
   }
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
   key->ClearReceivedApdus();
   BoxAnswerer answerer(BoxAnswer::Cancel, window.get());
   for (const char* which : {credential_rows::kCalculate, credential_rows::kDelete, credential_rows::kSetDefault}) {
     SCOPED_TRACE(which);
     ClickRow("guarded", which);
   }
-  panel->m_pResetNames->click();  // the reset warning is cancelled too
+  Find<QAbstractButton>("reset_names")->click();  // the reset warning is cancelled too
   ASSERT_EQ(answerer.Shown().size(), 4u);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(answerer.Shown()[i].title, QStringLiteral("Tip"));
@@ -592,19 +599,19 @@ TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
   Write("a", kKey20);
   Write("b", kKey20);
   BoxAnswerer answerer;
-  panel->m_pResetNames->click();
+  Find<QAbstractButton>("reset_names")->click();
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The applet will be reset, all stored data will be discarded."));
-  EXPECT_EQ(panel->m_pListView->count(), 0);
-  EXPECT_EQ(TheCredentialList().Size(), 0u);
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
+  EXPECT_EQ(panel->Credentials().Size(), 0u);
   EXPECT_TRUE(key->Credentials().empty());
 }
 
 TEST_F(OathPanel, VersionsAreShownInOneBox) {
   Start();
   BoxAnswerer answerer;
-  panel->m_pGetAppletVersion->click();
+  Find<QAbstractButton>("get_applet_version")->click();
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Otp Version  "));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Applet version: 15   Cos version: 4300"));
@@ -620,7 +627,7 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
     QString message;
   };
   const std::vector<Case> cases = {
-      {"reset warning", [this] { panel->m_pResetNames->click(); }, "Please connect device.\n"},
+      {"reset warning", [this] { Find<QAbstractButton>("reset_names")->click(); }, "Please connect device.\n"},
       {"invalid name", [this] { Write(QString(), kKey20); }, "The device has been pulled out.\n"},
       {"touch before delete", [this] { ClickRow("present", credential_rows::kDelete); },
        "Please connect card.\n"},
@@ -633,21 +640,21 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
       BoxAnswerer confirm;
       Write("present", kKey20);
     }
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
     key->ClearReceivedApdus();
     BoxAnswerer answerer;
     answerer.SetWhileOpen([this](CMsgWnd&) {
       // As the reader panel does when the key is pulled out: rows cleared, device released.
       ASSERT_TRUE(pcsc->RemoveCard(kReader));
-      window->m_pReaderPanel->DisconnectCurrent();
+      window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
     });
     c.start();
     ASSERT_EQ(answerer.Shown().size(), 1u);
     EXPECT_EQ(Log().back().text, c.message);
     EXPECT_EQ(Log().back().color, kLogRed);
     EXPECT_TRUE(Sent().empty());
-    EXPECT_EQ(panel->m_pListView->count(), 0);
-    EXPECT_EQ(window->m_pDevice, nullptr);
+    EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
+    EXPECT_EQ(window->Device(), nullptr);
     TearDown();
   }
 }
@@ -665,14 +672,14 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
 
-  panel->m_pListNames->click();
+  Find<QAbstractButton>("list_names")->click();
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
   EXPECT_EQ(NameColor("story"), kBlack);
 
   for (const QString& name : {QStringLiteral("story"), QStringLiteral("other")}) {
     ClickRow(name, credential_rows::kCalculate);
-    const OtpCredential* record = FindCredential(name.toStdString());
+    const OtpCredential* record = panel->Credentials().Find(name.toStdString());
     EXPECT_EQ(record->MatchCount, 1u) << name.toStdString();
     EXPECT_EQ(Code(name).toStdString(), record->LocalCode);
   }
@@ -685,8 +692,8 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(RowNames(), QStringList{"story"});
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"story"});
 
-  panel->m_pResetNames->click();
-  EXPECT_EQ(panel->m_pListView->count(), 0);
+  Find<QAbstractButton>("reset_names")->click();
+  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   EXPECT_TRUE(key->Credentials().empty());
 
   // Every command the key got was logged, each followed by its answer.

@@ -24,9 +24,9 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   Start();
   ASSERT_EQ(Rows(), (QStringList{kKeyReader, "Empty Reader 00 00"}));
   Click("Card_Disconnect");
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
 
-  Panel().m_pReaderList->item(1)->setSelected(true);
+  ControlAs<QListWidget>("list_for_reader")->item(1)->setSelected(true);
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), "Empty Reader 00 00");
   auto log = Log();
@@ -35,28 +35,28 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   EXPECT_EQ(log[0].color, kLogRed);
   // A failed connect changes neither the buttons nor the label.
   EXPECT_TRUE(Enabled("Card_Connect"));
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
 
-  Panel().m_pReaderList->clearSelection();
+  ControlAs<QListWidget>("list_for_reader")->clearSelection();
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), kKeyReader);
   log = Log();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1].text, QStringLiteral("Connect successful.\n"));
   EXPECT_EQ(SelectedRows(), std::vector<int>{0});
-  EXPECT_FALSE(window->m_bIsHidDevice);
+  EXPECT_FALSE(window->IsHidDevice());
 }
 
 TEST_F(ReaderPanelWindow, ConnectWithoutReadersSaysTheDeviceIsNotFound) {
   Start();
-  const std::uint64_t generation = window->m_nDeviceGeneration;
+  const std::uint64_t generation = window->DeviceGeneration();
   InformationBoxAnswerer answerer;
   Click("Card_Connect");
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Information"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The device not found."));
   EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(window->m_nDeviceGeneration, generation);
+  EXPECT_EQ(window->DeviceGeneration(), generation);
 }
 
 TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndConnects) {
@@ -67,15 +67,15 @@ TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndCon
   Start();
   ASSERT_EQ(Rows(), (QStringList{QStringLiteral("Key \uFFFD Reader")}));
   Click("Card_Disconnect");
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
 
-  Panel().m_pReaderList->item(0)->setSelected(true);
+  ControlAs<QListWidget>("list_for_reader")->item(0)->setSelected(true);
   Click("Card_Connect");
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Connect successful.\n"));
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
-  ASSERT_TRUE(window->m_pDevice->Open()) << window->m_pDevice->GetLastErrorText();
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
+  ASSERT_TRUE(window->Device()->Open()) << window->Device()->GetLastErrorText();
   EXPECT_TRUE(window->SelectOathApplet());
   EXPECT_TRUE(key->IsOathSelected());
 }
@@ -86,7 +86,7 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
   ASSERT_EQ(DeviceName(), kKbName);
 
   Click("Card_Reset");
-  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_TRUE(window->Device()->IsOpen());
   Click("Card_Reset");
 
   const auto log = Log();
@@ -105,14 +105,14 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
 TEST_F(ReaderPanelWindow, ResetOnASmartCardPowersItAgainAndLeavesItOpen) {
   PlugKey(kVirtualCcidInterface);
   Start();
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   ASSERT_TRUE(window->SelectOathApplet());
   ASSERT_TRUE(key->IsOathSelected());
-  window->m_pLog->clear();
+  ClearWindowLog(*window);
 
   Click("Card_Reset");
   EXPECT_FALSE(key->IsOathSelected());  // the card was powered down and up again
-  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_TRUE(window->Device()->IsOpen());
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
@@ -126,8 +126,8 @@ TEST_F(ReaderPanelWindow, DisconnectOfAClosedSmartCardSaysSoAndReleasesIt) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
   EXPECT_EQ(log[0].color, kLogRed);
-  EXPECT_EQ(window->m_pDevice, nullptr);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
+  EXPECT_EQ(window->Device(), nullptr);
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
   // The key's reader is a CCID one: the mode options stay as they were.
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});
   // Reset without a device does nothing at all.
@@ -148,7 +148,7 @@ class WakeUpExchange : public ReaderPanelWindow, public ::testing::WithParamInte
 TEST_P(WakeUpExchange, ReachesTheKeyOnlyWhenDue) {
   const WakeUpCase& c = GetParam();
   Start();
-  window->m_bIsWindowsXp = c.flag;
+  Panel().SetIsWindowsXp(c.flag);
   PlugKey(c.interfaces);
   Refresh();
   ASSERT_FALSE(Log().empty());  // the target was connected
@@ -191,7 +191,7 @@ TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
   const auto deniedKey = hid->AddKey(key, denied);
   Start(/*keepLog=*/true);
 
-  QLabel* hint = Panel().m_pReaderHint;
+  QLabel* hint = ControlAs<QLabel>("reader_hint");
   ASSERT_NE(hint, nullptr);
   EXPECT_TRUE(hint->isVisibleTo(window.get()));
   EXPECT_TRUE(hint->text().contains(QStringLiteral("pcscd")));

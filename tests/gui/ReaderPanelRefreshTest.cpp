@@ -21,8 +21,8 @@ TEST_F(ReaderPanelWindow, FirstRefreshWithAllThreeInterfacesConnectsTheU2fInterf
   EXPECT_EQ(Rows(), (QStringList{kKeyReader, kKbName, kU2fName}));
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("u2f_ccid_otp_select")});
   EXPECT_EQ(DeviceName(), kU2fName);
-  EXPECT_TRUE(window->m_bIsHidDevice);
-  EXPECT_FALSE(window->m_pDevice->IsOpen());  // connected, then closed until the next action
+  EXPECT_TRUE(window->IsHidDevice());
+  EXPECT_FALSE(window->Device()->IsOpen());  // connected, then closed until the next action
   EXPECT_EQ(SelectedRows(), std::vector<int>{2});
 
   const auto log = Log();
@@ -30,9 +30,9 @@ TEST_F(ReaderPanelWindow, FirstRefreshWithAllThreeInterfacesConnectsTheU2fInterf
   EXPECT_EQ(log[0].text, kConnected);
   EXPECT_EQ(log[0].color, kLogBlue);
 
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("VORTAN HID DEVICE U2F 1 is inserted"));
-  EXPECT_EQ(Panel().m_pDeviceImg->property("bkimage").toString(), QStringLiteral("R5.png"));
-  EXPECT_FALSE(Panel().m_pDeviceImg->pixmap().isNull());
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("VORTAN HID DEVICE U2F 1 is inserted"));
+  EXPECT_EQ(ControlAs<QLabel>("device_img")->property("bkimage").toString(), QStringLiteral("R5.png"));
+  EXPECT_FALSE(ControlAs<QLabel>("device_img")->pixmap().isNull());
   EXPECT_FALSE(Enabled("Card_Connect"));
   EXPECT_TRUE(Enabled("Card_Disconnect"));
   EXPECT_TRUE(Enabled("Card_Reset"));
@@ -44,7 +44,7 @@ TEST_F(ReaderPanelWindow, AChangeThatChangesNothingRebuildsTheListAndDoesNothing
   PlugKey(kAllInterfaces);
   Start();
   SelectOption("ccid_select");  // the operator's own choice survives
-  const std::uint64_t generation = window->m_nDeviceGeneration;
+  const std::uint64_t generation = window->DeviceGeneration();
 
   Refresh();
 
@@ -52,7 +52,7 @@ TEST_F(ReaderPanelWindow, AChangeThatChangesNothingRebuildsTheListAndDoesNothing
   EXPECT_TRUE(SelectedRows().empty());
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});
   EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(window->m_nDeviceGeneration, generation);
+  EXPECT_EQ(window->DeviceGeneration(), generation);
   EXPECT_EQ(DeviceName(), kU2fName);
 }
 
@@ -89,14 +89,14 @@ TEST_F(ReaderPanelWindow, CcidAddedNextToAListedU2fPresetsBothButConnectsNothing
 TEST_F(ReaderPanelWindow, ANewKeyDoesNotDisplaceOneAnActionLeftOpen) {
   PlugKey(kVirtualU2fInterface);
   Start();
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   auto second = std::make_shared<VirtualKey>();
   ASSERT_TRUE(pcsc->AddReader("Second Key CCID 00 00"));
   ASSERT_TRUE(pcsc->InsertCard("Second Key CCID 00 00", second));
-  const std::uint64_t generation = window->m_nDeviceGeneration;
+  const std::uint64_t generation = window->DeviceGeneration();
   Refresh();
-  EXPECT_EQ(window->m_nDeviceGeneration, generation);
-  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_EQ(window->DeviceGeneration(), generation);
+  EXPECT_TRUE(window->Device()->IsOpen());
   EXPECT_TRUE(Log().empty());
 }
 
@@ -114,21 +114,21 @@ TEST_P(PullingOutTheSelectedKey, DisconnectsItAndShowsNoDevice) {
   const PullOutCase& c = GetParam();
   PlugKey(c.interfaces);
   Start();
-  ASSERT_NE(window->m_pDevice, nullptr);
+  ASSERT_NE(window->Device(), nullptr);
   ASSERT_NE(DeviceName(), "");
 
   UnplugKey();
   Refresh();
 
   EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(window->m_pDevice, nullptr);
-  EXPECT_FALSE(window->m_bIsHidDevice);
+  EXPECT_EQ(window->Device(), nullptr);
+  EXPECT_FALSE(window->IsHidDevice());
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QString::fromLatin1(c.logged));
   EXPECT_EQ(log[0].color, c.red ? kLogRed : kLogBlue);
-  EXPECT_EQ(Panel().m_pInsertedInfo->text(), QStringLiteral("No device inserted."));
-  EXPECT_TRUE(Panel().m_pDeviceImg->pixmap().isNull());
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
+  EXPECT_TRUE(ControlAs<QLabel>("device_img")->pixmap().isNull());
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_FALSE(Enabled("Card_Disconnect"));
   EXPECT_FALSE(Enabled("Card_Reset"));

@@ -121,11 +121,11 @@ void ReaderPanelWindow::AddEmptyReader(const std::string& name) { ASSERT_TRUE(pc
 
 void ReaderPanelWindow::Start(bool keepLog) {
   window = std::make_unique<CMainWnd>(backends);
-  window->m_VidPidConfigFiles = {WriteMakerConfig(configDir)};
+  window->SetVidPidConfigFiles({WriteMakerConfig(configDir)});
   ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window->show();
-  ASSERT_NE(window->m_pReaderPanel, nullptr);
-  if (!keepLog) window->m_pLog->clear();
+  ASSERT_NE(window->findChild<InitDemoToCardUI*>(), nullptr);
+  if (!keepLog) guitest::ClearWindowLog(*window);
 }
 
 void ReaderPanelWindow::Refresh() {
@@ -145,18 +145,16 @@ void ReaderPanelWindow::SelectOption(const char* name) {
   option->setChecked(true);
 }
 
-InitDemoToCardUI& ReaderPanelWindow::Panel() { return *window->m_pReaderPanel; }
+InitDemoToCardUI& ReaderPanelWindow::Panel() { return *window->findChild<InitDemoToCardUI*>(); }
 
-QStringList ReaderPanelWindow::Rows() {
-  QStringList rows;
-  for (int row = 0; row < Panel().m_pReaderList->count(); ++row) rows << Panel().m_pReaderList->item(row)->text();
-  return rows;
-}
+QStringList ReaderPanelWindow::Rows() { return guitest::ReaderRows(*window); }
 
 std::vector<int> ReaderPanelWindow::SelectedRows() {
   std::vector<int> rows;
-  for (int row = 0; row < Panel().m_pReaderList->count(); ++row) {
-    if (Panel().m_pReaderList->item(row)->isSelected()) rows.push_back(row);
+  auto* list = ControlAs<QListWidget>("list_for_reader");
+  if (list == nullptr) return rows;
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->isSelected()) rows.push_back(row);
   }
   return rows;
 }
@@ -170,7 +168,7 @@ QStringList ReaderPanelWindow::SelectedOptions() {
   return selected;
 }
 
-std::vector<guitest::LogEntry> ReaderPanelWindow::Log() { return guitest::LogEntries(*window->m_pLog); }
+std::vector<guitest::LogEntry> ReaderPanelWindow::Log() { return guitest::WindowLog(*window); }
 
 QWidget* ReaderPanelWindow::Control(const char* name) { return window->FindControl(QString::fromLatin1(name)); }
 
@@ -180,8 +178,8 @@ bool ReaderPanelWindow::Enabled(const char* name) {
 }
 
 std::string ReaderPanelWindow::DeviceName() {
-  if (window->m_pDevice == nullptr) return "<none>";
-  const std::wstring name = window->m_pDevice->GetName();
+  if (window->Device() == nullptr) return "<none>";
+  const std::wstring name = window->Device()->GetName();
   return std::string(name.begin(), name.end());
 }
 

@@ -151,6 +151,10 @@ class ReaderPanelWindow : public ::testing::Test {
   QStringList SelectedOptions();
   std::vector<guitest::LogEntry> Log();
   QWidget* Control(const char* name);
+  template <class T>
+  T* ControlAs(const char* name) {
+    return qobject_cast<T*>(Control(name));
+  }
   bool Enabled(const char* name);
   std::string DeviceName();
 

@@ -43,14 +43,14 @@ class VirtualReaderWindow : public ::testing::Test {
     }
     window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, SystemHidApi()),
                                         std::make_unique<CPcscInterface>(kReader, pcsc));
-    window->m_VidPidConfigFiles.clear();
+    window->SetVidPidConfigFiles({});
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window->show();
-    window->m_pLog->clear();
+    ClearWindowLog(*window);
   }
 
-  std::vector<LogEntry> Log() { return LogEntries(*window->m_pLog); }
+  std::vector<LogEntry> Log() { return WindowLog(*window); }
 
   std::shared_ptr<VirtualPcscApi> pcsc;
   std::unique_ptr<CMainWnd> window;
@@ -59,7 +59,7 @@ class VirtualReaderWindow : public ::testing::Test {
 TEST_F(VirtualReaderWindow, SelectOathAppletOnTheVirtualKeyLogsCommandAndSuccessInBlue) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   EXPECT_TRUE(window->SelectOathApplet());
   EXPECT_TRUE(key->IsOathSelected());
   ASSERT_FALSE(key->ReceivedApdus().empty());
@@ -76,19 +76,19 @@ TEST_F(VirtualReaderWindow, RefusedSelectIsLoggedInRedAndTheActionGoesOn) {
   auto card = std::make_shared<SelectCard>();
   card->statusWord = 0x6A82;
   StartWith(card);
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   ASSERT_TRUE(window->SelectOathApplet());
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].text, QStringLiteral("Select ins error.\n"));
   EXPECT_EQ(entries[1].color, kLogRed);
   // The caller goes on with the same open device.
-  ASSERT_TRUE(window->m_pDevice->IsOpen());
+  ASSERT_TRUE(window->Device()->IsOpen());
   CApduCommand next;
   const OathBytes list = BuildList();
   ASSERT_TRUE(next.Parse(list.data(), list.size()));
   CApduResponse answer;
-  EXPECT_TRUE(window->m_pDevice->Exchange(next, answer));
+  EXPECT_TRUE(window->Device()->Exchange(next, answer));
   EXPECT_EQ(card->received.size(), 2u);
 }
 
@@ -98,7 +98,7 @@ TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed
   EXPECT_TRUE(window->SelectFidoApplet());
   ASSERT_EQ(key->ReceivedApdus().size(), 1u);
   EXPECT_EQ(key->ReceivedApdus()[0], BuildSelectFido());
-  EXPECT_FALSE(window->m_pDevice->IsOpen());
+  EXPECT_FALSE(window->Device()->IsOpen());
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
@@ -108,7 +108,7 @@ TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed
 TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothing) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   ASSERT_TRUE(pcsc->RemoveCard(kReader));
   BoxAnswerer answerer;
   EXPECT_FALSE(window->SelectOathApplet());
@@ -196,7 +196,7 @@ TEST_F(Demo, PresentsTheVirtualKeyThroughItsOwnSeamsOnly) {
 TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
   demo = std::make_unique<DemoMode>();
   window = std::make_unique<CMainWnd>(demo->Backends());
-  window->m_VidPidConfigFiles.clear();
+  window->SetVidPidConfigFiles({});
   demo->SetDeviceChangeListener([this] { QCoreApplication::postEvent(window.get(), new DeviceChangeEvent()); });
   {
     BoxAnswerer answerer;

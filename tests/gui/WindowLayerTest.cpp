@@ -42,7 +42,7 @@ class WindowLayer : public ::testing::Test {
     // The host's readers and keys play no part.
     window = std::make_unique<CMainWnd>(
         MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()), nullptr);
-    window->m_VidPidConfigFiles.clear();
+    window->SetVidPidConfigFiles({});
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window->show();

@@ -84,39 +84,38 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   QTemporaryDir configDir;
   ASSERT_TRUE(configDir.isValid());
   window = std::make_unique<CMainWnd>(SystemDeviceBackends());
-  window->m_VidPidConfigFiles.clear();
+  window->SetVidPidConfigFiles({});
   {
     guitest::BoxAnswerer answerer;  // the missing configuration's warning
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   }
   window->show();
 
-  const std::vector<std::string>& names = window->m_pReaderPanel->ReaderNames;
-  EXPECT_NE(std::find(names.begin(), names.end(), kVpcdReader), names.end());
-  ASSERT_NE(window->m_pDevice, nullptr);
-  EXPECT_EQ(window->m_pDevice->GetName(), L"Virtual PCD 00 00");
-  EXPECT_FALSE(window->m_bIsHidDevice);
-  const auto connected = guitest::LogEntries(*window->m_pLog);
+  EXPECT_TRUE(guitest::ReaderRows(*window).contains(QString::fromLatin1(kVpcdReader)));
+  ASSERT_NE(window->Device(), nullptr);
+  EXPECT_EQ(window->Device()->GetName(), L"Virtual PCD 00 00");
+  EXPECT_FALSE(window->IsHidDevice());
+  const auto connected = guitest::WindowLog(*window);
   ASSERT_FALSE(connected.empty());
   EXPECT_EQ(connected.back().text, QStringLiteral("Connect successful.\n"));
 
   // An action selects the applet on an open connection; the reset then starts the card afresh.
-  ASSERT_TRUE(window->m_pDevice->Open());
+  ASSERT_TRUE(window->Device()->Open());
   ASSERT_TRUE(window->SelectOathApplet());
   ASSERT_TRUE(key->IsOathSelected());
   const std::size_t eventsBefore = recorder->Events().size();
-  window->m_pLog->clear();
+  guitest::ClearWindowLog(*window);
 
   window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset"))->click();
 
-  const auto log = guitest::LogEntries(*window->m_pLog);
+  const auto log = guitest::WindowLog(*window);
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
   const std::vector<std::string> events = recorder->Events();
   const std::vector<std::string> sinceReset(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore), events.end());
   EXPECT_TRUE(HoldsPowerCycle(sinceReset)) << "events since the reset: " << sinceReset.size();
   EXPECT_FALSE(key->IsOathSelected());
-  EXPECT_TRUE(window->m_pDevice->IsOpen());
+  EXPECT_TRUE(window->Device()->IsOpen());
 }
 
 }  // namespace
