@@ -9,11 +9,8 @@ constexpr std::uint8_t kInsGetResponse = 0xC0;
 constexpr std::uint8_t kInsEnvelope = 0xC2;
 constexpr std::size_t kHeaderLength = 4;
 constexpr std::size_t kExtendedLcEnd = 7;  // header, 00, two Lc bytes
-// A reassembled command cannot be longer than an extended case-7 command with 65,535 data bytes.
-constexpr std::size_t kLongestCommand = 65544;
 
 const TransportTestCard::Bytes kWrongLength{0x67, 0x00};
-const TransportTestCard::Bytes kNoChainPending{0x69, 0x85};
 
 TransportTestCard::Bytes StatusWord(std::uint16_t status) {
   return {static_cast<std::uint8_t>(status >> 8), static_cast<std::uint8_t>(status & 0xFF)};
@@ -45,7 +42,7 @@ bool EnvelopedCommandComplete(const TransportTestCard::Bytes& command) {
 // The Le of a GET RESPONSE command; absent or 00 means 256.
 std::size_t ShortLe(const TransportTestCard::Bytes& command) {
   if (command.size() == kHeaderLength + 1 && command[kHeaderLength] != 0) return command[kHeaderLength];
-  return 256;
+  return T0ResponseChain::kShortMaximum;
 }
 
 }  // namespace
@@ -64,14 +61,14 @@ TransportTestCard::Bytes TransportTestCard::Atr() {
 void TransportTestCard::PowerOn() {
   std::lock_guard lock(mutex_);
   ++resetCount_;
-  pendingChain_.reset();
-  envelopeBuffer_.reset();
+  chain_.Drop();
+  envelope_.Drop();
 }
 
 void TransportTestCard::PowerOff() {
   std::lock_guard lock(mutex_);
-  pendingChain_.reset();
-  envelopeBuffer_.reset();
+  chain_.Drop();
+  envelope_.Drop();
 }
 
 void TransportTestCard::Reset() { PowerOn(); }
@@ -94,7 +91,8 @@ void TransportTestCard::SetDefaultAnswer(Bytes answer) {
 void TransportTestCard::SetChainedAnswer(const Bytes& command, Bytes data, std::uint16_t finalStatus,
                                          std::size_t pieceLimit) {
   std::lock_guard lock(mutex_);
-  Chain chain{std::move(data), 0, finalStatus, std::clamp<std::size_t>(pieceLimit, 1, 256)};
+  Chain chain{std::move(data), finalStatus,
+              std::clamp<std::size_t>(pieceLimit, 1, T0ResponseChain::kShortMaximum)};
   script_[command] = ScriptedAnswer{{}, std::move(chain)};
 }
 
@@ -131,8 +129,8 @@ TransportTestCard::Bytes TransportTestCard::ProcessApdu(const Bytes& command) {
       return ServeEnvelope(command);
     default:
       // Any other command abandons a chain or an enveloped command in progress.
-      pendingChain_.reset();
-      envelopeBuffer_.reset();
+      chain_.Drop();
+      envelope_.Drop();
       return Answer(command);
   }
 }
@@ -145,57 +143,24 @@ TransportTestCard::Bytes TransportTestCard::Answer(const Bytes& command) {
 
 TransportTestCard::Bytes TransportTestCard::StartAnswer(const ScriptedAnswer& scripted) {
   if (!scripted.chain) return scripted.answer;
-  pendingChain_ = *scripted.chain;
-  const std::size_t first = std::min(pendingChain_->data.size(), pendingChain_->pieceLimit);
-  if (first == 0) {
-    const std::uint16_t status = pendingChain_->finalStatus;
-    pendingChain_.reset();
-    return StatusWord(status);
-  }
-  return {0x61, static_cast<std::uint8_t>(first & 0xFF)};
+  return chain_.Start(scripted.chain->data, scripted.chain->finalStatus, 0, scripted.chain->pieceLimit);
 }
 
 TransportTestCard::Bytes TransportTestCard::ServeGetResponse(const Bytes& command) {
   if (command.size() > kHeaderLength + 1) return kWrongLength;
-  if (!pendingChain_) return kNoChainPending;
-  return NextPiece(ShortLe(command));
-}
-
-TransportTestCard::Bytes TransportTestCard::NextPiece(std::size_t requested) {
-  Chain& chain = *pendingChain_;
-  const std::size_t remaining = chain.data.size() - chain.offset;
-  const std::size_t count = std::min({requested, remaining, chain.pieceLimit});
-  const auto begin = chain.data.begin() + static_cast<std::ptrdiff_t>(chain.offset);
-  Bytes answer(begin, begin + static_cast<std::ptrdiff_t>(count));
-  chain.offset += count;
-  const std::size_t left = chain.data.size() - chain.offset;
-  if (left == 0) {
-    const Bytes status = StatusWord(chain.finalStatus);
-    answer.insert(answer.end(), status.begin(), status.end());
-    pendingChain_.reset();
-    return answer;
-  }
-  answer.push_back(0x61);
-  answer.push_back(static_cast<std::uint8_t>(std::min(left, chain.pieceLimit) & 0xFF));
-  return answer;
+  return chain_.Next(ShortLe(command));
 }
 
 TransportTestCard::Bytes TransportTestCard::ServeEnvelope(const Bytes& command) {
-  pendingChain_.reset();
+  chain_.Drop();
   const Bytes piece = CommandData(command);
-  if (!envelopeBuffer_) envelopeBuffer_.emplace();
-  Bytes& buffer = *envelopeBuffer_;
   // An ENVELOPE without data closes a command whose length fields did not say where it ends.
   const bool closing = piece.empty();
-  if (buffer.size() + piece.size() > kLongestCommand) {
-    envelopeBuffer_.reset();
-    return kWrongLength;
-  }
-  buffer.insert(buffer.end(), piece.begin(), piece.end());
-  if (!closing && !EnvelopedCommandComplete(buffer)) return StatusWord(0x9000);
+  if (!envelope_.Add(piece)) return kWrongLength;
+  if (!closing && !EnvelopedCommandComplete(envelope_.Collected())) return StatusWord(0x9000);
 
-  Bytes inner = std::move(buffer);
-  envelopeBuffer_.reset();
+  const Bytes inner = envelope_.Collected();
+  envelope_.Drop();
   if (inner.size() < kHeaderLength) return kWrongLength;
   enveloped_.push_back(inner);
   return Answer(inner);

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "keysim/EnvelopeAssembly.h"
+#include "keysim/T0ResponseChain.h"
 #include "keysim/VirtualCard.h"
 
 class TransportTestCard : public VirtualCard {
@@ -53,7 +55,6 @@ class TransportTestCard : public VirtualCard {
  private:
   struct Chain {
     Bytes data;
-    std::size_t offset = 0;
     std::uint16_t finalStatus = 0x9000;
     std::size_t pieceLimit = 256;
   };
@@ -67,7 +68,6 @@ class TransportTestCard : public VirtualCard {
   Bytes ServeEnvelope(const Bytes& command);
   Bytes ServeGetResponse(const Bytes& command);
   Bytes StartAnswer(const ScriptedAnswer& scripted);
-  Bytes NextPiece(std::size_t requested);
 
   mutable std::mutex mutex_;
   Bytes atr_;
@@ -84,8 +84,8 @@ class TransportTestCard : public VirtualCard {
   };
   std::map<Bytes, ScriptedAnswer, ShorterFirst> script_;
   Bytes defaultAnswer_{0x6D, 0x00};
-  std::optional<Chain> pendingChain_;
-  std::optional<Bytes> envelopeBuffer_;
+  T0ResponseChain chain_;
+  EnvelopeAssembly envelope_;
   std::vector<Bytes> received_;
   std::vector<Bytes> enveloped_;
   int resetCount_ = 0;

@@ -7,6 +7,11 @@
 // Readers call it from their own threads while tests inspect it: every public member is
 // thread-safe. Commands are processed one at a time; a guarded command waiting for a touch does
 // not block the inspecting members.
+//
+// It composes the parts that each have their own reason to change: ReceivedCommand reads the
+// command bytes, VirtualKeyApplet answers them over the store, T0ResponseChain and EnvelopeAssembly
+// carry long answers and commands under T=0; the key itself adds power and ATR, the touch, the
+// store with its state file, the record of commands and the locking.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -15,12 +20,16 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "keysim/EnvelopeAssembly.h"
+#include "keysim/T0ResponseChain.h"
 #include "keysim/VirtualCard.h"
+#include "keysim/VirtualKeyApplet.h"
 #include "keysim/VirtualKeyStore.h"
+
+class ReceivedCommand;
 
 enum class TouchMode {
   Always,    // every guarded command is touched at once
@@ -56,7 +65,7 @@ struct VirtualCredentialState {
   bool isDefault = false;
 };
 
-class VirtualKey : public VirtualCard {
+class VirtualKey : public VirtualCard, private VirtualKeyApplet::Host {
  public:
   using Bytes = std::vector<std::uint8_t>;
 
@@ -64,8 +73,8 @@ class VirtualKey : public VirtualCard {
   static const Bytes kT0Atr;
   static const Bytes kT1Atr;
   // Tags of the answers (their values are the key's own choice).
-  static constexpr std::uint8_t kListEntryTag = 0x61;
-  static constexpr std::uint8_t kCalculateAnswerTag = 0x62;
+  static constexpr std::uint8_t kListEntryTag = VirtualKeyApplet::kListEntryTag;
+  static constexpr std::uint8_t kCalculateAnswerTag = VirtualKeyApplet::kCalculateAnswerTag;
 
   explicit VirtualKey(VirtualKeyConfig config = {});
   ~VirtualKey() override;
@@ -105,40 +114,24 @@ class VirtualKey : public VirtualCard {
   // load the key starts empty and never writes the file, so a damaged file is not overwritten.
   std::string StateFileError() const;
 
-  struct Response {
-    Bytes data;
-    std::uint16_t sw = 0x9000;
-  };
+  using Response = VirtualKeyApplet::Response;
 
  private:
-  struct Command;
-
   // These run with processMutex_ held, and take stateMutex_ for short stretches only.
-  Response Dispatch(const Command& command);
-  Response Select(const Command& command);
-  Response CosCommand(const Command& command);
-  Response SetInterfaceMode(const Command& command);
-  Response AppletVersion(const Command& command);
-  Response Put(const Command& command);
-  Response List(const Command& command);
-  Response Calculate(const Command& command);
-  Response Delete(const Command& command);
-  Response SetDefault(const Command& command);
-  Response GetDefault(const Command& command);
-  Response ResetApplet(const Command& command);
-  bool AwaitTouch();
-  Bytes Deliver(const Command& command, Response response);
-  Bytes ServeGetResponse(const Command& command);
-  Bytes ServeEnvelope(const Command& command);
+  Bytes Answer(const ReceivedCommand& command);
+  Bytes ServeGetResponse(const ReceivedCommand& command);
+  Bytes ServeEnvelope(const ReceivedCommand& command);
   void Deselect();
-  void DropPending();
-  void DropEnvelope();
   void Record(const Bytes& command);
 
+  // VirtualKeyApplet::Host. Each takes stateMutex_ for short stretches only.
+  std::array<std::uint8_t, 3> CosVersion() const override;
+  bool AwaitTouch() override;
+  VirtualKeyStore SnapshotStore() const override;
   // Makes `updated` the store, writing the state file first when there is one; false (store
-  // unchanged) when it cannot be written. Takes stateMutex_.
-  bool Commit(VirtualKeyStore updated);
-  VirtualKeyStore SnapshotStore() const;
+  // unchanged) when it cannot be written.
+  bool Commit(VirtualKeyStore updated) override;
+  void InterfaceModeStored(std::uint8_t mode) override;
 
   std::mutex processMutex_;  // one command or power event at a time
 
@@ -148,13 +141,12 @@ class VirtualKey : public VirtualCard {
   std::uint8_t presentInterfaces_ = 0x70;
   bool persist_ = false;
   std::string stateFileError_;
-  std::atomic<bool> oathSelected_{false};
   std::atomic<int> touchRequests_{0};
   std::deque<Bytes> received_;
   std::function<void(std::uint8_t)> modeChangedHook_;
 
-  // T=0 answer waiting for GET RESPONSE, and a command being reassembled from ENVELOPE pieces.
-  std::optional<Response> pending_;
-  std::size_t pendingOffset_ = 0;
-  std::optional<Bytes> envelope_;
+  // Guarded by processMutex_ (the applet's selection may also be read without it).
+  VirtualKeyApplet applet_;
+  T0ResponseChain chain_;    // a T=0 answer waiting for GET RESPONSE
+  EnvelopeAssembly envelope_;  // a command arriving in ENVELOPE pieces
 };
