@@ -14,11 +14,10 @@
 #include "core/Conversions.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/AppletSelection.h"
 #include "device/KeyModels.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
-#include "device/VidPidConfig.h"
-#include "oath/OathCommands.h"
 #include "ui/Controls.h"
 
 #ifndef TOKVANE_DATA_DIR
@@ -40,7 +39,7 @@ std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.To
 }  // namespace
 
 CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
-    : m_VidPidConfigFiles{VidPidConfigPath(), TOKVANE_DATA_DIR "/" + std::string(kVidPidConfigFileName)},
+    : m_VidPidConfigFiles(VidPidConfigSearchPath(TOKVANE_DATA_DIR)),
       m_pDevice(std::move(device)),
       m_Backends(std::move(backends)) {}
 
@@ -94,17 +93,9 @@ void CMainWnd::InitWindow() {
 }
 
 void CMainWnd::LoadDeviceConfiguration() {
-  std::vector<VidPidEntry> entries;
-  bool loaded = false;
-  for (const std::string& path : m_VidPidConfigFiles) {
-    entries.clear();
-    loaded = LoadVidPidConfig(path, entries);
-    if (loaded) break;
+  if (!LoadKeyModels(m_VidPidConfigFiles, *m_Backends.models)) {
+    ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
   }
-  // Whatever happened, the list holds at least the default entry.
-  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
-  if (!loaded) ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
-  m_Backends.models->SetEntries(std::move(entries));
 }
 
 void CMainWnd::RefreshReaders() {
@@ -243,8 +234,8 @@ bool CMainWnd::CheckDeviceSelected() {
 }
 
 // The transport's reason in red and in a "Communication error" box.
-void CMainWnd::ReportExchangeFailure(IDeveiceInterface& device) {
-  const std::wstring reason = AnsiToWide(device.GetLastErrorText());
+void CMainWnd::ReportExchangeFailure(const std::string& transportReason) {
+  const std::wstring reason = AnsiToWide(transportReason);
   AppendLog(reason + L"\n", log_color::kRed);
   ShowMessageBox(nullptr, L"Communication error", reason);
 }
@@ -256,15 +247,14 @@ bool CMainWnd::SelectOathApplet() {
     return false;
   }
   IDeveiceInterface* device = m_pDevice.get();
-  const CApduCommand command = CommandFromBytes(BuildSelectOath());
-  AppendLog(HexLine(command), log_color::kBlue);
+  AppendLog(HexLine(applets::SelectionCommand(applets::Applet::Oath)), log_color::kBlue);
 
-  CApduResponse response;
-  if (!device->Exchange(command, response)) {
-    ReportExchangeFailure(*device);
+  const applets::SelectionAnswer answer = applets::Select(*device, applets::Applet::Oath);
+  if (!answer.exchanged) {
+    ReportExchangeFailure(answer.reason);
     return false;
   }
-  if (response.IsSuccess()) {
+  if (answer.response.IsSuccess()) {
     AppendLog(L"Select ins successful.\n", log_color::kBlue);
   } else {
     AppendLog(L"Select ins error.\n", log_color::kRed);
@@ -287,11 +277,10 @@ bool CMainWnd::SelectFidoApplet() {
     if (!stillTheSame()) return false;
   }
 
-  const CApduCommand command = CommandFromBytes(BuildSelectFido());
-  AppendLog(HexLine(command), log_color::kBlue);
-  CApduResponse response;
-  if (!device->Exchange(command, response)) {
-    ReportExchangeFailure(*device);
+  AppendLog(HexLine(applets::SelectionCommand(applets::Applet::Fido)), log_color::kBlue);
+  const applets::SelectionAnswer answer = applets::Select(*device, applets::Applet::Fido);
+  if (!answer.exchanged) {
+    ReportExchangeFailure(answer.reason);
     if (!stillTheSame()) return false;
   }
   device->Close();

@@ -67,7 +67,7 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   void SetOathNotify(INotifyUI* notify) { m_pOathNotify = notify; }
 
  private:
-  void ReportExchangeFailure(IDeveiceInterface& device);
+  void ReportExchangeFailure(const std::string& transportReason);
   void LoadDeviceConfiguration();
   void RefreshReaders();
   void StartDeviceNotifications();

@@ -13,7 +13,6 @@
 #include "cli/SecretInput.h"
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
-#include "device/VidPidConfig.h"
 
 #ifndef TOKVANE_DATA_DIR
 #define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
@@ -69,14 +68,7 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
 // The interfaces of configured keys are recognised by the VID/PID file beside the program or in
 // its installed data directory; without one the maker's vendor ID stands for every key.
 void LoadDeviceConfiguration(KeyModels& models) {
-  std::vector<VidPidEntry> entries;
-  for (const std::string& path :
-       {VidPidConfigPath(), std::string(TOKVANE_DATA_DIR) + "/" + kVidPidConfigFileName}) {
-    entries.clear();
-    if (LoadVidPidConfig(path, entries)) break;
-  }
-  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
-  models.SetEntries(std::move(entries));
+  LoadKeyModels(VidPidConfigSearchPath(TOKVANE_DATA_DIR), models);
 }
 
 ExitCode Dispatch(const CommandInput& input) {

@@ -114,30 +114,26 @@ ExitCode RunModeSet(const CommandInput& input) {
   IDeveiceInterface& device = session.Device();
   const std::string reader = QuotedText(session.ReaderName());
 
-  if (!device.IsOpen() && !device.Open()) {
+  // The command goes out on a fresh connection, as the reader panel sends it.
+  if (!interface_mode::OpenFreshConnection(device)) {
     return input.reporter.Fail(ExitCode::NoDevice,
                                WithReason("cannot connect to " + reader, PrintableText(device.GetLastErrorText())));
   }
-  // The command goes out on a fresh connection, as the reader panel sends it.
-  device.Close();
-  device.Open();
   PromptForTouchIfNeeded(device, input.reporter);
 
-  CApduResponse response;
-  const bool exchanged = device.Exchange(interface_mode::BuildCommand(input.args.mode), response);
-  // Read before closing: closing may leave a reason of its own.
-  const std::string reason =
-      !exchanged || !response.HasStatusWord() ? PrintableText(device.GetLastErrorText()) : std::string();
+  const interface_mode::Answer sent = interface_mode::Send(device, input.args.mode);
+  const CApduResponse& response = sent.response;
+  const std::string reason = PrintableText(sent.reason);
   device.Close();
   const std::string interfaces = FormatInterfaceSet(input.args.mode);
-  if (exchanged && !response.HasStatusWord()) {
+  if (sent.exchanged && !response.HasStatusWord()) {
     return input.reporter.Fail(ExitCode::NoDevice,
                                WithReason("the key on " + reader + " stopped answering when asked to present " +
                                               interfaces,
                                           reason) +
                                    "; its interface mode may or may not have been changed");
   }
-  switch (interface_mode::Classify(exchanged, response)) {
+  switch (sent.outcome) {
     case interface_mode::Outcome::Applied:
       break;
     case interface_mode::Outcome::ExchangeFailed:

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "oath/OathCommands.h"
+#include "device/AppletSelection.h"
 #include "oath/UserPresence.h"
 
 namespace cli {
@@ -26,17 +26,13 @@ bool PromptForTouchIfNeeded(IDeveiceInterface& device, CliReporter& reporter) {
 
 bool CliOathHost::SelectOathApplet() {
   if (!device_.IsOpen()) return false;
-  CApduResponse response;
   // A refusing status word still counts as selected: the action's own command tells.
-  return device_.Exchange(CommandFromBytes(BuildSelectOath()), response);
+  return applets::Select(device_, applets::Applet::Oath).exchanged;
 }
 
 void CliOathHost::SelectFidoApplet() {
   if (!device_.IsOpen()) device_.Open();
-  if (device_.IsOpen()) {
-    CApduResponse ignored;
-    device_.Exchange(CommandFromBytes(BuildSelectFido()), ignored);
-  }
+  if (device_.IsOpen()) applets::Select(device_, applets::Applet::Fido);
   device_.Close();
 }
 

@@ -26,4 +26,21 @@ Outcome Classify(bool exchanged, const CApduResponse& response) {
   return Outcome::Refused;
 }
 
+bool OpenFreshConnection(IDeveiceInterface& device) {
+  if (!device.IsOpen()) device.Open();
+  if (!device.IsOpen()) return false;
+  device.Close();
+  device.Open();
+  return true;
+}
+
+Answer Send(IDeveiceInterface& device, std::uint8_t modeByte) {
+  Answer answer;
+  answer.exchanged = device.Exchange(BuildCommand(modeByte), answer.response);
+  answer.outcome = Classify(answer.exchanged, answer.response);
+  // Read at once: closing the device afterwards may leave a reason of its own.
+  if (!answer.exchanged || !answer.response.HasStatusWord()) answer.reason = device.GetLastErrorText();
+  return answer;
+}
+
 }  // namespace interface_mode

@@ -3,9 +3,11 @@
 // it is plugged in again. The command that sets one and what the key's answer means; the reader
 // panel's options and texts for it are in app/setup/InterfaceModeOptions.h.
 #include <cstdint>
+#include <string>
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "device/DeviceInterface.h"
 
 namespace interface_mode {
 
@@ -24,5 +26,21 @@ enum class Outcome {
 };
 
 Outcome Classify(bool exchanged, const CApduResponse& response);
+
+// The command goes out on a fresh connection: opens `device` when it is not open, then closes and
+// opens it again (a failed reopen shows in the exchange). False, with nothing closed, when the
+// device does not open at all.
+bool OpenFreshConnection(IDeveiceInterface& device);
+
+struct Answer {
+  bool exchanged = false;
+  CApduResponse response;
+  Outcome outcome = Outcome::ExchangeFailed;
+  // The transport's text when no status word came back (no answer, or one too short); else empty.
+  std::string reason;
+};
+
+// Sends the mode command for `modeByte` on `device` and judges the answer.
+Answer Send(IDeveiceInterface& device, std::uint8_t modeByte);
 
 }  // namespace interface_mode

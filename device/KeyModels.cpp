@@ -41,3 +41,21 @@ void KeyModels::SetPermissionDeniedPaths(std::vector<std::string> paths) {
   std::lock_guard lock(mutex_);
   deniedPaths_ = std::move(paths);
 }
+
+std::vector<std::string> VidPidConfigSearchPath(const std::string& dataDirectory) {
+  return {VidPidConfigPath(), dataDirectory + "/" + kVidPidConfigFileName};
+}
+
+bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models) {
+  std::vector<VidPidEntry> entries;
+  bool loaded = false;
+  for (const std::string& path : paths) {
+    entries.clear();
+    loaded = LoadVidPidConfig(path, entries);
+    if (loaded) break;
+  }
+  // Whatever happened, the list holds at least the default entry.
+  if (entries.empty()) entries.push_back(DefaultVidPidEntry());
+  models.SetEntries(std::move(entries));
+  return loaded;
+}

@@ -37,3 +37,10 @@ class KeyModels {
   VidPidEntry current_;
   std::vector<std::string> deniedPaths_;
 };
+
+// The VID/PID configuration files in the order both programs try them: beside the running
+// executable, then in the installed data directory `dataDirectory`.
+std::vector<std::string> VidPidConfigSearchPath(const std::string& dataDirectory);
+// Puts the entries of the first of `paths` that loads into `models`; when none loads, the default
+// entry is in force. True when a file was loaded (the window warns otherwise).
+bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/Conversions.h"
+#include "device/AppletSelection.h"
 #include "device/CardOsCommands.h"
 #include "device/HidDiscovery.h"
 #include "device/KeyModels.h"
@@ -183,8 +184,8 @@ void WakeUpPcscReader(const DeviceBackends& backends, const std::string& name, s
   if (!PcscReaderOpens(backends, name)) return;
   CPcscInterface reader(name, backends.pcsc);
   if (!reader.Open()) return;
-  CApduResponse selected;
-  if (reader.Exchange(CommandFromBytes(BuildSelectOath()), selected) && selected.IsSuccess()) {
+  const applets::SelectionAnswer selected = applets::Select(reader, applets::Applet::Oath);
+  if (selected.exchanged && selected.response.IsSuccess()) {
     CApduResponse woken;
     reader.Exchange(CommandFromBytes(BuildE3P1Command()), woken);
   }

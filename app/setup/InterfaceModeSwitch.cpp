@@ -29,14 +29,10 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
   if (option == nullptr) return;
 
   IDeveiceInterface* device = m_Context.Device();
-  if (!device->IsOpen()) device->Open();
-  if (!device->IsOpen()) {
+  if (!interface_mode::OpenFreshConnection(*device)) {
     AskForConnection();
     return;
   }
-  // The command goes out on a fresh connection; a failed open shows in the exchange.
-  device->Close();
-  device->Open();
 
   // The touch prompt runs a nested loop in which a device change may release the device.
   const std::uint64_t generation = m_Context.DeviceGeneration();
@@ -46,14 +42,13 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
     return;
   }
 
-  const CApduCommand command = interface_mode::BuildCommand(option->modeByte);
-  m_Context.AppendLog(Widen(command.ToHex().c_str()) + L"\n", log_color::kBlue);
-  CApduResponse response;
-  const bool exchanged = device->Exchange(command, response);
-  const std::wstring answer = L"<< " + Widen(response.ToHex().c_str()) + L"\n";
-  switch (interface_mode::Classify(exchanged, response)) {
+  m_Context.AppendLog(Widen(interface_mode::BuildCommand(option->modeByte).ToHex().c_str()) + L"\n",
+                      log_color::kBlue);
+  const interface_mode::Answer sent = interface_mode::Send(*device, option->modeByte);
+  const std::wstring answer = L"<< " + Widen(sent.response.ToHex().c_str()) + L"\n";
+  switch (sent.outcome) {
     case interface_mode::Outcome::ExchangeFailed:
-      m_Context.AppendLog(Widen(device->GetLastErrorText().c_str()) + L"\n", log_color::kRed);
+      m_Context.AppendLog(Widen(sent.reason.c_str()) + L"\n", log_color::kRed);
       break;
     case interface_mode::Outcome::Applied:
       m_Context.AppendLog(Widen(option->successMessage) + L"\n", log_color::kBlue);

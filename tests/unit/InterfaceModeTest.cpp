@@ -1,9 +1,15 @@
 // The interface-mode command for each interface set, and how the key's answer is judged.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "device/AppletSelection.h"
+#include "device/CardOsCommands.h"
 #include "device/InterfaceMode.h"
+#include "device/PcscInterface.h"
+#include "keysim/TransportTestCard.h"
+#include "keysim/VirtualPcscApi.h"
 
 namespace {
 
@@ -46,6 +52,68 @@ TEST(InterfaceModeOutcome, StatusWordsAreJudged) {
   for (const Case& c : cases) {
     EXPECT_EQ(interface_mode::Classify(c.exchanged, Answer(c.sw)), c.outcome) << std::hex << c.sw;
   }
+}
+
+// The exchanges both programs share, over a real PC/SC transport to a scripted card.
+class KeyExchangeOverPcsc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pcsc_->AddReader(kReader));
+    ASSERT_TRUE(pcsc_->InsertCard(kReader, card_));
+  }
+  static constexpr const char* kReader = "Reader 0";
+  std::shared_ptr<VirtualPcscApi> pcsc_ = std::make_shared<VirtualPcscApi>();
+  std::shared_ptr<TransportTestCard> card_ = std::make_shared<TransportTestCard>();
+  CPcscInterface device_{kReader, pcsc_};
+};
+
+TEST_F(KeyExchangeOverPcsc, TheModeCommandGoesOutOnAFreshConnectionAndItsAnswerIsJudged) {
+  using interface_mode::Outcome;
+  struct Case {
+    std::vector<std::uint8_t> answer;
+    Outcome outcome;
+    bool reasonGiven;  // only when no status word came back
+  };
+  const Case cases[] = {
+      {{0x90, 0x00}, Outcome::Applied, false},
+      {{0x69, 0x84}, Outcome::TouchTimedOut, false},
+      {{0x6A, 0x80}, Outcome::Refused, false},
+      {{0x90}, Outcome::Refused, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer.size());
+    card_->SetAnswer(interface_mode::BuildCommand(0x30).Serialize(), c.answer);
+    ASSERT_TRUE(device_.Open());
+    const int resetsBefore = card_->ResetCount();
+    ASSERT_TRUE(interface_mode::OpenFreshConnection(device_));
+    EXPECT_GT(card_->ResetCount(), resetsBefore);
+    const interface_mode::Answer sent = interface_mode::Send(device_, 0x30);
+    EXPECT_TRUE(sent.exchanged);
+    EXPECT_EQ(sent.outcome, c.outcome);
+    EXPECT_EQ(!sent.reason.empty(), c.reasonGiven) << sent.reason;
+    device_.Close();
+  }
+
+  ASSERT_TRUE(pcsc_->RemoveCard(kReader));
+  EXPECT_FALSE(interface_mode::OpenFreshConnection(device_));
+  const interface_mode::Answer sent = interface_mode::Send(device_, 0x30);
+  EXPECT_EQ(sent.outcome, Outcome::ExchangeFailed);
+  EXPECT_FALSE(sent.reason.empty());
+}
+
+TEST_F(KeyExchangeOverPcsc, AnAppletSelectionCarriesTheKeysAnswerOrTheTransportsReason) {
+  card_->SetAnswer(BuildSelectFido(), {0x6A, 0x82});
+  ASSERT_TRUE(device_.Open());
+  const applets::SelectionAnswer refused = applets::Select(device_, applets::Applet::Fido);
+  EXPECT_TRUE(refused.exchanged);
+  EXPECT_EQ(refused.response.StatusWord(), 0x6A82);
+  EXPECT_TRUE(refused.reason.empty());
+  EXPECT_EQ(card_->Received().back(), BuildSelectFido());
+
+  device_.Close();
+  const applets::SelectionAnswer closed = applets::Select(device_, applets::Applet::Oath);
+  EXPECT_FALSE(closed.exchanged);
+  EXPECT_FALSE(closed.reason.empty());
 }
 
 }  // namespace

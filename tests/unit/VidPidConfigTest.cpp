@@ -10,6 +10,7 @@
 #include <string>
 
 #include "BuildConfig.h"
+#include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 
 namespace {
@@ -141,6 +142,26 @@ TEST_F(VidPidConfigTest, AHugeFileIsRefusedQuicklyAndFallsBackToTheDefault) {
 TEST_F(VidPidConfigTest, TheFileIsLookedForBesideTheExecutable) {
   const fs::path executable = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(fs::path(VidPidConfigPath()), executable.parent_path() / "Pid_Vid_Config.xml");
+}
+
+TEST_F(VidPidConfigTest, BothProgramsTakeTheFirstFileThatLoadsAndOtherwiseTheDefault) {
+  const std::string missing = (dir_ / "absent.xml").string();
+  const std::string broken = (dir_ / "broken.xml").string();
+  std::ofstream(broken) << "<Config><Key VID=\"1111\"";
+  const std::string good = WriteFile("<Config><Key VID=\"2222\" PID=\"0010\"/></Config>");
+  const std::string other = (dir_ / "other.xml").string();
+  std::ofstream(other) << "<Config><Key VID=\"3333\"/></Config>";
+
+  KeyModels models(Entries({{0x4444, 0}}));
+  EXPECT_TRUE(LoadKeyModels({missing, broken, good, other}, models));
+  EXPECT_EQ(models.Entries(), Entries({{0x2222, 0x0010}}));
+  EXPECT_FALSE(LoadKeyModels({missing, broken}, models));
+  EXPECT_EQ(models.Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
+
+  const std::vector<std::string> searched = VidPidConfigSearchPath("/usr/share/tokvane");
+  ASSERT_EQ(searched.size(), 2u);
+  EXPECT_EQ(searched[0], VidPidConfigPath());
+  EXPECT_EQ(searched[1], "/usr/share/tokvane/Pid_Vid_Config.xml");
 }
 
 }  // namespace
