@@ -19,9 +19,12 @@
 #include "device/PcscReaderList.h"
 #include "keysim/TransportTestCard.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/support/TestBytes.h"
 
 namespace tokvane::integration {
 namespace {
+
+using test_bytes::Sequence;
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -36,12 +39,6 @@ CApduCommand Command(const Bytes& bytes) {
   CApduCommand command;
   command.Parse(bytes.data(), bytes.size());
   return command;
-}
-
-Bytes Sequence(std::size_t count, std::uint8_t first) {
-  Bytes bytes(count);
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
-  return bytes;
 }
 
 // An extended case-6 command with `dataLength` data bytes.

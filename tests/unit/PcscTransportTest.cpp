@@ -7,24 +7,17 @@
 #include "device/PcscErrors.h"
 #include "device/PcscInterface.h"
 #include "tests/support/ScriptedPcscApi.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
+
+using test_bytes::Concat;
+using test_bytes::Sequence;
 
 using Bytes = ScriptedPcscApi::Bytes;
 
 Bytes Hex(const std::string& text) { return ScriptedPcscApi::Hex(text); }
 std::string ToHex(const Bytes& bytes) { return ScriptedPcscApi::ToHex(bytes); }
-
-Bytes Sequence(std::size_t count, std::uint8_t first = 0) {
-  Bytes bytes(count);
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
-  return bytes;
-}
-
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 std::string ServiceText(LONG code) { return pcsc_stringify_error(code); }
 

@@ -2,26 +2,18 @@
 // the status word after the last piece, and what goes out at once.
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <optional>
 #include <vector>
 
 #include "keysim/T0ResponseChain.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
 
+using test_bytes::Concat;
+using test_bytes::Sequence;
+
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Sequence(std::size_t count, std::uint8_t first = 0) {
-  Bytes bytes(count);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
-
-Bytes Concat(Bytes left, const Bytes& right) {
-  left.insert(left.end(), right.begin(), right.end());
-  return left;
-}
 
 TEST(T0ResponseChain, ServesALongAnswerInGetResponsePieces) {
   T0ResponseChain chain;

@@ -2,25 +2,17 @@
 // come out in 61 xx / GET RESPONSE pieces, and ENVELOPE pieces are put back together.
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <vector>
 
 #include "keysim/TransportTestCard.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
 
+using test_bytes::Concat;
+using test_bytes::Sequence;
+
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Sequence(std::size_t count, std::uint8_t first = 0) {
-  Bytes bytes(count);
-  std::iota(bytes.begin(), bytes.end(), first);
-  return bytes;
-}
-
-Bytes Concat(Bytes left, const Bytes& right) {
-  left.insert(left.end(), right.begin(), right.end());
-  return left;
-}
 
 TEST(TransportTestCardAtr, T0AtrHasNoTd1AndT1AtrNamesOnlyT1WithAValidCheckByte) {
   const Bytes& t0 = TransportTestCard::kT0Atr;
