@@ -109,37 +109,6 @@ std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple) {
   return entries;
 }
 
-bool CardDevice::Open() {
-  if (failOpen) {
-    error_ = "The device could not be opened.";
-    return false;
-  }
-  ++opens;
-  open_ = true;
-  card_->PowerOn();
-  return true;
-}
-
-bool CardDevice::Close() {
-  ++closes;
-  if (!open_) {
-    error_ = "Interface already disconnected.";
-    return false;
-  }
-  open_ = false;
-  card_->PowerOff();
-  return true;
-}
-
-bool CardDevice::Exchange(const CApduCommand& command, CApduResponse& response) {
-  if (failExchange || !open_) {
-    error_ = failExchange ? failureText : "The device is not open.";
-    return false;
-  }
-  const std::vector<std::uint8_t> answer = card_->ProcessApdu(command.Serialize());
-  return response.Parse(answer.data(), answer.size());
-}
-
 int RunApplicationLoop(int limitMs) {
   // A local timer: it cannot fire in a later test's loop and end that one.
   QTimer limit;

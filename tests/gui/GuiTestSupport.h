@@ -14,6 +14,7 @@
 #include "app/MsgWnd.h"
 #include "device/DeviceInterface.h"
 #include "keysim/VirtualCard.h"
+#include "tests/support/CardDevice.h"
 
 namespace guitest {
 
@@ -80,30 +81,7 @@ inline const QColor kLogBlue = QColor(0, 0, 255);
 inline const QColor kLogRed = QColor(255, 0, 0);
 inline const QColor kLogPurple = QColor(0x87, 0x13, 0x97);
 
-// A transport whose key is a VirtualCard in this process: no reader, no service, just the card.
-class CardDevice final : public IDeveiceInterface {
- public:
-  explicit CardDevice(std::shared_ptr<VirtualCard> card) : card_(std::move(card)) {}
-  bool Open() override;
-  bool IsOpen() override { return open_; }
-  bool Close() override;
-  bool Exchange(const CApduCommand& command, CApduResponse& response) override;
-  std::string GetLastErrorText() override { return error_; }
-  void SetName(const std::wstring& name) override { name_ = name; }
-  std::wstring GetName() override { return name_; }
-
-  bool failOpen = false;
-  bool failExchange = false;
-  std::string failureText = "The card was removed.";
-  int opens = 0;
-  int closes = 0;
-
- private:
-  std::shared_ptr<VirtualCard> card_;
-  bool open_ = false;
-  std::string error_;
-  std::wstring name_;
-};
+using ::CardDevice;
 
 // A card that answers the applet selections with a chosen status word and records what it got.
 class SelectCard final : public VirtualCard {

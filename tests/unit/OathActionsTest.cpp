@@ -15,52 +15,11 @@
 #include "oath/OathCommands.h"
 #include "oath/OtpCredentialList.h"
 #include "oath/TypedKey.h"
+#include "tests/support/CardDevice.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A transport that hands every command straight to a virtual key, counting what it is asked.
-class KeyDevice final : public IDeveiceInterface {
- public:
-  explicit KeyDevice(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
-  bool Open() override {
-    ++calls;
-    if (failOpen) return false;
-    open_ = true;
-    return true;
-  }
-  bool IsOpen() override {
-    ++calls;
-    return open_;
-  }
-  bool Close() override {
-    ++calls;
-    open_ = false;
-    key_->PowerOff();
-    return true;
-  }
-  bool Exchange(const CApduCommand& command, CApduResponse& response) override {
-    ++calls;
-    if (failExchange || !open_ || command.Ins == failIns) return false;
-    if (command.Ins == silentIns) return true;  // the key went mid-command: no status word
-    const Bytes answer = key_->ProcessApdu(command.Serialize());
-    return response.Parse(answer.data(), answer.size());
-  }
-  std::string GetLastErrorText() override { return "The card is gone."; }
-  void SetName(const std::wstring&) override {}
-  std::wstring GetName() override { return L"key"; }
-
-  bool failOpen = false;
-  bool failExchange = false;
-  int failIns = -1;  // exchanges of commands with this instruction byte fail
-  int silentIns = -1;  // exchanges of commands with this instruction byte bring back nothing
-  int calls = 0;
-
- private:
-  std::shared_ptr<VirtualKey> key_;
-  bool open_ = false;
-};
 
 struct Entry {
   std::string kind;  // "cmd", "ans", "ok", "err"
@@ -73,7 +32,7 @@ void PrintTo(const Entry& entry, std::ostream* out) { *out << entry.kind << ":\"
 // A host that records everything and answers the operator's questions as told.
 class RecordingHost final : public OathActionHost {
  public:
-  explicit RecordingHost(KeyDevice& device) : device_(device) {}
+  explicit RecordingHost(CardDevice& device) : device_(device) {}
 
   void LogCommand(const std::string& entry) override { log.push_back({"cmd", entry}); }
   void LogAnswer(const std::string& entry) override { log.push_back({"ans", entry}); }
@@ -114,7 +73,7 @@ class RecordingHost final : public OathActionHost {
   std::function<void()> whilePrompting;
 
  private:
-  KeyDevice& device_;
+  CardDevice& device_;
 };
 
 std::string HexOf(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
@@ -125,7 +84,8 @@ class OathActionsTest : public ::testing::Test {
 
   void Use(VirtualKeyConfig config) {
     key = std::make_shared<VirtualKey>(std::move(config));
-    device = std::make_unique<KeyDevice>(key);
+    device = std::make_unique<CardDevice>(key);
+    device->failureText = "The card is gone.";
     host = std::make_unique<RecordingHost>(*device);
   }
 
@@ -153,7 +113,7 @@ class OathActionsTest : public ::testing::Test {
   }
 
   std::shared_ptr<VirtualKey> key;
-  std::unique_ptr<KeyDevice> device;
+  std::unique_ptr<CardDevice> device;
   std::unique_ptr<RecordingHost> host;
   OathWrittenCredential written;
 };
