@@ -40,7 +40,7 @@ void ExpectReadOnEveryPath(const std::string& text, const std::vector<std::uint8
   }
 }
 
-// Bytes 0x00, 0x25, 0x4A, ...: every digit value shows up, upper and lower halves differ.
+// Bytes 0x00, 0x25, 0x4A, ...: both digits of a byte run through every value.
 std::vector<std::uint8_t> RunOfBytes(std::size_t count) {
   std::vector<std::uint8_t> bytes(count);
   for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 0x25);
@@ -103,22 +103,26 @@ TEST(HexToBytes, ReadsBothSpacedAndUnspacedForms) {
   }
 }
 
-// Long runs of plain pairs are read in blocks (of up to 96 characters); one changed character
-// anywhere in such a run, and the capacity ending anywhere in it, must read as it does alone.
+// Long runs of plain pairs are read in blocks (of up to 96 characters); such a run cut short or
+// with one character changed anywhere, or the capacity ending anywhere in it, must read by the rules.
 // 70 bytes span more than one block of every path, and a tail shorter than a block.
-TEST(HexToBytes, OneCharacterChangedAnywhereInARunOfSpacedPairs) {
+TEST(HexToBytes, ARunOfSpacedPairsCutOrChangedAtAnyCharacter) {
   const std::vector<std::uint8_t> bytes = RunOfBytes(70);
   const std::string text = BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   for (std::size_t at = 0; at < text.size(); ++at) {
     const std::size_t pair = at / 3;
     const auto before = bytes.begin() + static_cast<std::ptrdiff_t>(pair);
-    std::string changed = text;
 
-    // A stop character: the pairs before it, and a pair it cuts short gives its first digit.
-    changed[at] = 'G';
+    // Cut short: a lone last digit is a token of its own.
     std::vector<std::uint8_t> expected(bytes.begin(), before);
     if (at % 3 == 1) expected.push_back(HighDigit(bytes[pair]));
     if (at % 3 == 2) expected.push_back(bytes[pair]);
+    ExpectReadOnEveryPath(text.substr(0, at), expected);
+
+    std::string changed = text;
+
+    // A stop character reads the same: the pairs before it, and the first digit of a pair it cuts.
+    changed[at] = 'G';
     ExpectReadOnEveryPath(changed, expected);
 
     // A tab: as a separator nothing changes; in a pair it leaves the other digit alone as a token.
@@ -138,18 +142,21 @@ TEST(HexToBytes, OneCharacterChangedAnywhereInARunOfSpacedPairs) {
   }
 }
 
-TEST(HexToBytes, OneCharacterChangedAnywhereInARunOfUnspacedPairs) {
+TEST(HexToBytes, ARunOfUnspacedPairsCutOrChangedAtAnyCharacter) {
   const std::vector<std::uint8_t> bytes = RunOfBytes(70);
   const std::string text = RemoveSpaces(BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
   for (std::size_t at = 0; at < text.size(); ++at) {
     const std::size_t pair = at / 2;
-    std::string changed = text;
 
-    changed[at] = '\x80';
+    // Cut short, or a stop character: the pairs before, and a lone first digit of the last pair.
     std::vector<std::uint8_t> expected(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pair));
     if (at % 2 == 1) expected.push_back(HighDigit(bytes[pair]));
+    ExpectReadOnEveryPath(text.substr(0, at), expected);
+    std::string changed = text;
+    changed[at] = '\x80';
     ExpectReadOnEveryPath(changed, expected);
 
+    // White space in a pair leaves the other digit alone as the byte.
     changed[at] = '\n';
     expected = bytes;
     expected[pair] = at % 2 == 0 ? LowDigit(bytes[pair]) : HighDigit(bytes[pair]);
