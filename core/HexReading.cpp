@@ -333,6 +333,9 @@ std::uint32_t ReadPairedForm(const char* p, const char* end, std::uint8_t* outpu
 }  // namespace
 
 bool CanRunHexReadingPath(HexReadingPath path) {
+#ifdef TOKVANE_HEX_VECTORS
+  __builtin_cpu_init();  // HexToBytes may run in a static initialiser, before the run-time library sets this up
+#endif
   switch (path) {
     case HexReadingPath::Scalar:
       return true;
