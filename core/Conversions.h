@@ -22,5 +22,6 @@ enum class HexPairs { Spaced, Unspaced };
 // reallocated when the caller has reserved room, so text holding a secret leaves no unwiped copy.
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes, HexLetters letters, HexPairs pairs);
 // Reads hex text (spaced tokens, or unspaced pairs) into at most `capacity` bytes and returns
-// how many were written. Never writes past `capacity`; never fails on any input.
+// how many were written. Never writes past `capacity`; never fails on any input. The exact rules
+// are written out in core/HexReading.cpp.
 std::uint32_t HexToBytes(const std::string& hexText, std::uint8_t* output, std::uint32_t capacity);

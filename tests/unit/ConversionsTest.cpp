@@ -1,18 +1,54 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <string>
 #include <vector>
 
 #include "core/Conversions.h"
+#include "core/HexReading.h"
 
 namespace {
 
+constexpr std::uint8_t kUntouched = 0xEE;
+
 std::vector<std::uint8_t> Hex(const std::string& text, std::uint32_t capacity = 64) {
-  std::vector<std::uint8_t> out(capacity, 0xEE);
+  std::vector<std::uint8_t> out(capacity, kUntouched);
   out.resize(HexToBytes(text, out.data(), capacity));
   return out;
 }
+
+// HexToBytes and every reading path this processor runs must read `text` as `expected` and leave
+// the rest of the output as it was.
+void ExpectReadOnEveryPath(const std::string& text, const std::vector<std::uint8_t>& expected,
+                           std::uint32_t capacity = 256) {
+  const auto check = [&](const char* reader, auto read) {
+    std::vector<std::uint8_t> out(capacity, kUntouched);
+    const std::uint32_t count = read(out.data());
+    ASSERT_LE(count, capacity) << reader << ", input '" << text << "'";
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + count), expected)
+        << reader << ", input '" << text << "', capacity " << capacity;
+    EXPECT_EQ(std::count(out.begin() + count, out.end(), kUntouched), capacity - count)
+        << reader << ", input '" << text << "', capacity " << capacity;
+  };
+  check("HexToBytes", [&](std::uint8_t* out) { return HexToBytes(text, out, capacity); });
+  for (const HexReadingPath path : kAllHexReadingPaths) {
+    if (!CanRunHexReadingPath(path)) continue;
+    const std::string name = "path " + std::to_string(static_cast<int>(path));
+    check(name.c_str(), [&](std::uint8_t* out) { return ReadHexText(text, out, capacity, path); });
+  }
+}
+
+// Bytes 0x00, 0x25, 0x4A, ...: both digits of a byte run through every value.
+std::vector<std::uint8_t> RunOfBytes(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 0x25);
+  return bytes;
+}
+
+std::uint8_t HighDigit(std::uint8_t byte) { return byte >> 4; }
+std::uint8_t LowDigit(std::uint8_t byte) { return byte & 0x0F; }
 
 TEST(BytesToHex, WritesUpperCasePairsSeparatedBySingleSpaces) {
   struct Case {
@@ -63,7 +99,81 @@ TEST(HexToBytes, ReadsBothSpacedAndUnspacedForms) {
       {"1 100000000 2", {0x01}},        // a token past 32 bits fails the read
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Hex(c.text), c.bytes) << "input '" << c.text << "'";
+    ExpectReadOnEveryPath(c.text, c.bytes);
+  }
+}
+
+// Long runs of plain pairs are read in blocks (of up to 96 characters); such a run cut short or
+// with one character changed anywhere, or the capacity ending anywhere in it, must read by the rules.
+// 70 bytes span more than one block of every path, and a tail shorter than a block.
+TEST(HexToBytes, ARunOfSpacedPairsCutOrChangedAtAnyCharacter) {
+  const std::vector<std::uint8_t> bytes = RunOfBytes(70);
+  const std::string text = BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::size_t pair = at / 3;
+    const auto before = bytes.begin() + static_cast<std::ptrdiff_t>(pair);
+
+    // Cut short: a lone last digit is a token of its own.
+    std::vector<std::uint8_t> expected(bytes.begin(), before);
+    if (at % 3 == 1) expected.push_back(HighDigit(bytes[pair]));
+    if (at % 3 == 2) expected.push_back(bytes[pair]);
+    ExpectReadOnEveryPath(text.substr(0, at), expected);
+
+    std::string changed = text;
+
+    // A stop character reads the same: the pairs before it, and the first digit of a pair it cuts.
+    changed[at] = 'G';
+    ExpectReadOnEveryPath(changed, expected);
+
+    // A tab: as a separator nothing changes; in a pair it leaves the other digit alone as a token.
+    changed[at] = '\t';
+    expected = bytes;
+    if (at % 3 == 0) expected[pair] = LowDigit(bytes[pair]);
+    if (at % 3 == 1) expected[pair] = HighDigit(bytes[pair]);
+    ExpectReadOnEveryPath(changed, expected);
+
+    // A digit in place of a separator joins two pairs into one token; its low byte is the second.
+    if (at % 3 == 2) {
+      changed[at] = '7';
+      expected = bytes;
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(pair));
+      ExpectReadOnEveryPath(changed, expected);
+    }
+  }
+}
+
+TEST(HexToBytes, ARunOfUnspacedPairsCutOrChangedAtAnyCharacter) {
+  const std::vector<std::uint8_t> bytes = RunOfBytes(70);
+  const std::string text = RemoveSpaces(BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::size_t pair = at / 2;
+
+    // Cut short, or a stop character: the pairs before, and a lone first digit of the last pair.
+    std::vector<std::uint8_t> expected(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pair));
+    if (at % 2 == 1) expected.push_back(HighDigit(bytes[pair]));
+    ExpectReadOnEveryPath(text.substr(0, at), expected);
+    std::string changed = text;
+    changed[at] = '\x80';
+    ExpectReadOnEveryPath(changed, expected);
+
+    // White space in a pair leaves the other digit alone as the byte.
+    changed[at] = '\n';
+    expected = bytes;
+    expected[pair] = at % 2 == 0 ? LowDigit(bytes[pair]) : HighDigit(bytes[pair]);
+    ExpectReadOnEveryPath(changed, expected);
+  }
+}
+
+TEST(HexToBytes, TheCapacityMayEndAnywhereInARunOfPairs) {
+  const std::vector<std::uint8_t> bytes = RunOfBytes(70);
+  std::string spaced = BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  for (char& c : spaced) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& text : {spaced, RemoveSpaces(spaced)}) {
+    for (std::uint32_t capacity = 1; capacity <= bytes.size() + 1; ++capacity) {
+      const std::size_t count = std::min<std::size_t>(capacity, bytes.size());
+      ExpectReadOnEveryPath(text, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count)),
+                            capacity);
+    }
   }
 }
 
