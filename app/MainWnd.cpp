@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QWindowStateChangeEvent>
@@ -30,6 +31,7 @@ const QString kReaderPanelClass = QStringLiteral("CommunicatePanelUI");
 const QString kOathPanelClass = QStringLiteral("OATH_GET_OTP_PANELUI");
 const QString kQuitButton = QStringLiteral("quitbtn");
 const QString kTabLayout = QStringLiteral("body_main_tablayout");
+constexpr const char* kDeferredTextProperty = "tokvaneDeferredText";
 const QString kOathTab = QStringLiteral("get_opt_panel_tab");
 const QString kPersonalizationTab = QStringLiteral("personalization_tab");
 const QString kSettingTab = QStringLiteral("personal_setting_tab");
@@ -83,6 +85,8 @@ void CMainWnd::InitWindow() {
   m_pShowOutputBtn = FindControl(QStringLiteral("show_output_in_initUI"));
   m_pOutputShownLayout = FindControl(QStringLiteral("show_output_in_initUI_layout"));
   m_pOutputHiddenLayout = FindControl(QStringLiteral("hide_output_in_initUI_layout"));
+
+  DeferHiddenPageTexts();
 
   // The keyboard starts where the work starts: the reader list.
   if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) readers->setFocus();
@@ -158,6 +162,30 @@ void CMainWnd::OnClick(TNotifyUI& msg) {
   }
 }
 
+// Laying out a page's long wrapped rich text is most of what the first paint would spend on pages
+// nobody sees yet ("Getting started", "About"): their texts wait until the page is first chosen.
+void CMainWnd::DeferHiddenPageTexts() {
+  auto* tabs = FindControlAs<QStackedWidget>(kTabLayout);
+  if (tabs == nullptr) return;
+  for (int index = 0; index < tabs->count(); ++index) {
+    if (index == tabs->currentIndex()) continue;
+    for (QLabel* label : tabs->widget(index)->findChildren<QLabel*>()) {
+      if (!label->wordWrap() || label->text().isEmpty()) continue;
+      label->setProperty(kDeferredTextProperty, label->text());
+      label->clear();
+    }
+  }
+}
+
+void CMainWnd::RestoreDeferredTexts(QWidget* page) {
+  for (QLabel* label : page->findChildren<QLabel*>()) {
+    const QVariant deferred = label->property(kDeferredTextProperty);
+    if (!deferred.isValid()) continue;
+    label->setText(deferred.toString());
+    label->setProperty(kDeferredTextProperty, QVariant());
+  }
+}
+
 void CMainWnd::SelectTab(QWidget* tabButton) {
   auto* tabs = FindControlAs<QStackedWidget>(kTabLayout);
   if (tabs == nullptr) return;
@@ -165,6 +193,7 @@ void CMainWnd::SelectTab(QWidget* tabButton) {
   if (pageName.isEmpty()) return;
   for (int index = 0; index < tabs->count(); ++index) {
     if (tabs->widget(index)->objectName() == pageName) {
+      RestoreDeferredTexts(tabs->widget(index));
       tabs->setCurrentIndex(index);
       return;
     }

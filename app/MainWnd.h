@@ -72,6 +72,8 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   void RefreshReaders();
   void StartDeviceNotifications();
   void SelectTab(QWidget* tabButton);
+  void DeferHiddenPageTexts();
+  void RestoreDeferredTexts(QWidget* page);
   // Ends the application's loop with code 0 once the current handler has returned.
   static void PostQuit();
 

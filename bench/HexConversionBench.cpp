@@ -54,5 +54,5 @@ int main(int argc, char** argv) {
   return tokvane::bench::RunAndPrintRatios(
       argc, argv,
       {{"BytesToHex (65,544 bytes) / memcpy", "OursBytesToHex", "RawMemcpy", 0.0},
-       {"HexToBytes (65,544 bytes) / memcpy", "OursHexToBytes", "RawMemcpy", 0.0}});
+       {"HexToBytes (65,544 bytes) / memcpy", "OursHexToBytes", "RawMemcpy", 20.0}});
 }

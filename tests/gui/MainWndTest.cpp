@@ -212,7 +212,14 @@ TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
     const QString page = Control(tab)->property("userdata").toString();
     ASSERT_FALSE(page.isEmpty()) << tab;
     EXPECT_EQ(tabs->currentWidget()->objectName(), page) << tab;
+    // A page's long texts may wait until it is first shown, but a shown page shows them.
+    for (const QLabel* label : tabs->currentWidget()->findChildren<QLabel*>()) {
+      if (label->wordWrap()) {
+        EXPECT_FALSE(label->text().isEmpty()) << label->objectName().toStdString();
+      }
+    }
   }
+  EXPECT_TRUE(Control<QLabel>("guide_page_text")->text().contains(QStringLiteral("Plug in your key.")));
 }
 
 TEST_F(MainWindow, OathTabRestoresTheOathPanelsNotifications) {
