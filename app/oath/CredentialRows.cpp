@@ -1,5 +1,7 @@
 #include "app/oath/CredentialRows.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QByteArray>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +24,10 @@ using namespace credential_rows;
 constexpr const char* kRowNameProperty = "credentialName";
 constexpr const char* kRowObjectName = "credential_row";
 constexpr const char* kButtonStyle = "btn_style";
+// Set on a row while its credential is the key's default.
+constexpr const char* kRowIsDefaultProperty = "credentialIsDefault";
+// Set on the list whose rows assistive technology is shown.
+constexpr const char* kAccessibleListProperty = "credentialRowsAccessible";
 
 QByteArray RawName(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
 
@@ -58,6 +64,71 @@ bool RowCarries(QWidget* row, std::string_view name) {
   return NameLabel(row) != nullptr && row->property(kRowNameProperty).toByteArray() == RawName(name);
 }
 
+// What a screen reader says of a row: the credential, its last code, and whether it is the
+// default. Qt announces the change to assistive technology, so a new code is heard, not only seen.
+void UpdateRowAccessibleName(QWidget* row) {
+  const QLabel* name = NameLabel(row);
+  if (name == nullptr) return;
+  QString text = name->text();
+  const auto* code = row->findChild<QLabel*>(QString::fromLatin1(kCode));
+  if (code != nullptr && !code->text().isEmpty()) text += QStringLiteral(", code ") + code->text();
+  if (row->property(kRowIsDefaultProperty).toBool()) text += QStringLiteral(", default");
+  if (row->accessibleName() != text) row->setAccessibleName(text);
+}
+
+QListWidget* ListOf(QWidget* row) {
+  for (QWidget* up = row != nullptr ? row->parentWidget() : nullptr; up != nullptr; up = up->parentWidget()) {
+    if (auto* list = qobject_cast<QListWidget*>(up)) return list;
+  }
+  return nullptr;
+}
+
+// The view shows each row as a widget set into an empty item, and tells assistive technology only
+// of the empty items. This list tells of the rows instead, each with its labels and buttons.
+class AccessibleCredentialList : public QAccessibleWidget {
+ public:
+  explicit AccessibleCredentialList(QListWidget* list) : QAccessibleWidget(list, QAccessible::List) {}
+
+  int childCount() const override { return List()->count(); }
+  QAccessibleInterface* child(int index) const override {
+    QWidget* row = RowWidget(List(), index);
+    return row != nullptr ? QAccessible::queryAccessibleInterface(row) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    if (child == nullptr) return -1;
+    for (int index = 0; index < List()->count(); ++index) {
+      if (RowWidget(List(), index) == child->object()) return index;
+    }
+    return -1;
+  }
+
+ private:
+  QListWidget* List() const { return static_cast<QListWidget*>(widget()); }
+};
+
+// A row: one list item whose children are its name, its code and its three buttons.
+class AccessibleCredentialRow : public QAccessibleWidget {
+ public:
+  explicit AccessibleCredentialRow(QWidget* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+
+  QAccessibleInterface* parent() const override {
+    QListWidget* list = ListOf(widget());
+    return list != nullptr ? QAccessible::queryAccessibleInterface(list) : QAccessibleWidget::parent();
+  }
+};
+
+QAccessibleInterface* CredentialRowsAccessibility(const QString&, QObject* object) {
+  if (object == nullptr || !object->isWidgetType()) return nullptr;
+  auto* widget = static_cast<QWidget*>(object);
+  if (auto* list = qobject_cast<QListWidget*>(widget); list != nullptr && list->property(kAccessibleListProperty).toBool()) {
+    return new AccessibleCredentialList(list);
+  }
+  if (widget->objectName() == QLatin1String(kRowObjectName) && widget->property(kRowNameProperty).isValid()) {
+    return new AccessibleCredentialRow(widget);
+  }
+  return nullptr;
+}
+
 // The index of the first row carrying `name`; -1 when none does.
 int FindRow(QListWidget* list, std::string_view name) {
   if (list == nullptr) return -1;
@@ -82,9 +153,11 @@ void RemoveRow(QListWidget* list, int index) {
   delete list->takeItem(index);
 }
 
-OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption) {
+OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption, const QString& what) {
   auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
   button->setProperty("style", QString::fromLatin1(kButtonStyle));
+  button->setAccessibleName(what);
+  button->setToolTip(what);
   return button;
 }
 
@@ -137,13 +210,17 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   auto* buttonLayout = new QHBoxLayout(buttons);
   buttonLayout->setContentsMargins(0, 0, 0, 0);
   buttonLayout->setSpacing(4);
-  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp"));
-  buttonLayout->addWidget(MakeButton(record, kDelete, "delete user"));
-  buttonLayout->addWidget(MakeButton(record, kSetDefault, "set active"));
+  const QString shownName = nameLabel->text();
+  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp", QStringLiteral("Get the next code of %1").arg(shownName)));
+  buttonLayout->addWidget(MakeButton(record, kDelete, "delete user", QStringLiteral("Delete %1").arg(shownName)));
+  buttonLayout->addWidget(
+      MakeButton(record, kSetDefault, "set active", QStringLiteral("Make %1 the default").arg(shownName)));
 
   layout->addWidget(nameLabel, 2);
   layout->addWidget(codeLabel, 1);
   layout->addWidget(buttons, 0);
+
+  UpdateRowAccessibleName(row);
 
   auto* holder = new QWidget;
   auto* holderLayout = new QVBoxLayout(holder);
@@ -159,8 +236,10 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
 void UpdateCredentialRow(QListWidget* list, const OtpCredential& record) {
   const int index = FindRow(list, record.Name);
   if (index < 0) return;
-  QWidget* code = WindowImplBase::FindSubControlByName(RowWidget(list, index), QString::fromLatin1(kCode));
+  QWidget* row = RowWidget(list, index);
+  QWidget* code = WindowImplBase::FindSubControlByName(row, QString::fromLatin1(kCode));
   controls::SetText(code, QString::fromStdWString(AnsiToWide(record.CardCode)));
+  UpdateRowAccessibleName(row);
 }
 
 void HighlightDefaultRow(QListWidget* list, std::string_view name) {
@@ -171,6 +250,8 @@ void HighlightDefaultRow(QListWidget* list, std::string_view name) {
     if (label == nullptr) continue;
     const bool isDefault = RowCarries(row, name);
     controls::SetTextColor(label, controls::SkinColor(isDefault ? kDefaultNameColor : kNameColor));
+    row->setProperty(kRowIsDefaultProperty, isDefault);
+    UpdateRowAccessibleName(row);
   }
 }
 
@@ -187,4 +268,20 @@ void ClearCredentials(QListWidget* list, OtpCredentialList& records) {
     while (list->count() > 0) RemoveRow(list, list->count() - 1);
   }
   records.Clear();
+}
+
+void ShowRowsToAssistiveTechnology(QListWidget* list) {
+  if (list == nullptr) return;
+  static const bool installed = [] {
+    QAccessible::installFactory(CredentialRowsAccessibility);
+    return true;
+  }();
+  (void)installed;
+  list->setProperty(kAccessibleListProperty, true);
+  // The window may have asked for the view's interface before the panel was set up; that one
+  // would tell of the empty items, so it makes way for the list of rows.
+  QAccessibleInterface* cached = QAccessible::queryAccessibleInterface(list);
+  if (cached != nullptr && dynamic_cast<AccessibleCredentialList*>(cached) == nullptr) {
+    QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(cached));
+  }
 }

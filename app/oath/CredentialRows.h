@@ -65,3 +65,8 @@ void HighlightDefaultRow(QListWidget* list, std::string_view name);
 void RemoveCredential(QListWidget* list, OtpCredentialList& records, OtpCredential* record);
 // Removes every row and destroys every record, with or without a list.
 void ClearCredentials(QListWidget* list, OtpCredentialList& records);
+
+// Assistive technology sees the rows of `list` as its items: each named for its credential (with
+// its last code, and "default" for the default), holding the name, the code and the three buttons,
+// each button named for what it does to which credential.
+void ShowRowsToAssistiveTechnology(QListWidget* list);

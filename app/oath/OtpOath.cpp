@@ -127,6 +127,7 @@ void OtpOath::Init(WindowImplBase& manager) {
 
   auto find = [root](const char* name) { return WindowImplBase::FindSubControlByName(root, QString::fromLatin1(name)); };
   m_pListView = qobject_cast<QListWidget*>(find("listview"));
+  ShowRowsToAssistiveTechnology(m_pListView);
   m_pListNames = qobject_cast<QAbstractButton*>(find("list_names"));
   m_pGetAppletVersion = qobject_cast<QAbstractButton*>(find("get_applet_version"));
   m_pResetNames = qobject_cast<QAbstractButton*>(find("reset_names"));

@@ -561,6 +561,51 @@ TEST_F(OathPanel, SetActiveMovesTheHighlight) {
   EXPECT_TRUE(key->Credentials()[0].isDefault);
 }
 
+// Every descendant of `node` with `role`, in tree order.
+void CollectAccessible(QAccessibleInterface* node, QAccessible::Role role, QList<QAccessibleInterface*>& found) {
+  if (node == nullptr) return;
+  if (node->role() == role) found << node;
+  for (int i = 0; i < node->childCount(); ++i) CollectAccessible(node->child(i), role, found);
+}
+
+TEST_F(OathPanel, RowsReachAssistiveTechnologyWithTheirCodesAndNamedButtons) {
+  Start();
+  Write("mail", kKey20);
+  Write("bank", kKey20);
+  ClickRow("bank", credential_rows::kSetDefault);
+
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QListWidget>("listview"));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->role(), QAccessible::List);
+  ASSERT_EQ(list->childCount(), 2);
+  QAccessibleInterface* getMailCode = nullptr;
+  for (int i = 0; i < list->childCount(); ++i) {
+    QAccessibleInterface* row = list->child(i);
+    ASSERT_NE(row, nullptr);
+    const QString name = RowNames()[i];
+    SCOPED_TRACE(name.toStdString());
+    EXPECT_EQ(row->role(), QAccessible::ListItem);
+    EXPECT_EQ(row->parent(), list);
+    EXPECT_EQ(list->indexOfChild(row), i);
+    EXPECT_EQ(row->text(QAccessible::Name), name == QStringLiteral("bank") ? QStringLiteral("bank, default") : name);
+    QList<QAccessibleInterface*> buttons;
+    CollectAccessible(row, QAccessible::Button, buttons);
+    QStringList buttonNames;
+    for (QAccessibleInterface* button : buttons) buttonNames << button->text(QAccessible::Name);
+    EXPECT_EQ(buttonNames, (QStringList{QStringLiteral("Get the next code of ") + name, QStringLiteral("Delete ") + name,
+                                        QStringLiteral("Make %1 the default").arg(name)}));
+    if (name == QStringLiteral("mail") && !buttons.isEmpty()) getMailCode = buttons.front();
+  }
+
+  // Pressed the way a screen reader presses it, the button gets a code, and the row tells it.
+  ASSERT_NE(getMailCode, nullptr);
+  ASSERT_NE(getMailCode->actionInterface(), nullptr);
+  getMailCode->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Code("mail").isEmpty(); }, 2000));
+  EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0));
+  EXPECT_EQ(list->child(RowIndex("mail"))->text(QAccessible::Name), QStringLiteral("mail, code ") + Code("mail"));
+}
+
 TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
   Start(Transport::Pcsc, TouchKey());
   {
