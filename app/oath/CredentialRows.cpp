@@ -212,6 +212,7 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   buttonLayout->setSpacing(4);
   const QString shownName = nameLabel->text();
   buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp", QStringLiteral("Get the next code of %1").arg(shownName)));
+  buttonLayout->addWidget(MakeButton(record, kCopy, "copy", QStringLiteral("Copy the code of %1").arg(shownName)));
   buttonLayout->addWidget(MakeButton(record, kDelete, "delete user", QStringLiteral("Delete %1").arg(shownName)));
   buttonLayout->addWidget(
       MakeButton(record, kSetDefault, "set active", QStringLiteral("Make %1 the default").arg(shownName)));

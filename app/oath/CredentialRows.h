@@ -27,6 +27,7 @@ namespace credential_rows {
 inline constexpr const char* kUserName = "otp_user_name";
 inline constexpr const char* kCode = "otp_data_from_card";
 inline constexpr const char* kCalculate = "refresh_otp_data";
+inline constexpr const char* kCopy = "copy_otp_code";
 inline constexpr const char* kDelete = "delete_otp_user";
 inline constexpr const char* kSetDefault = "set_default_user";
 // Skin colours (0xAARRGGBB) of the row.

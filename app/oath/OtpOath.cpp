@@ -179,6 +179,13 @@ void OtpOath::OnClick(QWidget* sender) {
   const QString name = controls::Name(sender);
   using namespace credential_rows;
   if (auto* rowButton = qobject_cast<OtpFreshCButtonUI*>(sender)) {
+    // Copying the shown code needs no key.
+    if (name == QLatin1String(kCopy)) {
+      if (m_Credentials.Contains(rowButton->m_pCredential)) {
+        m_CodeClipboard.Copy(QString::fromStdString(rowButton->m_pCredential->CardCode));
+      }
+      return;
+    }
     if (!m_Context.CheckDeviceSelected()) return;
     if (name == QLatin1String(kCalculate)) {
       CalculateCredential(rowButton->m_pCredential);

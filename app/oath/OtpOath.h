@@ -3,7 +3,9 @@
 // credential. Built from "GetOtp.xml" inside the main window. Every action borrows the window's
 // current device (through its PanelContext) for its own duration and logs what it sends and receives.
 #include <QWidget>
+#include <chrono>
 
+#include "app/oath/CodeClipboard.h"
 #include "app/PanelContext.h"
 #include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
@@ -51,6 +53,8 @@ class OtpOath : public QWidget, public INotifyUI {
 
   // Replaces the source of the random credential's bytes.
   void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
+  // Tests shorten the time a copied code stays on the clipboard.
+  void SetCodeClearDelay(std::chrono::milliseconds delay) { m_CodeClipboard.SetClearDelay(delay); }
 
  private:
   // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
@@ -74,4 +78,5 @@ class OtpOath : public QWidget, public INotifyUI {
   PanelContext& m_Context;
   // The records of the key the panel shows; the rows point into it.
   OtpCredentialList m_Credentials;
+  CodeClipboard m_CodeClipboard;
 };

@@ -592,7 +592,8 @@ TEST_F(OathPanel, RowsReachAssistiveTechnologyWithTheirCodesAndNamedButtons) {
     CollectAccessible(row, QAccessible::Button, buttons);
     QStringList buttonNames;
     for (QAccessibleInterface* button : buttons) buttonNames << button->text(QAccessible::Name);
-    EXPECT_EQ(buttonNames, (QStringList{QStringLiteral("Get the next code of ") + name, QStringLiteral("Delete ") + name,
+    EXPECT_EQ(buttonNames, (QStringList{QStringLiteral("Get the next code of ") + name,
+                                        QStringLiteral("Copy the code of ") + name, QStringLiteral("Delete ") + name,
                                         QStringLiteral("Make %1 the default").arg(name)}));
     if (name == QStringLiteral("mail") && !buttons.isEmpty()) getMailCode = buttons.front();
   }
@@ -604,6 +605,27 @@ TEST_F(OathPanel, RowsReachAssistiveTechnologyWithTheirCodesAndNamedButtons) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Code("mail").isEmpty(); }, 2000));
   EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0));
   EXPECT_EQ(list->child(RowIndex("mail"))->text(QAccessible::Name), QStringLiteral("mail, code ") + Code("mail"));
+}
+
+TEST_F(OathPanel, ACopiedCodeLeavesTheClipboardAfterItsDelayUnlessSomethingElseWasCopied) {
+  Start();
+  panel->SetCodeClearDelay(std::chrono::milliseconds(50));
+  Write("mail", kKey20);
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  for (const bool operatorCopiesMeanwhile : {false, true}) {
+    SCOPED_TRACE(operatorCopiesMeanwhile);
+    clipboard->clear();
+    ClickRow("mail", credential_rows::kCalculate);
+    ASSERT_FALSE(Code("mail").isEmpty());
+    const std::size_t logged = Log().size();
+    ClickRow("mail", credential_rows::kCopy);
+    EXPECT_EQ(clipboard->text(), Code("mail"));
+    EXPECT_EQ(Log().size(), logged) << "the copy is not logged";
+    if (operatorCopiesMeanwhile) clipboard->setText(QStringLiteral("the operator's own text"));
+    QTest::qWait(200);
+    EXPECT_EQ(clipboard->text(), operatorCopiesMeanwhile ? QStringLiteral("the operator's own text") : QString());
+  }
+  clipboard->clear();
 }
 
 TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
