@@ -40,8 +40,18 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
                    ExitCode& code) {
   SecretBuffer text;
   std::string error;
-  if (!ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error) ||
-      !ParseSecret(text.Text(), args.format, secret, error)) {
+  if (!ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error)) {
+    code = reporter.Fail(ExitCode::Usage, error);
+    return false;
+  }
+  if (!ParseSecret(text.Text(), args.format, secret, error)) {
+    // Text read as hex that holds other characters may well be one of the other forms.
+    const bool readAsHex =
+        args.format == SecretFormat::Hex || (args.format == SecretFormat::Auto && !StartsWithOtpauthScheme(text.Text()));
+    if (readAsHex && error.ends_with("is not a hex digit")) {
+      error += " (use --format base32 or --format uri for the other forms)";
+    }
+    text.Clear();
     code = reporter.Fail(ExitCode::Usage, error);
     return false;
   }

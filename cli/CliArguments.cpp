@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <optional>
 
 #include "cli/InterfaceModeText.h"
 #include "core/Conversions.h"
@@ -10,6 +11,15 @@
 namespace cli {
 
 namespace {
+
+// The names --format takes.
+std::optional<SecretFormat> ParseSecretFormat(std::string_view name) {
+  if (name == "auto") return SecretFormat::Auto;
+  if (name == "hex") return SecretFormat::Hex;
+  if (name == "base32") return SecretFormat::Base32;
+  if (name == "uri") return SecretFormat::Uri;
+  return std::nullopt;
+}
 
 struct CommandWord {
   Command group;  // None for top-level words

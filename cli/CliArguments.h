@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/SecretParsers.h"
+#include "oath/SecretFormats.h"
 
 namespace cli {
 

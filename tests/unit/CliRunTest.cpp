@@ -132,7 +132,7 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
     const char* reasonPart;
   } cases[] = {
       {{"oath", "add", "n", "--format", "base32"}, "GEZDGNBV1Y3TQOJQ\n", "malformed base32"},
-      {{"oath", "add", "n"}, rfcBase32 + "\n", "malformed hex"},
+      {{"oath", "add", "n"}, rfcBase32 + "\n", "is not a hex digit (use --format base32"},
       {{"oath", "add", "n"}, "otpauth://totp/x?secret=" + rfcBase32 + "\n", "TOTP URIs are not supported"},
       {{"oath", "add", "n"}, "otpauth://hotp/x?secret=" + rfcBase32 + "&digits=7\n", "digits must be 6 or 8"},
       {{"oath", "add", "n", "--format", "uri"}, "hotp/x?secret=" + rfcBase32, "malformed otpauth URI"},
