@@ -46,8 +46,8 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
   }
   if (!ParseSecret(text.Text(), args.format, secret, error)) {
     // Text read as hex that holds other characters may well be one of the other forms.
-    const bool readAsHex =
-        args.format == SecretFormat::Hex || (args.format == SecretFormat::Auto && !StartsWithOtpauthScheme(text.Text()));
+    const bool readAsHex = args.format == SecretFormat::Hex ||
+                           (args.format == SecretFormat::Auto && !StartsWithOtpauthScheme(text.Text()));
     if (readAsHex && error.ends_with("is not a hex digit")) {
       error += " (use --format base32 or --format uri for the other forms)";
     }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "app/PanelContext.h"
+#include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
 
@@ -49,6 +50,10 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
+  // An otpauth URI in the secret field fills the name, digits and moving factor fields, which the
+  // operator may still edit before writing. Other text leaves them alone.
+  void FillFieldsFromUri();
+
   // Replaces the source of the random credential's bytes.
   void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
 
@@ -56,6 +61,9 @@ class OtpOath : public QWidget, public INotifyUI {
   // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
   void FinishWithFido(std::uint64_t generation);
   bool IsLiveRecord(const OtpCredential* record) const;
+  // Reads a base32 or URI secret into `input`; false, after a box naming the problem, when the
+  // text is no such secret.
+  bool ReadFormattedSecret(OathPersonalizeInput& input);
 
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;
@@ -68,6 +76,7 @@ class OtpOath : public QWidget, public INotifyUI {
   QAbstractButton* m_pRandomGenerate = nullptr;
   QLineEdit* m_pImfEdit = nullptr;
   QLineEdit* m_pPasswordEdit = nullptr;
+  QComboBox* m_pSecretFormat = nullptr;
   QLineEdit* m_pNameEdit = nullptr;
   QAbstractButton* m_pShowSecret = nullptr;
   RandomBytesSource m_pfnRandomBytes;
