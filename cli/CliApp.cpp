@@ -10,7 +10,9 @@
 #include "cli/CliReporter.h"
 #include "cli/Confirmation.h"
 #include "cli/DemoKey.h"
+#include "cli/QrImageFile.h"
 #include "cli/SecretInput.h"
+#include "core/Conversions.h"
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
 
@@ -36,11 +38,13 @@ ExitCode UsageError(CliReporter& reporter, const std::string& message) {
 
 // Reads and checks the secret of `oath add`, and settles its digits and moving factor, before
 // any key is touched.
-bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& reporter, CredentialSecret& secret,
+bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporter, CredentialSecret& secret,
                    ExitCode& code) {
   SecretBuffer text;
   std::string error;
-  if (!ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error)) {
+  const bool read = args.qrFile ? ReadQrImageFile(*args.qrFile, text, error)
+                                : ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error);
+  if (!read) {
     code = reporter.Fail(ExitCode::Usage, error);
     return false;
   }
@@ -56,6 +60,15 @@ bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& r
     return false;
   }
   text.Clear();
+  if (args.name.empty()) {
+    // oath add --qr without a NAME: the URI's label names the credential, spaces dropped.
+    args.name = RemoveSpaces(secret.name);
+    if (args.name.empty() || args.name.size() > kMaxCredentialNameBytes) {
+      code = reporter.Fail(ExitCode::Usage, "the QR code's label makes no name of 1 to " +
+                                                std::to_string(kMaxCredentialNameBytes) + " bytes: give the NAME");
+      return false;
+    }
+  }
   if (secret.digits && args.digits && *secret.digits != *args.digits) {
     code = reporter.Fail(ExitCode::Usage, "--digits " + std::to_string(*args.digits) +
                                               " contradicts the URI's digits=" + std::to_string(*secret.digits));
