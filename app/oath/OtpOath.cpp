@@ -4,7 +4,14 @@
 #include <openssl/rand.h>
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
@@ -17,6 +24,7 @@
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
+#include "oath/QrCode.h"
 #include "oath/SecretFormats.h"
 #include "oath/TypedKey.h"
 #include "ui/Controls.h"
@@ -156,7 +164,11 @@ void OtpOath::Init(WindowImplBase& manager) {
   m_pNameEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_name"));
   m_pShowSecret = qobject_cast<QAbstractButton*>(find("show_secret"));
   m_pSecretFormat = qobject_cast<QComboBox*>(find("secret_format"));
-  if (m_pPasswordEdit != nullptr) connect(m_pPasswordEdit, &QLineEdit::textChanged, this, &OtpOath::FillFieldsFromUri);
+  m_pImportQr = qobject_cast<QAbstractButton*>(find("btn_import_qr"));
+  if (m_pPasswordEdit != nullptr) {
+    connect(m_pPasswordEdit, &QLineEdit::textChanged, this, &OtpOath::FillFieldsFromUri);
+    m_pPasswordEdit->installEventFilter(this);  // an image pasted into it is read as a QR code
+  }
 
   // Dots by default, whatever the skin says; the show control reveals the text on demand.
   ShowSecret(false);
@@ -180,6 +192,51 @@ void OtpOath::FillFieldsFromUri() {
   }
   if (m_pHotpLength != nullptr) m_pHotpLength->setCurrentIndex(secret.digits.value_or(6) == 8 ? 1 : 0);
   if (m_pImfEdit != nullptr) m_pImfEdit->setText(CounterText(secret.counter));
+}
+
+bool OtpOath::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pPasswordEdit && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+    const QMimeData* pasted = QGuiApplication::clipboard()->mimeData();
+    if (pasted != nullptr && pasted->hasImage() && !pasted->hasText()) {
+      ImportQrImage(qvariant_cast<QImage>(pasted->imageData()));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool OtpOath::ImportQrImageFile(const QString& path) {
+  QImageReader reader(path);
+  QImage image = reader.read();
+  if (image.isNull()) {
+    ShowMessageBox(this, L"Warning", L"Cannot read the image: " + reader.errorString().toStdWString());
+    return false;
+  }
+  return ImportQrImage(std::move(image));
+}
+
+bool OtpOath::ImportQrImage(QImage image) {
+  QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+  // The picture shows the secret: neither copy of its pixels is left behind.
+  if (!image.isNull()) OPENSSL_cleanse(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
+  image = QImage();
+  SecretBuffer uri;
+  std::string error;
+  const bool read = !grey.isNull() && ReadOtpauthQrCode(GreyImage{grey.constBits(), grey.width(), grey.height(),
+                                                                  static_cast<int>(grey.bytesPerLine())},
+                                                        uri, error);
+  if (!grey.isNull()) OPENSSL_cleanse(grey.bits(), static_cast<std::size_t>(grey.sizeInBytes()));
+  if (grey.isNull()) error = "the image is empty";
+  CredentialSecret secret;
+  if (!read || !ParseSecret(uri.Text(), SecretFormat::Uri, secret, error)) {
+    ShowMessageBox(this, L"Warning", AnsiToWide(error));
+    return false;
+  }
+  if (m_pSecretFormat != nullptr) m_pSecretFormat->setCurrentIndex(kChoiceUri);
+  // The new text's only buffer becomes the field's own; setting it fills the other fields.
+  ReplaceSecretText(m_pPasswordEdit, QString::fromUtf8(uri.Text().data(), static_cast<qsizetype>(uri.Size())));
+  return true;
 }
 
 void OtpOath::ShowSecret(bool shown) {
@@ -231,6 +288,10 @@ void OtpOath::OnClick(QWidget* sender) {
     if (m_Context.CheckDeviceSelected()) Personalize();
   } else if (sender == m_pRandomGenerate) {
     GenerateRandomCredential();
+  } else if (sender == m_pImportQr) {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import QR code"), QString(),
+                                                      QStringLiteral("Images (*.png *.jpg *.jpeg)"));
+    if (!path.isEmpty()) ImportQrImageFile(path);
   }
 }
 

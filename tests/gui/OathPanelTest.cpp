@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QGuiApplication>
 #include <QFontMetrics>
 #include <QLabel>
@@ -326,6 +329,63 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
   ClickRow("Maker:op", credential_rows::kCalculate);
   EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
   EXPECT_EQ(panel->Credentials().Find("Maker:op")->LocalCode, "94287082");
+}
+
+TEST_F(OathPanel, AQrImageFillsTheFieldsAsItsUriDoesOrNamesWhyNot) {
+  Start();
+  BoxAnswerer answerer;
+  const QString sample = QStringLiteral(TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png");
+  // Codes made here by qrencode: their boxes name the problem and the fields stay empty.
+  const QString made = QDir::temp().filePath(
+      QStringLiteral("tokvane-oath-panel-qr-%1.png").arg(QCoreApplication::applicationPid()));
+  const struct {
+    const char* label;
+    QString text;  // the code's text; empty for a white picture
+    QString box;
+  } refused[] = {
+      {"no code", QString(), "the image holds no QR code that can be read"},
+      {"no URI", "https://example.com/", "the QR code holds no otpauth URI"},
+      {"TOTP URI", "otpauth://totp/op?secret=" + kKey20Base32,
+       "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.label);
+    QImage white(120, 120, QImage::Format_Grayscale8);
+    white.fill(Qt::white);
+    if (c.text.isEmpty()) {
+      ASSERT_TRUE(white.save(made));
+    } else {
+      ASSERT_EQ(QProcess::execute(QStringLiteral("qrencode"), {QStringLiteral("-o"), made, c.text}), 0);
+    }
+    EXPECT_FALSE(panel->ImportQrImageFile(made));
+    ASSERT_FALSE(answerer.Shown().empty());
+    EXPECT_EQ(answerer.Shown().back().text, c.box);
+    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_name")->text().isEmpty());
+  }
+  QFile::remove(made);
+  const std::size_t boxes = answerer.Shown().size();
+
+  // The committed sample holds the secret of RFC 4226 with 8 digits from counter 1.
+  ASSERT_TRUE(panel->ImportQrImageFile(sample));
+  EXPECT_EQ(Find<QComboBox>("secret_format")->currentIndex(), 2);
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("1"));
+  Find<QAbstractButton>("btn_personalization")->click();
+  ClickRow("Maker:op", credential_rows::kCalculate);
+  EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
+
+  // A picture pasted into the secret field is read the same way.
+  panel->ClearSecretField();
+  Find<QLineEdit>("personinalize_edit_name")->clear();
+  QGuiApplication::clipboard()->setImage(QImage(sample));
+  Find<QLineEdit>("personinalize_edit_password")->setFocus();
+  QTest::keySequence(Find<QLineEdit>("personinalize_edit_password"), QKeySequence::Paste);
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().startsWith(QStringLiteral("otpauth://hotp/")));
+  QGuiApplication::clipboard()->clear();
+  EXPECT_EQ(answerer.Shown().size(), boxes);
 }
 
 TEST_F(OathPanel, AUriFillsTheFieldsAndTheOperatorMayStillEditThem) {
