@@ -10,7 +10,9 @@
 #include "cli/CliReporter.h"
 #include "cli/Confirmation.h"
 #include "cli/DemoKey.h"
+#include "cli/QrImageFile.h"
 #include "cli/SecretInput.h"
+#include "core/Conversions.h"
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
 
@@ -36,16 +38,37 @@ ExitCode UsageError(CliReporter& reporter, const std::string& message) {
 
 // Reads and checks the secret of `oath add`, and settles its digits and moving factor, before
 // any key is touched.
-bool PrepareSecret(const CliArguments& args, CliStreams& streams, CliReporter& reporter, CredentialSecret& secret,
+bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporter, CredentialSecret& secret,
                    ExitCode& code) {
   SecretBuffer text;
   std::string error;
-  if (!ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error) ||
-      !ParseSecret(text.Text(), args.format, secret, error)) {
+  const bool read = args.qrFile ? ReadQrImageFile(*args.qrFile, text, error)
+                                : ReadSecretText(args.secretFile, streams.inFd, streams.err, text, error);
+  if (!read) {
+    code = reporter.Fail(ExitCode::Usage, error);
+    return false;
+  }
+  if (!ParseSecret(text.Text(), args.format, secret, error)) {
+    // Text read as hex that holds other characters may well be one of the other forms.
+    const bool readAsHex = args.format == SecretFormat::Hex ||
+                           (args.format == SecretFormat::Auto && !StartsWithOtpauthScheme(text.Text()));
+    if (readAsHex && error.ends_with("is not a hex digit")) {
+      error += " (use --format base32 or --format uri for the other forms)";
+    }
+    text.Clear();
     code = reporter.Fail(ExitCode::Usage, error);
     return false;
   }
   text.Clear();
+  if (args.name.empty()) {
+    // oath add --qr without a NAME: the URI's label names the credential, spaces dropped.
+    args.name = RemoveSpaces(secret.name);
+    if (args.name.empty() || args.name.size() > kMaxCredentialNameBytes) {
+      code = reporter.Fail(ExitCode::Usage, "the QR code's label makes no name of 1 to " +
+                                                std::to_string(kMaxCredentialNameBytes) + " bytes: give the NAME");
+      return false;
+    }
+  }
   if (secret.digits && args.digits && *secret.digits != *args.digits) {
     code = reporter.Fail(ExitCode::Usage, "--digits " + std::to_string(*args.digits) +
                                               " contradicts the URI's digits=" + std::to_string(*secret.digits));

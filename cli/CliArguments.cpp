@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <optional>
 
 #include "cli/InterfaceModeText.h"
 #include "core/Conversions.h"
@@ -10,6 +11,15 @@
 namespace cli {
 
 namespace {
+
+// The names --format takes.
+std::optional<SecretFormat> ParseSecretFormat(std::string_view name) {
+  if (name == "auto") return SecretFormat::Auto;
+  if (name == "hex") return SecretFormat::Hex;
+  if (name == "base32") return SecretFormat::Base32;
+  if (name == "uri") return SecretFormat::Uri;
+  return std::nullopt;
+}
 
 struct CommandWord {
   Command group;  // None for top-level words
@@ -32,7 +42,7 @@ constexpr std::array<CommandWord, 12> kCommandWords{{
     {Command::Mode, "set", Command::ModeSet},
 }};
 
-enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Format, Digits, Imf, Yes };
+enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Qr, Format, Digits, Imf, Yes };
 
 struct OptionDefinition {
   OptionId id;
@@ -41,13 +51,14 @@ struct OptionDefinition {
   std::initializer_list<Command> only;  // empty: every subcommand
 };
 
-const std::array<OptionDefinition, 10> kOptions{{
+const std::array<OptionDefinition, 11> kOptions{{
     {OptionId::Help, "help", false, {}},
     {OptionId::Json, "json", false, {}},
     {OptionId::Reader, "reader", true, {}},
     {OptionId::Demo, "demo", false, {}},
     {OptionId::DemoState, "demo-state", true, {}},
     {OptionId::SecretFile, "secret-file", true, {Command::OathAdd}},
+    {OptionId::Qr, "qr", true, {Command::OathAdd}},
     {OptionId::Format, "format", true, {Command::OathAdd}},
     {OptionId::Digits, "digits", true, {Command::OathAdd}},
     {OptionId::Imf, "imf", true, {Command::OathAdd}},
@@ -199,6 +210,13 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
       }
       out.secretFile = given.value;
       break;
+    case OptionId::Qr:
+      if (given.value.empty()) {
+        error = "option --qr needs the file name of a PNG or JPEG image";
+        return false;
+      }
+      out.qrFile = given.value;
+      break;
     case OptionId::Format: {
       const auto format = ParseSecretFormat(given.value);
       if (!format) {
@@ -238,7 +256,8 @@ bool CheckRepeats(const std::vector<GivenOption>& options, std::string& error) {
   return true;
 }
 
-bool ApplyOperands(const std::vector<std::string>& operands, CliArguments& out, std::string& error) {
+// `nameFromQr`: oath add may leave the name to the QR code's URI.
+bool ApplyOperands(const std::vector<std::string>& operands, bool nameFromQr, CliArguments& out, std::string& error) {
   const Command command = out.command;
   const std::string name(CommandName(command));
   if (command == Command::None) {
@@ -249,7 +268,8 @@ bool ApplyOperands(const std::vector<std::string>& operands, CliArguments& out, 
     error = "'" + name + "' needs a subcommand: " + GroupChoices(command);
     return false;
   }
-  const std::size_t wanted = (NeedsName(command) || command == Command::ModeSet) ? 1 : 0;
+  const bool nameOptional = nameFromQr && command == Command::OathAdd && operands.empty();
+  const std::size_t wanted = ((NeedsName(command) && !nameOptional) || command == Command::ModeSet) ? 1 : 0;
   if (operands.size() < wanted) {
     error = command == Command::ModeSet ? "'mode set' needs the interfaces, for example otp+u2f+ccid"
                                         : "'" + name + "' needs a credential NAME";
@@ -266,7 +286,7 @@ bool ApplyOperands(const std::vector<std::string>& operands, CliArguments& out, 
       return false;
     }
     out.mode = *mode;
-  } else if (NeedsName(command)) {
+  } else if (NeedsName(command) && !nameOptional) {
     // Writing a credential drops the spaces of its name, as the credentials panel does.
     out.name = command == Command::OathAdd ? RemoveSpaces(operands[0]) : operands[0];
     if (!CheckName(command, out.name, error)) return false;
@@ -289,9 +309,17 @@ bool ParseArguments(const std::vector<std::string>& args, CliArguments& out, std
     out.help = true;
     return true;
   }
-  if (!CheckRepeats(options, error) || !ApplyOperands(operands, out, error)) return false;
-  for (const auto& given : options) {
-    if (!ApplyOption(given, out.command, out, error)) return false;
+  const auto given = [&options](OptionId id) {
+    return std::any_of(options.begin(), options.end(),
+                       [id](const GivenOption& option) { return option.definition->id == id; });
+  };
+  if (!CheckRepeats(options, error) || !ApplyOperands(operands, given(OptionId::Qr), out, error)) return false;
+  if (given(OptionId::Qr) && (given(OptionId::SecretFile) || given(OptionId::Format))) {
+    error = "option --qr reads the secret from the image: it does not go with --secret-file or --format";
+    return false;
+  }
+  for (const auto& option : options) {
+    if (!ApplyOption(option, out.command, out, error)) return false;
   }
   if (out.demoState && !out.demo) {
     error = "option --demo-state needs --demo";

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/SecretParsers.h"
+#include "oath/SecretFormats.h"
 
 namespace cli {
 
@@ -43,6 +43,7 @@ struct CliArguments {
   std::uint8_t mode = 0;  // mode set
 
   std::string secretFile = "-";  // oath add
+  std::optional<std::string> qrFile;  // oath add: the secret is the URI of this image's QR code
   SecretFormat format = SecretFormat::Auto;
   std::optional<std::uint8_t> digits;
   std::optional<std::string> imf;  // spaces removed, as the credentials panel does

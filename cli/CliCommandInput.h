@@ -4,7 +4,7 @@
 #include "cli/CliArguments.h"
 #include "cli/CliExitCode.h"
 #include "cli/CliReporter.h"
-#include "cli/SecretParsers.h"
+#include "oath/SecretFormats.h"
 #include "device/DeviceBackends.h"
 
 namespace cli {

@@ -70,6 +70,7 @@ std::string HelpText(Command command) {
     case Command::OathAdd:
       return WithOptions(
           "Usage: tokvane-cli oath add NAME [--secret-file F] [--format hex|base32|uri]\n"
+          "       tokvane-cli oath add [NAME] --qr IMAGE\n"
           "                              [--digits 6|8] [--imf TEXT]\n"
           "Writes credential NAME (at most 16 bytes; spaces are dropped). A credential of that\n"
           "name is overwritten. The secret (at most 48 bytes) is read from standard input, or\n"
@@ -79,6 +80,8 @@ std::string HelpText(Command command) {
           "  --format uri     otpauth://hotp/LABEL?secret=...&digits=...&counter=...; its digits\n"
           "                   and counter (the initial moving factor) are used. Input starting\n"
           "                   with otpauth: is taken as a URI by default. TOTP URIs are refused.\n"
+          "  --qr IMAGE       the otpauth URI of the one QR code in a PNG or JPEG image; NAME\n"
+          "                   may then be left out for the URI's label\n"
           "  --digits 6|8     code length (default 6, or the URI's)\n"
           "  --imf TEXT       initial moving factor text, sent as typed (not with a URI)\n");
     case Command::OathDelete:

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/SecretBuffer.h"
+#include "core/SecretBuffer.h"
 
 namespace cli {
 

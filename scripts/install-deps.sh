@@ -11,6 +11,7 @@ PACKAGES=(
   libhidapi-dev
   libssl-dev
   libtinyxml2-dev
+  libzxing-dev libstb-dev qrencode
   libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

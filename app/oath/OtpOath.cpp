@@ -4,7 +4,14 @@
 #include <openssl/rand.h>
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
@@ -17,6 +24,8 @@
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
+#include "oath/QrCode.h"
+#include "oath/SecretFormats.h"
 #include "oath/TypedKey.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
@@ -92,6 +101,22 @@ SecureString SecretFieldText(const QLineEdit* edit) {
   return text;
 }
 
+// The secret field's text as UTF-8 in wiped storage, for the forms that are not hex (a URI's
+// label may hold any character). The intermediate UTF-8 copy is wiped.
+SecureString SecretFieldUtf8(const QLineEdit* edit) {
+  if (edit == nullptr) return SecureString();
+  QByteArray utf8 = edit->text().toUtf8();
+  SecureString text(std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+  if (!utf8.isEmpty()) OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
+  return text;
+}
+
+// The entries of the secret format choice, in the skin's order.
+enum FormatChoice { kChoiceHex = 0, kChoiceBase32 = 1, kChoiceUri = 2 };
+
+// A URI's counter as the moving factor field shows it: its number, or nothing for 0.
+QString CounterText(std::uint32_t counter) { return counter == 0 ? QString() : QString::number(counter); }
+
 // Gives the secret field new text and wipes the old. Once the field holds the new text, the copy
 // taken here is normally the last holder of the old characters, so the wipe reaches the buffer
 // the field itself used (a copy still shared elsewhere is wiped in a detached copy instead,
@@ -139,6 +164,12 @@ void OtpOath::Init(WindowImplBase& manager) {
   m_pPasswordEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_password"));
   m_pNameEdit = qobject_cast<QLineEdit*>(find("personinalize_edit_name"));
   m_pShowSecret = qobject_cast<QAbstractButton*>(find("show_secret"));
+  m_pSecretFormat = qobject_cast<QComboBox*>(find("secret_format"));
+  m_pImportQr = qobject_cast<QAbstractButton*>(find("btn_import_qr"));
+  if (m_pPasswordEdit != nullptr) {
+    connect(m_pPasswordEdit, &QLineEdit::textChanged, this, &OtpOath::FillFieldsFromUri);
+    m_pPasswordEdit->installEventFilter(this);  // an image pasted into it is read as a QR code
+  }
 
   // Dots by default, whatever the skin says; the show control reveals the text on demand.
   ShowSecret(false);
@@ -147,6 +178,66 @@ void OtpOath::Init(WindowImplBase& manager) {
     m_pShowSecret->setChecked(false);
     connect(m_pShowSecret, &QAbstractButton::toggled, this, &OtpOath::ShowSecret);
   }
+}
+
+void OtpOath::FillFieldsFromUri() {
+  if (m_pPasswordEdit == nullptr) return;
+  const SecureString text = SecretFieldUtf8(m_pPasswordEdit);
+  if (!StartsWithOtpauthScheme(text.str())) return;
+  CredentialSecret secret;
+  std::string error;
+  // An unfinished or refused URI fills nothing; writing it names the problem.
+  if (!ParseSecret(text.str(), SecretFormat::Uri, secret, error)) return;
+  if (m_pNameEdit != nullptr) {
+    m_pNameEdit->setText(QString::fromUtf8(secret.name.data(), static_cast<qsizetype>(secret.name.size())));
+  }
+  if (m_pHotpLength != nullptr) m_pHotpLength->setCurrentIndex(secret.digits.value_or(6) == 8 ? 1 : 0);
+  if (m_pImfEdit != nullptr) m_pImfEdit->setText(CounterText(secret.counter));
+}
+
+bool OtpOath::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pPasswordEdit && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+    const QMimeData* pasted = QGuiApplication::clipboard()->mimeData();
+    if (pasted != nullptr && pasted->hasImage() && !pasted->hasText()) {
+      ImportQrImage(qvariant_cast<QImage>(pasted->imageData()));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool OtpOath::ImportQrImageFile(const QString& path) {
+  QImageReader reader(path);
+  QImage image = reader.read();
+  if (image.isNull()) {
+    ShowMessageBox(this, L"Warning", L"Cannot read the image: " + reader.errorString().toStdWString());
+    return false;
+  }
+  return ImportQrImage(std::move(image));
+}
+
+bool OtpOath::ImportQrImage(QImage image) {
+  QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+  // The picture shows the secret: neither copy of its pixels is left behind.
+  if (!image.isNull()) OPENSSL_cleanse(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
+  image = QImage();
+  SecretBuffer uri;
+  std::string error;
+  const bool read = !grey.isNull() && ReadOtpauthQrCode(GreyImage{grey.constBits(), grey.width(), grey.height(),
+                                                                  static_cast<int>(grey.bytesPerLine())},
+                                                        uri, error);
+  if (!grey.isNull()) OPENSSL_cleanse(grey.bits(), static_cast<std::size_t>(grey.sizeInBytes()));
+  if (grey.isNull()) error = "the image is empty";
+  CredentialSecret secret;
+  if (!read || !ParseSecret(uri.Text(), SecretFormat::Uri, secret, error)) {
+    ShowMessageBox(this, L"Warning", AnsiToWide(error));
+    return false;
+  }
+  if (m_pSecretFormat != nullptr) m_pSecretFormat->setCurrentIndex(kChoiceUri);
+  // The new text's only buffer becomes the field's own; setting it fills the other fields.
+  ReplaceSecretText(m_pPasswordEdit, QString::fromUtf8(uri.Text().data(), static_cast<qsizetype>(uri.Size())));
+  return true;
 }
 
 void OtpOath::ShowSecret(bool shown) {
@@ -205,6 +296,10 @@ void OtpOath::OnClick(QWidget* sender) {
     if (m_Context.CheckDeviceSelected()) Personalize();
   } else if (sender == m_pRandomGenerate) {
     GenerateRandomCredential();
+  } else if (sender == m_pImportQr) {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import QR code"), QString(),
+                                                      QStringLiteral("Images (*.png *.jpg *.jpeg)"));
+    if (!path.isEmpty()) ImportQrImageFile(path);
   }
 }
 
@@ -257,9 +352,15 @@ void OtpOath::Personalize() {
   if (m_Context.Device() == nullptr) return;
   OathPersonalizeInput input;
   input.Name = FieldText(m_pNameEdit);
-  input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
   input.Imf = FieldText(m_pImfEdit);
   input.EightDigits = m_pHotpLength != nullptr && m_pHotpLength->currentIndex() != 0;
+  const bool hex = (m_pSecretFormat == nullptr || m_pSecretFormat->currentIndex() == kChoiceHex) &&
+                   !(m_pPasswordEdit != nullptr && StartsWithOtpauthScheme(SecretFieldText(m_pPasswordEdit).str()));
+  if (hex) {
+    input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
+  } else if (!ReadFormattedSecret(input)) {
+    return;
+  }
 
   PanelHost host(m_Context, this);
   OathWrittenCredential written;
@@ -282,6 +383,30 @@ void OtpOath::Personalize() {
     }
   }
   FinishWithFido(host.Generation());
+}
+
+bool OtpOath::ReadFormattedSecret(OathPersonalizeInput& input) {
+  const SecureString text = SecretFieldUtf8(m_pPasswordEdit);
+  const SecretFormat format = StartsWithOtpauthScheme(text.str()) || m_pSecretFormat->currentIndex() == kChoiceUri
+                                  ? SecretFormat::Uri
+                                  : SecretFormat::Base32;
+  CredentialSecret secret;
+  std::string error;
+  if (!ParseSecret(text.str(), format, secret, error)) {
+    // The reason never quotes the secret.
+    ShowMessageBox(this, L"Warning", AnsiToWide(error));
+    return false;
+  }
+  input.Key = SecureBytes(secret.key.Bytes());
+  // The field shows a URI's counter as its number; while it still does, the counter's own bytes
+  // are the moving factor. Anything the operator typed over it is read as typed.
+  if (secret.fromUri && secret.counter != 0 && m_pImfEdit != nullptr &&
+      m_pImfEdit->text() == CounterText(secret.counter)) {
+    WipeBuffer(input.Imf);
+    input.Imf = secret.imf;
+    input.ImfVerbatim = true;
+  }
+  return true;
 }
 
 void OtpOath::GenerateRandomCredential() {

@@ -2,11 +2,13 @@
 // The OATH credentials panel: the credential list and the fields that write a new HOTP
 // credential. Built from "GetOtp.xml" inside the main window. Every action borrows the window's
 // current device (through its PanelContext) for its own duration and logs what it sends and receives.
+#include <QImage>
 #include <QWidget>
 #include <chrono>
 
 #include "app/oath/CodeClipboard.h"
 #include "app/PanelContext.h"
+#include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
 
@@ -51,6 +53,16 @@ class OtpOath : public QWidget, public INotifyUI {
   void DeleteCredential(OtpCredential* record);
   void SetDefaultCredential(OtpCredential* record);
 
+  // An otpauth URI in the secret field fills the name, digits and moving factor fields, which the
+  // operator may still edit before writing. Other text leaves them alone.
+  void FillFieldsFromUri();
+  // Reads the otpauth URI of the one QR code in an image (a PNG or JPEG file, or a pasted
+  // picture) into the secret field, which then fills the other fields. False, after a box that
+  // names the problem, when there is no such code; the fields stay as they were. The pixels are
+  // wiped once read.
+  bool ImportQrImageFile(const QString& path);
+  bool ImportQrImage(QImage image);
+
   // Replaces the source of the random credential's bytes.
   void SetRandomBytesSource(RandomBytesSource source) { m_pfnRandomBytes = source; }
   // Tests shorten the time a copied code stays on the clipboard.
@@ -60,6 +72,10 @@ class OtpOath : public QWidget, public INotifyUI {
   // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
   void FinishWithFido(std::uint64_t generation);
   bool IsLiveRecord(const OtpCredential* record) const;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Reads a base32 or URI secret into `input`; false, after a box naming the problem, when the
+  // text is no such secret.
+  bool ReadFormattedSecret(OathPersonalizeInput& input);
 
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;
@@ -72,6 +88,8 @@ class OtpOath : public QWidget, public INotifyUI {
   QAbstractButton* m_pRandomGenerate = nullptr;
   QLineEdit* m_pImfEdit = nullptr;
   QLineEdit* m_pPasswordEdit = nullptr;
+  QComboBox* m_pSecretFormat = nullptr;
+  QAbstractButton* m_pImportQr = nullptr;
   QLineEdit* m_pNameEdit = nullptr;
   QAbstractButton* m_pShowSecret = nullptr;
   RandomBytesSource m_pfnRandomBytes;

@@ -50,7 +50,7 @@ const std::vector<SkinFileControls>& NamedControls() {
       {"GetOtp.xml",
        {"listview", "list_names", "get_applet_version", "reset_names", "caculate_all", "hotp_length",
         "btn_personalization", "btn_random_generate", "imf_edit", "personinalize_edit_password",
-        "personinalize_edit_name"}},
+        "personinalize_edit_name", "secret_format", "btn_import_qr"}},
       {"msg.xml", {"MessageTitle", "MessageText", "confirm_btn", "cancel_btn", "closebtn"}},
   };
   return controls;

@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QGuiApplication>
 #include <QFontMetrics>
 #include <QLabel>
@@ -45,6 +48,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kReader = "Virtual PCD 00 00";
 const QString kKey20 = QStringLiteral("31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39 30");
+// The same secret in base32, as services hand it out.
+const QString kKey20Base32 = QStringLiteral("GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ");
 const Bytes kSecret20 = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
 const QColor kRed = QColor(0xFA, 0x00, 0x00);
 const QColor kBlack = QColor(0, 0, 0);
@@ -122,11 +127,14 @@ class OathPanel : public ::testing::Test {
     key->ClearReceivedApdus();
   }
 
-  void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0) {
+  // The secret goes in last, so a URI fills the other fields as it does for the operator.
+  void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0,
+             int formatIndex = 0) {
     Find<QLineEdit>("personinalize_edit_name")->setText(name);
-    Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
     Find<QLineEdit>("imf_edit")->setText(imf);
     Find<QComboBox>("hotp_length")->setCurrentIndex(digitsIndex);
+    Find<QComboBox>("secret_format")->setCurrentIndex(formatIndex);
+    Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
     Find<QAbstractButton>("btn_personalization")->click();
   }
 
@@ -263,8 +271,10 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
     QString box;       // the "Warning" box text, "" for none
     QString redEntry;  // the red log entry, "" for none
     bool sent;
+    int format = 0;  // the secret format choice: hex, base32, otpauth URI
   };
   const QString hex96 = QString(96, QLatin1Char('b'));
+  const QString uri = "otpauth://hotp/op?issuer=Maker&secret=" + kKey20Base32 + "&digits=8&counter=1";
   const std::vector<Case> cases = {
       {"16-byte name", QString(16, QLatin1Char('n')), kKey20, "", "", true},
       {"17-byte name", QString(17, QLatin1Char('n')), kKey20, "", "Serial number length can not more than 16 bytes.\n\n",
@@ -275,6 +285,17 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       {"non-hex character inside", "kg", "31 32 3G 34", "Invalid key", "", false},
       {"empty name", "   ", kKey20, "Invalid name", "", false},
       {"empty key", "kk", "  ", "Invalid key", "", false},
+      {"base32 with spaces and lower case", "b32", kKey20Base32.toLower().replace(4, 0, " "), "", "", true, 1},
+      {"bad base32", "b32bad", "GEZDGNBV1Y3TQOJQ",
+       "malformed base32 secret: character 9 is not in the base32 alphabet (A-Z, 2-7)", "", false, 1},
+      {"base32 chosen but hex typed", "b32hex", kKey20,
+       "malformed base32 secret: character 2 is not in the base32 alphabet (A-Z, 2-7)", "", false, 1},
+      // A URI is read as one whatever the choice, and its label and issuer fill the name.
+      {"URI", "Maker:op", uri, "", "", true, 0},
+      {"TOTP URI", "totp", "otpauth://totp/op?secret=" + kKey20Base32,
+       "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only", "", false, 2},
+      {"URI without a secret", "nosecret", "otpauth://hotp/op?digits=8", "malformed otpauth URI: no secret parameter",
+       "", false, 2},
   };
   Start();
   BoxAnswerer answerer;
@@ -283,7 +304,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
     key->ClearReceivedApdus();
     ClearWindowLog(*window);
     const std::size_t boxesBefore = answerer.Shown().size();
-    Write(c.name, c.keyText);
+    Write(c.name, c.keyText, QString(), 0, c.format);
     EXPECT_EQ(Sent().size(), c.sent ? 1u : 0u);
     if (c.box.isEmpty()) {
       EXPECT_EQ(answerer.Shown().size(), boxesBefore);
@@ -300,7 +321,98 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
     // Fields stay as typed either way.
     EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), c.name);
   }
-  EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "k96"}));
+  EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "k96", "b32", "Maker:op"}));
+  // The base32 and URI credentials hold the secret of RFC 4226: the key's codes are its vectors
+  // (counter 0, six digits; the URI's counter 1, eight digits).
+  ClickRow("b32", credential_rows::kCalculate);
+  EXPECT_EQ(Code("b32"), QStringLiteral("755224"));
+  ClickRow("Maker:op", credential_rows::kCalculate);
+  EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
+  EXPECT_EQ(panel->Credentials().Find("Maker:op")->LocalCode, "94287082");
+}
+
+TEST_F(OathPanel, AQrImageFillsTheFieldsAsItsUriDoesOrNamesWhyNot) {
+  Start();
+  BoxAnswerer answerer;
+  const QString sample = QStringLiteral(TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png");
+  // Codes made here by qrencode: their boxes name the problem and the fields stay empty.
+  const QString made = QDir::temp().filePath(
+      QStringLiteral("tokvane-oath-panel-qr-%1.png").arg(QCoreApplication::applicationPid()));
+  const struct {
+    const char* label;
+    QString text;  // the code's text; empty for a white picture
+    QString box;
+  } refused[] = {
+      {"no code", QString(), "the image holds no QR code that can be read"},
+      {"no URI", "https://example.com/", "the QR code holds no otpauth URI"},
+      {"TOTP URI", "otpauth://totp/op?secret=" + kKey20Base32,
+       "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.label);
+    QImage white(120, 120, QImage::Format_Grayscale8);
+    white.fill(Qt::white);
+    if (c.text.isEmpty()) {
+      ASSERT_TRUE(white.save(made));
+    } else {
+      ASSERT_EQ(QProcess::execute(QStringLiteral("qrencode"), {QStringLiteral("-o"), made, c.text}), 0);
+    }
+    EXPECT_FALSE(panel->ImportQrImageFile(made));
+    ASSERT_FALSE(answerer.Shown().empty());
+    EXPECT_EQ(answerer.Shown().back().text, c.box);
+    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_name")->text().isEmpty());
+  }
+  QFile::remove(made);
+  const std::size_t boxes = answerer.Shown().size();
+
+  // The committed sample holds the secret of RFC 4226 with 8 digits from counter 1.
+  ASSERT_TRUE(panel->ImportQrImageFile(sample));
+  EXPECT_EQ(Find<QComboBox>("secret_format")->currentIndex(), 2);
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("1"));
+  Find<QAbstractButton>("btn_personalization")->click();
+  ClickRow("Maker:op", credential_rows::kCalculate);
+  EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
+
+  // A picture pasted into the secret field is read the same way.
+  panel->ClearSecretField();
+  Find<QLineEdit>("personinalize_edit_name")->clear();
+  QGuiApplication::clipboard()->setImage(QImage(sample));
+  Find<QLineEdit>("personinalize_edit_password")->setFocus();
+  QTest::keySequence(Find<QLineEdit>("personinalize_edit_password"), QKeySequence::Paste);
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().startsWith(QStringLiteral("otpauth://hotp/")));
+  QGuiApplication::clipboard()->clear();
+  EXPECT_EQ(answerer.Shown().size(), boxes);
+}
+
+TEST_F(OathPanel, AUriFillsTheFieldsAndTheOperatorMayStillEditThem) {
+  Start();
+  Find<QLineEdit>("personinalize_edit_password")
+      ->setText("otpauth://hotp/Maker%20Co:op?secret=" + kKey20Base32 + "&digits=8&counter=258");
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker Co:op"));
+  EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("258"));
+  // While the field shows the URI's counter, its four bytes are the moving factor.
+  Find<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("edited"));
+  Find<QComboBox>("hotp_length")->setCurrentIndex(0);
+  Find<QAbstractButton>("btn_personalization")->click();
+  ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
+                                                 std::string_view("\x00\x00\x01\x02", 4))}));
+  // A moving factor typed over it is read as typed text, as for any secret.
+  key->ClearReceivedApdus();
+  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("0005"));
+  Find<QAbstractButton>("btn_personalization")->click();
+  ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
+                                                 std::string_view("0005"))}));
+  ClickRow("edited", credential_rows::kCalculate);
+  EXPECT_EQ(panel->Credentials().Find("edited")->CardCode, ComputeLocalHotp(kSecret20, 6, "0005", 0));
+  // Text that is no URI leaves the fields alone.
+  Find<QLineEdit>("personinalize_edit_password")->setText(QStringLiteral("otpauth://hotp/other?digits=6"));
+  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("edited"));
+  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("0005"));
 }
 
 TEST_F(OathPanel, ANameTypedWithASpaceIsWrittenWithoutItAndLogged) {

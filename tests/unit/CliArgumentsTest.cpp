@@ -71,14 +71,14 @@ TEST(CliArguments, AddTakesItsSecretOptions) {
                                "8", "--imf", "12 34"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
   EXPECT_EQ(parsed.args.secretFile, "/tmp/s");
-  EXPECT_EQ(parsed.args.format, cli::SecretFormat::Base32);
+  EXPECT_EQ(parsed.args.format, SecretFormat::Base32);
   EXPECT_EQ(parsed.args.digits.value_or(0), 8);
   EXPECT_EQ(parsed.args.imf.value_or(""), "1234");
 
   const Parsed defaults = Parse({"oath", "add", "mail"});
   ASSERT_TRUE(defaults.ok);
   EXPECT_EQ(defaults.args.secretFile, "-");
-  EXPECT_EQ(defaults.args.format, cli::SecretFormat::Auto);
+  EXPECT_EQ(defaults.args.format, SecretFormat::Auto);
   EXPECT_FALSE(defaults.args.digits.has_value());
   EXPECT_FALSE(defaults.args.imf.has_value());
 }

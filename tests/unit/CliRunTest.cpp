@@ -65,7 +65,10 @@ class CliRun : public ::testing::Test {
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove(state_);
   }
-  void TearDown() override { std::filesystem::remove(state_); }
+  void TearDown() override {
+    std::filesystem::remove(state_);
+    RemoveImages();
+  }
 
   // Arguments that would reach the demo key, whose state file appears once it is used.
   std::vector<std::string> Demo(std::vector<std::string> args) const {
@@ -73,6 +76,19 @@ class CliRun : public ::testing::Test {
     return args;
   }
   bool KeyWasReached() const { return std::filesystem::exists(state_); }
+
+  // A PNG of `text`'s QR code made by qrencode, removed with the test.
+  std::string QrImage(const std::string& text) {
+    const std::filesystem::path path = state_.string() + "-" + std::to_string(images_.size()) + ".png";
+    images_.push_back(path);
+    const std::string command = "qrencode -o '" + path.string() + "' '" + text + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return path.string();
+  }
+  void RemoveImages() {
+    for (const auto& image : images_) std::filesystem::remove(image);
+  }
+  std::vector<std::filesystem::path> images_;
 
   std::filesystem::path state_;
 };
@@ -103,6 +119,8 @@ TEST_F(CliRun, UsageErrorsAreOneLineOnStandardErrorWithStatus2) {
       {"mode", "set", "otp+nfc"},
       {"readers", "--bogus"},
       {"oath", "list", "--digits", "6"},
+      {"oath", "add", "n", "--qr", TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png", "--format", "hex"},
+      {"oath", "add", "--secret-file", "-"},  // only an image may name the credential
   };
   for (const auto& args : cases) {
     const CliResult run = RunWith(Demo(args));
@@ -132,7 +150,7 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
     const char* reasonPart;
   } cases[] = {
       {{"oath", "add", "n", "--format", "base32"}, "GEZDGNBV1Y3TQOJQ\n", "malformed base32"},
-      {{"oath", "add", "n"}, rfcBase32 + "\n", "malformed hex"},
+      {{"oath", "add", "n"}, rfcBase32 + "\n", "is not a hex digit (use --format base32"},
       {{"oath", "add", "n"}, "otpauth://totp/x?secret=" + rfcBase32 + "\n", "TOTP URIs are not supported"},
       {{"oath", "add", "n"}, "otpauth://hotp/x?secret=" + rfcBase32 + "&digits=7\n", "digits must be 6 or 8"},
       {{"oath", "add", "n", "--format", "uri"}, "hotp/x?secret=" + rfcBase32, "malformed otpauth URI"},
@@ -142,6 +160,10 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
       {{"oath", "add", "n", "--imf", "1"}, "otpauth://hotp/x?secret=" + rfcBase32, "--imf does not go with a URI"},
       {{"oath", "add", "n", "--imf", std::string(250, '7')}, "3132", "moving factor is too long"},
       {{"oath", "add", "n", "--secret-file", "/nonexistent/secret"}, "", "cannot open the secret file"},
+      {{"oath", "add", "--qr", QrImage("otpauth://totp/x?secret=" + rfcBase32)}, "", "TOTP URIs are not supported"},
+      {{"oath", "add", "n", "--qr", QrImage("https://example.com/")}, "", "the QR code holds no otpauth URI"},
+      {{"oath", "add", "--qr", QrImage("otpauth://hotp/?secret=" + rfcBase32)}, "", "label makes no name"},
+      {{"oath", "add", "n", "--qr", "/nonexistent/qr.png"}, "", "cannot read the image"},
   };
   for (const auto& c : cases) {
     const CliResult run = RunWith(Demo(c.args), c.input);
@@ -151,6 +173,26 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
     EXPECT_EQ(run.err.find("GEZDGNBV"), std::string::npos) << "secret echoed: " << run.err;
     EXPECT_FALSE(KeyWasReached()) << c.reasonPart;
   }
+}
+
+TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
+  // The committed sample: the secret of RFC 4226 with 8 digits from counter 1, named by its label.
+  const CliResult add = RunWith(Demo({"oath", "add", "--qr", TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png"}));
+  ASSERT_EQ(add.code, 0) << add.err;
+  EXPECT_EQ(add.out, "Credential 'Maker:op' written (8 digits).\n");
+  // The vectors of RFC 4226 for counters 1 and 2.
+  for (const char* expected : {"94287082\n", "37359152\n"}) {
+    const CliResult code = RunWith(Demo({"oath", "code", "Maker:op"}));
+    ASSERT_EQ(code.code, 0) << code.err;
+    EXPECT_EQ(code.out, expected);
+  }
+  // A NAME given beside the image wins over the label; a made image reads like the sample.
+  const CliResult named = RunWith(Demo(
+      {"oath", "add", "mine", "--qr", QrImage("otpauth://hotp/x?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ")}));
+  ASSERT_EQ(named.code, 0) << named.err;
+  EXPECT_EQ(named.out, "Credential 'mine' written (6 digits).\n");
+  const CliResult code = RunWith(Demo({"oath", "code", "mine"}));
+  EXPECT_EQ(code.out, "755224\n");
 }
 
 TEST_F(CliRun, ResetWantsAConfirmationAScriptCannotGiveByAccident) {

@@ -1,12 +1,10 @@
-#include "cli/SecretParsers.h"
+#include "oath/SecretFormats.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "cli/Base32.h"
-#include "cli/OtpauthUri.h"
-
-namespace cli {
+#include "oath/Base32.h"
+#include "oath/OtpauthUri.h"
 
 namespace {
 
@@ -23,14 +21,6 @@ int HexValue(char c) {
   return -1;
 }
 
-bool StartsWithUriScheme(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  if (text.size() < kUriScheme.size()) return false;
-  return std::equal(kUriScheme.begin(), kUriScheme.end(), text.begin(), [](char a, char b) {
-    return a == std::tolower(static_cast<unsigned char>(b));
-  });
-}
-
 bool Fail(CredentialSecret& out, std::string& error, std::string reason) {
   out.key.Clear();
   error = std::move(reason);
@@ -39,12 +29,12 @@ bool Fail(CredentialSecret& out, std::string& error, std::string reason) {
 
 }  // namespace
 
-std::optional<SecretFormat> ParseSecretFormat(std::string_view name) {
-  if (name == "auto") return SecretFormat::Auto;
-  if (name == "hex") return SecretFormat::Hex;
-  if (name == "base32") return SecretFormat::Base32;
-  if (name == "uri") return SecretFormat::Uri;
-  return std::nullopt;
+bool StartsWithOtpauthScheme(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  if (text.size() < kUriScheme.size()) return false;
+  return std::equal(kUriScheme.begin(), kUriScheme.end(), text.begin(), [](char a, char b) {
+    return a == std::tolower(static_cast<unsigned char>(b));
+  });
 }
 
 bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& error) {
@@ -55,7 +45,7 @@ bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& erro
     if (value < 0) {
       out.Clear();
       error = "malformed hex secret: character " + std::to_string(i + 1) +
-              " is not a hex digit (use --format base32 or --format uri for the other forms)";
+              " is not a hex digit";
       return false;
     }
     if (high < 0) {
@@ -79,8 +69,10 @@ bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& o
   out.fromUri = false;
   out.digits.reset();
   out.imf.clear();
+  out.counter = 0;
+  out.name.clear();
   if (format == SecretFormat::Auto) {
-    format = StartsWithUriScheme(text) ? SecretFormat::Uri : SecretFormat::Hex;
+    format = StartsWithOtpauthScheme(text) ? SecretFormat::Uri : SecretFormat::Hex;
   }
 
   std::string reason;
@@ -99,6 +91,8 @@ bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& o
       out.fromUri = true;
       if (uri.digitsGiven) out.digits = uri.digits;
       out.imf = ImfFromCounter(uri.counter);
+      out.counter = uri.counter;
+      out.name = SuggestedName(uri);
       break;
     }
   }
@@ -116,5 +110,3 @@ std::string ImfFromCounter(std::uint32_t counter) {
   return std::string{static_cast<char>(counter >> 24), static_cast<char>(counter >> 16),
                      static_cast<char>(counter >> 8), static_cast<char>(counter)};
 }
-
-}  // namespace cli

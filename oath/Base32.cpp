@@ -1,9 +1,7 @@
-#include "cli/Base32.h"
+#include "oath/Base32.h"
 
 #include <cstddef>
 #include <cstdint>
-
-namespace cli {
 
 namespace {
 
@@ -75,5 +73,3 @@ bool DecodeBase32(std::string_view text, SecretBuffer& out, std::string& error) 
   }
   return true;
 }
-
-}  // namespace cli

@@ -7,8 +7,6 @@
 #include <span>
 #include <string_view>
 
-namespace cli {
-
 class SecretBuffer {
  public:
   SecretBuffer() = default;
@@ -37,5 +35,3 @@ class SecretBuffer {
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };
-
-}  // namespace cli

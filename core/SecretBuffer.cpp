@@ -1,11 +1,9 @@
-#include "cli/SecretBuffer.h"
+#include "core/SecretBuffer.h"
 
 #include <openssl/crypto.h>
 
 #include <algorithm>
 #include <utility>
-
-namespace cli {
 
 namespace {
 constexpr std::size_t kFirstCapacity = 64;
@@ -65,5 +63,3 @@ void SecretBuffer::Release() {
   data_ = nullptr;
   capacity_ = 0;
 }
-
-}  // namespace cli

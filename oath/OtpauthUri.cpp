@@ -1,12 +1,10 @@
-#include "cli/OtpauthUri.h"
+#include "oath/OtpauthUri.h"
 
 #include <algorithm>
 #include <cctype>
 #include <set>
 
-#include "cli/Base32.h"
-
-namespace cli {
+#include "oath/Base32.h"
 
 namespace {
 
@@ -84,6 +82,7 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
   out.digits = 6;
   out.counter = 0;
   out.label.clear();
+  out.issuer.clear();
 
   uri = Trim(uri);
   if (uri.size() < kScheme.size() || !EqualsIgnoringCase(uri.substr(0, kScheme.size()), kScheme)) {
@@ -95,7 +94,7 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
   const std::string_view type = uri.substr(0, typeEnd);
   if (EqualsIgnoringCase(type, "totp")) {
     out.secret.Clear();
-    error = "TOTP URIs are not supported: the key's OATH applet holds HOTP credentials only";
+    error = "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only";
     return false;
   }
   if (!EqualsIgnoringCase(type, "hotp")) return Fail(out, error, "the type is not hotp");
@@ -139,6 +138,9 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
       if (!ParseCounter(value, out.counter)) {
         return Fail(out, error, "counter must be a decimal number from 0 to 4294967295");
       }
+    } else if (key == "issuer") {
+      // Only a suggestion for the name: a broken escape leaves it out rather than refusing the URI.
+      if (!DecodeText(value, out.issuer)) out.issuer.clear();
     } else if (key == "algorithm") {
       std::string algorithm;
       if (!DecodeText(value, algorithm) || !EqualsIgnoringCase(algorithm, "SHA1")) {
@@ -150,4 +152,7 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
   return true;
 }
 
-}  // namespace cli
+std::string SuggestedName(const OtpauthCredential& credential) {
+  if (credential.issuer.empty() || credential.label.find(':') != std::string::npos) return credential.label;
+  return credential.issuer + ":" + credential.label;
+}

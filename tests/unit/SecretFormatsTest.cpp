@@ -4,15 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/OtpauthUri.h"
-#include "cli/SecretParsers.h"
+#include "oath/OtpauthUri.h"
+#include "oath/SecretFormats.h"
 
 namespace {
 
-using cli::CredentialSecret;
-using cli::SecretFormat;
 
-std::vector<std::uint8_t> Bytes(const cli::SecretBuffer& buffer) {
+std::vector<std::uint8_t> Bytes(const SecretBuffer& buffer) {
   return {buffer.Bytes().begin(), buffer.Bytes().end()};
 }
 
@@ -22,7 +20,7 @@ std::vector<std::uint8_t> Ascii(const std::string& text) { return {text.begin(),
 constexpr const char* kRfcSecretBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
 constexpr const char* kRfcSecret = "12345678901234567890";
 
-TEST(CliHexSecret, TakesThePanelsFormsAndRefusesWhatItWouldMangle) {
+TEST(HexSecret, TakesThePanelsFormsAndRefusesWhatItWouldMangle) {
   const struct {
     const char* text;
     bool ok;
@@ -37,9 +35,9 @@ TEST(CliHexSecret, TakesThePanelsFormsAndRefusesWhatItWouldMangle) {
       {"12-34", false, {}},
   };
   for (const auto& c : cases) {
-    cli::SecretBuffer out;
+    SecretBuffer out;
     std::string error;
-    EXPECT_EQ(cli::DecodeHexSecret(c.text, out, error), c.ok) << c.text;
+    EXPECT_EQ(DecodeHexSecret(c.text, out, error), c.ok) << c.text;
     EXPECT_EQ(Bytes(out), c.bytes) << c.text;
     if (!c.ok) {
       EXPECT_NE(error.find("malformed hex secret"), std::string::npos) << error;
@@ -47,7 +45,7 @@ TEST(CliHexSecret, TakesThePanelsFormsAndRefusesWhatItWouldMangle) {
   }
 }
 
-TEST(CliSecret, ChecksTheLengthTheKeyTakes) {
+TEST(Secret, ChecksTheLengthTheKeyTakes) {
   const std::string hex48(96, 'a');
   const struct {
     std::string text;
@@ -66,9 +64,9 @@ TEST(CliSecret, ChecksTheLengthTheKeyTakes) {
     CredentialSecret out;
     std::string error;
     const bool accepted = std::string(c.reasonPart).empty();
-    EXPECT_EQ(cli::ParseSecret(c.text, c.format, out, error), accepted) << c.text;
+    EXPECT_EQ(ParseSecret(c.text, c.format, out, error), accepted) << c.text;
     if (accepted) {
-      EXPECT_EQ(out.key.Size(), cli::kMaxSecretBytes);
+      EXPECT_EQ(out.key.Size(), kMaxSecretBytes);
     } else {
       EXPECT_NE(error.find(c.reasonPart), std::string::npos) << error;
       EXPECT_TRUE(out.key.Empty());
@@ -76,31 +74,31 @@ TEST(CliSecret, ChecksTheLengthTheKeyTakes) {
   }
 }
 
-TEST(CliSecret, AutoTakesUrisByTheirSchemeAndEverythingElseAsHex) {
+TEST(Secret, AutoTakesUrisByTheirSchemeAndEverythingElseAsHex) {
   CredentialSecret out;
   std::string error;
-  ASSERT_TRUE(cli::ParseSecret("  OTPAUTH://hotp/x?secret=MZXW6YTBOI", SecretFormat::Auto, out, error)) << error;
+  ASSERT_TRUE(ParseSecret("  OTPAUTH://hotp/x?secret=MZXW6YTBOI", SecretFormat::Auto, out, error)) << error;
   EXPECT_EQ(Bytes(out.key), Ascii("foobar"));
   EXPECT_TRUE(out.fromUri);
 
-  ASSERT_TRUE(cli::ParseSecret("666f6f", SecretFormat::Auto, out, error)) << error;
+  ASSERT_TRUE(ParseSecret("666f6f", SecretFormat::Auto, out, error)) << error;
   EXPECT_EQ(Bytes(out.key), Ascii("foo"));
   EXPECT_FALSE(out.fromUri);
 
-  // A base32 secret is not guessed: hex is the default and says how to ask for base32.
-  EXPECT_FALSE(cli::ParseSecret(kRfcSecretBase32, SecretFormat::Auto, out, error));
-  EXPECT_NE(error.find("--format base32"), std::string::npos) << error;
-  ASSERT_TRUE(cli::ParseSecret(kRfcSecretBase32, SecretFormat::Base32, out, error)) << error;
+  // A base32 secret is not guessed: hex is the default.
+  EXPECT_FALSE(ParseSecret(kRfcSecretBase32, SecretFormat::Auto, out, error));
+  EXPECT_NE(error.find("character 1 is not a hex digit"), std::string::npos) << error;
+  ASSERT_TRUE(ParseSecret(kRfcSecretBase32, SecretFormat::Base32, out, error)) << error;
   EXPECT_EQ(Bytes(out.key), Ascii(kRfcSecret));
 
   // Asking for hex does not take a URI.
-  EXPECT_FALSE(cli::ParseSecret("otpauth://hotp/x?secret=MZXW6YTBOI", SecretFormat::Hex, out, error));
+  EXPECT_FALSE(ParseSecret("otpauth://hotp/x?secret=MZXW6YTBOI", SecretFormat::Hex, out, error));
 }
 
-TEST(CliSecret, UriCounterBecomesTheMovingFactorBytes) {
+TEST(Secret, UriCounterBecomesTheMovingFactorBytes) {
   CredentialSecret out;
   std::string error;
-  ASSERT_TRUE(cli::ParseSecret(std::string("otpauth://hotp/Maker:op?secret=") + kRfcSecretBase32 +
+  ASSERT_TRUE(ParseSecret(std::string("otpauth://hotp/Maker:op?secret=") + kRfcSecretBase32 +
                                    "&digits=8&counter=258",
                                SecretFormat::Uri, out, error))
       << error;
@@ -108,19 +106,33 @@ TEST(CliSecret, UriCounterBecomesTheMovingFactorBytes) {
   ASSERT_TRUE(out.digits.has_value());
   EXPECT_EQ(*out.digits, 8);
   EXPECT_EQ(out.imf, std::string("\x00\x00\x01\x02", 4));
+  EXPECT_EQ(out.counter, 258u);
+  EXPECT_EQ(out.name, "Maker:op");
 
-  ASSERT_TRUE(cli::ParseSecret(std::string("otpauth://hotp/op?secret=") + kRfcSecretBase32 + "&counter=0",
+  ASSERT_TRUE(ParseSecret(std::string("otpauth://hotp/op?secret=") + kRfcSecretBase32 + "&counter=0",
                                SecretFormat::Uri, out, error));
   EXPECT_EQ(out.imf, "");  // counter 0 is the counter block without a moving factor
   EXPECT_FALSE(out.digits.has_value());
+  EXPECT_EQ(out.name, "op");
 
-  EXPECT_EQ(cli::ImfFromCounter(0xFFFFFFFFu), std::string("\xFF\xFF\xFF\xFF", 4));
+  // The issuer goes before a label that does not carry it already.
+  ASSERT_TRUE(ParseSecret(std::string("otpauth://hotp/op?issuer=Maker&secret=") + kRfcSecretBase32,
+                          SecretFormat::Uri, out, error));
+  EXPECT_EQ(out.name, "Maker:op");
+  ASSERT_TRUE(ParseSecret(std::string("otpauth://hotp/Maker:op?issuer=Other&secret=") + kRfcSecretBase32,
+                          SecretFormat::Uri, out, error));
+  EXPECT_EQ(out.name, "Maker:op");
+  // A hex secret suggests no name.
+  ASSERT_TRUE(ParseSecret("666f6f", SecretFormat::Hex, out, error));
+  EXPECT_EQ(out.name, "");
+
+  EXPECT_EQ(ImfFromCounter(0xFFFFFFFFu), std::string("\xFF\xFF\xFF\xFF", 4));
 }
 
-TEST(CliOtpauthUri, ReadsSecretDigitsCounterAndLabel) {
-  cli::OtpauthCredential out;
+TEST(OtpauthUri, ReadsSecretDigitsCounterAndLabel) {
+  OtpauthCredential out;
   std::string error;
-  ASSERT_TRUE(cli::ParseOtpauthUri(
+  ASSERT_TRUE(ParseOtpauthUri(
       "otpauth://HOTP/ACME%20Co:john%40example.com?issuer=ACME%20Co&Secret=mzxw6ytboi%3D%3D%3D%3D%3D%3D"
       "&algorithm=sha1&digits=6&counter=4294967295&period=30",
       out, error))
@@ -130,14 +142,17 @@ TEST(CliOtpauthUri, ReadsSecretDigitsCounterAndLabel) {
   EXPECT_EQ(out.digits, 6);
   EXPECT_EQ(out.counter, 4294967295u);
   EXPECT_EQ(out.label, "ACME Co:john@example.com");
+  EXPECT_EQ(out.issuer, "ACME Co");
+  EXPECT_EQ(SuggestedName(out), "ACME Co:john@example.com");
 }
 
-TEST(CliOtpauthUri, RefusesWhatTheKeyCannotHoldWithAOneLineReason) {
+TEST(OtpauthUri, RefusesWhatTheKeyCannotHoldWithAOneLineReason) {
   const struct {
     const char* uri;
     const char* reasonPart;
   } cases[] = {
-      {"otpauth://totp/x?secret=MZXW6YTBOI&period=30", "TOTP URIs are not supported"},
+      {"otpauth://totp/x?secret=MZXW6YTBOI&period=30",
+       "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only"},
       {"OTPAUTH://TOTP/x?secret=MZXW6YTBOI", "TOTP"},
       {"otpauth://motp/x?secret=MZXW6YTBOI", "not hotp"},
       {"https://hotp/x?secret=MZXW6YTBOI", "otpauth://"},
@@ -159,9 +174,9 @@ TEST(CliOtpauthUri, RefusesWhatTheKeyCannotHoldWithAOneLineReason) {
       {"otpauth://hotp/bad%zzlabel?secret=MZXW6YTBOI", "%-escape"},
   };
   for (const auto& c : cases) {
-    cli::OtpauthCredential out;
+    OtpauthCredential out;
     std::string error;
-    EXPECT_FALSE(cli::ParseOtpauthUri(c.uri, out, error)) << c.uri;
+    EXPECT_FALSE(ParseOtpauthUri(c.uri, out, error)) << c.uri;
     EXPECT_NE(error.find(c.reasonPart), std::string::npos) << c.uri << ": " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_EQ(error.find("MZXW"), std::string::npos) << "the secret must not be quoted: " << error;
@@ -169,14 +184,14 @@ TEST(CliOtpauthUri, RefusesWhatTheKeyCannotHoldWithAOneLineReason) {
   }
 }
 
-TEST(CliSecretBuffer, KeepsItsBytesAcrossGrowthAndMoves) {
-  cli::SecretBuffer buffer;
+TEST(SecretBuffer, KeepsItsBytesAcrossGrowthAndMoves) {
+  SecretBuffer buffer;
   std::vector<std::uint8_t> expected;
   for (int i = 0; i < 1000; ++i) {
     buffer.Append(static_cast<std::uint8_t>(i));
     expected.push_back(static_cast<std::uint8_t>(i));
   }
-  cli::SecretBuffer moved(std::move(buffer));
+  SecretBuffer moved(std::move(buffer));
   EXPECT_TRUE(buffer.Empty());  // NOLINT(bugprone-use-after-move): a moved-from buffer is empty
   EXPECT_EQ(Bytes(moved), expected);
   moved.Clear();

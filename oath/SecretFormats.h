@@ -1,15 +1,13 @@
 #pragma once
-// The secret of `oath add`, in one of the three forms the CLI takes: hex (as the credentials panel
-// takes it), base32, or an otpauth://hotp URI that also brings the digits and the first counter.
+// A credential's secret in the forms services hand it out, for the window and the CLI alike: hex,
+// base32, or an otpauth://hotp URI that also brings the digits, the first counter and a name.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "cli/SecretBuffer.h"
-
-namespace cli {
+#include "core/SecretBuffer.h"
 
 // Limits of the credentials the key stores (the same the credentials panel enforces).
 inline constexpr std::size_t kMaxCredentialNameBytes = 16;
@@ -22,8 +20,6 @@ enum class SecretFormat {
   Uri,
 };
 
-std::optional<SecretFormat> ParseSecretFormat(std::string_view name);
-
 struct CredentialSecret {
   SecretBuffer key;
   bool fromUri = false;
@@ -31,7 +27,12 @@ struct CredentialSecret {
   // The initial moving factor as the put command carries it; empty for none. A URI counter N > 0
   // becomes the four bytes of N, big-endian, so the key and the local check count from N.
   std::string imf;
+  std::uint32_t counter = 0;  // a URI's counter, as the number it is
+  std::string name;           // the name a URI suggests (SuggestedName); empty otherwise
 };
+
+// True when `text`, leading white space aside, starts with "otpauth:" in any case.
+bool StartsWithOtpauthScheme(std::string_view text);
 
 // Hex digits in either case, in pairs, with white space anywhere (the panel strips spaces and
 // pairs the digits by position). False with a one-line reason for any other character or an odd
@@ -44,5 +45,3 @@ bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& o
 
 // The moving-factor bytes for a counter (empty for 0, which is the counter block without one).
 std::string ImfFromCounter(std::uint32_t counter);
-
-}  // namespace cli

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/Base32.h"
+#include "oath/Base32.h"
 
 namespace {
 
 std::string Decoded(const std::string& text, bool* ok = nullptr) {
-  cli::SecretBuffer out;
+  SecretBuffer out;
   std::string error;
-  const bool decoded = cli::DecodeBase32(text, out, error);
+  const bool decoded = DecodeBase32(text, out, error);
   if (ok != nullptr) *ok = decoded;
   return std::string(out.Text());
 }
@@ -27,7 +27,7 @@ const Vector kRfc4648Vectors[] = {
     {"MZXW6YQ=", "foob"},        {"MZXW6YTB", "fooba"},       {"MZXW6YTBOI======", "foobar"},
 };
 
-TEST(CliBase32, DecodesTheRfc4648Vectors) {
+TEST(Base32, DecodesTheRfc4648Vectors) {
   for (const auto& vector : kRfc4648Vectors) {
     bool ok = false;
     EXPECT_EQ(Decoded(vector.encoded, &ok), vector.plain) << vector.encoded;
@@ -35,7 +35,7 @@ TEST(CliBase32, DecodesTheRfc4648Vectors) {
   }
 }
 
-TEST(CliBase32, AcceptsLowerCaseSpacesAndMissingPadding) {
+TEST(Base32, AcceptsLowerCaseSpacesAndMissingPadding) {
   for (const auto& vector : kRfc4648Vectors) {
     std::string relaxed;
     for (const char c : std::string(vector.encoded)) {
@@ -52,14 +52,14 @@ TEST(CliBase32, AcceptsLowerCaseSpacesAndMissingPadding) {
   EXPECT_TRUE(ok);
 }
 
-TEST(CliBase32, DecodesTheRfc4226TestSecret) {
+TEST(Base32, DecodesTheRfc4226TestSecret) {
   // "12345678901234567890" as authenticator apps show it.
   bool ok = false;
   EXPECT_EQ(Decoded("GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ", &ok), "12345678901234567890");
   EXPECT_TRUE(ok);
 }
 
-TEST(CliBase32, RefusesMalformedTextWithoutQuotingIt) {
+TEST(Base32, RefusesMalformedTextWithoutQuotingIt) {
   const struct {
     const char* text;
     const char* reasonPart;
@@ -79,17 +79,17 @@ TEST(CliBase32, RefusesMalformedTextWithoutQuotingIt) {
       {"MZXW6YTB========", "padding"},
   };
   for (const auto& c : cases) {
-    cli::SecretBuffer out;
+    SecretBuffer out;
     out.Append(0x55);  // whatever was there goes too
     std::string error;
-    EXPECT_FALSE(cli::DecodeBase32(c.text, out, error)) << c.text;
+    EXPECT_FALSE(DecodeBase32(c.text, out, error)) << c.text;
     EXPECT_NE(error.find(c.reasonPart), std::string::npos) << c.text << ": " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_TRUE(out.Empty()) << c.text;
   }
 }
 
-TEST(CliBase32, IgnoresLeftOverBitsOfTheLastCharacter) {
+TEST(Base32, IgnoresLeftOverBitsOfTheLastCharacter) {
   // "MZ" and "M3" differ only in the two bits past the one byte they encode.
   bool ok = false;
   EXPECT_EQ(Decoded("M3", &ok), "f");

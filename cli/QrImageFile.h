@@ -1,0 +1,14 @@
+#pragma once
+// The otpauth URI of a QR code in a PNG or JPEG file (oath add --qr).
+#include <string>
+
+#include "core/SecretBuffer.h"
+
+namespace cli {
+
+// Loads `path` as a grey image and reads its one QR code's otpauth URI into `uri`. False with a
+// one-line reason when the file is no readable PNG or JPEG, or for what ReadOtpauthQrCode
+// refuses. The pixels are wiped before they are freed: the picture shows the secret.
+bool ReadQrImageFile(const std::string& path, SecretBuffer& uri, std::string& error);
+
+}  // namespace cli
