@@ -11,7 +11,7 @@ PACKAGES=(
   libhidapi-dev
   libssl-dev
   libtinyxml2-dev
-  libzxing-dev libstb-dev qrencode
+  libzxing-dev libstb-dev qrencode oathtool
   libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

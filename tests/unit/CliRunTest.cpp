@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -175,6 +176,19 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
   }
 }
 
+// The code oathtool (an implementation nobody here wrote) gives for a base32 secret at `counter`.
+std::string OathtoolHotp(const std::string& base32, int counter, int digits) {
+  const std::string command = "oathtool --hotp -b -c " + std::to_string(counter) + " -d " + std::to_string(digits) +
+                              " " + base32;
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[64];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+  }
+  return out;
+}
+
 TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   // The committed sample: the secret of RFC 4226 with 8 digits from counter 1, named by its label.
   const CliResult add = RunWith(Demo({"oath", "add", "--qr", TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png"}));
@@ -193,6 +207,15 @@ TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   EXPECT_EQ(named.out, "Credential 'mine' written (6 digits).\n");
   const CliResult code = RunWith(Demo({"oath", "code", "mine"}));
   EXPECT_EQ(code.out, "755224\n");
+
+  // Another secret and moving factor: the key's codes are oathtool's for the same secret and counter.
+  const CliResult other = RunWith(
+      Demo({"oath", "add", "--qr", QrImage("otpauth://hotp/other?secret=JBSWY3DPEHPK3PXP&counter=5&digits=8")}));
+  ASSERT_EQ(other.code, 0) << other.err;
+  for (const int counter : {5, 6}) {
+    const CliResult next = RunWith(Demo({"oath", "code", "other"}));
+    EXPECT_EQ(next.out, OathtoolHotp("JBSWY3DPEHPK3PXP", counter, 8)) << counter;
+  }
 }
 
 TEST_F(CliRun, ResetWantsAConfirmationAScriptCannotGiveByAccident) {
