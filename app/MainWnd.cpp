@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QWindowStateChangeEvent>
@@ -88,8 +89,14 @@ void CMainWnd::InitWindow() {
 
   DeferHiddenPageTexts();
 
-  // The keyboard starts where the work starts: the reader list.
-  if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) readers->setFocus();
+  // The keyboard starts where the work starts: the reader list. F5 lists the readers again, as a
+  // device change would.
+  auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
+  connect(refresh, &QShortcut::activated, this, [this] { RefreshReaders(); });
+  if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) {
+    readers->setFocus();
+    readers->setToolTip(QStringLiteral("The readers of the plugged-in keys (F5 lists them again)"));
+  }
 
   LoadDeviceConfiguration();
   RefreshReaders();

@@ -153,11 +153,14 @@ void RemoveRow(QListWidget* list, int index) {
   delete list->takeItem(index);
 }
 
-OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption, const QString& what) {
+OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption, const QString& what,
+                              const char* selectedRowKeys = nullptr) {
   auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
   button->setProperty("style", QString::fromLatin1(kButtonStyle));
   button->setAccessibleName(what);
-  button->setToolTip(what);
+  button->setToolTip(selectedRowKeys == nullptr
+                         ? what
+                         : QStringLiteral("%1 (%2 on the selected row)").arg(what, QString::fromLatin1(selectedRowKeys)));
   return button;
 }
 
@@ -211,8 +214,10 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   buttonLayout->setContentsMargins(0, 0, 0, 0);
   buttonLayout->setSpacing(4);
   const QString shownName = nameLabel->text();
-  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp", QStringLiteral("Get the next code of %1").arg(shownName)));
-  buttonLayout->addWidget(MakeButton(record, kCopy, "copy", QStringLiteral("Copy the code of %1").arg(shownName)));
+  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp", QStringLiteral("Get the next code of %1").arg(shownName),
+                                       kGetCodeKeys));
+  buttonLayout->addWidget(MakeButton(record, kCopy, "copy", QStringLiteral("Copy the code of %1").arg(shownName),
+                                       kCopyCodeKeys));
   buttonLayout->addWidget(MakeButton(record, kDelete, "delete user", QStringLiteral("Delete %1").arg(shownName)));
   buttonLayout->addWidget(
       MakeButton(record, kSetDefault, "set active", QStringLiteral("Make %1 the default").arg(shownName)));

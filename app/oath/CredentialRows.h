@@ -35,6 +35,10 @@ inline constexpr std::uint32_t kBorderColor = 0xFF00FF00;
 inline constexpr std::uint32_t kDefaultNameColor = 0xFA0000;
 inline constexpr std::uint32_t kNameColor = 0x000000;
 inline constexpr int kRowHeight = 30;
+// The keys that get and copy the code of the selected row (the panel's shortcuts, named in the
+// row buttons' tooltips).
+inline constexpr const char* kGetCodeKeys = "Ctrl+G";
+inline constexpr const char* kCopyCodeKeys = "Ctrl+Shift+C";
 }  // namespace credential_rows
 
 // A message box runs a nested event loop, and a control deleted "later" from inside it is deleted

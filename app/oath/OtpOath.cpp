@@ -5,6 +5,8 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -166,6 +168,7 @@ void OtpOath::Init(WindowImplBase& manager) {
   m_pShowSecret = qobject_cast<QAbstractButton*>(find("show_secret"));
   m_pSecretFormat = qobject_cast<QComboBox*>(find("secret_format"));
   m_pImportQr = qobject_cast<QAbstractButton*>(find("btn_import_qr"));
+  AddKeyboardShortcuts();
   if (m_pPasswordEdit != nullptr) {
     connect(m_pPasswordEdit, &QLineEdit::textChanged, this, &OtpOath::FillFieldsFromUri);
     m_pPasswordEdit->installEventFilter(this);  // an image pasted into it is read as a QR code
@@ -255,6 +258,33 @@ void OtpOath::ClearSecretField() {
   } else {
     ShowSecret(false);
   }
+}
+
+// The panel's main actions one chord away while it is shown; the tooltips name the chords.
+void OtpOath::AddKeyboardShortcuts() {
+  const auto add = [this](const QKeySequence& keys, auto action) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, action);
+  };
+  if (m_pListNames != nullptr) {
+    const QKeySequence listKeys(QStringLiteral("Ctrl+L"));
+    add(listKeys, [this] { m_pListNames->click(); });
+    const QString what = m_pListNames->toolTip().isEmpty() ? m_pListNames->accessibleName() : m_pListNames->toolTip();
+    m_pListNames->setToolTip(QStringLiteral("%1 (%2)").arg(what, listKeys.toString(QKeySequence::NativeText)));
+  }
+  add(QKeySequence(QString::fromLatin1(credential_rows::kGetCodeKeys)),
+      [this] { ClickSelectedRowButton(credential_rows::kCalculate); });
+  add(QKeySequence(QString::fromLatin1(credential_rows::kCopyCodeKeys)),
+      [this] { ClickSelectedRowButton(credential_rows::kCopy); });
+}
+
+// The selected row's button goes the way of a click, so the action is the button's own.
+void OtpOath::ClickSelectedRowButton(const char* which) {
+  QListWidgetItem* item = m_pListView != nullptr ? m_pListView->currentItem() : nullptr;
+  QWidget* holder = item != nullptr ? m_pListView->itemWidget(item) : nullptr;
+  auto* button = holder != nullptr ? holder->findChild<QAbstractButton*>(QString::fromLatin1(which)) : nullptr;
+  if (button != nullptr && button->isEnabled()) button->click();
 }
 
 void OtpOath::Notify(TNotifyUI& msg) {

@@ -69,6 +69,8 @@ class OtpOath : public QWidget, public INotifyUI {
   void SetCodeClearDelay(std::chrono::milliseconds delay) { m_CodeClipboard.SetClearDelay(delay); }
 
  private:
+  void AddKeyboardShortcuts();
+  void ClickSelectedRowButton(const char* which);
   // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
   void FinishWithFido(std::uint64_t generation);
   bool IsLiveRecord(const OtpCredential* record) const;

@@ -740,6 +740,32 @@ TEST_F(OathPanel, ACopiedCodeLeavesTheClipboardAfterItsDelayUnlessSomethingElseW
   clipboard->clear();
 }
 
+TEST_F(OathPanel, KeysAloneListGetAndCopyTheCodeOfTheSelectedRow) {
+  Start();
+  panel->SetCodeClearDelay(std::chrono::milliseconds(50));
+  SeedOnKey("first");
+  SeedOnKey("second");
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  EXPECT_TRUE(Find<QAbstractButton>("list_names")->toolTip().contains(QStringLiteral("Ctrl+L")));
+
+  QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+  ASSERT_EQ(RowNames(), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+  auto* list = Find<QListWidget>("listview");
+  QTest::keyClick(list, Qt::Key_Home);
+  QTest::keyClick(list, Qt::Key_Down);
+  ASSERT_EQ(list->currentRow(), 1);
+
+  QTest::keyClick(list, Qt::Key_G, Qt::ControlModifier);
+  EXPECT_EQ(Code("first"), QString());
+  ASSERT_EQ(Code("second").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0));
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(clipboard->text(), Code("second"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clipboard->text().isEmpty(); }, 2000));
+}
+
 TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
   Start(Transport::Pcsc, TouchKey());
   {

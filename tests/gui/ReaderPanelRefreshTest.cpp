@@ -2,6 +2,7 @@
 // nothing, readers without cards, a new interface next to a listed one, and a key pulled out.
 #include <QLabel>
 #include <QListWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "ReaderPanelTestSupport.h"
@@ -84,6 +85,18 @@ TEST_F(ReaderPanelWindow, CcidAddedNextToAListedU2fPresetsBothButConnectsNothing
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("u2f_ccid_select")});
   EXPECT_EQ(DeviceName(), "VORTAN HID DEVICE U2F 0");
   EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(ReaderPanelWindow, F5ListsTheReadersAgainAsADeviceChangeWould) {
+  PlugKey(kVirtualU2fInterface);
+  Start();
+  ASSERT_TRUE(pcsc->AddReader("Second Key CCID 00 00"));
+  ASSERT_TRUE(pcsc->InsertCard("Second Key CCID 00 00", std::make_shared<VirtualKey>()));
+  EXPECT_EQ(Rows(), QStringList{"VORTAN HID DEVICE U2F 0"});
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(window.get(), Qt::Key_F5);
+  EXPECT_EQ(Rows(), (QStringList{"Second Key CCID 00 00", "VORTAN HID DEVICE U2F 0"}));
 }
 
 TEST_F(ReaderPanelWindow, ANewKeyDoesNotDisplaceOneAnActionLeftOpen) {
