@@ -265,7 +265,8 @@ VirtualKeyApplet::Response VirtualKeyApplet::Calculate(const CApduCommand& comma
                   kSwOk};
 }
 
-VirtualKeyApplet::Response VirtualKeyApplet::Delete(const CApduCommand& command) {
+VirtualKeyApplet::Response VirtualKeyApplet::ChangeNamedCredential(
+    const CApduCommand& command, const std::function<void(VirtualKeyStore&, const Bytes&)>& change) {
   if (command.P1 != 0x00 || command.P2 != 0x00) return Sw(kSwWrongP1P2);
   if (command.Data.empty()) return Sw(kSwWrongLength);
   const auto name = ReadNameBody(command.Data);
@@ -273,20 +274,17 @@ VirtualKeyApplet::Response VirtualKeyApplet::Delete(const CApduCommand& command)
   VirtualKeyStore updated = host_.SnapshotStore();
   if (updated.Find(*name) == nullptr) return Sw(kSwNotFound);
   if (!host_.AwaitTouch()) return Sw(kSwTouchTimeout);
-  updated.Remove(*name);
+  change(updated, *name);
   return host_.Commit(std::move(updated)) ? Sw(kSwOk) : Sw(kSwMemoryFailure);
 }
 
+VirtualKeyApplet::Response VirtualKeyApplet::Delete(const CApduCommand& command) {
+  return ChangeNamedCredential(command, [](VirtualKeyStore& store, const Bytes& name) { store.Remove(name); });
+}
+
 VirtualKeyApplet::Response VirtualKeyApplet::SetDefault(const CApduCommand& command) {
-  if (command.P1 != 0x00 || command.P2 != 0x00) return Sw(kSwWrongP1P2);
-  if (command.Data.empty()) return Sw(kSwWrongLength);
-  const auto name = ReadNameBody(command.Data);
-  if (!name) return Sw(kSwWrongData);
-  VirtualKeyStore updated = host_.SnapshotStore();
-  if (updated.Find(*name) == nullptr) return Sw(kSwNotFound);
-  if (!host_.AwaitTouch()) return Sw(kSwTouchTimeout);
-  updated.defaultName = *name;
-  return host_.Commit(std::move(updated)) ? Sw(kSwOk) : Sw(kSwMemoryFailure);
+  return ChangeNamedCredential(command,
+                               [](VirtualKeyStore& store, const Bytes& name) { store.defaultName = name; });
 }
 
 VirtualKeyApplet::Response VirtualKeyApplet::GetDefault(const CApduCommand& command) {

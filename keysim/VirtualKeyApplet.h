@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "device/ApduCommand.h"
@@ -62,6 +63,10 @@ class VirtualKeyApplet {
   Response Calculate(const CApduCommand& command);
   Response Delete(const CApduCommand& command);
   Response SetDefault(const CApduCommand& command);
+  // Delete and set-default alike: check the command and the name, wait for a touch, apply
+  // `change` to a copy of the store and commit it.
+  Response ChangeNamedCredential(const CApduCommand& command,
+                                 const std::function<void(VirtualKeyStore&, const Bytes&)>& change);
   Response GetDefault(const CApduCommand& command);
   Response ResetApplet(const CApduCommand& command);
 
