@@ -1,18 +1,23 @@
 #include "app/MainWnd.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <optional>
 #include <utility>
 
 #include "app/DeviceChangeMonitor.h"
+#include "app/KeyStatusLine.h"
 #include "app/MsgWnd.h"
 #include "app/oath/OtpOath.h"
 #include "app/setup/InitDemoToCardUI.h"
+#include "app/WorkerBoundDevice.h"
 #include "core/Conversions.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
@@ -39,11 +44,14 @@ const QString kSettingTab = QStringLiteral("personal_setting_tab");
 
 std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.ToHex()) + L"\n"; }
 
+// How long an action may take before the window shows it as busy: quicker ones do not flicker.
+constexpr auto kBusyShowDelay = std::chrono::milliseconds(150);
+
 }  // namespace
 
 CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
     : m_VidPidConfigFiles(VidPidConfigSearchPath(TOKVANE_DATA_DIR)),
-      m_pDevice(std::move(device)),
+      m_pDevice(BindToWorker(std::move(device))),
       m_Backends(std::move(backends)) {}
 
 CMainWnd::CMainWnd(DeviceBackends backends)
@@ -52,6 +60,12 @@ CMainWnd::CMainWnd(DeviceBackends backends)
 CMainWnd::~CMainWnd() {
   // The watcher thread posts to this window: it ends before the window does.
   m_pDeviceMonitor.reset();
+  if (m_bBusyShown) QGuiApplication::restoreOverrideCursor();
+}
+
+std::unique_ptr<IDeveiceInterface> CMainWnd::BindToWorker(std::unique_ptr<IDeveiceInterface> transport) {
+  if (transport == nullptr) return nullptr;
+  return std::make_unique<WorkerBoundDevice>(m_KeyWorker, std::move(transport));
 }
 
 QWidget* CMainWnd::CreateControl(const QString& className, QWidget* parent) {
@@ -89,10 +103,20 @@ void CMainWnd::InitWindow() {
 
   DeferHiddenPageTexts();
 
+  m_pStatusLine = new KeyStatusLine(this);
+  m_pBusyDelay = new QTimer(this);
+  m_pBusyDelay->setSingleShot(true);
+  m_pBusyDelay->setInterval(kBusyShowDelay);
+  connect(m_pBusyDelay, &QTimer::timeout, this, [this] { ShowBusy(true); });
+  connect(&m_KeyWorker, &KeyWorker::busyChanged, this, &CMainWnd::OnBusyChanged);
+  connect(&m_KeyWorker, &KeyWorker::stepRunning, this, &CMainWnd::OnStepRunning);
+  connect(&m_KeyWorker, &KeyWorker::touchWaitStarted, m_pStatusLine, &KeyStatusLine::StartTouchCountdown);
+  connect(&m_KeyWorker, &KeyWorker::touchWaitEnded, m_pStatusLine, &KeyStatusLine::StopTouchCountdown);
+
   // The keyboard starts where the work starts: the reader list. F5 lists the readers again, as a
   // device change would.
   auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
-  connect(refresh, &QShortcut::activated, this, [this] { RefreshReaders(); });
+  connect(refresh, &QShortcut::activated, this, [this] { RequestRefresh(); });
   if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) {
     readers->setFocus();
     readers->setToolTip(QStringLiteral("The readers of the plugged-in keys (F5 lists them again)"));
@@ -111,7 +135,10 @@ void CMainWnd::LoadDeviceConfiguration() {
 
 void CMainWnd::RefreshReaders() {
   if (m_pReaderPanel == nullptr) return;
-  m_pReaderPanel->RefreshReaderList();
+  {
+    const KeyWorker::ActionScope action(m_KeyWorker);
+    m_pReaderPanel->RefreshReaderList();
+  }
   emit readerListRefreshed();
 }
 
@@ -123,16 +150,85 @@ void CMainWnd::StartDeviceNotifications() {
 
 bool CMainWnd::event(QEvent* event) {
   if (event->type() == DeviceChangeEvent::EventType()) {
-    RefreshReaders();
+    RequestRefresh();
     return true;
   }
   return WindowImplBase::event(event);
 }
 
 void CMainWnd::Notify(TNotifyUI& msg) {
-  if (m_pOathNotify != nullptr) m_pOathNotify->Notify(msg);
-  if (m_pReaderPanel != nullptr) m_pReaderPanel->Notify(msg);
-  if (msg.sType == notify_type::kClick) OnClick(msg);
+  const bool click = msg.sType == notify_type::kClick;
+  // One action at a time: a panel's click while the key works is not taken.
+  if (click && m_KeyWorker.IsBusy() && IsPanelControl(msg.pSender)) return;
+  {
+    std::optional<KeyWorker::ActionScope> action;
+    if (click) action.emplace(m_KeyWorker);
+    if (m_pOathNotify != nullptr) m_pOathNotify->Notify(msg);
+    if (m_pReaderPanel != nullptr) m_pReaderPanel->Notify(msg);
+  }
+  if (click) OnClick(msg);
+}
+
+bool CMainWnd::IsPanelControl(const QWidget* control) const {
+  if (control == nullptr) return false;
+  return (m_pOathPanel != nullptr && m_pOathPanel->isAncestorOf(control)) ||
+         (m_pReaderPanel != nullptr && m_pReaderPanel->isAncestorOf(control));
+}
+
+void CMainWnd::RequestRefresh() {
+  // An action holds the device and the reader list until it ends; however many changes come
+  // meanwhile, one refresh follows it.
+  if (m_KeyWorker.IsBusy()) {
+    m_bRefreshHeld = true;
+  } else {
+    RefreshReaders();
+  }
+}
+
+void CMainWnd::OnStepRunning(bool running) {
+  if (running) {
+    if (m_pBusyDelay != nullptr) m_pBusyDelay->start();
+    return;
+  }
+  if (m_pBusyDelay != nullptr) m_pBusyDelay->stop();
+  ShowBusy(false);
+}
+
+void CMainWnd::OnBusyChanged(bool busy) {
+  if (busy) return;
+  if (m_bRefreshHeld) {
+    // After the action's own code has returned, and only if no other action began meanwhile.
+    QTimer::singleShot(0, this, [this] {
+      if (!m_bRefreshHeld || m_KeyWorker.IsBusy()) return;
+      m_bRefreshHeld = false;
+      RefreshReaders();
+    });
+  }
+}
+
+void CMainWnd::ShowBusy(bool shown) {
+  if (shown == m_bBusyShown) return;
+  m_bBusyShown = shown;
+  QWidget* panels[] = {m_pReaderPanel, m_pOathPanel};
+  if (shown) {
+    QWidget* focused = QApplication::focusWidget();
+    m_pFocusBeforeBusy = focused != nullptr && IsPanelControl(focused) ? focused : nullptr;
+    // Disabling a panel keeps the state of each control within; enabling it gives them back.
+    for (QWidget* panel : panels) {
+      if (panel != nullptr) panel->setEnabled(false);
+    }
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+  } else {
+    for (QWidget* panel : panels) {
+      if (panel != nullptr) panel->setEnabled(true);
+    }
+    QGuiApplication::restoreOverrideCursor();
+    if (m_pFocusBeforeBusy != nullptr && m_pFocusBeforeBusy->isEnabled() && m_pFocusBeforeBusy->isVisible()) {
+      m_pFocusBeforeBusy->setFocus();
+    }
+    m_pFocusBeforeBusy = nullptr;
+  }
+  if (m_pStatusLine != nullptr) m_pStatusLine->SetWaiting(shown);
 }
 
 void CMainWnd::OnClick(TNotifyUI& msg) {
@@ -241,7 +337,7 @@ void CMainWnd::ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isH
   // The new generation is counted before the old device goes, so nothing that runs while it is
   // being destroyed can take it for the current one.
   ++m_nDeviceGeneration;
-  std::unique_ptr<IDeveiceInterface> previous = std::exchange(m_pDevice, std::move(device));
+  std::unique_ptr<IDeveiceInterface> previous = std::exchange(m_pDevice, BindToWorker(std::move(device)));
   m_bIsHidDevice = m_pDevice != nullptr && isHidDevice;
   previous.reset();
 }
@@ -260,7 +356,10 @@ void CMainWnd::ForgetTypedSecret() {
 }
 
 bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {
-  return AppendLogEntry(m_pLog, m_nLogCount, QString::fromStdWString(text), colour);
+  const QString entry = QString::fromStdWString(text);
+  // A failure is said aloud as well as written in red.
+  if (colour == log_color::kRed && m_pStatusLine != nullptr) m_pStatusLine->Announce(entry);
+  return AppendLogEntry(m_pLog, m_nLogCount, entry, colour);
 }
 
 bool CMainWnd::CheckDeviceSelected() {

@@ -3,11 +3,13 @@
 // control notification to them, reacts to its own buttons and tabs, and offers the panels the
 // current device, the output log and the applet selections through their PanelContext.
 #include <cstdint>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/KeyWorker.h"
 #include "app/OutputLog.h"
 #include "app/PanelContext.h"
 #include "device/DeviceBackends.h"
@@ -16,8 +18,10 @@
 
 class DeviceChangeMonitor;
 class InitDemoToCardUI;
+class KeyStatusLine;
 class OtpOath;
 class QTextEdit;
+class QTimer;
 
 class CMainWnd : public WindowImplBase, public PanelContext {
   Q_OBJECT
@@ -40,6 +44,7 @@ class CMainWnd : public WindowImplBase, public PanelContext {
 
   // What the panels use (PanelContext).
   const DeviceBackends& Backends() const override { return m_Backends; }
+  KeyWorker& Worker() override { return m_KeyWorker; }
   IDeveiceInterface* Device() override { return m_pDevice.get(); }
   std::uint64_t DeviceGeneration() const override { return m_nDeviceGeneration; }
   bool IsHidDevice() const override { return m_bIsHidDevice; }
@@ -68,6 +73,19 @@ class CMainWnd : public WindowImplBase, public PanelContext {
 
  private:
   void ReportExchangeFailure(const std::string& transportReason);
+  // Wraps a transport so that its calls run on the key worker.
+  std::unique_ptr<IDeveiceInterface> BindToWorker(std::unique_ptr<IDeveiceInterface> transport);
+  // Busy from an action's first step to its last: the panels take no clicks, and a refresh asked
+  // for meanwhile waits for the end.
+  void OnBusyChanged(bool busy);
+  // A step on the key that takes more than a moment shows: the panels disabled, a busy cursor,
+  // and the status line saying the key is being waited for.
+  void OnStepRunning(bool running);
+  void ShowBusy(bool shown);
+  // A device change or F5: the reader list is refreshed now, or once the action under way ends.
+  void RequestRefresh();
+  // Whether a click on `control` would start an action on the key.
+  bool IsPanelControl(const QWidget* control) const;
   void LoadDeviceConfiguration();
   void RefreshReaders();
   void StartDeviceNotifications();
@@ -77,6 +95,8 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // Ends the application's loop with code 0 once the current handler has returned.
   static void PostQuit();
 
+  // Constructed first and destroyed last: every transport is let go of on it.
+  KeyWorker m_KeyWorker;
   std::vector<std::string> m_VidPidConfigFiles;
   // The reader panel alone replaces m_pDevice, through ReplaceDevice.
   std::unique_ptr<IDeveiceInterface> m_pDevice;
@@ -105,4 +125,12 @@ class CMainWnd : public WindowImplBase, public PanelContext {
 
   DeviceBackends m_Backends;
   std::unique_ptr<DeviceChangeMonitor> m_pDeviceMonitor;
+
+  KeyStatusLine* m_pStatusLine = nullptr;
+  // A device change arrived during an action: one refresh follows once it has ended.
+  bool m_bRefreshHeld = false;
+  bool m_bBusyShown = false;
+  QTimer* m_pBusyDelay = nullptr;
+  // Where the keyboard was when the panels were disabled, given back afterwards.
+  QPointer<QWidget> m_pFocusBeforeBusy;
 };

@@ -10,11 +10,16 @@
 #include "device/DeviceBackends.h"
 #include "device/DeviceInterface.h"
 
+class KeyWorker;
+
 class PanelContext {
  public:
   // The seams and key models every listing and transport of this window goes through.
   virtual const DeviceBackends& Backends() const = 0;
-  // The current device, borrowed; nullptr when none is selected.
+  // The thread every listing and probe of the panels runs on (the device's own calls go there by
+  // themselves).
+  virtual KeyWorker& Worker() = 0;
+  // The current device, borrowed; nullptr when none is selected. Its calls run on the worker.
   virtual IDeveiceInterface* Device() = 0;
   // Counts every replacement or release of the device. A message box runs a nested loop in which
   // a device change may replace the device; an action that held the device across a box compares

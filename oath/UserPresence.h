@@ -2,7 +2,12 @@
 // Whether the key wants the operator's touch before a guarded command. Keys of some card-OS
 // versions carry out a credential-changing or code-producing command only after a touch within
 // three seconds and answer 69 84 otherwise; the version tells them apart.
+#include <chrono>
+
 class IDeveiceInterface;
+
+// How long such a key waits for the touch once the guarded command has reached it.
+inline constexpr std::chrono::milliseconds kUserPresenceWindow{3000};
 
 // The box (or terminal prompt) shown before a guarded command on a key that wants a touch.
 inline constexpr const wchar_t* kUserPresenceTitle = L"Tip";

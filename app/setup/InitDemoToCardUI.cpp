@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/KeyWorker.h"
 #include "app/setup/InterfaceModeOptions.h"
 #include "core/Conversions.h"
 #include "device/HidDiscovery.h"
@@ -83,9 +84,11 @@ void InitDemoToCardUI::Notify(TNotifyUI& msg) {
 // ---- refresh ----
 
 void InitDemoToCardUI::RefreshReaderList() {
+  readers::Listing listing;
+  const DeviceBackends& backends = Backends();
+  // A closing program lists nothing and changes nothing.
+  if (!m_Context.Worker().Run([&] { listing = readers::ListAll(backends); })) return;
   const std::vector<std::string> oldNames = std::move(ReaderNames);
-  ReaderNames.clear();
-  const readers::Listing listing = readers::ListAll(Backends());
   ReaderNames = listing.names;
   ShowHint(listing);
   ShowReaderRows();
@@ -111,14 +114,20 @@ void InitDemoToCardUI::RefreshReaderList() {
   if (m_Context.Device() != nullptr && m_Context.Device()->IsOpen()) return;
 
   // One probe for the whole refresh: each interface is opened at most once.
-  readers::KindProbe probe(Backends());
-  const readers::AddedKinds kinds = readers::ProbeAdded(added, probe);
-  const readers::PresentInterfaces present = readers::ComputePresentInterfaces(ReaderNames, probe);
+  readers::AddedKinds kinds;
+  readers::PresentInterfaces present{};
+  const std::vector<std::string> names = ReaderNames;
+  const bool probed = m_Context.Worker().Run([&] {
+    readers::KindProbe probe(backends);
+    kinds = readers::ProbeAdded(added, probe);
+    present = readers::ComputePresentInterfaces(names, probe);
+  });
+  if (!probed) return;
   PresetModeOption(present);
 
   const std::string target = readers::ChooseTarget(present, kinds);
   if (target.empty()) return;
-  if (m_bIsWindowsXp) readers::WakeUpPcscReader(Backends(), target);
+  if (m_bIsWindowsXp) m_Context.Worker().Run([&] { readers::WakeUpPcscReader(backends, target); });
   ConnectListedReader(target);
 }
 
@@ -153,10 +162,26 @@ void InitDemoToCardUI::PresetModeOption(readers::PresentInterfaces present) {
   controls::SetSelected(chosen, true);
 }
 
-bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const { return readers::IsOtpHidName(Backends(), name); }
-bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const { return readers::IsOtpHidName(Backends(), name); }
-bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const { return readers::IsU2fHidName(Backends(), name); }
-bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const { return readers::IsU2fHidName(Backends(), name); }
+template <class Probe>
+bool InitDemoToCardUI::ProbeOnWorker(Probe probe) const {
+  bool answer = false;
+  const DeviceBackends& backends = Backends();
+  m_Context.Worker().Run([&] { answer = probe(backends); });
+  return answer;
+}
+
+bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const {
+  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsOtpHidName(backends, name); });
+}
+bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const {
+  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsOtpHidName(backends, name); });
+}
+bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const {
+  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsU2fHidName(backends, name); });
+}
+bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const {
+  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsU2fHidName(backends, name); });
+}
 
 const DeviceBackends& InitDemoToCardUI::Backends() const { return m_Context.Backends(); }
 
@@ -214,9 +239,12 @@ void InitDemoToCardUI::DisconnectCurrent() {
 
   // With no key interface left anywhere, no mode is offered.
   std::vector<std::wstring> pcscNames;
-  ListPcscReaderNames(pcscNames, Backends().pcsc);
   std::vector<std::wstring> hidNames;
-  EnumerateHidDevices(*Backends().hid, *Backends().models, hidNames);
+  const DeviceBackends& backends = Backends();
+  m_Context.Worker().Run([&] {
+    ListPcscReaderNames(pcscNames, backends.pcsc);
+    EnumerateHidDevices(*backends.hid, *backends.models, hidNames);
+  });
   const bool ccidListed = std::any_of(pcscNames.begin(), pcscNames.end(), [](const std::wstring& name) {
     return name.find(kCcidMarker) != std::wstring::npos;
   });

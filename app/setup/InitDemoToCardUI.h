@@ -83,6 +83,9 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   void AskForConnection();
   // What every listing and transport of the panel goes through: the window's backends.
   const DeviceBackends& Backends() const;
+  // Runs a kind probe on the key worker.
+  template <class Probe>
+  bool ProbeOnWorker(Probe probe) const;
 
   QAbstractButton* m_pConnectBtn = nullptr;
   QAbstractButton* m_pDisconnectBtn = nullptr;

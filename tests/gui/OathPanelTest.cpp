@@ -17,8 +17,10 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +38,12 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
+#include "app/DeviceChangeMonitor.h"
 #include "oath/LocalHotp.h"
+#include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredentialList.h"
+#include "tests/support/ThreadCheckedSeams.h"
 
 using namespace guitest;
 
@@ -64,7 +69,16 @@ VirtualKeyConfig TouchKey() {
 
 class OathPanel : public ::testing::Test {
  protected:
-  void TearDown() override { window.reset(); }
+  void TearDown() override {
+    window.reset();
+    // No open, exchange or listing of any test ran on the GUI thread.
+    if (checkedPcsc != nullptr) {
+      EXPECT_EQ(checkedPcsc->Seen(), std::vector<std::string>());
+    }
+    if (checkedHid != nullptr) {
+      EXPECT_EQ(checkedHid->Seen(), std::vector<std::string>());
+    }
+  }
 
   void Start(Transport transport = Transport::Pcsc, VirtualKeyConfig config = {}) {
     key = std::make_shared<VirtualKey>(std::move(config));
@@ -79,7 +93,9 @@ class OathPanel : public ::testing::Test {
       options.interfaces = transport == Transport::FeatureReports ? kVirtualOtpInterface : kVirtualU2fInterface;
       hid->AddKey(key, options);
     }
-    window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, hid));
+    checkedPcsc = std::make_shared<ThreadCheckedPcscApi>(pcsc);
+    checkedHid = std::make_shared<ThreadCheckedHidApi>(hid);
+    window = std::make_unique<CMainWnd>(MakeDeviceBackends(checkedPcsc, checkedHid));
     window->SetVidPidConfigFiles({});
     {
       BoxAnswerer answerer;  // the missing VID/PID file's warning
@@ -200,6 +216,8 @@ class OathPanel : public ::testing::Test {
   std::shared_ptr<VirtualKey> key;
   std::shared_ptr<VirtualPcscApi> pcsc;
   std::shared_ptr<VirtualHidApi> hid;
+  std::shared_ptr<ThreadCheckedPcscApi> checkedPcsc;
+  std::shared_ptr<ThreadCheckedHidApi> checkedHid;
   std::unique_ptr<CMainWnd> window;
   OtpOath* panel = nullptr;
 };
@@ -927,3 +945,127 @@ INSTANTIATE_TEST_SUITE_P(Transports, OathPanelStory,
                          });
 
 }  // namespace
+
+// ---- a key that takes its time: the window stays alive ----
+
+// A key that waits for the operator's touch, given by a timer on the GUI thread once it has seen
+// what the window shows meanwhile (or after a bound well inside the key's touch window). A window
+// that froze while the key waits would never touch it, and the key would answer 69 84.
+class SlowKey {
+ public:
+  SlowKey() {
+    config_ = TouchKey();
+    config_.touch = TouchMode::Callback;
+    config_.touchCallback = [touched = touched_] { return touched->load(); };
+  }
+  VirtualKeyConfig Config() const { return config_; }
+  void SetTouched(bool touched) { touched_->store(touched); }
+  // Ticks every 10 ms on the GUI thread; `tick` returns true once it is time to touch.
+  void StartTicking(std::function<bool(int tick)> tick) {
+    ticks_ = 0;
+    QObject::connect(&ticker_, &QTimer::timeout, [this, tick = std::move(tick)] {
+      ++ticks_;
+      if (tick(ticks_) || ticks_ >= kTickBound) SetTouched(true);
+    });
+    ticker_.start(10);
+  }
+  int Ticks() const { return ticks_; }
+
+ private:
+  static constexpr int kTickBound = 200;
+  std::shared_ptr<std::atomic<bool>> touched_ = std::make_shared<std::atomic<bool>>(true);
+  VirtualKeyConfig config_;
+  QTimer ticker_;
+  int ticks_ = 0;
+};
+
+TEST_F(OathPanel, ASlowKeyLeavesTheWindowAliveAndLogsWhatAQuickKeyLogs) {
+  std::vector<LogEntry> logs[2];
+  for (const bool slow : {false, true}) {
+    SCOPED_TRACE(slow ? "slow key" : "quick key");
+    SlowKey slowKey;
+    Start(Transport::Pcsc, slowKey.Config());
+    BoxAnswerer confirm;
+    Write("slow", kKey20);
+    ClearWindowLog(*window);
+
+    slowKey.SetTouched(!slow);
+    bool sawDisabled = false;
+    bool sawCountdown = false;
+    auto* listButton = Find<QAbstractButton>("list_names");
+    slowKey.StartTicking([&](int) {
+      sawDisabled = sawDisabled || !listButton->isEnabled();
+      auto* status = window->findChild<QLabel*>(QStringLiteral("key_status"));
+      sawCountdown = sawCountdown || (status != nullptr && status->isVisible() &&
+                                      status->text().startsWith(QStringLiteral("Touch the key now: ")));
+      return sawDisabled && sawCountdown;
+    });
+    ClickRow("slow", credential_rows::kCalculate);
+
+    EXPECT_EQ(Code("slow"), QStringLiteral("755224"));
+    EXPECT_TRUE(listButton->isEnabled());
+    EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("key_status"))->isVisible());
+    if (slow) {
+      EXPECT_GT(slowKey.Ticks(), 0);
+      EXPECT_TRUE(sawDisabled) << "the buttons are disabled while the key works";
+      EXPECT_TRUE(sawCountdown) << "the touch window is counted down";
+    }
+    logs[slow ? 1 : 0] = Log();
+    TearDown();
+  }
+  ASSERT_EQ(logs[0].size(), logs[1].size());
+  for (std::size_t i = 0; i < logs[0].size(); ++i) {
+    EXPECT_EQ(logs[0][i].text, logs[1][i].text) << i;
+    EXPECT_EQ(logs[0][i].color, logs[1][i].color) << i;
+  }
+}
+
+TEST_F(OathPanel, DeviceChangesDuringAnActionBringOneRefreshAfterIt) {
+  SlowKey slowKey;
+  Start(Transport::Pcsc, slowKey.Config());
+  BoxAnswerer confirm;
+  Write("slow", kKey20);
+  int refreshes = 0;
+  QObject::connect(window.get(), &CMainWnd::readerListRefreshed, [&refreshes] { ++refreshes; });
+
+  slowKey.SetTouched(false);
+  slowKey.StartTicking([this](int tick) {
+    if (tick <= 3) QCoreApplication::postEvent(window.get(), new DeviceChangeEvent);
+    return tick > 5;
+  });
+  ClickRow("slow", credential_rows::kCalculate);
+  EXPECT_EQ(Code("slow"), QStringLiteral("755224"));
+  EXPECT_EQ(refreshes, 0) << "nothing is refreshed under a running action";
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(refreshes, 1);
+}
+
+TEST_F(OathPanel, ClosingTheWindowDuringASlowWriteEndsTheProgramWithAWholeCredential) {
+  SlowKey slowKey;
+  Start(Transport::Pcsc, slowKey.Config());
+  BoxAnswerer confirm;
+  slowKey.SetTouched(false);
+  bool closed = false;
+  // The operator closes the window while the key waits for the touch of the write, then touches.
+  slowKey.StartTicking([&](int) {
+    if (!closed && key->TouchRequests() > 0) {
+      closed = true;
+      Find<QAbstractButton>("closebtn")->click();
+      return true;
+    }
+    return false;
+  });
+  QTimer::singleShot(0, [this] { Write("closing", kKey20); });
+  EXPECT_EQ(RunApplicationLoop(20000), 0) << "the program ends";
+  ASSERT_TRUE(closed);
+  // The key finished the write it had; nothing else reached it once the program was closing.
+  EXPECT_EQ(KeyNames(), std::vector<std::string>{"closing"});
+  ASSERT_FALSE(key->ReceivedApdus().empty());
+  EXPECT_EQ(key->ReceivedApdus().back()[1], oath::kInsPut);
+  key->ProcessApdu(BuildSelectOath());
+  const Bytes answer = key->ProcessApdu(BuildCalculate(std::string_view("closing")));
+  ASSERT_GE(answer.size(), 2u);
+  const std::optional<OathCalcAnswer> code = ParseCalcAnswer(answer.data(), answer.size() - 2);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(FormatCode(*code), "755224");
+}

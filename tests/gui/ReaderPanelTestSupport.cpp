@@ -88,10 +88,17 @@ void ReaderPanelWindow::SetUp() {
   pcsc = std::make_shared<VirtualPcscApi>();
   hid = std::make_shared<VirtualHidApi>();
   service = std::make_shared<QuietPcscApi>(pcsc);
-  backends = MakeDeviceBackends(service, hid);
+  checkedPcsc = std::make_shared<ThreadCheckedPcscApi>(service);
+  checkedHid = std::make_shared<ThreadCheckedHidApi>(hid);
+  backends = MakeDeviceBackends(checkedPcsc, checkedHid);
 }
 
-void ReaderPanelWindow::TearDown() { window.reset(); }
+void ReaderPanelWindow::TearDown() {
+  window.reset();
+  // Whatever the test did, no listing, probe, open or exchange ran on the GUI thread.
+  EXPECT_EQ(checkedPcsc->Seen(), std::vector<std::string>());
+  EXPECT_EQ(checkedHid->Seen(), std::vector<std::string>());
+}
 
 void ReaderPanelWindow::PlugKey(std::uint8_t interfaces) {
   const std::uint8_t hidInterfaces = interfaces & (kVirtualOtpInterface | kVirtualU2fInterface);

@@ -21,6 +21,7 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
+#include "tests/support/ThreadCheckedSeams.h"
 
 class QMessageBox;
 
@@ -166,6 +167,9 @@ class ReaderPanelWindow : public ::testing::Test {
   std::shared_ptr<VirtualHidApi> hid;
   // The window's backends: the virtual reader behind a quiet service seam, and the HID interfaces.
   std::shared_ptr<QuietPcscApi> service;
+  // The seams the window gets: they note any call made on the GUI thread.
+  std::shared_ptr<ThreadCheckedPcscApi> checkedPcsc;
+  std::shared_ptr<ThreadCheckedHidApi> checkedHid;
   DeviceBackends backends;
   VirtualHidApi::KeyId hidKey = 0;
   std::unique_ptr<CMainWnd> window;
