@@ -20,7 +20,7 @@ fi
 cmake -S . -B "$BENCH_DIR" "${fresh[@]}" -DTOKVANE_BUILD_BENCH=ON -DTOKVANE_BUILD_GUI=ON >/dev/null
 cmake --build "$BENCH_DIR" -j"$JOBS"
 
-programs=(PcscExchangeBench StartupBench RefreshReaderListBench AppendLogBench HexConversionBench)
+programs=(PcscExchangeBench StartupBench RefreshReaderListBench AppendLogBench HexConversionBench KeyStallBench)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
