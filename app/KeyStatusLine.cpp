@@ -85,14 +85,16 @@ void KeyStatusLine::Refresh(bool alert) {
   }
   if (shown != text()) {
     setText(shown);
-    setAccessibleDescription(shown);
+    // What a screen reader says of the line is what it shows.
+    setAccessibleName(shown);
   }
   Place();
   show();
   raise();
-  if (alert && QAccessible::isActive()) {
+  if (alert) {
     QAccessibleEvent event(this, QAccessible::Alert);
     QAccessible::updateAccessibility(&event);
+    emit announced(shown);
   }
 }
 

@@ -39,6 +39,7 @@
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
 #include "app/DeviceChangeMonitor.h"
+#include "app/KeyStatusLine.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
@@ -1068,4 +1069,30 @@ TEST_F(OathPanel, ClosingTheWindowDuringASlowWriteEndsTheProgramWithAWholeCreden
   const std::optional<OathCalcAnswer> code = ParseCalcAnswer(answer.data(), answer.size() - 2);
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(FormatCode(*code), "755224");
+}
+
+TEST_F(OathPanel, TheTouchWaitAndAFailedActionAreAnnouncedToAssistiveTechnology) {
+  SlowKey slowKey;
+  Start(Transport::Pcsc, slowKey.Config());
+  BoxAnswerer confirm;
+  Write("slow", kKey20);
+  auto* status = window->findChild<KeyStatusLine*>();
+  ASSERT_NE(status, nullptr);
+  QStringList alerts;
+  QStringList spoken;  // what the accessibility interface of the line says at each alert
+  QObject::connect(status, &KeyStatusLine::announced, [&](const QString& text) {
+    alerts << text;
+    spoken << QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name);
+  });
+
+  slowKey.SetTouched(false);
+  slowKey.StartTicking([&alerts](int) { return !alerts.isEmpty(); });
+  ClickRow("slow", credential_rows::kCalculate);
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  Find<QAbstractButton>("list_names")->click();  // no device: refused in red
+
+  ASSERT_GE(alerts.size(), 2) << alerts.join(QStringLiteral(" / ")).toStdString();
+  EXPECT_TRUE(alerts.front().startsWith(QStringLiteral("Touch the key now: "))) << alerts.front().toStdString();
+  EXPECT_EQ(alerts.back(), QStringLiteral("Please select device."));
+  EXPECT_EQ(spoken, alerts);
 }
