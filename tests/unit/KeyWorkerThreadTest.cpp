@@ -1,0 +1,35 @@
+// The key worker thread: one queue, run in order on one thread other than the caller's, a failing
+// task ending only itself, and everything queued run before the thread ends.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "device/KeyWorkerThread.h"
+
+TEST(KeyWorkerThread, RunsEveryTaskInOrderOnItsOwnThreadEvenAfterOneThrows) {
+  std::mutex mutex;
+  std::vector<int> ran;
+  std::vector<std::thread::id> threads;
+  {
+    KeyWorkerThread worker;
+    EXPECT_FALSE(worker.IsCurrentThread());
+    for (int i = 0; i < 50; ++i) {
+      worker.Post([&, i] {
+        if (i == 10) throw std::runtime_error("a task that fails");
+        std::lock_guard lock(mutex);
+        ran.push_back(i);
+        threads.push_back(std::this_thread::get_id());
+        EXPECT_TRUE(worker.IsCurrentThread());
+      });
+    }
+  }  // the destructor runs what is still queued before the thread ends
+  ASSERT_EQ(ran.size(), 49u);
+  for (std::size_t i = 0; i < ran.size(); ++i) EXPECT_EQ(ran[i], static_cast<int>(i < 10 ? i : i + 1));
+  for (const std::thread::id id : threads) {
+    EXPECT_EQ(id, threads.front());
+    EXPECT_NE(id, std::this_thread::get_id());
+  }
+}
