@@ -45,8 +45,10 @@ class KeyWorker : public QObject {
 
   // An action or a step is under way.
   bool IsBusy() const { return actions_ + steps_ > 0; }
-  // The application has been asked to quit while a step ran: no new step starts.
+  // The application has been asked to quit while a step ran, or the window is going: no new
+  // step starts.
   bool IsClosing() const { return closing_; }
+  void SetClosing() { closing_ = true; }
   // Whether the calling thread is the worker.
   bool IsWorkerThread() const { return thread_.IsCurrentThread(); }
 

@@ -61,6 +61,11 @@ CMainWnd::~CMainWnd() {
   // The watcher thread posts to this window: it ends before the window does.
   m_pDeviceMonitor.reset();
   if (m_bBusyShown) QGuiApplication::restoreOverrideCursor();
+  // No event loop runs inside a window being taken apart: the device is let go of without
+  // waiting, and the worker closes it before its thread ends, last of all.
+  QObject::disconnect(&m_KeyWorker, nullptr, nullptr, nullptr);
+  m_KeyWorker.SetClosing();
+  m_pDevice.reset();
 }
 
 std::unique_ptr<IDeveiceInterface> CMainWnd::BindToWorker(std::unique_ptr<IDeveiceInterface> transport) {
