@@ -126,7 +126,7 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams, const Devic
     if (arg == "--") break;
     if (arg == "--json") json = true;
   }
-  CliReporter reporter(streams.out, streams.err, json);
+  CliReporter reporter(streams.out, streams.err, json, streams.countdown);
   if (!ParseArguments(args, parsed, error)) return ToInt(UsageError(reporter, error));
   if (parsed.help) {
     streams.out << HelpText(parsed.command) << std::flush;

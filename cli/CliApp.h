@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/TouchCountdown.h"
 #include "device/DeviceBackends.h"
 
 namespace cli {
@@ -13,6 +14,8 @@ struct CliStreams {
   int inFd;  // standard input: secrets and confirmations are read from it
   std::ostream& out;
   std::ostream& err;
+  // Whether `err` is a terminal (the touch countdown shows only there), and the touch window.
+  TouchCountdownStyle countdown = {};
 };
 
 // `args` are the arguments after the program name. Returns the exit status (see CliExitCode.h).

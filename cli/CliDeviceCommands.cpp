@@ -48,8 +48,9 @@ ExitCode RunInfo(const CommandInput& input) {
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
 
-  CliOathHost host(session.Device(), input.reporter, false);
-  OathActions actions(session.Device(), host);
+  CountdownDevice device(session.Device(), input.reporter);
+  CliOathHost host(device, input.reporter, false);
+  OathActions actions(device, host);
   OathVersions versions;
   const OathOutcome outcome = actions.ShowVersions(&versions);
   const std::string reader = QuotedText(session.ReaderName());
@@ -111,7 +112,7 @@ ExitCode RunModeSet(const CommandInput& input) {
   ExitCode code = ExitCode::Success;
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
-  IDeveiceInterface& device = session.Device();
+  CountdownDevice device(session.Device(), input.reporter);
   const std::string reader = QuotedText(session.ReaderName());
 
   // The command goes out on a fresh connection, as the reader panel sends it.

@@ -194,8 +194,10 @@ ExitCode RunOath(const CommandInput& input) {
   std::string error;
   if (!session.Choose(input.args.reader, code, error)) return input.reporter.Fail(code, error);
 
-  CliOathHost host(session.Device(), input.reporter, input.operatorAgreed);
-  OathActions actions(session.Device(), host);
+  // Every exchange goes through the countdown's transport: the guarded one is counted down.
+  CountdownDevice device(session.Device(), input.reporter);
+  CliOathHost host(device, input.reporter, input.operatorAgreed);
+  OathActions actions(device, host);
   switch (input.args.command) {
     case Command::OathList: return List(input, session, actions, host);
     case Command::OathCode: return Code(input, session, actions, host);

@@ -19,8 +19,11 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-bool PromptForTouchIfNeeded(IDeveiceInterface& device, CliReporter& reporter) {
-  if (NeedsUserPresence(device)) reporter.Notice(kTouchPrompt);
+bool PromptForTouchIfNeeded(CountdownDevice& device, CliReporter& reporter) {
+  if (NeedsUserPresence(device)) {
+    reporter.Notice(kTouchPrompt);
+    device.CountDownNextExchange();
+  }
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/CliReporter.h"
+#include "cli/TouchCountdown.h"
 #include "device/DeviceInterface.h"
 #include "oath/OathActions.h"
 
@@ -14,15 +15,16 @@ namespace cli {
 // The prompt shown on standard error before a command the key carries out only after a touch.
 inline constexpr const char* kTouchPrompt = "Please touch the blinking space on FIDO device within 3 seconds.";
 
-// Shows kTouchPrompt when the key wants a touch (asking it over the open `device`); always true:
-// the command goes out at once so the touch falls inside the key's waiting time.
-bool PromptForTouchIfNeeded(IDeveiceInterface& device, CliReporter& reporter);
+// Shows kTouchPrompt when the key wants a touch (asking it over the open `device`), and has the
+// touch window counted down while the next exchange (the guarded command) is on its way; always
+// true: the command goes out at once so the touch falls inside the key's waiting time.
+bool PromptForTouchIfNeeded(CountdownDevice& device, CliReporter& reporter);
 
 class CliOathHost : public OathActionHost {
  public:
   // `operatorAgreed`: the answer to any question an action asks (given by --yes or at the
   // terminal before the action started).
-  CliOathHost(IDeveiceInterface& device, CliReporter& reporter, bool operatorAgreed)
+  CliOathHost(CountdownDevice& device, CliReporter& reporter, bool operatorAgreed)
       : device_(device), reporter_(reporter), operatorAgreed_(operatorAgreed) {}
 
   void LogCommand(const std::string&) override {}
@@ -40,7 +42,7 @@ class CliOathHost : public OathActionHost {
   std::string LastFailureText() const;
 
  private:
-  IDeveiceInterface& device_;
+  CountdownDevice& device_;
   CliReporter& reporter_;
   bool operatorAgreed_;
   std::string lastFailure_;

@@ -1,5 +1,7 @@
 #include "cli/CliReporter.h"
 
+#include <system_error>
+
 #include "cli/CliOutput.h"
 
 namespace cli {
@@ -21,5 +23,14 @@ void CliReporter::JsonResult(std::string_view json) {
 }
 
 void CliReporter::Notice(std::string_view text) { err_ << text << '\n' << std::flush; }
+
+std::unique_ptr<TouchCountdown> CliReporter::CountDownTouch() {
+  if (!countdown_.terminal || countdown_.seconds <= 0) return nullptr;
+  try {
+    return std::make_unique<TouchCountdown>(err_, countdown_.seconds, countdown_.second);
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+}
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliExitCode.h"
+#include "cli/Confirmation.h"
 #include "core/CoreDumps.h"
 
 int main(int argc, char** argv) {
@@ -17,7 +18,9 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   try {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return cli::RunCli(args, cli::CliStreams{STDIN_FILENO, std::cout, std::cerr});
+    cli::TouchCountdownStyle countdown;
+    countdown.terminal = cli::IsTerminal(STDERR_FILENO);
+    return cli::RunCli(args, cli::CliStreams{STDIN_FILENO, std::cout, std::cerr, countdown});
   } catch (const std::exception& failure) {
     // Only running out of memory throws here; say so rather than abort.
     std::cerr << "tokvane-cli: " << failure.what() << "\n";

@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QByteArray>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
@@ -28,6 +29,10 @@ constexpr const char* kButtonStyle = "btn_style";
 constexpr const char* kRowIsDefaultProperty = "credentialIsDefault";
 // Set on the list whose rows assistive technology is shown.
 constexpr const char* kAccessibleListProperty = "credentialRowsAccessible";
+// Set on a list once its item moves keep the focus chain in order.
+constexpr const char* kFocusOrderedProperty = "credentialRowsFocusOrdered";
+// A row's buttons, left to right.
+constexpr const char* kRowButtons[] = {kCalculate, kCopy, kDelete, kSetDefault};
 
 QByteArray RawName(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
 
@@ -83,6 +88,28 @@ QListWidget* ListOf(QWidget* row) {
   return nullptr;
 }
 
+// The row a control sits in; nullptr outside a row.
+QWidget* RowOf(QWidget* control) {
+  for (QWidget* up = control; up != nullptr; up = up->parentWidget()) {
+    if (up->objectName() == QLatin1String(kRowObjectName) && up->property(kRowNameProperty).isValid()) return up;
+  }
+  return nullptr;
+}
+
+// The index of `row` in `list`; -1 when it is not one of its rows.
+int IndexOfRow(QListWidget* list, const QWidget* row) {
+  if (list == nullptr || row == nullptr) return -1;
+  for (int index = 0; index < list->count(); ++index) {
+    if (RowWidget(list, index) == row) return index;
+  }
+  return -1;
+}
+
+// The button of `row` named `name`; nullptr when there is none.
+QWidget* RowButton(QWidget* row, const QString& name) {
+  return row != nullptr ? row->findChild<OtpFreshCButtonUI*>(name) : nullptr;
+}
+
 // The view shows each row as a widget set into an empty item, and tells assistive technology only
 // of the empty items. This list tells of the rows instead, each with its labels and buttons.
 class AccessibleCredentialList : public QAccessibleWidget {
@@ -95,11 +122,8 @@ class AccessibleCredentialList : public QAccessibleWidget {
     return row != nullptr ? QAccessible::queryAccessibleInterface(row) : nullptr;
   }
   int indexOfChild(const QAccessibleInterface* child) const override {
-    if (child == nullptr) return -1;
-    for (int index = 0; index < List()->count(); ++index) {
-      if (RowWidget(List(), index) == child->object()) return index;
-    }
-    return -1;
+    if (child == nullptr || !child->object() || !child->object()->isWidgetType()) return -1;
+    return IndexOfRow(List(), static_cast<QWidget*>(child->object()));
   }
 
  private:
@@ -185,6 +209,43 @@ OtpFreshCButtonUI::OtpFreshCButtonUI(OtpCredential* credential, const QString& n
 
 OtpFreshCButtonUI::~OtpFreshCButtonUI() = default;
 
+void OtpFreshCButtonUI::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (plain && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    // Outside a dialog a push button ignores Enter; a row's button takes it as a press.
+    if (!event->isAutoRepeat() && isEnabled()) click();
+    event->accept();
+    return;
+  }
+  if (plain && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+    QWidget* row = RowOf(this);
+    QListWidget* list = ListOf(row);
+    const int index = IndexOfRow(list, row);
+    if (index >= 0) {
+      const int next = index + (key == Qt::Key_Up ? -1 : 1);
+      if (QWidget* target = next >= 0 && next < list->count() ? RowButton(RowWidget(list, next), objectName()) : nullptr) {
+        target->setFocus(key == Qt::Key_Up ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+      }
+      // At the first or last row the focus stays where it is.
+      event->accept();
+      return;
+    }
+  }
+  QPushButton::keyPressEvent(event);
+}
+
+void OtpFreshCButtonUI::focusInEvent(QFocusEvent* event) {
+  QPushButton::focusInEvent(event);
+  QWidget* row = RowOf(this);
+  QListWidget* list = ListOf(row);
+  const int index = IndexOfRow(list, row);
+  if (index < 0) return;
+  // The focused row is the one seen and the one the panel's shortcuts act on.
+  if (list->currentRow() != index) list->setCurrentRow(index);
+  list->scrollToItem(list->item(index));
+}
+
 void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential* record) {
   if (list == nullptr || record == nullptr) return;
   auto* row = new QFrame;
@@ -237,15 +298,32 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   item->setSizeHint(QSize(row->sizeHint().width(), kRowHeight + 2));
   list->setItemWidget(item, holder);
   if (manager != nullptr) manager->AttachControls(row);
+
+  if (!list->property(kFocusOrderedProperty).toBool()) {
+    list->setProperty(kFocusOrderedProperty, true);
+    // Items moved or sorted keep their row widgets, which then read in a new order.
+    QAbstractItemModel* model = list->model();
+    QObject::connect(model, &QAbstractItemModel::rowsMoved, list, [list] { OrderRowFocusChain(list); });
+    QObject::connect(model, &QAbstractItemModel::layoutChanged, list, [list] { OrderRowFocusChain(list); });
+  }
+  OrderRowFocusChain(list);
 }
 
 void UpdateCredentialRow(QListWidget* list, const OtpCredential& record) {
   const int index = FindRow(list, record.Name);
   if (index < 0) return;
   QWidget* row = RowWidget(list, index);
-  QWidget* code = WindowImplBase::FindSubControlByName(row, QString::fromLatin1(kCode));
-  controls::SetText(code, QString::fromStdWString(AnsiToWide(record.CardCode)));
+  auto* code = qobject_cast<QLabel*>(WindowImplBase::FindSubControlByName(row, QString::fromLatin1(kCode)));
+  const QString shown = QString::fromStdWString(AnsiToWide(record.CardCode));
+  const bool newCode = code != nullptr && code->text() != shown && !shown.isEmpty();
+  controls::SetText(code, shown);
   UpdateRowAccessibleName(row);
+  if (newCode) {
+    // The row's new name ("mail, code 755224") is announced even while the focus is elsewhere,
+    // typically on the button that asked for the code.
+    QAccessibleEvent announcement(row, QAccessible::Alert);
+    QAccessible::updateAccessibility(&announcement);
+  }
 }
 
 void HighlightDefaultRow(QListWidget* list, std::string_view name) {
@@ -267,6 +345,7 @@ void RemoveCredential(QListWidget* list, OtpCredentialList& records, OtpCredenti
   if (index < 0) return;
   RemoveRow(list, index);
   records.Remove(record);
+  OrderRowFocusChain(list);
 }
 
 void ClearCredentials(QListWidget* list, OtpCredentialList& records) {
@@ -274,6 +353,23 @@ void ClearCredentials(QListWidget* list, OtpCredentialList& records) {
     while (list->count() > 0) RemoveRow(list, list->count() - 1);
   }
   records.Clear();
+}
+
+void OrderRowFocusChain(QListWidget* list) {
+  if (list == nullptr) return;
+  // Each button is moved right after the one before it, so the chain reads list, row 0 left to
+  // right, row 1, ... and continues with whatever followed the list.
+  QWidget* previous = list->focusPolicy() != Qt::NoFocus ? list : nullptr;
+  for (int index = 0; index < list->count(); ++index) {
+    QWidget* row = RowWidget(list, index);
+    if (row == nullptr) continue;
+    for (const char* name : kRowButtons) {
+      QWidget* button = RowButton(row, QString::fromLatin1(name));
+      if (button == nullptr) continue;
+      if (previous != nullptr) QWidget::setTabOrder(previous, button);
+      previous = button;
+    }
+  }
 }
 
 void ShowRowsToAssistiveTechnology(QListWidget* list) {

@@ -1,6 +1,8 @@
 #pragma once
 // The rows of the credentials list: one per record, with the record's name, the last code the
-// key gave, and three buttons that carry the record to the panel's row actions.
+// key gave, and the buttons that carry the record to the panel's row actions. Every button is
+// reached by keyboard in reading order: Tab after the list goes through the first row's buttons
+// left to right, then the next row's, whatever order the rows were added or removed in.
 #include <QPushButton>
 #include <cstdint>
 #include <string_view>
@@ -11,7 +13,9 @@ class QListWidget;
 class QWidget;
 class WindowImplBase;
 
-// A row button: a plain button that knows the record of its row (not owned).
+// A row button: a plain button that knows the record of its row (not owned). By keyboard, Enter
+// presses it as Space does, and Up and Down move to the same button of the row above or below;
+// the row of the focused button is the list's current row (the one the panel's shortcuts act on).
 class OtpFreshCButtonUI : public QPushButton {
   Q_OBJECT
 
@@ -20,6 +24,10 @@ class OtpFreshCButtonUI : public QPushButton {
   ~OtpFreshCButtonUI() override;
 
   OtpCredential* m_pCredential = nullptr;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 };
 
 namespace credential_rows {
@@ -60,7 +68,8 @@ class RowRemovalScope {
 // Appends a row for `record`; its buttons notify through `manager`'s window. Nothing without a
 // list or a record.
 void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential* record);
-// The first row carrying the record's name shows the record's CardCode.
+// The first row carrying the record's name shows the record's CardCode. A code that differs from
+// the one shown is announced to assistive technology ("mail, code 755224").
 void UpdateCredentialRow(QListWidget* list, const OtpCredential& record);
 // The row carrying `name` turns red, every other row black.
 void HighlightDefaultRow(QListWidget* list, std::string_view name);
@@ -70,6 +79,9 @@ void HighlightDefaultRow(QListWidget* list, std::string_view name);
 void RemoveCredential(QListWidget* list, OtpCredentialList& records, OtpCredential* record);
 // Removes every row and destroys every record, with or without a list.
 void ClearCredentials(QListWidget* list, OtpCredentialList& records);
+// Puts the rows' buttons into the focus chain right after the list, in the rows' order and left
+// to right within a row. The operations above and a move or sort of the list's items call it.
+void OrderRowFocusChain(QListWidget* list);
 
 // Assistive technology sees the rows of `list` as its items: each named for its credential (with
 // its last code, and "default" for the default), holding the name, the code and the three buttons,

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "cli/CliApp.h"
+#include "cli/CliOathHost.h"
+#include "keysim/DemoKeySetup.h"
 
 namespace {
 
@@ -49,6 +52,18 @@ CliResult RunWith(const std::vector<std::string>& args, const std::string& input
   std::ostringstream out, err;
   CliResult run;
   run.code = cli::RunCli(args, cli::CliStreams{in.Fd(), out, err});
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// Runs against `backends`, with standard error standing for a terminal or not.
+CliResult RunOn(const DeviceBackends& backends, const std::vector<std::string>& args,
+                cli::TouchCountdownStyle countdown) {
+  InputPipe in("");
+  std::ostringstream out, err;
+  CliResult run;
+  run.code = cli::RunCli(args, cli::CliStreams{in.Fd(), out, err, countdown}, backends);
   run.out = out.str();
   run.err = err.str();
   return run;
@@ -215,6 +230,46 @@ TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   for (const int counter : {5, 6}) {
     const CliResult next = RunWith(Demo({"oath", "code", "other"}));
     EXPECT_EQ(next.out, OathtoolHotp("JBSWY3DPEHPK3PXP", counter, 8)) << counter;
+  }
+}
+
+TEST(CliTouchCountdown, ATerminalSeesTheTouchWindowCountedDownAndClearedBeforeTheAnswerAndNothingElseDoes) {
+  using namespace std::chrono_literals;
+  const std::string prompt = std::string(cli::kTouchPrompt) + "\n";
+  std::string counted;
+  for (const int left : {3, 2, 1}) counted += "\r" + cli::TouchCountdownText(left);
+  const std::string cleared = "\r" + std::string(cli::TouchCountdownText(3).size(), ' ') + "\r";
+  const std::string missedCode =
+      "tokvane-cli: the key was not touched in time and did not calculate a code for '0001234567890' (status 69 84)\n";
+  const std::string missedMode = "tokvane-cli: the key was not touched in time and kept its interfaces (status 69 84)\n";
+  const struct {
+    const char* what;
+    bool terminal;
+    bool keyWantsTouch;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {"terminal, code", true, true, {"oath", "code", "0001234567890"}, prompt + counted + cleared + missedCode},
+      {"terminal, mode set", true, true, {"mode", "set", "ccid"}, prompt + counted + cleared + missedMode},
+      {"pipe: today's output", false, true, {"oath", "code", "0001234567890"}, prompt + missedCode},
+      {"pipe, --json", false, true, {"--json", "oath", "code", "0001234567890"}, prompt + missedCode},
+      {"no touch wanted: no prompt, no count", true, false, {"oath", "code", "0001234567890"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto rig = demo_key::DemoKeyRig::Create("", error);
+    ASSERT_NE(rig, nullptr) << error;
+    rig->Key()->SetCosVersion({0x43, static_cast<std::uint8_t>(c.keyWantsTouch ? 0x01 : 0x00), 0x01});
+    // Nobody touches: the key answers 69 84 once its window is over, long after the short count.
+    rig->Key()->SetTouchSource(TouchMode::Never);
+    rig->Key()->SetTouchWindow(400ms);
+    rig->PlugIn();
+    cli::TouchCountdownStyle countdown;
+    countdown.terminal = c.terminal;
+    countdown.second = 20ms;
+    const CliResult run = RunOn(rig->Backends(), c.args, countdown);
+    EXPECT_EQ(run.err, c.err) << c.what;
+    EXPECT_EQ(run.code, c.keyWantsTouch ? 1 : 0) << c.what;
   }
 }
 
