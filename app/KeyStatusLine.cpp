@@ -94,7 +94,6 @@ void KeyStatusLine::Refresh(bool alert) {
   if (alert) {
     QAccessibleEvent event(this, QAccessible::Alert);
     QAccessible::updateAccessibility(&event);
-    emit announced(shown);
   }
 }
 

@@ -23,10 +23,6 @@ class KeyStatusLine : public QLabel {
   // The text after "Touch the key now: " for `left` of the touch window ("3 s left").
   static QString CountdownText(std::chrono::milliseconds left);
 
- signals:
-  // A new text was sent to assistive technology as an alert.
-  void announced(const QString& text);
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

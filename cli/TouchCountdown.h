@@ -11,13 +11,15 @@
 #include <thread>
 
 #include "device/DeviceInterface.h"
+#include "oath/UserPresence.h"
 
 namespace cli {
 
 // How the countdown shows on standard error.
 struct TouchCountdownStyle {
   bool terminal = false;                   // standard error is a terminal: otherwise no countdown
-  int seconds = 3;                         // the key's touch window
+  // The key's touch window.
+  int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(kUserPresenceWindow).count());
   std::chrono::milliseconds second{1000};  // one step of the count (tests make it short)
 };
 

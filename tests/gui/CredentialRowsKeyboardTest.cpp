@@ -9,21 +9,21 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
-#include <QtGui/private/qguiapplication_p.h>
-#include <QtGui/qpa/qplatformaccessibility.h>
-#include <QtGui/qpa/qplatformintegration.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "GuiTestSupport.h"
 #include "app/oath/CredentialRows.h"
 #include "oath/OtpCredentialList.h"
 
 namespace {
 
 using namespace credential_rows;
+using guitest::AccessibleEventRecorder;
+using guitest::AccessibleEvents;
 
 class CredentialRowsKeyboard : public ::testing::Test {
  protected:
@@ -140,48 +140,6 @@ TEST_F(CredentialRowsKeyboard, UpAndDownKeepTheButtonAcrossRowsAndEnterPressesIt
   Press(Qt::Key_Enter);
   EXPECT_EQ(clicked.count(), 2);
 }
-
-using AccessibleEvents = std::vector<std::pair<QAccessible::Event, QString>>;
-
-// While it lives, assistive technology counts as running (as a screen reader makes it on a
-// desktop; the offscreen platform has none), and the events on `watched` are recorded with the
-// name its interface has then, instead of going to the platform.
-class AccessibleEventRecorder {
- public:
-  explicit AccessibleEventRecorder(QObject* watched) {
-    watched_ = watched;
-    events_ = &events;
-    platform_ = QGuiApplicationPrivate::platformIntegration()->accessibility();
-    if (platform_ != nullptr) {
-      wasActive_ = platform_->isActive();
-      platform_->setActive(true);
-    }
-    previous_ = QAccessible::installUpdateHandler(Record);
-  }
-  ~AccessibleEventRecorder() {
-    QAccessible::installUpdateHandler(previous_);
-    if (platform_ != nullptr) platform_->setActive(wasActive_);
-    events_ = nullptr;
-    watched_ = nullptr;
-  }
-  AccessibleEventRecorder(const AccessibleEventRecorder&) = delete;
-  AccessibleEventRecorder& operator=(const AccessibleEventRecorder&) = delete;
-
-  AccessibleEvents events;
-
- private:
-  static void Record(QAccessibleEvent* event) {
-    if (events_ != nullptr && event->object() == watched_ && event->accessibleInterface() != nullptr) {
-      events_->emplace_back(event->type(), event->accessibleInterface()->text(QAccessible::Name));
-    }
-  }
-
-  static inline QObject* watched_ = nullptr;
-  static inline AccessibleEvents* events_ = nullptr;
-  QPlatformAccessibility* platform_ = nullptr;
-  bool wasActive_ = false;
-  QAccessible::UpdateHandler previous_ = nullptr;
-};
 
 TEST_F(CredentialRowsKeyboard, ANewCodeIsAnnouncedOnItsRowWithTheCredentialAndTheCode) {
   Add("bank");

@@ -1,5 +1,8 @@
 #include "GuiTestSupport.h"
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QListWidget>
@@ -107,6 +110,30 @@ std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple) {
   }
   if (headersPurple != nullptr) *headersPurple = purple;
   return entries;
+}
+
+AccessibleEventRecorder::AccessibleEventRecorder(QObject* watched) {
+  watched_ = watched;
+  events_ = &events;
+  platform_ = QGuiApplicationPrivate::platformIntegration()->accessibility();
+  if (platform_ != nullptr) {
+    wasActive_ = platform_->isActive();
+    platform_->setActive(true);
+  }
+  previous_ = QAccessible::installUpdateHandler(Record);
+}
+
+AccessibleEventRecorder::~AccessibleEventRecorder() {
+  QAccessible::installUpdateHandler(previous_);
+  if (platform_ != nullptr) platform_->setActive(wasActive_);
+  events_ = nullptr;
+  watched_ = nullptr;
+}
+
+void AccessibleEventRecorder::Record(QAccessibleEvent* event) {
+  if (events_ != nullptr && event->object() == watched_ && event->accessibleInterface() != nullptr) {
+    events_->emplace_back(event->type(), event->accessibleInterface()->text(QAccessible::Name));
+  }
 }
 
 int RunApplicationLoop(int limitMs) {

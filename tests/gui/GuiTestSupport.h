@@ -1,6 +1,7 @@
 #pragma once
 // What the GUI tests share: answering message boxes, reading the output log back with its
 // colours, and a device that hands every command to a card in the same process.
+#include <QAccessible>
 #include <QColor>
 #include <QString>
 #include <QStringList>
@@ -9,12 +10,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MsgWnd.h"
 #include "device/DeviceInterface.h"
 #include "keysim/VirtualCard.h"
 #include "tests/support/CardDevice.h"
+
+class QPlatformAccessibility;
 
 namespace guitest {
 
@@ -96,6 +100,30 @@ class SelectCard final : public VirtualCard {
   }
   std::uint16_t statusWord = 0x9000;
   std::vector<std::vector<std::uint8_t>> received;
+};
+
+using AccessibleEvents = std::vector<std::pair<QAccessible::Event, QString>>;
+
+// While it lives, assistive technology counts as running (as a screen reader makes it on a
+// desktop; the offscreen platform has none), and the events on `watched` are recorded with the
+// name its interface has then, instead of going to the platform.
+class AccessibleEventRecorder {
+ public:
+  explicit AccessibleEventRecorder(QObject* watched);
+  ~AccessibleEventRecorder();
+  AccessibleEventRecorder(const AccessibleEventRecorder&) = delete;
+  AccessibleEventRecorder& operator=(const AccessibleEventRecorder&) = delete;
+
+  AccessibleEvents events;
+
+ private:
+  static void Record(QAccessibleEvent* event);
+
+  static inline QObject* watched_ = nullptr;
+  static inline AccessibleEvents* events_ = nullptr;
+  QPlatformAccessibility* platform_ = nullptr;
+  bool wasActive_ = false;
+  QAccessible::UpdateHandler previous_ = nullptr;
 };
 
 // Runs the application's loop until something ends it, or at most `limitMs` (then 7).
