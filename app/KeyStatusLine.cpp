@@ -16,6 +16,8 @@ KeyStatusLine::KeyStatusLine(QWidget* window) : QLabel(window) {
   setObjectName(QStringLiteral("key_status"));
   setAccessibleName(QStringLiteral("Key status"));
   setFocusPolicy(Qt::NoFocus);
+  // It floats over the log: clicks go to what lies beneath.
+  setAttribute(Qt::WA_TransparentForMouseEvents);
   setAlignment(Qt::AlignCenter);
   setMargin(8);
   // Dark on light windows, whatever the window's style says about labels.
