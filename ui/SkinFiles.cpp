@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "ui/Notify.h"
+#include "ui/SkinStyle.h"
 
 #ifndef TOKVANE_DATA_DIR
 #define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
@@ -88,8 +89,13 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
   QCoreApplication::setLibraryPaths(libraryPaths);
   // Pictures named in the skin are found beside it.
   loader.setWorkingDirectory(QFileInfo(filePath).absoluteDir());
+  // The skin's look is drawn in code; made the application's style before the first control, so
+  // no control is polished twice.
+  SkinStyle::Install();
   QWidget* root = loader.load(&file, parent);
-  if (root == nullptr) {
+  if (root != nullptr) {
+    SkinStyle::AdoptSkinRoot(root);
+  } else {
     const QString reason = loader.errorString();
     error = QStringLiteral("The skin file %1 is not valid: %2")
                 .arg(filePath, reason.isEmpty() ? QStringLiteral("no control in it") : reason);
