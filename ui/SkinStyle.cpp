@@ -330,6 +330,9 @@ void DrawBackground(const QStyleOption* option, QPainter* painter, const QWidget
 
 // ---- Fonts and colours given once per control ------------------------------------------------
 
+// A line of text (20 px) with the field's padding (4 px) and border (1 px) above and below.
+constexpr int kFieldMinimumHeight = 30;
+
 void SetTextColors(QWidget* widget, const QColor& color) {
   QPalette palette = widget->palette();
   for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
@@ -388,7 +391,12 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
   }
   if (auto* button = qobject_cast<QPushButton*>(widget)) {
     button->setAttribute(Qt::WA_Hover);
-    switch (KindOf(button)) {
+    const ButtonKind kind = KindOf(button);
+    // A crowded layout may not squeeze a button below the height of its text and box.
+    if (const ButtonBox box = BoxOf(kind); box.minTextHeight > 0) {
+      button->setMinimumHeight(box.minTextHeight + 2 * (box.padY + box.border) + box.bottom);
+    }
+    switch (kind) {
       case ButtonKind::Caption:
       case ButtonKind::CaptionClose:
         button->setFixedSize(44, 40);
@@ -411,6 +419,7 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
     return;
   }
   if (qobject_cast<QLineEdit*>(widget) != nullptr || qobject_cast<QComboBox*>(widget) != nullptr) {
+    widget->setMinimumHeight(kFieldMinimumHeight);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, kWhite);
     palette.setColor(QPalette::Highlight, QColor(0xbf, 0xdb, 0xfe));
@@ -693,9 +702,9 @@ QSize SkinStyle::sizeFromContents(ContentsType type, const QStyleOption* option,
         }
         break;
       case CT_LineEdit:
-        return {size.width() + 18, std::max(size.height(), 20) + 10};
+        return {size.width() + 18, std::max(size.height() + 10, kFieldMinimumHeight)};
       case CT_ComboBox:
-        return {size.width() + 9 + 21 + 4, std::max(size.height(), 20) + 10};
+        return {size.width() + 9 + 21 + 4, std::max(size.height() + 10, kFieldMinimumHeight)};
       case CT_ItemViewItem:
         if (qobject_cast<const QListWidget*>(widget) != nullptr && !IsCredentialList(widget)) {
           return QProxyStyle::sizeFromContents(type, option, size, widget) + QSize(12, 10);
