@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -79,9 +80,12 @@ QColor SkinColor(std::uint32_t argb) {
 
 void SetTextColor(QWidget* control, QColor color) {
   if (control == nullptr) return;
-  // Screens style their controls from the window's style sheet, never on the control itself, so
-  // the control's own sheet is free to carry the colour (a sheet colour wins over the palette).
-  control->setStyleSheet(QStringLiteral("color: %1;").arg(color.name()));
+  // The skin style gives a control its colour once, as it is first shown; what is set here stays.
+  QPalette palette = control->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    palette.setColor(role, color);
+  }
+  control->setPalette(palette);
 }
 
 bool SetImage(QWidget* control, const QString& skinDirectory, const QString& fileName) {
