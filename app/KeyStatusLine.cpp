@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QPalette>
 
+#include "oath/UserPresence.h"
+
 namespace {
 
 constexpr auto kAnnouncementTime = std::chrono::seconds(6);
@@ -38,12 +40,6 @@ KeyStatusLine::KeyStatusLine(QWidget* window) : QLabel(window) {
   if (window != nullptr) window->installEventFilter(this);
 }
 
-QString KeyStatusLine::CountdownText(std::chrono::milliseconds left) {
-  // Rounded up: the last second shows as "1 s left" until the window has passed.
-  const long long seconds = left.count() <= 0 ? 0 : (left.count() + 999) / 1000;
-  return QStringLiteral("%1 s left").arg(seconds);
-}
-
 void KeyStatusLine::SetWaiting(bool waiting) {
   if (waiting_ == waiting) return;
   waiting_ = waiting;
@@ -75,7 +71,9 @@ void KeyStatusLine::Refresh(bool alert) {
   if (counting_) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(touchDeadline_ - std::chrono::steady_clock::now());
-    shown = QStringLiteral("Touch the key now: ") + CountdownText(left);
+    // Rounded up: the last second shows as "1 s left" until the window has passed.
+    const int seconds = left.count() <= 0 ? 0 : static_cast<int>((left.count() + 999) / 1000);
+    shown = QString::fromStdString(TouchCountdownText(seconds));
   } else if (!announcement_.isEmpty()) {
     shown = announcement_;
   } else if (waiting_) {

@@ -20,8 +20,6 @@ class KeyStatusLine : public QLabel {
   // Says `text` for a few seconds.
   void Announce(const QString& text);
 
-  // The text after "Touch the key now: " for `left` of the touch window ("3 s left").
-  static QString CountdownText(std::chrono::milliseconds left);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

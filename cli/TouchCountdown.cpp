@@ -6,10 +6,6 @@
 
 namespace cli {
 
-std::string TouchCountdownText(int secondsLeft) {
-  return "Touch the key: " + std::to_string(secondsLeft) + " s left";
-}
-
 TouchCountdown::TouchCountdown(std::ostream& terminal, int seconds, std::chrono::milliseconds second)
     : terminal_(terminal), seconds_(seconds), second_(second), thread_([this] { Run(); }) {}
 

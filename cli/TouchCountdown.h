@@ -23,8 +23,6 @@ struct TouchCountdownStyle {
   std::chrono::milliseconds second{1000};  // one step of the count (tests make it short)
 };
 
-// The text of one step: "Touch the key: 3 s left".
-std::string TouchCountdownText(int secondsLeft);
 
 // Rewrites one line of `terminal` ("\r" and the text) with the seconds left, from `seconds` down
 // to 1, one step each `second`, on a thread of its own. The thread ends by itself when the window

@@ -19,3 +19,7 @@ bool NeedsUserPresence(IDeveiceInterface& device) {
   const std::uint8_t second = response.Data.size() > 1 ? response.Data[1] : 0x00;
   return CosVersionNeedsTouch(first, second);
 }
+
+std::string TouchCountdownText(int secondsLeft) {
+  return "Touch the key: " + std::to_string(secondsLeft) + " s left";
+}

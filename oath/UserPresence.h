@@ -3,6 +3,7 @@
 // versions carry out a credential-changing or code-producing command only after a touch within
 // three seconds and answer 69 84 otherwise; the version tells them apart.
 #include <chrono>
+#include <string>
 
 class IDeveiceInterface;
 
@@ -18,3 +19,6 @@ inline constexpr const wchar_t* kUserPresenceText =
 // bytes. The query is not logged and the transport stays open. A failed or refused query counts
 // as "no touch needed": the command then goes out and a key that waited in vain says 69 84.
 bool NeedsUserPresence(IDeveiceInterface& device);
+
+// One step of the countdown shown while the key waits for the touch: "Touch the key: 3 s left".
+std::string TouchCountdownText(int secondsLeft);

@@ -998,7 +998,7 @@ TEST_F(OathPanel, ASlowKeyLeavesTheWindowAliveAndLogsWhatAQuickKeyLogs) {
       sawDisabled = sawDisabled || !listButton->isEnabled();
       auto* status = window->findChild<QLabel*>(QStringLiteral("key_status"));
       sawCountdown = sawCountdown || (status != nullptr && status->isVisible() &&
-                                      status->text().startsWith(QStringLiteral("Touch the key now: ")));
+                                      status->text().startsWith(QStringLiteral("Touch the key: ")));
       return sawDisabled && sawCountdown;
     });
     ClickRow("slow", credential_rows::kCalculate);
@@ -1092,6 +1092,6 @@ TEST_F(OathPanel, TheTouchWaitAndAFailedActionAreAnnouncedToAssistiveTechnology)
     }
   }
   ASSERT_GE(alerts.size(), 2) << alerts.join(QStringLiteral(" / ")).toStdString();
-  EXPECT_TRUE(alerts.front().startsWith(QStringLiteral("Touch the key now: "))) << alerts.front().toStdString();
+  EXPECT_TRUE(alerts.front().startsWith(QStringLiteral("Touch the key: "))) << alerts.front().toStdString();
   EXPECT_EQ(alerts.back(), QStringLiteral("Please select device."));
 }

@@ -17,6 +17,7 @@
 #include "cli/CliApp.h"
 #include "cli/CliOathHost.h"
 #include "keysim/DemoKeySetup.h"
+#include "oath/UserPresence.h"
 
 namespace {
 
@@ -237,8 +238,8 @@ TEST(CliTouchCountdown, ATerminalSeesTheTouchWindowCountedDownAndClearedBeforeTh
   using namespace std::chrono_literals;
   const std::string prompt = std::string(cli::kTouchPrompt) + "\n";
   std::string counted;
-  for (const int left : {3, 2, 1}) counted += "\r" + cli::TouchCountdownText(left);
-  const std::string cleared = "\r" + std::string(cli::TouchCountdownText(3).size(), ' ') + "\r";
+  for (const int left : {3, 2, 1}) counted += "\r" + TouchCountdownText(left);
+  const std::string cleared = "\r" + std::string(TouchCountdownText(3).size(), ' ') + "\r";
   const std::string missedCode =
       "tokvane-cli: the key was not touched in time and did not calculate a code for '0001234567890' (status 69 84)\n";
   const std::string missedMode = "tokvane-cli: the key was not touched in time and kept its interfaces (status 69 84)\n";
