@@ -185,6 +185,7 @@ void CMainWnd::RequestRefresh() {
   // meanwhile, one refresh follows it.
   if (m_KeyWorker.IsBusy()) {
     m_bRefreshHeld = true;
+    if (m_pReaderPanel != nullptr) m_pReaderPanel->NoteReadersDuringAction();
   } else {
     RefreshReaders();
   }

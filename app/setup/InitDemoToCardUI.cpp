@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "app/KeyWorker.h"
 #include "app/setup/InterfaceModeOptions.h"
@@ -93,8 +94,15 @@ void InitDemoToCardUI::RefreshReaderList() {
   ShowHint(listing);
   ShowReaderRows();
 
-  const std::vector<std::string> added = NamesMissingFrom(ReaderNames, oldNames);
-  const std::vector<std::string> removed = NamesMissingFrom(oldNames, ReaderNames);
+  std::vector<std::string> added = NamesMissingFrom(ReaderNames, oldNames);
+  std::vector<std::string> removed = NamesMissingFrom(oldNames, ReaderNames);
+  // A reader that went away during an action and is back now is a new key behind an old name:
+  // the transport held for it is let go of, and the key is taken up as a newly plugged one.
+  for (std::string& gone : std::exchange(m_GoneDuringAction, {})) {
+    if (std::find(removed.begin(), removed.end(), gone) != removed.end()) continue;
+    if (std::find(ReaderNames.begin(), ReaderNames.end(), gone) != ReaderNames.end()) added.push_back(gone);
+    removed.push_back(std::move(gone));
+  }
 
   // The selected key has gone: let go of it. The unnamed start transport never matches. Names
   // are compared as shown, so one the locale cannot decode is matched too.
@@ -129,6 +137,17 @@ void InitDemoToCardUI::RefreshReaderList() {
   if (target.empty()) return;
   if (m_bIsWindowsXp) m_Context.Worker().Run([&] { readers::WakeUpPcscReader(backends, target); });
   ConnectListedReader(target);
+}
+
+void InitDemoToCardUI::NoteReadersDuringAction() {
+  readers::Listing listing;
+  const DeviceBackends& backends = Backends();
+  if (!m_Context.Worker().Run([&] { listing = readers::ListAll(backends); })) return;
+  for (const std::string& gone : NamesMissingFrom(ReaderNames, listing.names)) {
+    if (std::find(m_GoneDuringAction.begin(), m_GoneDuringAction.end(), gone) == m_GoneDuringAction.end()) {
+      m_GoneDuringAction.push_back(gone);
+    }
+  }
 }
 
 void InitDemoToCardUI::ShowReaderRows() {

@@ -64,6 +64,10 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
                                                    const std::vector<std::string>& b);
   // Where the smart-card service needs it (Windows XP), a new reader is woken before it is connected.
   void SetIsWindowsXp(bool isWindowsXp) { m_bIsWindowsXp = isWindowsXp; }
+  // A device change while an action holds the device: the readers are listed at once and any
+  // shown reader found missing is remembered, so the refresh after the action still sees a key
+  // that went and came back meanwhile (its transport belongs to the gone key).
+  void NoteReadersDuringAction();
 
  private:
   void ShowReaderRows();
@@ -101,4 +105,6 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   PanelContext& m_Context;
   WindowImplBase* m_pManager = nullptr;
   bool m_bIsWindowsXp = false;
+  // Shown readers found missing by a listing during an action, until the next refresh.
+  std::vector<std::string> m_GoneDuringAction;
 };
