@@ -14,6 +14,7 @@
 #include "core/CoreDumps.h"
 #include "device/DeviceBackends.h"
 #include "ui/Controls.h"
+#include "ui/SkinFiles.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
     demo->SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   }
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
-  QApplication::setWindowIcon(QIcon(window.GetSkinPath() + QStringLiteral("R5.png")));
+  QApplication::setWindowIcon(QIcon(skin::LoadSkinPicture(window.GetSkinPath() + QStringLiteral("R5.png"))));
   if (demo != nullptr) {
     controls::SetText(window.FindControl(QStringLiteral("title_subtext")),
                       QStringLiteral("demo mode \u2014 a virtual key, no hardware needed"));

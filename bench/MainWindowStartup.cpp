@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   window.SetVidPidConfigFiles({TOKVANE_SOURCE_DIR "/packaging/Pid_Vid_Config.xml"});
   tokvane::bench::WindowShownProbe probe(window);
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
-  QApplication::setWindowIcon(QIcon(window.GetSkinPath() + QStringLiteral("R5.png")));
+  QApplication::setWindowIcon(QIcon(skin::LoadSkinPicture(window.GetSkinPath() + QStringLiteral("R5.png"))));
   window.show();
   window.CenterWindow();
   return QApplication::exec();

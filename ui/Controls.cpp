@@ -12,6 +12,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include "ui/SkinFiles.h"
+
 namespace controls {
 namespace {
 constexpr const char* kUserDataProperty = "userdata";
@@ -95,7 +97,7 @@ bool SetImage(QWidget* control, const QString& skinDirectory, const QString& fil
     label->setPixmap(QPixmap());
     return true;
   }
-  QPixmap picture(QDir(skinDirectory).filePath(fileName));
+  const QPixmap picture = skin::LoadSkinPicture(QDir(skinDirectory).filePath(fileName));
   if (picture.isNull()) return false;
   // The skin fixes the picture's area with the label's minimum size; without one it shows as drawn.
   const QSize area = label->minimumSize().isEmpty() ? picture.size() : label->minimumSize();

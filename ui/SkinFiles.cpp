@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdlib>
@@ -46,6 +48,16 @@ QString ResolveSkinDirectory(const QString& folderName) {
 }
 
 void SetSkinDirectoryOverride(const QString& directory) { DirectoryOverride() = directory; }
+
+QPixmap LoadSkinPicture(const QString& path) {
+  const QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
+  if (!format.isEmpty()) {
+    QImageReader named(path, format);
+    named.setAutoDetectImageFormat(false);
+    if (const QImage image = named.read(); !image.isNull()) return QPixmap::fromImage(image);
+  }
+  return QPixmap(path);
+}
 
 QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback, QWidget* parent,
                        QString& error) {

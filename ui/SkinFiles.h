@@ -1,6 +1,7 @@
 #pragma once
 // Where skin files are read from, how a skin file becomes a control tree, and what happens when
 // a skin cannot be loaded.
+#include <QPixmap>
 #include <QString>
 #include <functional>
 
@@ -14,6 +15,11 @@ namespace skin {
 QString ResolveSkinDirectory(const QString& folderName);
 // Tests and tools point every window at another folder; an empty text removes the override.
 void SetSkinDirectoryOverride(const QString& directory);
+
+// A skin's picture, read as the format its file name ends in. Left to guess, Qt would load every
+// image plugin on the system to ask each whether it reads the file; a picture whose name does
+// not say what it holds is still read that way. Null when it cannot be read.
+QPixmap LoadSkinPicture(const QString& path);
 
 // Builds the control tree of one skin file (Qt Designer .ui XML). Class names Qt does not know
 // go to `callback` (may be null). On failure: nullptr and `error` says why.
