@@ -142,8 +142,8 @@ QList<int> Numbers(const QString& list) {
 
 class Builder {
  public:
-  Builder(const QDir& pictureFolder, const CustomControlFactory& createCustom)
-      : pictureFolder_(pictureFolder), createCustom_(createCustom) {}
+  Builder(const QDir& pictureFolder, const CustomControlFactory& createCustom, const RootMadeHandler& rootMade)
+      : pictureFolder_(pictureFolder), createCustom_(createCustom), rootMade_(rootMade) {}
 
   QWidget* Build(const Node& document, QWidget* parent) {
     const Node* top = document.Child("widget");
@@ -165,7 +165,10 @@ class Builder {
     }
     if (widget == nullptr) return nullptr;
     widget->setObjectName(node.Attribute("name"));
-    if (root_ == nullptr) root_ = widget;
+    if (root_ == nullptr) {
+      root_ = widget;
+      if (rootMade_) rootMade_(widget);
+    }
 
     for (const Node& child : node.children) {
       if (child.name == QLatin1String("property")) {
@@ -403,6 +406,7 @@ class Builder {
 
   const QDir& pictureFolder_;
   const CustomControlFactory& createCustom_;
+  const RootMadeHandler& rootMade_;
   QWidget* root_ = nullptr;
   std::vector<std::pair<QLabel*, QString>> buddies_;
   std::vector<std::pair<QAbstractButton*, QString>> groupMembers_;
@@ -411,10 +415,10 @@ class Builder {
 }  // namespace
 
 QWidget* BuildSkinTree(QIODevice& file, const QDir& pictureFolder, const CustomControlFactory& createCustom,
-                       QWidget* parent, QString& error) {
+                       QWidget* parent, QString& error, const RootMadeHandler& rootMade) {
   Node document;
   if (!ReadDocument(file, document, error)) return nullptr;
-  Builder builder(pictureFolder, createCustom);
+  Builder builder(pictureFolder, createCustom, rootMade);
   QWidget* root = builder.Build(document, parent);
   if (root == nullptr) error = QStringLiteral("no control in it");
   return root;

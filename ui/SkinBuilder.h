@@ -16,10 +16,12 @@ namespace skin {
 // Creates a control of a class the builder does not know (the application's own); nullptr
 // leaves the control and everything inside it out.
 using CustomControlFactory = std::function<QWidget*(const QString& className, QWidget* parent)>;
+// Told of the root control as soon as it is made, before anything inside it.
+using RootMadeHandler = std::function<void(QWidget* root)>;
 
 // The whole file is read before any control is made, so a damaged file creates nothing.
 // Pictures are looked up in `pictureFolder`. On failure: nullptr and `error` says why.
 QWidget* BuildSkinTree(QIODevice& file, const QDir& pictureFolder, const CustomControlFactory& createCustom,
-                       QWidget* parent, QString& error);
+                       QWidget* parent, QString& error, const RootMadeHandler& rootMade = {});
 
 }  // namespace skin

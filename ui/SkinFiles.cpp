@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPixmapCache>
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdlib>
@@ -50,13 +51,20 @@ QString ResolveSkinDirectory(const QString& folderName) {
 void SetSkinDirectoryOverride(const QString& directory) { DirectoryOverride() = directory; }
 
 QPixmap LoadSkinPicture(const QString& path) {
+  // The key's picture is the title bar's icon, the window's icon and the connected key's picture:
+  // it is read once.
+  const QString cacheKey = QStringLiteral("tokvane-skin:") + path;
+  QPixmap picture;
+  if (QPixmapCache::find(cacheKey, &picture)) return picture;
   const QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
   if (!format.isEmpty()) {
     QImageReader named(path, format);
     named.setAutoDetectImageFormat(false);
-    if (const QImage image = named.read(); !image.isNull()) return QPixmap::fromImage(image);
+    if (const QImage image = named.read(); !image.isNull()) picture = QPixmap::fromImage(image);
   }
-  return QPixmap(path);
+  if (picture.isNull()) picture.load(path);
+  if (!picture.isNull()) QPixmapCache::insert(cacheKey, picture);
+  return picture;
 }
 
 QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback, QWidget* parent,
@@ -75,7 +83,8 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
     return callback != nullptr ? callback->CreateControl(className, controlParent) : nullptr;
   };
   QString reason;
-  QWidget* root = BuildSkinTree(file, QFileInfo(filePath).absoluteDir(), createCustom, parent, reason);
+  QWidget* root = BuildSkinTree(file, QFileInfo(filePath).absoluteDir(), createCustom, parent, reason,
+                                &SkinStyle::PrepareSkinRoot);
   if (root != nullptr) {
     SkinStyle::AdoptSkinRoot(root);
   } else {

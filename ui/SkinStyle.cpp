@@ -515,6 +515,12 @@ void SkinStyle::AdoptSkinRoot(QWidget* root) {
   DressTree(root, Watcher());
 }
 
+void SkinStyle::PrepareSkinRoot(QWidget* root) {
+  if (root == nullptr) return;
+  SetFont(root, 10);
+  SetTextColors(root, kInk);
+}
+
 void SkinStyle::polish(QWidget* widget) {
   QProxyStyle::polish(widget);
   if (InSkin(widget)) Dress(widget, Watcher());

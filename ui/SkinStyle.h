@@ -19,6 +19,9 @@ class SkinStyle final : public QProxyStyle {
   // Declares `root` the root of a built skin: it and every control below it, now and later
   // (list rows), take the skin's look.
   static void AdoptSkinRoot(QWidget* root);
+  // Gives a skin's root, made but still empty, the font and text colours its controls inherit,
+  // so they take them as they are made instead of every control being told again afterwards.
+  static void PrepareSkinRoot(QWidget* root);
 
   void polish(QWidget* widget) override;
   using QProxyStyle::polish;
