@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyleOption>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <algorithm>
 #include <vector>
@@ -440,12 +441,16 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
     RecomputeFrame(list);
     return;
   }
-  if (IsOutputLog(widget)) {
-    QFont font = widget->font();
+  if (auto* log = qobject_cast<QTextEdit*>(widget); log != nullptr && IsOutputLog(widget)) {
+    const QFont inherited = log->font();
+    QFont font = inherited;
     font.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
                       QStringLiteral("monospace")});
     font.setPointSizeF(9);
-    widget->setFont(font);
+    log->setFont(font);
+    // Every entry is written in the log's font (its own format says so); the empty log itself
+    // needs no monospace face, and loading one for it costs start-up time and memory.
+    log->document()->setDefaultFont(inherited);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, QColor(0xfb, 0xfc, 0xfe));
     widget->setPalette(palette);
