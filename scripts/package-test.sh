@@ -82,6 +82,9 @@ for subcommand in "" readers info "oath list" "oath code" "oath add" "oath delet
   documented tokvane-cli "$man_dir/man1/tokvane-cli.1.gz" $subcommand
 done
 
+# The QR decoder module is loaded at run time, not linked: its libraries are still dependencies.
+dpkg-deb -f "$deb" Depends | grep -q 'libzxing' || fail "the package does not depend on libzxing (QR decoder module)"
+
 [ "$failures" -eq 0 ] || { echo "package checks: $failures failure(s)"; exit 1; }
 
 echo "== Debian package: install test"
@@ -111,11 +114,16 @@ trap 'remove_package; cleanup_work' EXIT
 apt_get install --no-install-recommends "$deb" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "apt-get install $deb"; exit 1; }
 
+# A QR picture for the installed CLI to import, copied before the source tree is left.
+qr_picture=$work/otpauth-hotp-qr.png
+cp tests/data/otpauth-hotp-qr.png "$qr_picture"
+
 # Run from elsewhere with the system's PATH, so that nothing of the source tree is used.
 cd /
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 
 for file in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/bin/tokvane-udev-rules \
+            /usr/lib/tokvane/tokvane-qr-decoder.so \
             /usr/share/tokvane/Pid_Vid_Config.xml /usr/share/tokvane/skin/main.xml \
             /usr/share/applications/tokvane.desktop /usr/share/icons/hicolor/256x256/apps/tokvane.png \
             /usr/lib/udev/rules.d/70-tokvane.rules /usr/share/bash-completion/completions/tokvane-cli \
@@ -129,6 +137,12 @@ if credentials=$(tokvane-cli --demo oath list); then
   [ -n "$credentials" ] || fail "installed tokvane-cli --demo oath list lists nothing"
 else
   fail "installed tokvane-cli --demo oath list"
+fi
+# The installed programs find the QR decoder module they load on the first picture.
+if imported=$(tokvane-cli --demo oath add --qr "$qr_picture" 2>&1); then
+  echo "$imported"
+else
+  fail "installed tokvane-cli --demo oath add --qr: $imported"
 fi
 version=$(QT_QPA_PLATFORM=offscreen tokvane --version) || fail "installed tokvane --version"
 echo "$version"
@@ -160,7 +174,7 @@ if [ "${#added[@]}" -gt 0 ]; then
   installed_packages >"$work/after"
 fi
 diff "$work/before" "$work/after" || fail "the machine's package set differs after the removal"
-for path in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/share/tokvane \
+for path in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/share/tokvane /usr/lib/tokvane \
             /usr/lib/udev/rules.d/70-tokvane.rules /usr/share/bash-completion/completions/tokvane-cli; do
   [ ! -e "$path" ] || fail "left behind after the removal: $path"
 done

@@ -23,7 +23,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$PACKAGE_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DTOKVANE_BUILD_TESTS=OFF -DTOKVANE_BUILD_BENCH=OFF -DTOKVANE_BUILD_FUZZ=OFF \
   -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
-  -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
+  -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags"
 cmake --build "$PACKAGE_DIR" -j"$JOBS"
 rm -f "$PACKAGE_DIR"/tokvane_*.deb
 cmake --build "$PACKAGE_DIR" --target package
