@@ -47,7 +47,18 @@ void DemoMode::PlugIn() {
   if (onDeviceChange_) onDeviceChange_();
 }
 
-void DemoMode::OnModeChanged() {
+void DemoMode::OnModeChanged() { PullOutWhenTheWindowIsDone(0); }
+
+void DemoMode::PullOutWhenTheWindowIsDone(int waitedMs) {
+  // The hook fires before the key's answer is sent, and the window reads that answer on its key
+  // worker: pulled out at once, the key would lose its own answer. The wait is bounded; a window
+  // that is still busy after it finds the key gone, as it would a real one.
+  constexpr int kPollMs = 20;
+  constexpr int kLongestWaitMs = 10000;
+  if (windowBusy_ && windowBusy_() && waitedMs < kLongestWaitMs) {
+    QTimer::singleShot(kPollMs, guard_.get(), [this, waitedMs] { PullOutWhenTheWindowIsDone(waitedMs + kPollMs); });
+    return;
+  }
   // As an operator would: pull the key out, and put it back a little later.
   Unplug();
   QTimer::singleShot(replugDelayMs_, guard_.get(), [this] { PlugIn(); });

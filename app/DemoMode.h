@@ -36,13 +36,19 @@ class DemoMode {
   bool IsPluggedIn() const;
   // Tests shorten the pause between the unplug and the plug-in that follow a mode change.
   void SetReplugDelay(int milliseconds) { replugDelayMs_ = milliseconds; }
+  // Whether the window is still working with the key. After a mode change the key is pulled out
+  // only once the window is done (its answer read, the request to re-plug shown), as an
+  // operator would; without a check it is pulled out at once.
+  void SetWindowBusyCheck(std::function<bool()> busy) { windowBusy_ = std::move(busy); }
 
  private:
   void OnModeChanged();
+  void PullOutWhenTheWindowIsDone(int waitedMs);
 
   std::unique_ptr<demo_key::DemoKeyRig> rig_;
   int replugDelayMs_ = kReplugDelayMs;
   // Lets a queued re-plug find out that the demo has ended meanwhile.
   std::unique_ptr<QObject> guard_;
   std::function<void()> onDeviceChange_;
+  std::function<bool()> windowBusy_;
 };

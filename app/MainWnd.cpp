@@ -46,6 +46,8 @@ std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.To
 
 // How long an action may take before the window shows it as busy: quicker ones do not flicker.
 constexpr auto kBusyShowDelay = std::chrono::milliseconds(150);
+// The longest a shown window waits for its first paint before it lists the readers anyway.
+constexpr auto kDevicesAfterShowLimit = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -127,9 +129,24 @@ void CMainWnd::InitWindow() {
     readers->setToolTip(QStringLiteral("The readers of the plugged-in keys (F5 lists them again)"));
   }
 
+  // The warning about a missing configuration comes before the window, as it always did.
   LoadDeviceConfiguration();
+  if (m_bDevicesAfterFirstPaint) {
+    m_bDevicesPending = true;
+  } else {
+    StartDevices();
+  }
+}
+
+void CMainWnd::StartDevices() {
   RefreshReaders();
   StartDeviceNotifications();
+}
+
+void CMainWnd::StartPendingDevices() {
+  if (!m_bDevicesPending) return;
+  m_bDevicesPending = false;
+  StartDevices();
 }
 
 void CMainWnd::LoadDeviceConfiguration() {
@@ -157,6 +174,15 @@ bool CMainWnd::event(QEvent* event) {
   if (event->type() == DeviceChangeEvent::EventType()) {
     RequestRefresh();
     return true;
+  }
+  if (m_bDevicesPending) {
+    // The readers are listed right after the window's first paint; a window that is shown but
+    // not painted (started minimised) lists them a moment after it is shown.
+    if (event->type() == QEvent::Paint) {
+      QTimer::singleShot(0, this, [this] { StartPendingDevices(); });
+    } else if (event->type() == QEvent::Show) {
+      QTimer::singleShot(kDevicesAfterShowLimit, this, [this] { StartPendingDevices(); });
+    }
   }
   return WindowImplBase::event(event);
 }

@@ -41,6 +41,9 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // Where the VID/PID configuration is looked for, in order; the first file that loads wins.
   // By default beside the executable, then in the installed data directory. Read at start-up.
   void SetVidPidConfigFiles(std::vector<std::string> paths) { m_VidPidConfigFiles = std::move(paths); }
+  // Called before Create by the program: the window is painted first, then the readers are listed
+  // (and a key connected) and the device notifications start. Without it (tests), Create does both.
+  void StartDevicesAfterFirstPaint() { m_bDevicesAfterFirstPaint = true; }
 
   // What the panels use (PanelContext).
   const DeviceBackends& Backends() const override { return m_Backends; }
@@ -89,6 +92,8 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   void LoadDeviceConfiguration();
   void RefreshReaders();
   void StartDeviceNotifications();
+  void StartDevices();
+  void StartPendingDevices();
   void SelectTab(QWidget* tabButton);
   void DeferHiddenPageTexts();
   void RestoreDeferredTexts(QWidget* page);
@@ -130,6 +135,8 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // A device change arrived during an action: one refresh follows once it has ended.
   bool m_bRefreshHeld = false;
   bool m_bBusyShown = false;
+  bool m_bDevicesAfterFirstPaint = false;
+  bool m_bDevicesPending = false;
   QTimer* m_pBusyDelay = nullptr;
   // Where the keyboard was when the panels were disabled, given back afterwards.
   QPointer<QWidget> m_pFocusBeforeBusy;

@@ -102,7 +102,9 @@ int main(int argc, char** argv) {
   CMainWnd window(demo != nullptr ? demo->Backends() : SystemDeviceBackends());
   if (demo != nullptr) {
     demo->SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
+    demo->SetWindowBusyCheck([&window] { return window.Worker().IsBusy(); });
   }
+  window.StartDevicesAfterFirstPaint();
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
   QApplication::setWindowIcon(QIcon(skin::LoadSkinPicture(window.GetSkinPath() + QStringLiteral("R5.png"))));
   if (demo != nullptr) {
@@ -112,6 +114,9 @@ int main(int argc, char** argv) {
   window.show();
   window.CenterWindow();
   const int code = QApplication::exec();
-  if (demo != nullptr) demo->SetDeviceChangeListener(nullptr);
+  if (demo != nullptr) {
+    demo->SetDeviceChangeListener(nullptr);
+    demo->SetWindowBusyCheck(nullptr);
+  }
   return code;
 }

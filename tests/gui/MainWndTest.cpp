@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <algorithm>
 #include <cstddef>
 #include <gtest/gtest.h>
 #include <new>
@@ -289,6 +290,35 @@ TEST_F(MainWindow, EachDeviceChangeEventRefreshesTheReaderListOnce) {
   QCoreApplication::postEvent(window.get(), new DeviceChangeEvent());
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
   EXPECT_EQ(refreshes.count(), 3);
+}
+
+// The program paints its window before it lists the readers: the configuration's warning still
+// comes first, then the paint, then one refresh, and device changes are heard after it.
+TEST_F(MainWindow, TheProgramListsTheReadersRightAfterItsFirstPaint) {
+  std::vector<QString> order;
+  struct FirstPaint : QObject {
+    std::vector<QString>* order = nullptr;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::Paint && std::find(order->begin(), order->end(), "paint") == order->end()) {
+        order->push_back(QStringLiteral("paint"));
+      }
+      return QObject::eventFilter(watched, event);
+    }
+  } paint;
+  paint.order = &order;
+  window->installEventFilter(&paint);
+  QObject::connect(window.get(), &CMainWnd::readerListRefreshed, [&order] { order.push_back(QStringLiteral("refresh")); });
+  window->StartDevicesAfterFirstPaint();
+  Start();
+  EXPECT_EQ(startupBoxes.size(), 1u);
+  EXPECT_TRUE(order.empty());
+  QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
+  ASSERT_TRUE(refreshes.wait(5000));
+  EXPECT_EQ(order, (std::vector<QString>{QStringLiteral("paint"), QStringLiteral("refresh")}));
+  QCoreApplication::postEvent(window.get(), new DeviceChangeEvent());
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(refreshes.count(), 2);
+  window->removeEventFilter(&paint);
 }
 
 TEST_F(MainWindow, LogNumbersFromZeroAndClearingKeepsTheCount) {
