@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -49,13 +50,29 @@ void InitDemoToCardUI::Init(WindowImplBase& manager) {
   if (root == nullptr) return;
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(root);
+  // The panel scrolls when the window is too short for it (a fix-it hint of several lines at the
+  // default size): squeezed instead, its last controls (the Apply button) were cut off.
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("reader_panel_scroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  // Not a stop of its own: Tab goes to the controls inside, and it scrolls to the one focused.
+  scroller->setFocusPolicy(Qt::NoFocus);
+  scroller->setWidgetResizable(true);
+  scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroller->viewport()->setAutoFillBackground(false);
+  scroller->setWidget(root);
+  root->setAutoFillBackground(false);
+  layout->addWidget(scroller);
 
   auto find = [root](const char* name) { return WindowImplBase::FindSubControlByName(root, QString::fromLatin1(name)); };
   m_pConnectBtn = qobject_cast<QAbstractButton*>(find("Card_Connect"));
   m_pDisconnectBtn = qobject_cast<QAbstractButton*>(find("Card_Disconnect"));
   m_pResetBtn = qobject_cast<QAbstractButton*>(find("Card_Reset"));
   m_pReaderList = qobject_cast<QListWidget*>(find("list_for_reader"));
+  // The list asks for the height of its rows, not a fixed one: where the panel has to scroll, it
+  // is not the empty list that pushes the mode options out of sight. With room to spare it still
+  // takes all of it.
+  if (m_pReaderList != nullptr) m_pReaderList->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
   m_pApplyBtn = qobject_cast<QAbstractButton*>(find("btn_apply"));
   for (std::size_t i = 0; i < kModeOptionNames.size(); ++i) {
     m_pModeOptions[i] = qobject_cast<QAbstractButton*>(find(kModeOptionNames[i]));

@@ -198,6 +198,15 @@ TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
   EXPECT_TRUE(hint->text().contains(QStringLiteral("udev rules")));
   EXPECT_TRUE(Rows().isEmpty());
   EXPECT_TRUE(Log().empty());  // hints never go to the log
+  // At the default size the hint's lines leave too little height: the panel scrolls, and every
+  // control keeps its least size inside it (squeezed, the Apply button was cut off).
+  QCoreApplication::processEvents();
+  for (const char* name : {"mode_group", "btn_apply"}) {
+    QWidget* control = Control(name);
+    ASSERT_NE(control, nullptr) << name;
+    EXPECT_GE(control->height(), control->minimumSizeHint().height()) << name;
+  }
+  EXPECT_GE(hint->height(), hint->heightForWidth(hint->width()));
 
   // The service starts; the key's node stays closed to us.
   service->SetInner(pcsc);
