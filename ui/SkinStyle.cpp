@@ -353,14 +353,17 @@ void RecomputeFrame(QWidget* widget) {
   if (auto* frame = qobject_cast<QFrame*>(widget)) frame->setFrameStyle(frame->frameStyle());
 }
 
+// What a skin's root gives every control inside it: the body font and the ink colour.
+void GiveRootLook(QWidget* root) {
+  SetFont(root, 10);
+  SetTextColors(root, kInk);
+}
+
 void Dress(QWidget* widget, QObject* rowWatcher) {
   if (widget->property(kDressedProperty).toBool()) return;
   widget->setProperty(kDressedProperty, true);
 
-  if (IsSkinRoot(widget)) {
-    SetFont(widget, 10);
-    SetTextColors(widget, kInk);
-  }
+  if (IsSkinRoot(widget)) GiveRootLook(widget);
   if (HasBackground(widget)) widget->setAttribute(Qt::WA_StyledBackground);
 
   if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -521,9 +524,7 @@ void SkinStyle::AdoptSkinRoot(QWidget* root) {
 }
 
 void SkinStyle::PrepareSkinRoot(QWidget* root) {
-  if (root == nullptr) return;
-  SetFont(root, 10);
-  SetTextColors(root, kInk);
+  if (root != nullptr) GiveRootLook(root);
 }
 
 void SkinStyle::polish(QWidget* widget) {
