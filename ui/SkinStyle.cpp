@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "ui/RoundedBox.h"
+
 namespace {
 
 // Marks a control already given its fonts and colours, so a later polish keeps what the program
@@ -71,26 +73,9 @@ bool IsHovered(const QStyleOption* option) {
   return IsEnabled(option) && (option->state & QStyle::State_MouseOver) != 0;
 }
 
-// A rounded box whose border lies inside `area`, as a style sheet border does.
 void DrawBox(QPainter* painter, const QRect& area, qreal radius, const QColor& fill, const QColor& border,
              qreal borderWidth, Qt::PenStyle penStyle = Qt::SolidLine) {
-  painter->save();
-  painter->setRenderHint(QPainter::Antialiasing, radius > 0);
-  QRectF box(area);
-  if (borderWidth > 0 && border.isValid() && border.alpha() > 0) {
-    const qreal half = borderWidth / 2.0;
-    box.adjust(half, half, -half, -half);
-    painter->setPen(QPen(border, borderWidth, penStyle));
-  } else {
-    painter->setPen(Qt::NoPen);
-  }
-  painter->setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
-  if (radius > 0) {
-    painter->drawRoundedRect(box, std::max(0.0, radius - borderWidth / 2.0), std::max(0.0, radius - borderWidth / 2.0));
-  } else {
-    painter->drawRect(box);
-  }
-  painter->restore();
+  skin::PaintRoundedBox(*painter, area, {radius, fill, border, borderWidth, penStyle});
 }
 
 // ---- Push buttons ----------------------------------------------------------------------------
