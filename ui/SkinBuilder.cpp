@@ -25,6 +25,8 @@
 #include <tinyxml2.h>
 
 #include <cstring>
+#include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,23 +35,29 @@
 namespace skin {
 namespace {
 
-// One element of the file: its attributes, its text and the elements inside it.
+// One element of the file: its attributes, its text and the elements inside it. Names and
+// attributes point into the parsed document, which outlives the tree; most are only compared,
+// so they become strings when asked for.
 struct Node {
-  QString name;
-  std::vector<std::pair<QString, QString>> attributes;
+  QLatin1String name;
+  std::vector<std::pair<const char*, const char*>> attributes;
   QString text;
   std::vector<Node> children;
 
-  const QString* FindAttribute(const char* key) const {
+  const char* FindAttribute(const char* key) const {
     for (const auto& [attribute, value] : attributes) {
-      if (attribute == QLatin1String(key)) return &value;
+      if (std::strcmp(attribute, key) == 0) return value;
     }
     return nullptr;
   }
   bool HasAttribute(const char* key) const { return FindAttribute(key) != nullptr; }
   QString Attribute(const char* key) const {
-    const QString* value = FindAttribute(key);
-    return value != nullptr ? *value : QString();
+    const char* value = FindAttribute(key);
+    return value != nullptr ? QString::fromUtf8(value) : QString();
+  }
+  bool AttributeIs(const char* key, const char* expected) const {
+    const char* value = FindAttribute(key);
+    return value != nullptr && std::strcmp(value, expected) == 0;
   }
   const Node* Child(const char* tag) const {
     for (const Node& child : children) {
@@ -72,10 +80,10 @@ bool IsBlank(const char* text) {
 
 // The element's name, attributes and text (its non-blank text pieces joined), then its elements.
 void CopyElement(const tinyxml2::XMLElement& element, Node& node) {
-  node.name = QString::fromUtf8(element.Name());
+  node.name = QLatin1String(element.Name());
   for (const tinyxml2::XMLAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
        attribute = attribute->Next()) {
-    node.attributes.emplace_back(QString::fromUtf8(attribute->Name()), QString::fromUtf8(attribute->Value()));
+    node.attributes.emplace_back(attribute->Name(), attribute->Value());
   }
   for (const tinyxml2::XMLNode* child = element.FirstChild(); child != nullptr; child = child->NextSibling()) {
     if (const tinyxml2::XMLElement* inner = child->ToElement()) {
@@ -88,9 +96,8 @@ void CopyElement(const tinyxml2::XMLElement& element, Node& node) {
 
 // The whole file is read and checked before any control is made: a damaged skin makes none.
 // tinyxml2 rather than Qt's stream reader: it reads the window's skins in a tenth of the time.
-bool ReadDocument(QIODevice& file, Node& document, QString& error) {
+bool ReadDocument(QIODevice& file, tinyxml2::XMLDocument& xml, Node& document, QString& error) {
   const QByteArray bytes = file.readAll();
-  tinyxml2::XMLDocument xml(true, tinyxml2::PRESERVE_WHITESPACE);
   if (xml.Parse(bytes.constData(), static_cast<std::size_t>(bytes.size())) != tinyxml2::XML_SUCCESS) {
     error = QStringLiteral("%1 (line %2)").arg(QString::fromUtf8(xml.ErrorStr())).arg(xml.ErrorLineNum());
     return false;
@@ -102,6 +109,18 @@ bool ReadDocument(QIODevice& file, Node& document, QString& error) {
   }
   CopyElement(*top, document);
   return true;
+}
+
+// Index of a property of a class, remembered: the skins set the same few properties (text,
+// accessibleName, toolTip, ...) on many controls, and each lookup compares the name with every
+// property of the class and its bases. Skins are built on the window's thread only.
+int PropertyIndex(const QMetaObject* meta, const char* name) {
+  static std::map<std::pair<const QMetaObject*, std::string>, int> known;
+  auto key = std::make_pair(meta, std::string(name));
+  if (const auto found = known.find(key); found != known.end()) return found->second;
+  const int index = meta->indexOfProperty(name);
+  known.emplace(std::move(key), index);
+  return index;
 }
 
 using Maker = QWidget* (*)(QWidget*);
@@ -173,7 +192,7 @@ class Builder {
     for (const Node& child : node.children) {
       if (child.name == QLatin1String("property")) {
         Property(widget, child);
-      } else if (child.name == QLatin1String("attribute") && child.Attribute("name") == QLatin1String("buttonGroup")) {
+      } else if (child.name == QLatin1String("attribute") && child.AttributeIs("name", "buttonGroup")) {
         if (auto* button = qobject_cast<QAbstractButton*>(widget); button != nullptr && !child.children.empty()) {
           groupMembers_.emplace_back(button, child.children.front().text);
         }
@@ -194,7 +213,7 @@ class Builder {
     }
     if (stack != nullptr) {
       for (const Node& child : node.children) {
-        if (child.name == QLatin1String("property") && child.Attribute("name") == QLatin1String("currentIndex") &&
+        if (child.name == QLatin1String("property") && child.AttributeIs("name", "currentIndex") &&
             !child.children.empty()) {
           stack->setCurrentIndex(child.children.front().text.trimmed().toInt());
         }
@@ -314,9 +333,11 @@ class Builder {
 
   void Property(QObject* target, const Node& property) {
     if (property.children.empty()) return;
-    const QByteArray name = property.Attribute("name").toLatin1();
+    const char* rawName = property.FindAttribute("name");
+    if (rawName == nullptr) return;
+    const QByteArray name = QByteArray::fromRawData(rawName, static_cast<qsizetype>(std::strlen(rawName)));
     const Node& value = property.children.front();
-    const bool standard = property.Attribute("stdset") != QLatin1String("0");
+    const bool standard = !property.AttributeIs("stdset", "0");
     if (standard && name == "buddy") {
       if (auto* label = qobject_cast<QLabel*>(target)) buddies_.emplace_back(label, value.text.trimmed());
       return;
@@ -331,7 +352,7 @@ class Builder {
       return;
     }
     const QMetaObject* meta = target->metaObject();
-    const int index = standard ? meta->indexOfProperty(name.constData()) : -1;
+    const int index = standard ? PropertyIndex(meta, name.constData()) : -1;
     const QString& text = value.text;
     if (value.name == QLatin1String("enum") || value.name == QLatin1String("set")) {
       if (index < 0) return;
@@ -416,8 +437,9 @@ class Builder {
 
 QWidget* BuildSkinTree(QIODevice& file, const QDir& pictureFolder, const CustomControlFactory& createCustom,
                        QWidget* parent, QString& error, const RootMadeHandler& rootMade) {
+  tinyxml2::XMLDocument xml(true, tinyxml2::PRESERVE_WHITESPACE);
   Node document;
-  if (!ReadDocument(file, document, error)) return nullptr;
+  if (!ReadDocument(file, xml, document, error)) return nullptr;
   Builder builder(pictureFolder, createCustom, rootMade);
   QWidget* root = builder.Build(document, parent);
   if (root == nullptr) error = QStringLiteral("no control in it");
