@@ -89,7 +89,7 @@ struct OpenDevice {
 
 class HidrawApi final : public HidApi {
  public:
-  HidrawApi() { initialised_ = hid_init() == 0; }
+  HidrawApi() = default;
   ~HidrawApi() override {
     {
       std::lock_guard lock(mutex_);
@@ -100,7 +100,7 @@ class HidrawApi final : public HidApi {
 
   std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> result;
-    if (!initialised_) return result;
+    if (!Initialised()) return result;
     hid_device_info* list = hid_enumerate(0, 0);
     // hidapi lists a path once per top-level collection; the path is what gets opened, so it
     // appears once, described by its keyboard or mouse collection when it has one.
@@ -205,8 +205,15 @@ class HidrawApi final : public HidApi {
   }
 
  private:
+  // hidapi is set up (and its library opened) with the first listing or open, not with the
+  // program: the window lists the readers only after its first paint.
+  bool Initialised() {
+    std::call_once(initOnce_, [this] { initialised_ = hid_init() == 0; });
+    return initialised_;
+  }
+
   HidHandle Open(const std::string& path) {
-    if (!initialised_) {
+    if (!Initialised()) {
       lastOpenFailure = HidOpenFailure::Other;
       return kInvalidHidHandle;
     }
@@ -236,6 +243,7 @@ class HidrawApi final : public HidApi {
     return found == devices_.end() ? nullptr : found->second;
   }
 
+  std::once_flag initOnce_;
   bool initialised_ = false;
   std::mutex mutex_;
   HidHandle nextHandle_ = 1;

@@ -82,8 +82,11 @@ for subcommand in "" readers info "oath list" "oath code" "oath add" "oath delet
   documented tokvane-cli "$man_dir/man1/tokvane-cli.1.gz" $subcommand
 done
 
-# The QR decoder module is loaded at run time, not linked: its libraries are still dependencies.
-dpkg-deb -f "$deb" Depends | grep -q 'libzxing' || fail "the package does not depend on libzxing (QR decoder module)"
+# The QR decoder module, libcrypto and the device libraries are loaded at run time, not linked:
+# they are still dependencies.
+for library in libzxing libssl3 libpcsclite1 libhidapi-hidraw0 libudev1; do
+  dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "the package does not depend on $library (opened at run time)"
+done
 
 [ "$failures" -eq 0 ] || { echo "package checks: $failures failure(s)"; exit 1; }
 
