@@ -1,61 +1,46 @@
 // The pcsc-lite, hidapi and libudev functions Tokvane calls, defined here and handed on to the
 // libraries, each opened the first time one of its functions is called rather than when the
-// program starts.
+// program starts (see core/LibraryOnFirstUse.h).
 //
 // Why: the window lists the readers and starts watching for devices only after its first paint,
 // so linking these libraries directly made every start map and relocate them for nothing the
-// operator sees first. The callers keep calling the libraries by their own names; only the moment a library
-// is loaded moves. If another part of the process loaded one already, dlopen hands back that one.
-//
-// Each definition is checked against the library's own declaration by the compiler. A new
-// function needs a line here too: the link fails until it has one. Without a library every call
-// fails the way the library reports failure, which the seams above already handle.
+// operator sees first. Without a library every call fails the way the library reports failure,
+// which the seams above already handle.
 #include <PCSC/pcsclite.h>
 #include <PCSC/winscard.h>
-#include <dlfcn.h>
 #include <hidapi/hidapi.h>
 #ifdef TOKVANE_HAVE_LIBUDEV
 #include <libudev.h>
 #endif
 
+#include "core/LibraryOnFirstUse.h"
+
 namespace {
 
-void* OpenLibrary(const char* soname) {
-  // RTLD_LOCAL: the library's calls among its own functions stay inside it.
-  return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-}
-
 // Opened once, by whichever thread comes first (the key worker, the reader watcher or the
-// window); a library stays loaded until the process ends.
+// window); a library stays loaded until the process ends. hidapi brings libudev in too; dlopen
+// then hands back that one.
 void* PcscLibrary() {
-  static void* const library = OpenLibrary("libpcsclite.so.1");
+  static void* const library = tokvane::OpenLibrary("libpcsclite.so.1");
   return library;
 }
 
 void* HidapiLibrary() {
-  static void* const library = OpenLibrary("libhidapi-hidraw.so.0");
+  static void* const library = tokvane::OpenLibrary("libhidapi-hidraw.so.0");
   return library;
 }
 
-// hidapi brings libudev in too; dlopen then hands back that one.
+#ifdef TOKVANE_HAVE_LIBUDEV
 void* UdevLibrary() {
-  static void* const library = OpenLibrary("libudev.so.1");
+  static void* const library = tokvane::OpenLibrary("libudev.so.1");
   return library;
 }
-
-template <typename Function>
-Function Find(void* library, const char* name) {
-  return library != nullptr ? reinterpret_cast<Function>(::dlsym(library, name)) : nullptr;
-}
+#endif
 
 }  // namespace
 
-// Each function finds its counterpart once; `fail` is what the call returns without the library.
-#define TOKVANE_PCSC(name, fail, parameters, arguments)                                   \
-  LONG name parameters {                                                                 \
-    static const auto real = Find<decltype(&name)>(PcscLibrary(), #name);                 \
-    return real != nullptr ? real arguments : (fail);                                    \
-  }
+#define TOKVANE_PCSC(name, parameters, arguments) \
+  TOKVANE_CALL_ON_FIRST_USE(PcscLibrary(), LONG, name, SCARD_F_INTERNAL_ERROR, parameters, arguments)
 
 // The protocol headers SCARD_PCI_T0 and friends point to, as pcsc-lite defines them: the library
 // reads the protocol and the length from them.
@@ -63,43 +48,39 @@ const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQU
 const SCARD_IO_REQUEST g_rgSCardT1Pci = {SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
 const SCARD_IO_REQUEST g_rgSCardRawPci = {SCARD_PROTOCOL_RAW, sizeof(SCARD_IO_REQUEST)};
 
-TOKVANE_PCSC(SCardEstablishContext, SCARD_F_INTERNAL_ERROR,
-             (DWORD scope, LPCVOID reserved1, LPCVOID reserved2, LPSCARDCONTEXT context),
+TOKVANE_PCSC(SCardEstablishContext, (DWORD scope, LPCVOID reserved1, LPCVOID reserved2, LPSCARDCONTEXT context),
              (scope, reserved1, reserved2, context))
-TOKVANE_PCSC(SCardReleaseContext, SCARD_F_INTERNAL_ERROR, (SCARDCONTEXT context), (context))
-TOKVANE_PCSC(SCardListReaders, SCARD_F_INTERNAL_ERROR,
-             (SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length), (context, groups, readers, length))
-TOKVANE_PCSC(SCardFreeMemory, SCARD_F_INTERNAL_ERROR, (SCARDCONTEXT context, LPCVOID memory), (context, memory))
-TOKVANE_PCSC(SCardConnect, SCARD_F_INTERNAL_ERROR,
+TOKVANE_PCSC(SCardReleaseContext, (SCARDCONTEXT context), (context))
+TOKVANE_PCSC(SCardListReaders, (SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length),
+             (context, groups, readers, length))
+TOKVANE_PCSC(SCardFreeMemory, (SCARDCONTEXT context, LPCVOID memory), (context, memory))
+TOKVANE_PCSC(SCardConnect,
              (SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD preferredProtocols, LPSCARDHANDLE card,
               LPDWORD activeProtocol),
              (context, reader, shareMode, preferredProtocols, card, activeProtocol))
-TOKVANE_PCSC(SCardDisconnect, SCARD_F_INTERNAL_ERROR, (SCARDHANDLE card, DWORD disposition), (card, disposition))
-TOKVANE_PCSC(SCardTransmit, SCARD_F_INTERNAL_ERROR,
+TOKVANE_PCSC(SCardDisconnect, (SCARDHANDLE card, DWORD disposition), (card, disposition))
+TOKVANE_PCSC(SCardTransmit,
              (SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
               SCARD_IO_REQUEST* receivePci, LPBYTE receive, LPDWORD receiveLength),
              (card, sendPci, send, sendLength, receivePci, receive, receiveLength))
-TOKVANE_PCSC(SCardGetAttrib, SCARD_F_INTERNAL_ERROR,
-             (SCARDHANDLE card, DWORD attributeId, LPBYTE attribute, LPDWORD length), (card, attributeId, attribute, length))
-TOKVANE_PCSC(SCardStatus, SCARD_F_INTERNAL_ERROR,
+TOKVANE_PCSC(SCardGetAttrib, (SCARDHANDLE card, DWORD attributeId, LPBYTE attribute, LPDWORD length),
+             (card, attributeId, attribute, length))
+TOKVANE_PCSC(SCardStatus,
              (SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state, LPDWORD protocol, LPBYTE atr,
               LPDWORD atrLength),
              (card, readerName, readerLength, state, protocol, atr, atrLength))
-TOKVANE_PCSC(SCardGetStatusChange, SCARD_F_INTERNAL_ERROR,
-             (SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states, DWORD count),
+TOKVANE_PCSC(SCardGetStatusChange, (SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE* states, DWORD count),
              (context, timeout, states, count))
-TOKVANE_PCSC(SCardCancel, SCARD_F_INTERNAL_ERROR, (SCARDCONTEXT context), (context))
+TOKVANE_PCSC(SCardCancel, (SCARDCONTEXT context), (context))
 
 const char* pcsc_stringify_error(const LONG code) {
-  static const auto real = Find<decltype(&pcsc_stringify_error)>(PcscLibrary(), "pcsc_stringify_error");
+  static const auto real =
+      tokvane::FindInLibrary<decltype(&pcsc_stringify_error)>(PcscLibrary(), "pcsc_stringify_error");
   return real != nullptr ? real(code) : "The PC/SC library (libpcsclite.so.1) could not be loaded";
 }
 
-#define TOKVANE_HIDAPI(type, name, fail, parameters, arguments)                            \
-  type HID_API_CALL name parameters {                                                    \
-    static const auto real = Find<decltype(&name)>(HidapiLibrary(), #name);               \
-    return real != nullptr ? real arguments : (fail);                                    \
-  }
+#define TOKVANE_HIDAPI(type, name, fail, parameters, arguments) \
+  TOKVANE_CALL_ON_FIRST_USE(HidapiLibrary(), type, name, fail, parameters, arguments)
 
 TOKVANE_HIDAPI(int, hid_init, -1, (void), ())
 TOKVANE_HIDAPI(int, hid_exit, -1, (void), ())
@@ -116,24 +97,22 @@ TOKVANE_HIDAPI(int, hid_get_feature_report, -1, (hid_device* device, unsigned ch
                (device, data, length))
 
 // Nothing to free or close without the library: nothing was listed or opened.
-void HID_API_CALL hid_free_enumeration(struct hid_device_info* devices) {
-  static const auto real = Find<decltype(&hid_free_enumeration)>(HidapiLibrary(), "hid_free_enumeration");
+void hid_free_enumeration(struct hid_device_info* devices) {
+  static const auto real =
+      tokvane::FindInLibrary<decltype(&hid_free_enumeration)>(HidapiLibrary(), "hid_free_enumeration");
   if (real != nullptr) real(devices);
 }
 
-void HID_API_CALL hid_close(hid_device* device) {
-  static const auto real = Find<decltype(&hid_close)>(HidapiLibrary(), "hid_close");
+void hid_close(hid_device* device) {
+  static const auto real = tokvane::FindInLibrary<decltype(&hid_close)>(HidapiLibrary(), "hid_close");
   if (real != nullptr) real(device);
 }
 
 // Without libudev the device-change monitor does not start (udev_new fails) and the program
 // notices device changes through pcscd alone, as on a system without udev.
 #ifdef TOKVANE_HAVE_LIBUDEV
-#define TOKVANE_UDEV(type, name, fail, parameters, arguments)                              \
-  type name parameters {                                                                 \
-    static const auto real = Find<decltype(&name)>(UdevLibrary(), #name);                 \
-    return real != nullptr ? real arguments : (fail);                                    \
-  }
+#define TOKVANE_UDEV(type, name, fail, parameters, arguments) \
+  TOKVANE_CALL_ON_FIRST_USE(UdevLibrary(), type, name, fail, parameters, arguments)
 
 TOKVANE_UDEV(struct udev*, udev_new, nullptr, (void), ())
 TOKVANE_UDEV(struct udev*, udev_unref, nullptr, (struct udev * context), (context))

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/LibraryOnFirstUse.h"
 #include "oath/QrDecoderEntry.h"
 #include "oath/SecretFormats.h"
 
@@ -77,7 +78,7 @@ TokvaneQrDecodeFunction LoadDecoder(std::string& error) {
   std::vector<Attempt> attempts;
   for (const std::filesystem::path& file : candidates) {
     const bool present = ::access(file.c_str(), F_OK) == 0;
-    void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = tokvane::OpenLibrary(file.c_str());
     if (module == nullptr) {
       attempts.push_back({file, LoadFailure(file), present});
       continue;
