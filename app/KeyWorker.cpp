@@ -1,108 +1,102 @@
 #include "app/KeyWorker.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <condition_variable>
-#include <mutex>
+#include <exception>
+#include <memory>
 #include <utility>
 
-namespace {
+KeyWorker::KeyWorker()
+    : thread_([this](const std::string& what) {
+        if (closing_) return;
+        QMetaObject::invokeMethod(
+            this, [this, text = QString::fromStdString(what)] { emit taskFailed(text); }, Qt::QueuedConnection);
+      }) {}
 
-// What the GUI thread and the worker share about one step.
-struct StepState {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  // Set and read on the GUI thread only.
-  QEventLoop* loop = nullptr;
-};
+KeyWorker::~KeyWorker() { SetClosing(); }
 
-}  // namespace
+void KeyWorker::SetClosing() {
+  closing_ = true;
+  thread_.Wake();
+}
 
-KeyWorker::KeyWorker() = default;
-
-KeyWorker::~KeyWorker() = default;
-
-void KeyWorker::Post(std::function<void()> step) { thread_.Post(std::move(step)); }
-
-bool KeyWorker::Run(const std::function<void()>& step) {
-  if (thread_.IsCurrentThread()) {
-    step();
-    return true;
-  }
-  if (closing_) return false;
-
-  const std::chrono::milliseconds touchWindow = std::exchange(touchWindow_, std::chrono::milliseconds(0));
-  Enter();
-  if (touchWindow.count() > 0) emit touchWaitStarted(touchWindow);
-
-  auto state = std::make_shared<StepState>();
-  thread_.Post([state, &step, this] {
+void KeyWorker::Start(std::function<void()> work, std::function<void()> apply) {
+  if (closing_) return;
+  ++pending_;
+  if (pending_ == 1) emit busyChanged(true);
+  UpdateStepRunning();
+  thread_.Post([this, work = std::move(work), apply = std::move(apply)]() mutable {
+    QString failure;
     try {
-      step();
+      work();
+    } catch (const std::exception& thrown) {
+      failure = QString::fromLocal8Bit(thrown.what());
+      if (failure.isEmpty()) failure = QStringLiteral("an unknown error");
     } catch (...) {
-      // A step reports its failures as results; anything else ends only the step.
+      failure = QStringLiteral("an unknown error");
     }
-    {
-      std::lock_guard<std::mutex> lock(state->mutex);
-      state->done = true;
-    }
-    state->finished.notify_all();
-    // Wakes the GUI thread's loop. The receiver outlives every step (its destructor joins the
-    // worker), and a loop that has already ended is not touched.
+    // What the work held (a transport among it) is let go of here, on the worker.
+    work = nullptr;
+    if (closing_) return;
     QMetaObject::invokeMethod(
         this,
-        [state] {
-          if (state->loop != nullptr) state->loop->quit();
+        [this, apply = std::move(apply), failure] {
+          // A task that threw applies nothing of what it may have half learnt.
+          if (!failure.isEmpty()) {
+            emit taskFailed(failure);
+          } else if (apply && !closing_) {
+            apply();
+          }
+          Finish();
         },
         Qt::QueuedConnection);
   });
-
-  const auto isDone = [&state] {
-    std::lock_guard<std::mutex> lock(state->mutex);
-    return state->done;
-  };
-  if (!isDone()) {
-    QEventLoop loop;
-    state->loop = &loop;
-    loop.exec();
-    state->loop = nullptr;
-  }
-  if (!isDone()) {
-    // Only the application's quit ends the loop early: the window is closing. This step may
-    // finish (each is bounded by its transport's limits); none starts after it.
-    closing_ = true;
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->finished.wait(lock, [&state] { return state->done; });
-  }
-
-  if (touchWindow.count() > 0) emit touchWaitEnded();
-  Leave();
-  return true;
 }
 
-void KeyWorker::Enter() {
-  const bool wasBusy = IsBusy();
-  ++steps_;
-  if (!wasBusy) emit busyChanged(true);
-  if (steps_ == 1) emit stepRunning(true);
+void KeyWorker::Post(std::function<void()> work) { thread_.Post(std::move(work)); }
+
+void KeyWorker::Finish() {
+  --pending_;
+  UpdateStepRunning();
+  if (pending_ == 0) emit busyChanged(false);
 }
 
-void KeyWorker::Leave() {
-  --steps_;
-  if (steps_ == 0) emit stepRunning(false);
-  if (!IsBusy()) emit busyChanged(false);
+void KeyWorker::UpdateStepRunning() {
+  const bool running = pending_ > 0 && operatorWaits_ == 0;
+  if (running == stepShown_) return;
+  stepShown_ = running;
+  emit stepRunning(running);
 }
 
-KeyWorker::ActionScope::ActionScope(KeyWorker& worker) : worker_(worker) {
-  const bool wasBusy = worker_.IsBusy();
-  ++worker_.actions_;
-  if (!wasBusy) emit worker_.busyChanged(true);
+void KeyWorker::OperatorWaitBegins() {
+  ++operatorWaits_;
+  UpdateStepRunning();
 }
 
-KeyWorker::ActionScope::~ActionScope() {
-  --worker_.actions_;
-  // A touch expected for a command the action did not send after all is not carried over.
-  if (worker_.actions_ == 0) worker_.touchWindow_ = std::chrono::milliseconds(0);
-  if (!worker_.IsBusy()) emit worker_.busyChanged(false);
+void KeyWorker::OperatorWaitEnds() {
+  --operatorWaits_;
+  UpdateStepRunning();
+}
+
+void KeyWorker::PostToGui(std::function<void()> onGui) {
+  if (closing_) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this, onGui = std::move(onGui)] {
+        if (!closing_) onGui();
+      },
+      Qt::QueuedConnection);
+}
+
+bool KeyWorker::WaitForGui(const std::function<void()>& onGui) {
+  if (closing_) return false;
+  auto answered = std::make_shared<std::atomic<bool>>(false);
+  QMetaObject::invokeMethod(
+      this,
+      [this, onGui, answered] {
+        if (!closing_) onGui();
+        answered->store(true);
+        thread_.Wake();
+      },
+      Qt::QueuedConnection);
+  thread_.ServeUntil([&] { return answered->load() || closing_.load(); });
+  return answered->load() && !closing_;
 }

@@ -1,18 +1,16 @@
 #pragma once
-// The window's side of the key worker thread. Every step that reaches a key (open, exchange,
-// close, listing, probe) is handed to the worker with Run, and the GUI thread keeps serving its
-// event loop until the step is done: the window repaints, moves, resizes, scrolls its log and
-// counts down a touch, while the action's code still reads as one sequence of steps, with its
-// log lines and boxes exactly where they were.
+// The window's side of the key worker thread. An operator action, a listing or a probe is one task:
+// its work runs on the worker, and what it learnt is applied on the GUI thread once it is done, so
+// the GUI thread never waits on a key and never runs a loop of its own to wait for one.
 //
-// While an action runs the window is busy: it starts no second action and holds device changes
-// until the action has ended. Once the program is closing no new step is started, so an action
-// that is under way ends within the exchange it is in.
+// While a task is queued or running the worker is busy: the panels start no second action. A task
+// that waits for the operator (a box) lets the worker run what is queued behind it meanwhile (see
+// KeyWorkerThread::ServeUntil), so a key pulled out while a box is open is noticed at once.
 #include <QObject>
+#include <QString>
+#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <memory>
 
 #include "device/KeyWorkerThread.h"
 
@@ -21,57 +19,51 @@ class KeyWorker : public QObject {
 
  public:
   KeyWorker();
-  // Runs every step still queued (a transport's last close), then ends the thread.
+  // No result is applied any more; whatever is still queued (a transport's last close) runs, then
+  // the thread ends. A task waiting for the operator is told no.
   ~KeyWorker() override;
 
-  // Runs `step` on the worker and returns once it has run, serving the GUI's events meanwhile.
-  // False, without running it, once the program is closing. On the worker itself it simply runs.
-  bool Run(const std::function<void()>& step);
-  // Queues `step` without waiting for it (letting go of a transport).
-  void Post(std::function<void()> step);
+  // Runs `work` on the worker, then `apply` on the GUI thread (unless the window is going).
+  void Start(std::function<void()> work, std::function<void()> apply = {});
+  // Queues `work` without counting it as busy and without a result (letting go of a transport).
+  void Post(std::function<void()> work);
 
-  // An operator action from its first step to its last: device changes are held and no other
-  // action starts until the outermost scope ends.
-  class ActionScope {
-   public:
-    explicit ActionScope(KeyWorker& worker);
-    ~ActionScope();
-    ActionScope(const ActionScope&) = delete;
-    ActionScope& operator=(const ActionScope&) = delete;
+  // A task is queued, running, or its result not yet applied.
+  bool IsBusy() const { return pending_ > 0; }
+  // The window is going: tasks still queued find it so, and a wait for the operator ends.
+  bool IsClosing() const { return closing_.load(); }
+  void SetClosing();
 
-   private:
-    KeyWorker& worker_;
-  };
+  // On the worker, inside a task: runs `onGui` on the GUI thread and waits for it, serving the
+  // tasks queued meanwhile. False, without waiting further, once the window is closing.
+  bool WaitForGui(const std::function<void()>& onGui);
+  // On the worker: runs `onGui` on the GUI thread after everything posted before it.
+  void PostToGui(std::function<void()> onGui);
 
-  // An action or a step is under way.
-  bool IsBusy() const { return actions_ + steps_ > 0; }
-  // The application has been asked to quit while a step ran, or the window is going: no new
-  // step starts.
-  bool IsClosing() const { return closing_; }
-  void SetClosing() { closing_ = true; }
-  // Whether the calling thread is the worker.
-  bool IsWorkerThread() const { return thread_.IsCurrentThread(); }
-
-  // The next step waits for the operator's touch on the key for at most `window`: the window
-  // shows a countdown while that step runs.
-  void ExpectTouch(std::chrono::milliseconds window) { touchWindow_ = window; }
+  // Called on the GUI thread around a box an action shows: the worker is then waiting for the
+  // operator, not for the key.
+  void OperatorWaitBegins();
+  void OperatorWaitEnds();
 
  signals:
   // Idle to busy (true) and back (false).
   void busyChanged(bool busy);
-  // A step has started on the worker (true) or the last running one has ended (false).
+  // The worker is at work on the key (true), or idle or waiting for the operator (false).
   void stepRunning(bool running);
-  // A step that waits for a touch has started; it ends with touchWaitEnded.
+  // The key waits for the operator's touch for at most `window`; it ends with touchWaitEnded.
   void touchWaitStarted(std::chrono::milliseconds window);
   void touchWaitEnded();
+  // A task threw: it has ended, the program goes on.
+  void taskFailed(const QString& what);
 
  private:
-  void Enter();
-  void Leave();
+  void Finish();
+  void UpdateStepRunning();
 
+  std::atomic<bool> closing_{false};
+  int pending_ = 0;
+  int operatorWaits_ = 0;
+  bool stepShown_ = false;
+  // Last: its destructor runs what is queued while the members above still exist.
   KeyWorkerThread thread_;
-  int actions_ = 0;
-  int steps_ = 0;
-  bool closing_ = false;
-  std::chrono::milliseconds touchWindow_{0};
 };

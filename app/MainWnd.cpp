@@ -9,7 +9,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
-#include <optional>
 #include <utility>
 
 #include "app/DeviceChangeMonitor.h"
@@ -17,11 +16,7 @@
 #include "app/MsgWnd.h"
 #include "app/oath/OtpOath.h"
 #include "app/setup/InitDemoToCardUI.h"
-#include "app/WorkerBoundDevice.h"
 #include "core/Conversions.h"
-#include "device/ApduCommand.h"
-#include "device/ApduResponse.h"
-#include "device/AppletSelection.h"
 #include "device/KeyModels.h"
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
@@ -42,8 +37,6 @@ const QString kOathTab = QStringLiteral("get_opt_panel_tab");
 const QString kPersonalizationTab = QStringLiteral("personalization_tab");
 const QString kSettingTab = QStringLiteral("personal_setting_tab");
 
-std::wstring HexLine(const CApduCommand& command) { return AnsiToWide(command.ToHex()) + L"\n"; }
-
 // How long an action may take before the window shows it as busy: quicker ones do not flicker.
 constexpr auto kBusyShowDelay = std::chrono::milliseconds(150);
 // The longest a shown window waits for its first paint before it lists the readers anyway.
@@ -53,7 +46,8 @@ constexpr auto kDevicesAfterShowLimit = std::chrono::milliseconds(250);
 
 CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
     : m_VidPidConfigFiles(VidPidConfigSearchPath(TOKVANE_DATA_DIR)),
-      m_pDevice(BindToWorker(std::move(device))),
+      m_pConnection(device != nullptr ? std::make_shared<KeyConnection>(std::move(device), std::wstring(), false)
+                                      : nullptr),
       m_Backends(std::move(backends)) {}
 
 CMainWnd::CMainWnd(DeviceBackends backends)
@@ -63,16 +57,11 @@ CMainWnd::~CMainWnd() {
   // The watcher thread posts to this window: it ends before the window does.
   m_pDeviceMonitor.reset();
   if (m_bBusyShown) QGuiApplication::restoreOverrideCursor();
-  // No event loop runs inside a window being taken apart: the device is let go of without
-  // waiting, and the worker closes it before its thread ends, last of all.
+  // No result is shown in a window being taken apart; the device is let go of on the worker, which
+  // closes it before its thread ends, last of all.
   QObject::disconnect(&m_KeyWorker, nullptr, nullptr, nullptr);
   m_KeyWorker.SetClosing();
-  m_pDevice.reset();
-}
-
-std::unique_ptr<IDeveiceInterface> CMainWnd::BindToWorker(std::unique_ptr<IDeveiceInterface> transport) {
-  if (transport == nullptr) return nullptr;
-  return std::make_unique<WorkerBoundDevice>(m_KeyWorker, std::move(transport));
+  ReplaceDevice(nullptr);
 }
 
 QWidget* CMainWnd::CreateControl(const QString& className, QWidget* parent) {
@@ -115,15 +104,20 @@ void CMainWnd::InitWindow() {
   m_pBusyDelay->setSingleShot(true);
   m_pBusyDelay->setInterval(kBusyShowDelay);
   connect(m_pBusyDelay, &QTimer::timeout, this, [this] { ShowBusy(true); });
-  connect(&m_KeyWorker, &KeyWorker::busyChanged, this, &CMainWnd::OnBusyChanged);
   connect(&m_KeyWorker, &KeyWorker::stepRunning, this, &CMainWnd::OnStepRunning);
+  connect(&m_KeyWorker, &KeyWorker::taskFailed, this, [this](const QString& what) {
+    AppendLog(L"The action ended unexpectedly: " + what.toStdWString() + L"\n", log_color::kRed);
+  });
+  if (m_pReaderPanel != nullptr) {
+    connect(m_pReaderPanel, &InitDemoToCardUI::refreshed, this, &CMainWnd::readerListRefreshed);
+  }
   connect(&m_KeyWorker, &KeyWorker::touchWaitStarted, m_pStatusLine, &KeyStatusLine::StartTouchCountdown);
   connect(&m_KeyWorker, &KeyWorker::touchWaitEnded, m_pStatusLine, &KeyStatusLine::StopTouchCountdown);
 
   // The keyboard starts where the work starts: the reader list. F5 lists the readers again, as a
   // device change would.
   auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
-  connect(refresh, &QShortcut::activated, this, [this] { RequestRefresh(); });
+  connect(refresh, &QShortcut::activated, this, [this] { RefreshReaders(); });
   if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) {
     readers->setFocus();
     readers->setToolTip(QStringLiteral("The readers of the plugged-in keys (F5 lists them again)"));
@@ -156,12 +150,9 @@ void CMainWnd::LoadDeviceConfiguration() {
 }
 
 void CMainWnd::RefreshReaders() {
-  if (m_pReaderPanel == nullptr) return;
-  {
-    const KeyWorker::ActionScope action(m_KeyWorker);
-    m_pReaderPanel->RefreshReaderList();
-  }
-  emit readerListRefreshed();
+  // Queued behind whatever the worker is doing; while an action waits for the operator it runs at
+  // once, so a key pulled out meanwhile is let go of before the action sends anything more.
+  if (m_pReaderPanel != nullptr) m_pReaderPanel->RefreshReaderList();
 }
 
 void CMainWnd::StartDeviceNotifications() {
@@ -172,7 +163,7 @@ void CMainWnd::StartDeviceNotifications() {
 
 bool CMainWnd::event(QEvent* event) {
   if (event->type() == DeviceChangeEvent::EventType()) {
-    RequestRefresh();
+    RefreshReaders();
     return true;
   }
   if (m_bDevicesPending) {
@@ -191,12 +182,8 @@ void CMainWnd::Notify(TNotifyUI& msg) {
   const bool click = msg.sType == notify_type::kClick;
   // One action at a time: a panel's click while the key works is not taken.
   if (click && m_KeyWorker.IsBusy() && IsPanelControl(msg.pSender)) return;
-  {
-    std::optional<KeyWorker::ActionScope> action;
-    if (click) action.emplace(m_KeyWorker);
-    if (m_pOathNotify != nullptr) m_pOathNotify->Notify(msg);
-    if (m_pReaderPanel != nullptr) m_pReaderPanel->Notify(msg);
-  }
+  if (m_pOathNotify != nullptr) m_pOathNotify->Notify(msg);
+  if (m_pReaderPanel != nullptr) m_pReaderPanel->Notify(msg);
   if (click) OnClick(msg);
 }
 
@@ -206,17 +193,6 @@ bool CMainWnd::IsPanelControl(const QWidget* control) const {
          (m_pReaderPanel != nullptr && m_pReaderPanel->isAncestorOf(control));
 }
 
-void CMainWnd::RequestRefresh() {
-  // An action holds the device and the reader list until it ends; however many changes come
-  // meanwhile, one refresh follows it.
-  if (m_KeyWorker.IsBusy()) {
-    m_bRefreshHeld = true;
-    if (m_pReaderPanel != nullptr) m_pReaderPanel->NoteReadersDuringAction();
-  } else {
-    RefreshReaders();
-  }
-}
-
 void CMainWnd::OnStepRunning(bool running) {
   if (running) {
     if (m_pBusyDelay != nullptr) m_pBusyDelay->start();
@@ -224,18 +200,6 @@ void CMainWnd::OnStepRunning(bool running) {
   }
   if (m_pBusyDelay != nullptr) m_pBusyDelay->stop();
   ShowBusy(false);
-}
-
-void CMainWnd::OnBusyChanged(bool busy) {
-  if (busy) return;
-  if (m_bRefreshHeld) {
-    // After the action's own code has returned, and only if no other action began meanwhile.
-    QTimer::singleShot(0, this, [this] {
-      if (!m_bRefreshHeld || m_KeyWorker.IsBusy()) return;
-      m_bRefreshHeld = false;
-      RefreshReaders();
-    });
-  }
 }
 
 void CMainWnd::ShowBusy(bool shown) {
@@ -365,13 +329,13 @@ void CMainWnd::PostQuit() {
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-void CMainWnd::ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice) {
-  // The new generation is counted before the old device goes, so nothing that runs while it is
-  // being destroyed can take it for the current one.
-  ++m_nDeviceGeneration;
-  std::unique_ptr<IDeveiceInterface> previous = std::exchange(m_pDevice, BindToWorker(std::move(device)));
-  m_bIsHidDevice = m_pDevice != nullptr && isHidDevice;
-  previous.reset();
+void CMainWnd::ReplaceDevice(std::shared_ptr<KeyConnection> connection) {
+  std::shared_ptr<KeyConnection> previous = std::exchange(m_pConnection, std::move(connection));
+  if (previous == nullptr) return;
+  // A task still holding it sees it released at once; the transport itself goes on the worker,
+  // behind every task that may still use it.
+  previous->released = true;
+  m_KeyWorker.Post([previous = std::move(previous)]() mutable { previous.reset(); });
 }
 
 void CMainWnd::ShowReaderPanel() {
@@ -395,61 +359,7 @@ bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {
 }
 
 bool CMainWnd::CheckDeviceSelected() {
-  if (m_pDevice != nullptr) return true;
+  if (m_pConnection != nullptr) return true;
   AppendLog(L"Please select device.\n", log_color::kRed);
   return false;
-}
-
-// The transport's reason in red and in a "Communication error" box.
-void CMainWnd::ReportExchangeFailure(const std::string& transportReason) {
-  const std::wstring reason = AnsiToWide(transportReason);
-  AppendLog(reason + L"\n", log_color::kRed);
-  ShowMessageBox(nullptr, L"Communication error", reason);
-}
-
-bool CMainWnd::SelectOathApplet() {
-  // No device at all is treated like a closed one rather than dereferenced.
-  if (m_pDevice == nullptr || !m_pDevice->IsOpen()) {
-    ShowMessageBox(nullptr, L"Error", L"Please connect device first");
-    return false;
-  }
-  IDeveiceInterface* device = m_pDevice.get();
-  AppendLog(HexLine(applets::SelectionCommand(applets::Applet::Oath)), log_color::kBlue);
-
-  const applets::SelectionAnswer answer = applets::Select(*device, applets::Applet::Oath);
-  if (!answer.exchanged) {
-    ReportExchangeFailure(answer.reason);
-    return false;
-  }
-  if (answer.response.IsSuccess()) {
-    AppendLog(L"Select ins successful.\n", log_color::kBlue);
-  } else {
-    AppendLog(L"Select ins error.\n", log_color::kRed);
-  }
-  return true;
-}
-
-bool CMainWnd::SelectFidoApplet() {
-  if (!CheckDeviceSelected()) return false;
-  IDeveiceInterface* device = m_pDevice.get();
-  // A box runs a loop of its own: a device change may replace the device meanwhile, and a new
-  // one may even sit at the old one's address, so the generation tells, as in every action.
-  const std::uint64_t generation = m_nDeviceGeneration;
-  const auto stillTheSame = [this, generation, device] {
-    return m_nDeviceGeneration == generation && m_pDevice.get() == device;
-  };
-  if (!device->IsOpen()) device->Open();
-  if (!device->IsOpen()) {
-    ShowMessageBox(nullptr, L"Error", L"Please connect device first");
-    if (!stillTheSame()) return false;
-  }
-
-  AppendLog(HexLine(applets::SelectionCommand(applets::Applet::Fido)), log_color::kBlue);
-  const applets::SelectionAnswer answer = applets::Select(*device, applets::Applet::Fido);
-  if (!answer.exchanged) {
-    ReportExchangeFailure(answer.reason);
-    if (!stillTheSame()) return false;
-  }
-  device->Close();
-  return true;
 }

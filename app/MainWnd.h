@@ -2,7 +2,6 @@
 // The main window: loads "main.xml", creates the two panels the skin asks for, routes every
 // control notification to them, reacts to its own buttons and tabs, and offers the panels the
 // current device, the output log and the applet selections through their PanelContext.
-#include <cstdint>
 #include <QPointer>
 #include <memory>
 #include <string>
@@ -13,6 +12,7 @@
 #include "app/OutputLog.h"
 #include "app/PanelContext.h"
 #include "device/DeviceBackends.h"
+#include "app/KeyConnection.h"
 #include "device/DeviceInterface.h"
 #include "ui/WindowImplBase.h"
 
@@ -27,6 +27,7 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   Q_OBJECT
 
  public:
+  // `device`: the transport the window starts with, before any reader is connected (unnamed).
   CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device);
   explicit CMainWnd(DeviceBackends backends);
   ~CMainWnd() override;
@@ -48,17 +49,20 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // What the panels use (PanelContext).
   const DeviceBackends& Backends() const override { return m_Backends; }
   KeyWorker& Worker() override { return m_KeyWorker; }
-  IDeveiceInterface* Device() override { return m_pDevice.get(); }
-  std::uint64_t DeviceGeneration() const override { return m_nDeviceGeneration; }
-  bool IsHidDevice() const override { return m_bIsHidDevice; }
-  void ReplaceDevice(std::unique_ptr<IDeveiceInterface> device, bool isHidDevice) override;
+  std::shared_ptr<KeyConnection> Connection() const override { return m_pConnection; }
+  void ReplaceDevice(std::shared_ptr<KeyConnection> connection) override;
   bool AppendLog(const std::wstring& text, COLORREF colour) override;
   bool CheckDeviceSelected() override;
-  bool SelectOathApplet() override;
-  bool SelectFidoApplet() override;
   void ShowReaderPanel() override;
   void CredentialsChanged() override;
   void ForgetTypedSecret() override;
+
+  // Whether a device is selected, what it is called and whether it is a HID interface.
+  bool HasDevice() const { return m_pConnection != nullptr; }
+  std::wstring DeviceName() const { return m_pConnection != nullptr ? m_pConnection->name : std::wstring(); }
+  bool IsHidDevice() const { return m_pConnection != nullptr && m_pConnection->isHid; }
+  // A task of the key worker is under way or its result not yet shown.
+  bool IsBusy() const { return m_KeyWorker.IsBusy(); }
 
  signals:
   // After every reader-list refresh that a device change (or the start) asked for.
@@ -75,18 +79,10 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   void SetOathNotify(INotifyUI* notify) { m_pOathNotify = notify; }
 
  private:
-  void ReportExchangeFailure(const std::string& transportReason);
-  // Wraps a transport so that its calls run on the key worker.
-  std::unique_ptr<IDeveiceInterface> BindToWorker(std::unique_ptr<IDeveiceInterface> transport);
-  // Busy from an action's first step to its last: the panels take no clicks, and a refresh asked
-  // for meanwhile waits for the end.
-  void OnBusyChanged(bool busy);
-  // A step on the key that takes more than a moment shows: the panels disabled, a busy cursor,
+  // A task on the key that takes more than a moment shows: the panels disabled, a busy cursor,
   // and the status line saying the key is being waited for.
   void OnStepRunning(bool running);
   void ShowBusy(bool shown);
-  // A device change or F5: the reader list is refreshed now, or once the action under way ends.
-  void RequestRefresh();
   // Whether a click on `control` would start an action on the key.
   bool IsPanelControl(const QWidget* control) const;
   void LoadDeviceConfiguration();
@@ -103,10 +99,8 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // Constructed first and destroyed last: every transport is let go of on it.
   KeyWorker m_KeyWorker;
   std::vector<std::string> m_VidPidConfigFiles;
-  // The reader panel alone replaces m_pDevice, through ReplaceDevice.
-  std::unique_ptr<IDeveiceInterface> m_pDevice;
-  std::uint64_t m_nDeviceGeneration = 0;
-  bool m_bIsHidDevice = false;
+  // The reader panel alone replaces it, through ReplaceDevice.
+  std::shared_ptr<KeyConnection> m_pConnection;
   OtpOath* m_pOathPanel = nullptr;
   InitDemoToCardUI* m_pReaderPanel = nullptr;
   INotifyUI* m_pOathNotify = nullptr;
@@ -132,8 +126,6 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   std::unique_ptr<DeviceChangeMonitor> m_pDeviceMonitor;
 
   KeyStatusLine* m_pStatusLine = nullptr;
-  // A device change arrived during an action: one refresh follows once it has ended.
-  bool m_bRefreshHeld = false;
   bool m_bBusyShown = false;
   bool m_bDevicesAfterFirstPaint = false;
   bool m_bDevicesPending = false;

@@ -19,6 +19,11 @@ constexpr const char* kConnectCardCalculate = "Please connect card\n";
 constexpr const char* kConnectDevice = "Please connect device.\n";
 constexpr const char* kSelectDevice = "Please select device.\n";
 constexpr const char* kPulledOut = "The device has been pulled out.\n";
+// What may have happened on a key that stopped answering after the command reached it.
+constexpr const char* kWriteUncertain = "the credential may or may not have been written";
+constexpr const char* kDeleteUncertain = "the credential may or may not have been deleted";
+constexpr const char* kDefaultUncertain = "the default credential may or may not have been changed";
+constexpr const char* kResetUncertain = "the credentials may or may not have been erased";
 
 constexpr std::size_t kRandomKeyLength = 20;
 constexpr std::size_t kSerialSourceLength = 4;
@@ -121,13 +126,26 @@ bool OathActions::SendQuietly(const OathBytes& bytes, CApduResponse& response) {
   return device_.Exchange(command, response);
 }
 
-OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::string& errorText) {
+OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::string& errorText,
+                                    const char* uncertainEffect) {
+  if (!response.HasStatusWord()) {
+    LogNoStatusWord(uncertainEffect);
+    return OathOutcome::NoAnswer;
+  }
   if (response.StatusWord() == kSwTouchTimeout) {
     host_.LogFailure(kTouchTimeout);
-    return OathOutcome::TouchTimeout;
+  } else {
+    host_.LogFailure(errorText);
   }
-  host_.LogFailure(errorText);
-  return response.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
+  LogAnswer(response);
+  return response.StatusWord() == kSwTouchTimeout ? OathOutcome::TouchTimeout : OathOutcome::Refused;
+}
+
+void OathActions::LogNoStatusWord(const char* uncertainEffect) {
+  // Nothing came back, so nothing was refused: the reason, and what may have happened anyway.
+  std::string entry = transportReason_;
+  if (uncertainEffect != nullptr) entry += std::string("; ") + uncertainEffect;
+  host_.LogFailure(entry + "\n");
 }
 
 void OathActions::LogAnswer(const CApduResponse& response, const std::string& ending) {
@@ -166,9 +184,12 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
     }
     host_.LogSuccess("List ins successfully.\n\n");
     host_.LogCommand(parsed.ToHex() + "\n\n");
+  } else if (!answer.HasStatusWord()) {
+    LogNoStatusWord(nullptr);
+    return OathOutcome::NoAnswer;
   } else {
     host_.LogFailure("List ins error.\n\n");
-    outcome = answer.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
+    outcome = OathOutcome::Refused;
   }
   LogAnswer(answer, "\n\n");
   result.QueryDefault = true;
@@ -189,10 +210,13 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
     // The name comes as raw bytes; it is kept as they are, so any name can be matched.
     defaultName.emplace(answer.Data.begin(), answer.Data.end());
     host_.LogCommand(lastCommandEntry_);
+  } else if (!answer.HasStatusWord()) {
+    LogNoStatusWord(nullptr);
+    return OathOutcome::NoAnswer;
   } else {
     // A missing touch is no different here from any other refusal.
     host_.LogFailure("Get default user error.\n");
-    outcome = answer.HasStatusWord() ? OathOutcome::Refused : OathOutcome::NoAnswer;
+    outcome = OathOutcome::Refused;
   }
   LogAnswer(answer);
   return outcome;
@@ -257,11 +281,8 @@ OathOutcome OathActions::Reset() {
 
   CApduResponse answer;
   if (!SendLogged(BuildReset(), "\n", answer)) return OathOutcome::ExchangeFailed;
-  if (answer.IsSuccess()) {
-    host_.LogCommand(lastCommandEntry_);
-  } else {
-    outcome = LogRefusal(answer, "Reset int error.\n");
-  }
+  if (!answer.IsSuccess()) return LogRefusal(answer, "Reset int error.\n", kResetUncertain);
+  host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
   return outcome;
 }
@@ -315,16 +336,13 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put));
   WipeBuffer(put);
   if (!answered) return OathOutcome::ExchangeFailed;
-  if (answer.IsSuccess()) {
-    written.Name = name;
-    written.Key = key;
-    written.Digits = digits;
-    written.Imf = imf;
-    host_.LogSuccess("put data successful\n");
-    host_.LogSuccess("Personalization successful.\n");
-  } else {
-    outcome = LogRefusal(answer, "Put ins error.\n\n");
-  }
+  if (!answer.IsSuccess()) return LogRefusal(answer, "Put ins error.\n\n", kWriteUncertain);
+  written.Name = name;
+  written.Key = key;
+  written.Digits = digits;
+  written.Imf = imf;
+  host_.LogSuccess("put data successful\n");
+  host_.LogSuccess("Personalization successful.\n");
   LogAnswer(answer);
   return outcome;
 }
@@ -356,20 +374,18 @@ OathOutcome OathActions::Calculate(const OtpCredential& credential, OathCalculat
   if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
   const auto parsed = answer.IsSuccess() ? ParseCalcAnswer(answer.Data.data(), answer.Data.size()) : std::nullopt;
   const std::string cardCode = parsed ? FormatCode(*parsed) : std::string();
-  if (answer.IsSuccess() && !cardCode.empty()) {
-    result.CardCode = cardCode;
-    result.LocalCode = ComputeLocalHotp(key.view(), digits, imf, matchCount);
-    result.Matched = !result.LocalCode.empty() && result.LocalCode == result.CardCode;
-    host_.LogCommand(lastCommandEntry_);
-  } else {
-    // An answer too short to hold a code is no code either.
-    outcome = LogRefusal(answer, "Calculate fail.\n");
-  }
+  // An answer too short to hold a code is no code either.
+  if (!answer.IsSuccess() || cardCode.empty()) return LogRefusal(answer, "Calculate fail.\n");
+  result.CardCode = cardCode;
+  result.LocalCode = ComputeLocalHotp(key.view(), digits, imf, matchCount);
+  result.Matched = !result.LocalCode.empty() && result.LocalCode == result.CardCode;
+  host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
   return outcome;
 }
 
-OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText) {
+OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText,
+                                      const char* uncertainEffect) {
   if (!OpenIfNeeded()) {
     host_.LogFailure(notOpen);
     return OathOutcome::NotOpen;
@@ -385,21 +401,19 @@ OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notO
   if (!ConfirmPresence(notOpen, outcome)) return outcome;
   CApduResponse answer;
   if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
-  if (answer.IsSuccess()) {
-    host_.LogCommand(lastCommandEntry_);
-  } else {
-    outcome = LogRefusal(answer, errorText);
-  }
+  if (!answer.IsSuccess()) return LogRefusal(answer, errorText, uncertainEffect);
+  host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
   return outcome;
 }
 
 OathOutcome OathActions::Delete(const std::string& name) {
-  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n");
+  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n", kDeleteUncertain);
 }
 
 OathOutcome OathActions::SetDefault(const std::string& name) {
-  return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n");
+  return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n",
+                      kDefaultUncertain);
 }
 
 bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random) {

@@ -3,8 +3,8 @@
 // delete, set default), free of any window: the credentials panel and a terminal program run the
 // same steps and differ only in the host that logs, asks and selects applets for them.
 //
-// An action borrows the device for its own duration. Whatever the host does while it waits for
-// the operator (a message box runs a nested event loop), the action asks IsSameDevice afterwards
+// An action borrows the device for its own duration. The device may go while the host waits for
+// the operator (the key pulled out while a box is open): the action asks IsSameDevice afterwards
 // and never touches the device again once that answer is false.
 #include <openssl/rand.h>
 
@@ -45,8 +45,8 @@ class OathActionHost {
   virtual void LogAnswer(const std::string& entry) = 0;
   virtual void LogSuccess(const std::string& entry) = 0;
   virtual void LogFailure(const std::string& entry) = 0;
-  // Selects the OATH applet on the open device; false when the device is not open or the
-  // exchange failed (a refusing status word still counts as selected).
+  // Selects the OATH applet on the open device; false when the device is not open, the exchange
+  // failed or the answer had no status word (a refusing status word still counts as selected).
   virtual bool SelectOathApplet() = 0;
   // Re-selects the FIDO applet and leaves the device closed.
   virtual void SelectFidoApplet() = 0;
@@ -152,12 +152,16 @@ class OathActions {
                   std::optional<OathByteRange> secret = std::nullopt);
   // An exchange that is not logged and leaves the device open.
   bool SendQuietly(const OathBytes& bytes, CApduResponse& response);
-  // The usual failure texts of an answered command: 69 84 gets the touch message. An answer
-  // without a status word logs the same text but is NoAnswer, never Refused.
-  OathOutcome LogRefusal(const CApduResponse& response, const std::string& errorText);
+  // The failure entries of a command the key did not carry out: 69 84 gets the touch message, and
+  // the answer follows. An answer without a status word is NoAnswer, never Refused: it logs the
+  // transport's reason and `uncertainEffect` (what may have happened all the same), no answer.
+  OathOutcome LogRefusal(const CApduResponse& response, const std::string& errorText,
+                         const char* uncertainEffect = nullptr);
+  void LogNoStatusWord(const char* uncertainEffect);
   void LogAnswer(const CApduResponse& response, const std::string& ending = "\n");
   OathOutcome RefuseInput(const char* text);
-  OathOutcome NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText);
+  OathOutcome NamedCommand(const OathBytes& command, const char* notOpen, const char* errorText,
+                           const char* uncertainEffect);
 
   IDeveiceInterface& device_;
   OathActionHost& host_;

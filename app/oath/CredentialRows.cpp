@@ -44,13 +44,6 @@ QString DisplayName(const std::string& name) {
   return QString::fromStdWString(wide);
 }
 
-// Rows taken out while a removal scope is open, waiting for the outermost scope to end.
-int g_removalDepth = 0;
-std::vector<QPointer<QWidget>>& ParkedRows() {
-  static std::vector<QPointer<QWidget>> rows;
-  return rows;
-}
-
 // The view owns (and destroys as it likes) the holder it shows for an item; the row lives inside
 // the holder, so that taking it out leaves the row's lifetime to us.
 QWidget* RowWidget(QListWidget* list, int index) {
@@ -164,16 +157,7 @@ int FindRow(QListWidget* list, std::string_view name) {
 
 void RemoveRow(QListWidget* list, int index) {
   QWidget* row = RowWidget(list, index);
-  if (row != nullptr) {
-    if (g_removalDepth > 0) {
-      // Out of the window at once, destroyed when the outermost scope ends.
-      row->hide();
-      row->setParent(nullptr);
-      ParkedRows().emplace_back(row);
-    } else {
-      WindowImplBase::RemoveControl(row);
-    }
-  }
+  if (row != nullptr) WindowImplBase::RemoveControl(row);
   delete list->takeItem(index);
 }
 
@@ -189,18 +173,6 @@ OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const cha
 }
 
 }  // namespace
-
-RowRemovalScope::RowRemovalScope() { ++g_removalDepth; }
-
-RowRemovalScope::~RowRemovalScope() {
-  if (--g_removalDepth > 0) return;
-  // Posted from the outermost delivery, so no nested loop below it can run the deletion early.
-  std::vector<QPointer<QWidget>> parked;
-  parked.swap(ParkedRows());
-  for (const QPointer<QWidget>& row : parked) {
-    if (row != nullptr) WindowImplBase::RemoveControl(row);
-  }
-}
 
 OtpFreshCButtonUI::OtpFreshCButtonUI(OtpCredential* credential, const QString& name, const QString& caption)
     : QPushButton(caption), m_pCredential(credential) {

@@ -49,18 +49,6 @@ inline constexpr const char* kGetCodeKeys = "Ctrl+G";
 inline constexpr const char* kCopyCodeKeys = "Ctrl+Shift+C";
 }  // namespace credential_rows
 
-// A message box runs a nested event loop, and a control deleted "later" from inside it is deleted
-// before the loop ends, under the feet of the click that opened the box. Inside this scope removed
-// rows are only taken out of the window; they are destroyed once the outermost scope has ended, so
-// the click of a row's own button, and every receiver of it, keep a valid sender.
-class RowRemovalScope {
- public:
-  RowRemovalScope();
-  ~RowRemovalScope();
-  RowRemovalScope(const RowRemovalScope&) = delete;
-  RowRemovalScope& operator=(const RowRemovalScope&) = delete;
-};
-
 // Every operation takes the panel's list control, which may be missing: then there are no rows.
 // Rows are matched by the record's name as raw bytes, so any name the key holds is found. The
 // records are the panel's own list of them.

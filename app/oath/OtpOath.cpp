@@ -18,11 +18,15 @@
 #include <QListWidget>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QPointer>
+#include <functional>
+#include <memory>
 #include <optional>
 
+#include "app/KeyTaskHost.h"
+#include "app/KeyWorker.h"
 #include "app/MsgWnd.h"
 #include "app/oath/CredentialRows.h"
-#include "app/oath/UserPresencePrompt.h"
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
 #include "oath/OtpCredentialList.h"
@@ -34,46 +38,53 @@
 
 namespace {
 
-// The window's services for one action on the device that was current when it started. Boxes
-// are modal to the window that `boxOwner` sits in.
+// The window's services for one action, on the key worker, with the device that was current when
+// the action started. Boxes are modal to the window of the panel that started it.
 class PanelHost final : public OathActionHost {
  public:
-  PanelHost(PanelContext& context, QWidget* boxOwner)
-      : context_(context), boxOwner_(boxOwner), device_(context.Device()), generation_(context.DeviceGeneration()) {}
+  PanelHost(PanelContext& context, std::shared_ptr<KeyConnection> connection, QPointer<QWidget> boxOwner)
+      : task_(context, std::move(connection), std::move(boxOwner)) {}
 
-  IDeveiceInterface& Device() { return *device_; }
-  std::uint64_t Generation() const { return generation_; }
+  IDeveiceInterface& Device() { return task_.Device(); }
+  bool IsHid() const { return task_.IsHid(); }
 
-  void LogCommand(const std::string& entry) override { Log(entry, log_color::kBlue); }
-  void LogAnswer(const std::string& entry) override { Log(entry, log_color::kBlue); }
-  void LogSuccess(const std::string& entry) override { Log(entry, log_color::kBlue); }
-  void LogFailure(const std::string& entry) override { Log(entry, log_color::kRed); }
-  bool SelectOathApplet() override { return context_.SelectOathApplet(); }
-  void SelectFidoApplet() override { context_.SelectFidoApplet(); }
-  bool ConfirmUserPresence() override { return ::ConfirmUserPresence(*device_, boxOwner_); }
+  void LogCommand(const std::string& entry) override { task_.Log(entry, log_color::kBlue); }
+  void LogAnswer(const std::string& entry) override { task_.Log(entry, log_color::kBlue); }
+  void LogSuccess(const std::string& entry) override { task_.Log(entry, log_color::kBlue); }
+  void LogFailure(const std::string& entry) override { task_.Log(entry, log_color::kRed); }
+  bool SelectOathApplet() override { return task_.SelectOathApplet(); }
+  void SelectFidoApplet() override { task_.SelectFidoApplet(); }
+  bool ConfirmUserPresence() override { return task_.ConfirmUserPresence(); }
   bool AskOperator(const std::string& title, const std::string& text) override {
-    return ShowMessageBox(boxOwner_, AnsiToWide(title), AnsiToWide(text)) == 1;
+    return task_.Box(AnsiToWide(title), AnsiToWide(text)) == 1;
   }
   void TellOperator(const std::string& title, const std::string& text) override {
-    ShowMessageBox(boxOwner_, AnsiToWide(title), AnsiToWide(text));
+    task_.Tell(AnsiToWide(title), AnsiToWide(text));
   }
-  bool IsSameDevice() override {
-    return context_.DeviceGeneration() == generation_ && context_.Device() == device_ && device_ != nullptr;
-  }
+  bool IsSameDevice() override { return task_.IsSameDevice(); }
 
  private:
-  void Log(const std::string& entry, COLORREF colour) {
-    // A command entry may carry a secret the operator wrote: the wide copy made here is wiped.
-    std::wstring text = AnsiToWide(entry);
-    context_.AppendLog(text, colour);
-    WipeBuffer(text);
-  }
-
-  PanelContext& context_;
-  QWidget* boxOwner_;
-  IDeveiceInterface* device_;
-  std::uint64_t generation_;
+  KeyTaskHost task_;
 };
+
+// Runs `work(host, actions)` as one task on the key worker with the current device, then `apply`
+// on the GUI thread. Nothing without a device.
+template <class Work>
+void StartOathTask(PanelContext& context, QWidget* boxOwner, Work work, std::function<void()> apply) {
+  std::shared_ptr<KeyConnection> connection = context.Connection();
+  if (connection == nullptr) return;
+  context.Worker().Start(
+      [&context, connection, owner = QPointer<QWidget>(boxOwner), work = std::move(work)]() mutable {
+        PanelHost host(context, connection, owner);
+        OathActions actions(host.Device(), host);
+        work(host, actions);
+      },
+      std::move(apply));
+}
+
+// Whether the action ends by giving the key back to its FIDO applet: not once the device has gone,
+// and not after the key stopped answering (asking again only adds a failure box).
+bool EndsWithFido(OathOutcome outcome) { return outcome != OathOutcome::NoAnswer; }
 
 // A field's text in the locale's encoding. The intermediate wide copy is wiped, since the field
 // may hold a secret.
@@ -289,9 +300,6 @@ void OtpOath::ClickSelectedRowButton(const char* which) {
 
 void OtpOath::Notify(TNotifyUI& msg) {
   if (msg.sType != notify_type::kClick) return;
-  // Rows removed from here on (a delete, or a device change while a box is open) stay alive until
-  // this click has been delivered to every receiver.
-  RowRemovalScope keepRowsAlive;
   OnClick(msg.pSender);
 }
 
@@ -333,53 +341,66 @@ void OtpOath::OnClick(QWidget* sender) {
   }
 }
 
-void OtpOath::FinishWithFido(std::uint64_t generation) {
-  // A device that changed while a box was open belongs to a new connection, not to this action.
-  if (m_Context.Device() != nullptr && m_Context.DeviceGeneration() == generation) m_Context.SelectFidoApplet();
-}
-
 bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return m_Credentials.Contains(record); }
 
 void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView, m_Credentials); }
 
 void OtpOath::ListCredentials() {
-  if (m_Context.Device() == nullptr) return;
-  PanelHost host(m_Context, this);
-  // The key is asked twice, each time followed by the default-credential query.
-  for (int pass = 0; pass < 2; ++pass) {
-    OathActions actions(host.Device(), host);
-    OathListResult listed;
-    actions.List(m_Context.IsHidDevice(), listed);
-    if (!host.IsSameDevice()) return;
-    for (const std::string& name : listed.Names) {
-      if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
-    }
-    if (!listed.QueryDefault) continue;
+  struct Listed {
+    std::vector<std::string> names;
     std::optional<std::string> defaultName;
-    actions.GetDefault(defaultName);
-    if (!host.IsSameDevice()) return;
-    if (defaultName) HighlightDefaultRow(m_pListView, *defaultName);
-  }
-  FinishWithFido(host.Generation());
+  };
+  auto passes = std::make_shared<std::vector<Listed>>();
+  auto same = std::make_shared<bool>(false);
+  StartOathTask(
+      m_Context, this,
+      [passes, same](PanelHost& host, OathActions& actions) {
+        // The key is asked twice, each time followed by the default-credential query.
+        for (int pass = 0; pass < 2; ++pass) {
+          OathListResult listed;
+          actions.List(host.IsHid(), listed);
+          if (!host.IsSameDevice()) return;
+          passes->push_back({std::move(listed.Names), std::nullopt});
+          if (!listed.QueryDefault) continue;
+          actions.GetDefault(passes->back().defaultName);
+          if (!host.IsSameDevice()) return;
+        }
+        host.SelectFidoApplet();
+        *same = true;
+      },
+      [this, passes, same] {
+        if (!*same) return;
+        for (const Listed& listed : *passes) {
+          for (const std::string& name : listed.names) {
+            if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
+          }
+          if (listed.defaultName) HighlightDefaultRow(m_pListView, *listed.defaultName);
+        }
+      });
 }
 
 void OtpOath::ShowVersions() {
-  if (m_Context.Device() == nullptr) return;
-  PanelHost host(m_Context, this);
-  OathActions(host.Device(), host).ShowVersions();
+  StartOathTask(m_Context, this, [](PanelHost&, OathActions& actions) { actions.ShowVersions(); }, {});
 }
 
 void OtpOath::ResetApplet() {
-  if (m_Context.Device() == nullptr) return;
-  PanelHost host(m_Context, this);
-  const OathOutcome outcome = OathActions(host.Device(), host).Reset();
-  if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done) ClearCredentials();
-  FinishWithFido(host.Generation());
+  auto outcome = std::make_shared<std::optional<OathOutcome>>();
+  StartOathTask(
+      m_Context, this,
+      [outcome](PanelHost& host, OathActions& actions) {
+        const OathOutcome done = actions.Reset();
+        if (!host.IsSameDevice()) return;
+        if (EndsWithFido(done)) host.SelectFidoApplet();
+        *outcome = done;
+      },
+      [this, outcome] {
+        if (*outcome == OathOutcome::Done) ClearCredentials();
+        if (*outcome == OathOutcome::NoAnswer) DropRowsOfUncertainKey();
+      });
 }
 
 void OtpOath::Personalize() {
-  if (m_Context.Device() == nullptr) return;
+  if (m_Context.Connection() == nullptr) return;
   OathPersonalizeInput input;
   input.Name = FieldText(m_pNameEdit);
   input.Imf = FieldText(m_pImfEdit);
@@ -392,27 +413,36 @@ void OtpOath::Personalize() {
     return;
   }
 
-  PanelHost host(m_Context, this);
-  OathWrittenCredential written;
-  const OathOutcome outcome = OathActions(host.Device(), host).Personalize(input, written);
-  if (outcome == OathOutcome::NotOpen) {
-    m_Context.ShowReaderPanel();
-    return;
-  }
-  if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done) {
-    bool created = false;
-    OtpCredential* record =
-        m_Credentials.ApplyWritten(written.Name, written.Key, written.Digits, written.Imf, created);
-    if (created) {
-      AddCredentialRow(m_pListView, m_pManager, record);
-      // The key makes a new credential its default.
-      HighlightDefaultRow(m_pListView, record->Name);
-    } else {
-      UpdateCredentialRow(m_pListView, *record);
-    }
-  }
-  FinishWithFido(host.Generation());
+  struct Written {
+    OathOutcome outcome = OathOutcome::DeviceGone;
+    OathWrittenCredential credential;
+  };
+  auto written = std::make_shared<Written>();
+  auto shared = std::make_shared<OathPersonalizeInput>(std::move(input));
+  StartOathTask(
+      m_Context, this,
+      [written, shared](PanelHost& host, OathActions& actions) {
+        const OathOutcome outcome = actions.Personalize(*shared, written->credential);
+        if (outcome == OathOutcome::NotOpen) written->outcome = outcome;
+        if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
+        if (EndsWithFido(outcome)) host.SelectFidoApplet();
+        written->outcome = outcome;
+      },
+      [this, written] {
+        if (written->outcome == OathOutcome::NotOpen) m_Context.ShowReaderPanel();
+        if (written->outcome != OathOutcome::Done) return;
+        const OathWrittenCredential& credential = written->credential;
+        bool created = false;
+        OtpCredential* record = m_Credentials.ApplyWritten(credential.Name, credential.Key, credential.Digits,
+                                                           credential.Imf, created);
+        if (created) {
+          AddCredentialRow(m_pListView, m_pManager, record);
+          // The key makes a new credential its default.
+          HighlightDefaultRow(m_pListView, record->Name);
+        } else {
+          UpdateCredentialRow(m_pListView, *record);
+        }
+      });
 }
 
 bool OtpOath::ReadFormattedSecret(OathPersonalizeInput& input) {
@@ -453,36 +483,63 @@ void OtpOath::GenerateRandomCredential() {
 }
 
 void OtpOath::CalculateCredential(OtpCredential* record) {
-  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_Context, this);
-  OathCalculation calculation;
-  const OathOutcome outcome = OathActions(host.Device(), host).Calculate(*record, calculation);
-  if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done && IsLiveRecord(record)) {
-    record->CardCode = calculation.CardCode;
-    record->LocalCode = calculation.LocalCode;
-    if (calculation.Matched) ++record->MatchCount;
-    UpdateCredentialRow(m_pListView, *record);
-  }
-  FinishWithFido(host.Generation());
+  if (!IsLiveRecord(record)) return;
+  // The task works on a copy: the record stays the panel's, on the GUI thread.
+  auto credential = std::make_shared<OtpCredential>(*record);
+  auto calculation = std::make_shared<std::optional<OathCalculation>>();
+  StartOathTask(
+      m_Context, this,
+      [credential, calculation](PanelHost& host, OathActions& actions) {
+        OathCalculation result;
+        const OathOutcome outcome = actions.Calculate(*credential, result);
+        if (!host.IsSameDevice()) return;
+        if (EndsWithFido(outcome)) host.SelectFidoApplet();
+        if (outcome == OathOutcome::Done) *calculation = std::move(result);
+      },
+      [this, record, calculation] {
+        if (!*calculation || !IsLiveRecord(record)) return;
+        record->CardCode = (*calculation)->CardCode;
+        record->LocalCode = (*calculation)->LocalCode;
+        if ((*calculation)->Matched) ++record->MatchCount;
+        UpdateCredentialRow(m_pListView, *record);
+      });
 }
 
 void OtpOath::DeleteCredential(OtpCredential* record) {
-  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_Context, this);
-  const std::string name = record->Name;
-  const OathOutcome outcome = OathActions(host.Device(), host).Delete(name);
-  if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, m_Credentials, record);
-  FinishWithFido(host.Generation());
+  if (!IsLiveRecord(record)) return;
+  auto outcome = std::make_shared<std::optional<OathOutcome>>();
+  StartOathTask(
+      m_Context, this,
+      [name = record->Name, outcome](PanelHost& host, OathActions& actions) {
+        const OathOutcome done = actions.Delete(name);
+        if (!host.IsSameDevice()) return;
+        if (EndsWithFido(done)) host.SelectFidoApplet();
+        *outcome = done;
+      },
+      [this, record, outcome] {
+        if (*outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, m_Credentials, record);
+        if (*outcome == OathOutcome::NoAnswer) DropRowsOfUncertainKey();
+      });
 }
 
 void OtpOath::SetDefaultCredential(OtpCredential* record) {
-  if (m_Context.Device() == nullptr || !IsLiveRecord(record)) return;
-  PanelHost host(m_Context, this);
+  if (!IsLiveRecord(record)) return;
+  auto outcome = std::make_shared<std::optional<OathOutcome>>();
   const std::string name = record->Name;
-  const OathOutcome outcome = OathActions(host.Device(), host).SetDefault(name);
-  if (!host.IsSameDevice()) return;
-  if (outcome == OathOutcome::Done) HighlightDefaultRow(m_pListView, name);
-  FinishWithFido(host.Generation());
+  StartOathTask(
+      m_Context, this,
+      [name, outcome](PanelHost& host, OathActions& actions) {
+        const OathOutcome done = actions.SetDefault(name);
+        if (!host.IsSameDevice()) return;
+        if (EndsWithFido(done)) host.SelectFidoApplet();
+        *outcome = done;
+      },
+      [this, name, outcome] {
+        if (*outcome == OathOutcome::Done) HighlightDefaultRow(m_pListView, name);
+      });
+}
+
+void OtpOath::DropRowsOfUncertainKey() {
+  ClearCredentials();
+  m_Context.AppendLog(L"The credential list may be out of date: list the credentials again.\n", log_color::kRed);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The OATH credentials panel: the credential list and the fields that write a new HOTP
-// credential. Built from "GetOtp.xml" inside the main window. Every action borrows the window's
-// current device (through its PanelContext) for its own duration and logs what it sends and receives.
+// credential. Built from "GetOtp.xml" inside the main window. Every action is one task on the key
+// worker with the window's current device: it logs what it sends and receives as it goes, and the
+// panel shows what it learnt once it is done.
 #include <QImage>
 #include <QWidget>
 #include <chrono>
@@ -42,7 +43,8 @@ class OtpOath : public QWidget, public INotifyUI {
   // Shows the secret field's text (true) or dots in its place (false).
   void ShowSecret(bool shown);
 
-  // The panel's actions, as the buttons start them (after the device check).
+  // The panel's actions, as the buttons start them (after the device check). Each starts a task
+  // and returns; the rows change when the task is done.
   void ListCredentials();
   void ShowVersions();
   void ResetApplet();
@@ -71,13 +73,13 @@ class OtpOath : public QWidget, public INotifyUI {
  private:
   void AddKeyboardShortcuts();
   void ClickSelectedRowButton(const char* which);
-  // Ends a click's action: re-selects the FIDO applet unless the device changed meanwhile.
-  void FinishWithFido(std::uint64_t generation);
   bool IsLiveRecord(const OtpCredential* record) const;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Reads a base32 or URI secret into `input`; false, after a box naming the problem, when the
   // text is no such secret.
   bool ReadFormattedSecret(OathPersonalizeInput& input);
+  // After an answer that never came (the key stopped mid-command) the rows may no longer be true.
+  void DropRowsOfUncertainKey();
 
   WindowImplBase* m_pManager = nullptr;
   QListWidget* m_pListView = nullptr;

@@ -7,6 +7,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/KeyWorker.h"
@@ -102,69 +104,66 @@ void InitDemoToCardUI::Notify(TNotifyUI& msg) {
 // ---- refresh ----
 
 void InitDemoToCardUI::RefreshReaderList() {
-  readers::Listing listing;
-  const DeviceBackends& backends = Backends();
-  // A closing program lists nothing and changes nothing.
-  if (!m_Context.Worker().Run([&] { listing = readers::ListAll(backends); })) return;
+  auto listing = std::make_shared<readers::Listing>();
+  m_Context.Worker().Start([backends = Backends(), listing] { *listing = readers::ListAll(backends); },
+                           [this, listing] { ApplyListing(std::move(*listing)); });
+}
+
+void InitDemoToCardUI::ApplyListing(readers::Listing listing) {
   const std::vector<std::string> oldNames = std::move(ReaderNames);
   ReaderNames = listing.names;
   ShowHint(listing);
   ShowReaderRows();
 
-  std::vector<std::string> added = NamesMissingFrom(ReaderNames, oldNames);
-  std::vector<std::string> removed = NamesMissingFrom(oldNames, ReaderNames);
-  // A reader that went away during an action and is back now is a new key behind an old name:
-  // the transport held for it is let go of, and the key is taken up as a newly plugged one.
-  for (std::string& gone : std::exchange(m_GoneDuringAction, {})) {
-    if (std::find(removed.begin(), removed.end(), gone) != removed.end()) continue;
-    if (std::find(ReaderNames.begin(), ReaderNames.end(), gone) != ReaderNames.end()) added.push_back(gone);
-    removed.push_back(std::move(gone));
-  }
+  const std::vector<std::string> added = readers::NamesMissingFrom(ReaderNames, oldNames);
+  const std::vector<std::string> removed = readers::NamesMissingFrom(oldNames, ReaderNames);
 
   // The selected key has gone: let go of it. The unnamed start transport never matches. Names
   // are compared as shown, so one the locale cannot decode is matched too.
-  if (m_Context.Device() != nullptr && !removed.empty()) {
-    const std::wstring current = m_Context.Device()->GetName();
+  if (const std::shared_ptr<KeyConnection> current = m_Context.Connection(); current != nullptr && !removed.empty()) {
     const bool currentRemoved = std::any_of(removed.begin(), removed.end(), [&current](const std::string& name) {
-      return !current.empty() && AnsiToWide(name) == current;
+      return !current->name.empty() && AnsiToWide(name) == current->name;
     });
-    if (currentRemoved) {
-      m_Context.Device()->Close();
-      DisconnectCurrent();
-    }
+    if (currentRemoved) DisconnectCurrent();
   }
 
-  if (added.empty()) return;
-  // A key an action left open is not displaced by a newly plugged one.
-  if (m_Context.Device() != nullptr && m_Context.Device()->IsOpen()) return;
-
-  // One probe for the whole refresh: each interface is opened at most once.
-  readers::AddedKinds kinds;
-  readers::PresentInterfaces present{};
-  const std::vector<std::string> names = ReaderNames;
-  const bool probed = m_Context.Worker().Run([&] {
-    readers::KindProbe probe(backends);
-    kinds = readers::ProbeAdded(added, probe);
-    present = readers::ComputePresentInterfaces(names, probe);
-  });
-  if (!probed) return;
-  PresetModeOption(present);
-
-  const std::string target = readers::ChooseTarget(present, kinds);
-  if (target.empty()) return;
-  if (m_bIsWindowsXp) m_Context.Worker().Run([&] { readers::WakeUpPcscReader(backends, target); });
-  ConnectListedReader(target);
-}
-
-void InitDemoToCardUI::NoteReadersDuringAction() {
-  readers::Listing listing;
-  const DeviceBackends& backends = Backends();
-  if (!m_Context.Worker().Run([&] { listing = readers::ListAll(backends); })) return;
-  for (const std::string& gone : NamesMissingFrom(ReaderNames, listing.names)) {
-    if (std::find(m_GoneDuringAction.begin(), m_GoneDuringAction.end(), gone) == m_GoneDuringAction.end()) {
-      m_GoneDuringAction.push_back(gone);
-    }
+  if (added.empty()) {
+    emit refreshed();
+    return;
   }
+  // One probe for the whole refresh: each interface is opened at most once. A key an action left
+  // open is not displaced by a newly plugged one.
+  struct Probed {
+    bool currentOpen = false;
+    readers::PresentInterfaces present{};
+    std::string target;
+  };
+  auto probed = std::make_shared<Probed>();
+  m_Context.Worker().Start(
+      [backends = Backends(), current = m_Context.Connection(), added, names = ReaderNames, probed,
+       wakeUp = m_bIsWindowsXp] {
+        if (current != nullptr && current->transport->IsOpen()) {
+          probed->currentOpen = true;
+          return;
+        }
+        readers::KindProbe probe(backends);
+        const readers::AddedKinds kinds = readers::ProbeAdded(added, probe);
+        probed->present = readers::ComputePresentInterfaces(names, probe);
+        probed->target = readers::ChooseTarget(probed->present, kinds);
+        if (wakeUp && !probed->target.empty()) readers::WakeUpPcscReader(backends, probed->target);
+      },
+      [this, probed] {
+        if (probed->currentOpen) {
+          emit refreshed();
+          return;
+        }
+        PresetModeOption(probed->present);
+        if (probed->target.empty()) {
+          emit refreshed();
+          return;
+        }
+        ConnectListedReader(probed->target, [this] { emit refreshed(); });
+      });
 }
 
 void InitDemoToCardUI::ShowReaderRows() {
@@ -198,33 +197,7 @@ void InitDemoToCardUI::PresetModeOption(readers::PresentInterfaces present) {
   controls::SetSelected(chosen, true);
 }
 
-template <class Probe>
-bool InitDemoToCardUI::ProbeOnWorker(Probe probe) const {
-  bool answer = false;
-  const DeviceBackends& backends = Backends();
-  m_Context.Worker().Run([&] { answer = probe(backends); });
-  return answer;
-}
-
-bool InitDemoToCardUI::IsOtpHidName(const std::string& name) const {
-  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsOtpHidName(backends, name); });
-}
-bool InitDemoToCardUI::IsOtpHidName(const std::wstring& name) const {
-  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsOtpHidName(backends, name); });
-}
-bool InitDemoToCardUI::IsU2fHidName(const std::string& name) const {
-  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsU2fHidName(backends, name); });
-}
-bool InitDemoToCardUI::IsU2fHidName(const std::wstring& name) const {
-  return ProbeOnWorker([&name](const DeviceBackends& backends) { return readers::IsU2fHidName(backends, name); });
-}
-
 const DeviceBackends& InitDemoToCardUI::Backends() const { return m_Context.Backends(); }
-
-std::vector<std::string> InitDemoToCardUI::NamesMissingFrom(const std::vector<std::string>& a,
-                                                            const std::vector<std::string>& b) {
-  return readers::NamesMissingFrom(a, b);
-}
 
 // ---- connect, disconnect, reset ----
 
@@ -243,72 +216,117 @@ void InitDemoToCardUI::ConnectReader(const std::wstring& name) {
   // A listed reader keeps the service's own bytes for its name.
   const auto listed = std::find_if(ReaderNames.begin(), ReaderNames.end(),
                                    [&name](const std::string& narrow) { return AnsiToWide(narrow) == name; });
-  ConnectTransport(name, listed != ReaderNames.end() ? readers::CreateTransport(Backends(), *listed)
-                                                     : readers::CreateTransport(Backends(), name));
-}
-
-void InitDemoToCardUI::ConnectListedReader(const std::string& name) {
-  ConnectTransport(AnsiToWide(name), readers::CreateTransport(Backends(), name));
-}
-
-void InitDemoToCardUI::ConnectTransport(const std::wstring& name, readers::Transport transport) {
-  if (name.empty()) return;
-  m_Context.ReplaceDevice(std::move(transport.device), transport.isHid);
-  IDeveiceInterface& device = *m_Context.Device();
-  device.SetName(name);
-  if (!device.Open()) {
-    // The unopened transport stays selected; the panel keeps showing what it showed.
-    m_Context.AppendLog(L"Connect fail.\n", log_color::kRed);
+  if (listed != ReaderNames.end()) {
+    ConnectListedReader(*listed);
     return;
   }
-  ShowInserted(name);
-  m_Context.AppendLog(L"Connect successful.\n", log_color::kBlue);
-  ClearOathCredentials();
-  SetConnectedButtons(true);
-  SelectRowsNamed(name);
-  // Every later action opens the key again.
-  device.Close();
+  if (name.empty()) return;
+  Connect(name, [backends = Backends(), name] { return readers::CreateTransport(backends, name); });
+}
+
+void InitDemoToCardUI::ConnectListedReader(const std::string& name, std::function<void()> then) {
+  const std::wstring shown = AnsiToWide(name);
+  if (shown.empty()) {
+    if (then) then();
+    return;
+  }
+  Connect(shown, [backends = Backends(), name] { return readers::CreateTransport(backends, name); }, std::move(then));
+}
+
+void InitDemoToCardUI::Connect(const std::wstring& name, std::function<readers::Transport()> make,
+                               std::function<void()> then) {
+  struct Opened {
+    std::shared_ptr<KeyConnection> connection;
+    bool open = false;
+  };
+  auto opened = std::make_shared<Opened>();
+  m_Context.Worker().Start(
+      [name, make = std::move(make), opened] {
+        readers::Transport transport = make();
+        transport.device->SetName(name);
+        auto connection = std::make_shared<KeyConnection>(std::move(transport.device), name, transport.isHid);
+        opened->open = connection->transport->Open();
+        // Every later action opens the key again.
+        if (opened->open) connection->transport->Close();
+        opened->connection = std::move(connection);
+      },
+      [this, name, opened, then = std::move(then)] {
+        // The new transport is the window's device from here on, opened or not; the panel keeps
+        // showing what it showed when it did not open.
+        m_Context.ReplaceDevice(std::move(opened->connection));
+        if (!opened->open) {
+          m_Context.AppendLog(L"Connect fail.\n", log_color::kRed);
+        } else {
+          ShowInserted(name);
+          m_Context.AppendLog(L"Connect successful.\n", log_color::kBlue);
+          ClearOathCredentials();
+          SetConnectedButtons(true);
+          SelectRowsNamed(name);
+        }
+        if (then) then();
+      });
 }
 
 void InitDemoToCardUI::DisconnectCurrent() {
   ShowNoDevice();
-
-  // With no key interface left anywhere, no mode is offered.
-  std::vector<std::wstring> pcscNames;
-  std::vector<std::wstring> hidNames;
-  const DeviceBackends& backends = Backends();
-  m_Context.Worker().Run([&] {
-    ListPcscReaderNames(pcscNames, backends.pcsc);
-    EnumerateHidDevices(*backends.hid, *backends.models, hidNames);
-  });
-  const bool ccidListed = std::any_of(pcscNames.begin(), pcscNames.end(), [](const std::wstring& name) {
-    return name.find(kCcidMarker) != std::wstring::npos;
-  });
-  if (hidNames.empty() && !ccidListed) controls::SetSelected(ModeOption(interface_mode::kNoneOption), true);
-
-  if (m_Context.Device() == nullptr) return;
-  IDeveiceInterface& device = *m_Context.Device();
-  if (device.Close()) {
-    m_Context.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
-  } else {
-    m_Context.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
+  // The device is let go of at once: a task that still holds it (its box open) sends nothing more.
+  const std::shared_ptr<KeyConnection> connection = m_Context.Connection();
+  if (connection != nullptr) {
+    ClearOathCredentials();
+    // A secret typed for this key is not left on screen for whoever plugs in next.
+    m_Context.ForgetTypedSecret();
+    m_Context.ReplaceDevice(nullptr);
+    SetConnectedButtons(false);
   }
-  ClearOathCredentials();
-  // A secret typed for this key is not left on screen for whoever plugs in next.
-  m_Context.ForgetTypedSecret();
-  m_Context.ReplaceDevice(nullptr, false);
-  SetConnectedButtons(false);
+
+  struct Closed {
+    bool anyInterface = false;
+    bool closed = false;
+    std::string reason;
+  };
+  auto closed = std::make_shared<Closed>();
+  m_Context.Worker().Start(
+      [backends = Backends(), connection, closed] {
+        // With no key interface left anywhere, no mode is offered.
+        std::vector<std::wstring> pcscNames;
+        std::vector<std::wstring> hidNames;
+        ListPcscReaderNames(pcscNames, backends.pcsc);
+        EnumerateHidDevices(*backends.hid, *backends.models, hidNames);
+        closed->anyInterface = !hidNames.empty() || std::any_of(pcscNames.begin(), pcscNames.end(),
+                                                                 [](const std::wstring& name) {
+                                                                   return name.find(kCcidMarker) != std::wstring::npos;
+                                                                 });
+        if (connection == nullptr) return;
+        closed->closed = connection->transport->Close();
+        if (!closed->closed) closed->reason = connection->transport->GetLastErrorText();
+      },
+      [this, hadDevice = connection != nullptr, closed] {
+        if (!closed->anyInterface) controls::SetSelected(ModeOption(interface_mode::kNoneOption), true);
+        if (!hadDevice) return;
+        if (closed->closed) {
+          m_Context.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
+        } else {
+          m_Context.AppendLog(AnsiToWide(closed->reason) + L"\n", log_color::kRed);
+        }
+      });
 }
 
 void InitDemoToCardUI::ResetCurrent() {
-  if (m_Context.Device() == nullptr) return;
-  IDeveiceInterface& device = *m_Context.Device();
-  if (device.Open()) {
-    m_Context.AppendLog(L"Reset successful.\n", log_color::kBlack);
-    return;
-  }
-  m_Context.AppendLog(AnsiToWide(device.GetLastErrorText()) + L"\n", log_color::kRed);
-  SetConnectedButtons(false);
+  const std::shared_ptr<KeyConnection> connection = m_Context.Connection();
+  if (connection == nullptr) return;
+  auto reason = std::make_shared<std::optional<std::string>>();
+  m_Context.Worker().Start(
+      [connection, reason] {
+        if (!connection->transport->Open()) *reason = connection->transport->GetLastErrorText();
+      },
+      [this, reason] {
+        if (!*reason) {
+          m_Context.AppendLog(L"Reset successful.\n", log_color::kBlack);
+          return;
+        }
+        m_Context.AppendLog(AnsiToWide(**reason) + L"\n", log_color::kRed);
+        SetConnectedButtons(false);
+      });
 }
 
 // ---- what the panel shows ----

@@ -4,8 +4,11 @@
 // itself current: every device change rebuilds the list, notices a selected key that has gone,
 // probes the readers that appeared, preselects the mode option matching the interfaces present and
 // connects to the preferred new reader. It is the only code that replaces the window's device.
+// Every listing, probe, open and close is a task on the key worker; the panel shows its result
+// when it is done.
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,14 +42,14 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // Rebuilds the list from the readers present now and reacts to what changed: a selected key
   // that vanished is disconnected, new readers are probed, the mode option preset, and the
   // preferred new reader connected. Updates the fix-it hint. Logs only through connect and
-  // disconnect.
+  // disconnect. `refreshed` follows once all of it is done.
   void RefreshReaderList();
   // Installs a new transport for the reader as the window's device and opens it; on success
   // the panel shows the key as inserted and the transport is closed again. An empty name does nothing.
   void ConnectReader(const std::wstring& name);
   // The connect button: the selected reader, or the first one when none is selected.
   void ConnectSelectedReader();
-  // Shows "No device inserted.", closes and releases the current device.
+  // Shows "No device inserted.", releases the current device and closes it.
   void DisconnectCurrent();
   // Opens the current device again (for a smart card: a fresh connection, which resets it).
   void ResetCurrent();
@@ -55,26 +58,23 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   // Sends the interface mode of the first selected option to the current device.
   void ApplyInterfaceMode();
 
-  // The kind probes and the name comparison of the refresh.
-  bool IsOtpHidName(const std::string& name) const;
-  bool IsOtpHidName(const std::wstring& name) const;
-  bool IsU2fHidName(const std::string& name) const;
-  bool IsU2fHidName(const std::wstring& name) const;
-  static std::vector<std::string> NamesMissingFrom(const std::vector<std::string>& a,
-                                                   const std::vector<std::string>& b);
   // Where the smart-card service needs it (Windows XP), a new reader is woken before it is connected.
   void SetIsWindowsXp(bool isWindowsXp) { m_bIsWindowsXp = isWindowsXp; }
-  // A device change while an action holds the device: the readers are listed at once and any
-  // shown reader found missing is remembered, so the refresh after the action still sees a key
-  // that went and came back meanwhile (its transport belongs to the gone key).
-  void NoteReadersDuringAction();
+ signals:
+  // A refresh has been applied, with its connect when it made one.
+  void refreshed();
 
  private:
   void ShowReaderRows();
   void SelectRowsNamed(const std::wstring& name);
-  // Connects a reader by the name the listing gave it.
-  void ConnectListedReader(const std::string& name);
-  void ConnectTransport(const std::wstring& name, readers::Transport transport);
+  // Connects a reader by the name the listing gave it (its bytes as the service has them).
+  void ConnectListedReader(const std::string& name, std::function<void()> then = {});
+  // The refresh's second half, on what the listing found: the current key let go of when its
+  // reader went, the new readers probed, and the preferred one connected.
+  void ApplyListing(readers::Listing listing);
+  // Makes the transport on the worker and opens it there; then it becomes the window's device
+  // and the panel shows what came of it. `then` runs after that.
+  void Connect(const std::wstring& name, std::function<readers::Transport()> make, std::function<void()> then = {});
   // The first selected row, or -1.
   int SelectedRow() const;
   void ShowHint(const readers::Listing& listing);
@@ -87,9 +87,6 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   void AskForConnection();
   // What every listing and transport of the panel goes through: the window's backends.
   const DeviceBackends& Backends() const;
-  // Runs a kind probe on the key worker.
-  template <class Probe>
-  bool ProbeOnWorker(Probe probe) const;
 
   QAbstractButton* m_pConnectBtn = nullptr;
   QAbstractButton* m_pDisconnectBtn = nullptr;
@@ -105,6 +102,4 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   PanelContext& m_Context;
   WindowImplBase* m_pManager = nullptr;
   bool m_bIsWindowsXp = false;
-  // Shown readers found missing by a listing during an action, until the next refresh.
-  std::vector<std::string> m_GoneDuringAction;
 };

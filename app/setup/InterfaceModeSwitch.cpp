@@ -1,9 +1,11 @@
 // The interface-mode switch of the device setup panel: the chosen option becomes one command to
-// the current device, and its outcome goes to the log.
+// the current device, sent by a task on the key worker, and its outcome goes to the log.
 #include <QAbstractButton>
+#include <QPointer>
 #include <cstdint>
 
-#include "app/oath/UserPresencePrompt.h"
+#include "app/KeyTaskHost.h"
+#include "app/KeyWorker.h"
 #include "app/setup/InitDemoToCardUI.h"
 #include "app/setup/InterfaceModeOptions.h"
 #include "core/Conversions.h"
@@ -12,7 +14,8 @@
 
 namespace {
 
-std::wstring Widen(const char* text) { return AnsiToWide(text); }
+// What may have happened on a key that stopped answering after the command reached it.
+constexpr const char* kModeUncertain = "its interface mode may or may not have been changed";
 
 }  // namespace
 
@@ -28,40 +31,49 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
   }
   if (option == nullptr) return;
 
-  IDeveiceInterface* device = m_Context.Device();
-  if (!interface_mode::OpenFreshConnection(*device)) {
-    AskForConnection();
-    return;
-  }
-
-  // The touch prompt runs a nested loop in which a device change may release the device.
-  const std::uint64_t generation = m_Context.DeviceGeneration();
-  if (!ConfirmUserPresence(*device, this)) return;
-  if (m_Context.DeviceGeneration() != generation) {
-    AskForConnection();
-    return;
-  }
-
-  m_Context.AppendLog(Widen(interface_mode::BuildCommand(option->modeByte).ToHex().c_str()) + L"\n",
-                      log_color::kBlue);
-  const interface_mode::Answer sent = interface_mode::Send(*device, option->modeByte);
-  const std::wstring answer = L"<< " + Widen(sent.response.ToHex().c_str()) + L"\n";
-  switch (sent.outcome) {
-    case interface_mode::Outcome::ExchangeFailed:
-      m_Context.AppendLog(Widen(sent.reason.c_str()) + L"\n", log_color::kRed);
-      break;
-    case interface_mode::Outcome::Applied:
-      m_Context.AppendLog(Widen(option->successMessage) + L"\n", log_color::kBlue);
-      m_Context.AppendLog(Widen(interface_mode::kReplugRequest), log_color::kBlue);
-      m_Context.AppendLog(answer, log_color::kBlue);
-      break;
-    case interface_mode::Outcome::TouchTimedOut:
-      m_Context.AppendLog(Widen(interface_mode::kTouchTimedOut) + L"\n", log_color::kRed);
-      break;
-    case interface_mode::Outcome::Refused:
-      m_Context.AppendLog(answer, log_color::kBlue);
-      m_Context.AppendLog(Widen(interface_mode::kSetDeviceFailed) + L"\n", log_color::kRed);
-      break;
-  }
-  // The transport stays open; nothing else of the panel changes.
+  auto askForConnection = std::make_shared<bool>(false);
+  m_Context.Worker().Start(
+      [context = &m_Context, connection = m_Context.Connection(), owner = QPointer<QWidget>(this), option,
+       askForConnection] {
+        KeyTaskHost host(*context, connection, owner);
+        IDeveiceInterface& device = host.Device();
+        if (!interface_mode::OpenFreshConnection(device)) {
+          *askForConnection = true;
+          return;
+        }
+        if (!host.ConfirmUserPresence()) return;
+        // The key went while the touch prompt was open: nothing is sent.
+        if (!host.IsSameDevice()) {
+          *askForConnection = true;
+          return;
+        }
+        host.Log(interface_mode::BuildCommand(option->modeByte).ToHex() + "\n", log_color::kBlue);
+        const interface_mode::Answer sent = interface_mode::Send(device, option->modeByte);
+        const std::string answer = "<< " + sent.response.ToHex() + "\n";
+        if (sent.exchanged && !sent.response.HasStatusWord()) {
+          host.Log(sent.reason + "; " + kModeUncertain + "\n", log_color::kRed);
+          return;
+        }
+        switch (sent.outcome) {
+          case interface_mode::Outcome::ExchangeFailed:
+            host.Log(sent.reason + "\n", log_color::kRed);
+            break;
+          case interface_mode::Outcome::Applied:
+            host.Log(std::string(option->successMessage) + "\n", log_color::kBlue);
+            host.Log(interface_mode::kReplugRequest, log_color::kBlue);
+            host.Log(answer, log_color::kBlue);
+            break;
+          case interface_mode::Outcome::TouchTimedOut:
+            host.Log(std::string(interface_mode::kTouchTimedOut) + "\n", log_color::kRed);
+            break;
+          case interface_mode::Outcome::Refused:
+            host.Log(answer, log_color::kBlue);
+            host.Log(std::string(interface_mode::kSetDeviceFailed) + "\n", log_color::kRed);
+            break;
+        }
+        // The transport stays open; nothing else of the panel changes.
+      },
+      [this, askForConnection] {
+        if (*askForConnection) AskForConnection();
+      });
 }
