@@ -24,6 +24,8 @@ KeyTaskHost::~KeyTaskHost() {
   if (counting_) worker_.PostToGui([worker = &worker_] { emit worker->touchWaitEnded(); });
 }
 
+bool KeyTaskHost::IsSameDevice() const { return !connection_->IsReleased() && !worker_.IsClosing(); }
+
 void KeyTaskHost::Log(std::string entry, COLORREF colour) {
   worker_.PostToGui([context = &context_, entry = std::move(entry), colour]() mutable {
     std::wstring text = AnsiToWide(entry);

@@ -26,8 +26,8 @@ class KeyTaskHost {
 
   IDeveiceInterface& Device() { return *connection_->transport; }
   bool IsHid() const { return connection_->isHid; }
-  // False once the window has let go of the device this task started with.
-  bool IsSameDevice() const { return !connection_->IsReleased(); }
+  // False once the window has let go of the device this task started with, or is closing.
+  bool IsSameDevice() const;
 
   // One numbered log entry. A narrow entry may carry what the operator typed: every copy made of
   // it is wiped.

@@ -30,6 +30,7 @@ class KeyWorker : public QObject {
 
   // A task is queued, running, or its result not yet applied.
   bool IsBusy() const { return pending_ > 0; }
+  int PendingTasks() const { return pending_; }
   // The window is going: tasks still queued find it so, and a wait for the operator ends.
   bool IsClosing() const { return closing_.load(); }
   void SetClosing();

@@ -325,6 +325,7 @@ void CMainWnd::closeEvent(QCloseEvent* event) {
 }
 
 void CMainWnd::PostQuit() {
+  m_KeyWorker.SetClosing();
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -63,6 +63,7 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   bool IsHidDevice() const { return m_pConnection != nullptr && m_pConnection->isHid; }
   // A task of the key worker is under way or its result not yet shown.
   bool IsBusy() const { return m_KeyWorker.IsBusy(); }
+  bool IsClosing() const { return m_KeyWorker.IsClosing(); }
 
  signals:
   // After every reader-list refresh that a device change (or the start) asked for.
@@ -93,8 +94,9 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   void SelectTab(QWidget* tabButton);
   void DeferHiddenPageTexts();
   void RestoreDeferredTexts(QWidget* page);
-  // Ends the application's loop with code 0 once the current handler has returned.
-  static void PostQuit();
+  // Ends the application's loop with code 0 once the current handler has returned. Nothing more
+  // is sent to a key from then on: a task under way ends after the exchange it is in.
+  void PostQuit();
 
   // Constructed first and destroyed last: every transport is let go of on it.
   KeyWorker m_KeyWorker;

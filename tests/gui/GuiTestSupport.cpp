@@ -6,11 +6,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QListWidget>
+#include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QTextBlock>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include "app/KeyWorker.h"
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
 
@@ -143,6 +146,87 @@ int RunApplicationLoop(int limitMs) {
   QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
   limit.start(limitMs);
   return QApplication::exec();
+}
+
+namespace {
+
+std::string ColourName(const QColor& colour) {
+  if (colour == kLogBlue) return "blue";
+  if (colour == kLogRed) return "red";
+  if (colour == QColor(Qt::black)) return "black";
+  return colour.name().toStdString();
+}
+
+}  // namespace
+
+std::string DescribeLog(const std::vector<LogEntry>& entries) {
+  std::string text;
+  for (const LogEntry& entry : entries) {
+    QString shown = entry.text;
+    shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    text += "  \"" + shown.toStdString() + "\" [" + ColourName(entry.color) + "]\n";
+  }
+  return text;
+}
+
+void ExpectLog(const QWidget& window, const std::vector<ExpectedEntry>& expected) {
+  const std::vector<LogEntry> actual = WindowLog(window);
+  bool same = actual.size() == expected.size();
+  for (std::size_t i = 0; same && i < actual.size(); ++i) {
+    same = actual[i].text == expected[i].text && actual[i].color == expected[i].color;
+  }
+  if (same) return;
+  std::vector<LogEntry> wanted;
+  for (const ExpectedEntry& entry : expected) wanted.push_back({-1, entry.text, entry.color});
+  ADD_FAILURE() << "the log differs\nexpected:\n" << DescribeLog(wanted) << "actual:\n" << DescribeLog(actual);
+}
+
+void Settle(const CMainWnd& window, int limitMs) {
+  // A closing window applies nothing more: it has settled too.
+  const bool settled =
+      QTest::qWaitFor([&window] { return !window.IsBusy() || window.IsClosing(); }, limitMs);
+  EXPECT_TRUE(settled) << "the window's key worker was still busy after " << limitMs << " ms";
+}
+
+void SettleBehindBox(CMainWnd& window, int waitingTasks) {
+  const bool settled = QTest::qWaitFor([&] { return window.Worker().PendingTasks() <= waitingTasks; }, 15000);
+  EXPECT_TRUE(settled) << "the tasks queued behind the open box did not finish";
+}
+
+void ClickAndSettle(CMainWnd& window, QAbstractButton* button) {
+  ASSERT_NE(button, nullptr);
+  button->click();
+  Settle(window);
+}
+
+void RunTask(CMainWnd& window, const std::function<void(KeyTaskHost&)>& step) {
+  std::shared_ptr<KeyConnection> connection = window.Connection();
+  ASSERT_NE(connection, nullptr);
+  window.Worker().Start([&window, connection, step, owner = QPointer<QWidget>(&window)] {
+    KeyTaskHost host(window, connection, owner);
+    step(host);
+  });
+  Settle(window);
+}
+
+bool DeviceIsOpen(CMainWnd& window) {
+  if (!window.HasDevice()) return false;
+  bool open = false;
+  RunTask(window, [&open](KeyTaskHost& host) { open = host.Device().IsOpen(); });
+  return open;
+}
+
+bool OpenAndSelectOath(CMainWnd& window) {
+  bool selected = false;
+  RunTask(window, [&selected](KeyTaskHost& host) {
+    selected = host.Device().Open() && host.SelectOathApplet();
+    if (!selected) ADD_FAILURE() << host.Device().GetLastErrorText();
+  });
+  return selected;
+}
+
+std::shared_ptr<KeyConnection> ConnectionFor(std::unique_ptr<IDeveiceInterface> transport, const std::wstring& name) {
+  return std::make_shared<KeyConnection>(std::move(transport), name, false);
 }
 
 QString Hex(const std::vector<std::uint8_t>& bytes) {

@@ -13,11 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "app/KeyConnection.h"
+#include "app/KeyTaskHost.h"
+#include "app/MainWnd.h"
 #include "app/MsgWnd.h"
 #include "device/DeviceInterface.h"
 #include "keysim/VirtualCard.h"
 #include "tests/support/CardDevice.h"
 
+class QAbstractButton;
 class QPlatformAccessibility;
 
 namespace guitest {
@@ -69,6 +73,19 @@ struct LogEntry {
 };
 // Splits the log into entries by their headers; also checks every header is purple.
 std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple = nullptr);
+
+// One expected log entry: its exact text and colour.
+struct ExpectedEntry {
+  ExpectedEntry(const char* text, QColor color) : text(QString::fromUtf8(text)), color(std::move(color)) {}
+  ExpectedEntry(QString text, QColor color) : text(std::move(text)), color(std::move(color)) {}
+  QString text;
+  QColor color;
+};
+// The window's whole log is exactly `expected`, entry by entry; a difference fails the test and
+// prints both lists.
+void ExpectLog(const QWidget& window, const std::vector<ExpectedEntry>& expected);
+// The log as "text [colour]" lines, for a failure message.
+std::string DescribeLog(const std::vector<LogEntry>& entries);
 
 // The main window's output log, found by its skin name ("RichEdit_InitDeomo"); nullptr when the
 // window has none.
@@ -128,6 +145,26 @@ class AccessibleEventRecorder {
 
 // Runs the application's loop until something ends it, or at most `limitMs` (then 7).
 int RunApplicationLoop(int limitMs);
+
+// Serves the GUI thread's events until the window's key worker has run every task and the window
+// has shown their results; a window still busy after `limitMs` fails the test.
+void Settle(const CMainWnd& window, int limitMs = 15000);
+// The same from inside a box an action shows: until only the tasks waiting for the operator are
+// left (the refresh a device change started meanwhile has been shown).
+void SettleBehindBox(CMainWnd& window, int waitingTasks = 1);
+// Clicks a button and settles the window afterwards.
+void ClickAndSettle(CMainWnd& window, QAbstractButton* button);
+// Runs `step` with a task host for the window's current device as one task on its worker, and
+// settles the window; boxes are modal to the window.
+void RunTask(CMainWnd& window, const std::function<void(KeyTaskHost&)>& step);
+// Whether the window's current transport is open, asked on its worker; false without one.
+bool DeviceIsOpen(CMainWnd& window);
+// Opens the window's device and selects the OATH applet on it, as an action does, in one task;
+// true when it opened and the selection was made. The device stays open.
+bool OpenAndSelectOath(CMainWnd& window);
+// A connection for `transport` to hand to ReplaceDevice (unnamed, not HID).
+std::shared_ptr<KeyConnection> ConnectionFor(std::unique_ptr<IDeveiceInterface> transport,
+                                             const std::wstring& name = std::wstring());
 
 // Hex text of bytes as the log writes it ("00 A4 04 00").
 QString Hex(const std::vector<std::uint8_t>& bytes);

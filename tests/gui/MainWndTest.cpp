@@ -13,9 +13,8 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
-#include <cstddef>
+#include <stdexcept>
 #include <gtest/gtest.h>
-#include <new>
 
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
@@ -40,33 +39,6 @@ class ProbedMainWnd final : public CMainWnd {
   using CMainWnd::CMainWnd;
   using CMainWnd::OathNotify;
   using CMainWnd::SetOathNotify;
-};
-
-// A transport that always lives in the same storage: one made after the last one has gone sits
-// exactly where it did.
-class SameAddressDevice final : public IDeveiceInterface {
- public:
-  static void* operator new(std::size_t size) {
-    if (size > sizeof(storage_)) throw std::bad_alloc();
-    return storage_;
-  }
-  static void operator delete(void*) {}
-
-  explicit SameAddressDevice(std::shared_ptr<VirtualCard> card) : inner_(std::move(card)) {}
-  bool Open() override { return inner_.Open(); }
-  bool IsOpen() override { return inner_.IsOpen(); }
-  bool Close() override { return inner_.Close(); }
-  bool Exchange(const CApduCommand& command, CApduResponse& response) override {
-    return inner_.Exchange(command, response);
-  }
-  std::string GetLastErrorText() override { return inner_.GetLastErrorText(); }
-  void SetName(const std::wstring& name) override { inner_.SetName(name); }
-  std::wstring GetName() override { return inner_.GetName(); }
-  CardDevice& Inner() { return inner_; }
-
- private:
-  alignas(std::max_align_t) static inline unsigned char storage_[512];
-  CardDevice inner_;
 };
 
 class MainWindow : public ::testing::Test {
@@ -409,7 +381,7 @@ TEST_F(MainWindow, CheckDeviceSelectedLogsInRedWithoutADevice) {
   Start();
   EXPECT_TRUE(window->CheckDeviceSelected());
   EXPECT_TRUE(Log().empty());
-  window->ReplaceDevice(nullptr, false);
+  window->ReplaceDevice(nullptr);
   EXPECT_FALSE(window->CheckDeviceSelected());
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
@@ -432,9 +404,15 @@ TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
     ClearWindowLog(*window);
     card->statusWord = c.statusWord;
     card->received.clear();
-    device_->Open();
+    bool selected = false;
+    bool stillOpen = false;
+    RunTask(*window, [&](KeyTaskHost& host) {
+      host.Device().Open();
+      selected = host.SelectOathApplet();
+      stillOpen = host.Device().IsOpen();
+    });
     // A refusing status word still counts as selected: the caller's action goes on.
-    EXPECT_TRUE(window->SelectOathApplet()) << std::hex << c.statusWord;
+    EXPECT_TRUE(selected) << std::hex << c.statusWord;
     ASSERT_EQ(card->received.size(), 1u);
     EXPECT_EQ(card->received[0], BuildSelectOath());
     const auto entries = Log();
@@ -444,44 +422,61 @@ TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
     EXPECT_EQ(entries[1].text, c.message);
     EXPECT_EQ(entries[1].color, c.color);
     EXPECT_EQ(entries[1].number, entries[0].number + 1);
-    EXPECT_TRUE(device_->IsOpen());  // the caller goes on with the open device
+    EXPECT_TRUE(stillOpen);  // the caller goes on with the open device
   }
 }
 
-TEST_F(MainWindow, SelectOathAppletOnAClosedOrMissingDeviceAsksToConnect) {
+TEST_F(MainWindow, SelectOathAppletOnAClosedDeviceAsksToConnect) {
   Start();
-  for (bool removeDevice : {false, true}) {
-    if (removeDevice) window->ReplaceDevice(nullptr, false);
-    BoxAnswerer answerer;
-    EXPECT_FALSE(window->SelectOathApplet());
-    ASSERT_EQ(answerer.Shown().size(), 1u);
-    EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
-    EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
-    EXPECT_TRUE(Log().empty());
-    EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);
-  }
+  BoxAnswerer answerer(BoxAnswer::Confirm, window.get());
+  bool selected = true;
+  RunTask(*window, [&](KeyTaskHost& host) { selected = host.SelectOathApplet(); });
+  EXPECT_FALSE(selected);
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);  // the window's own notice leaves it usable
   EXPECT_TRUE(card->received.empty());
 }
 
-TEST_F(MainWindow, SelectOathAppletReportsAFailedExchange) {
+// No answer, and an answer without a status word (the key pulled out mid-command): the reason
+// in red and in a box, and the action stops.
+TEST_F(MainWindow, SelectOathAppletFailsWithoutAnAnswerOrAStatusWord) {
+  struct Case {
+    bool failExchange;
+    QString reason;
+  } cases[] = {
+      {true, QStringLiteral("The card was removed.")},
+      {false, QString::fromLatin1(kNoStatusWordText)},
+  };
   Start();
-  device_->Open();
-  device_->failExchange = true;
-  BoxAnswerer answerer;
-  EXPECT_FALSE(window->SelectOathApplet());
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].text, QStringLiteral("The card was removed.\n"));
-  EXPECT_EQ(entries[1].color, kLogRed);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The card was removed."));
+  for (const Case& c : cases) {
+    ClearWindowLog(*window);
+    device_->failExchange = c.failExchange;
+    device_->silentIns = 0xA4;  // the selection brings back no status word
+    BoxAnswerer answerer;
+    bool selected = true;
+    RunTask(*window, [&](KeyTaskHost& host) {
+      host.Device().Open();
+      selected = host.SelectOathApplet();
+    });
+    EXPECT_FALSE(selected);
+    const auto entries = Log();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
+    EXPECT_EQ(entries[1].text, c.reason + "\n");
+    EXPECT_EQ(entries[1].color, kLogRed);
+    ASSERT_EQ(answerer.Shown().size(), 1u);
+    EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
+    EXPECT_EQ(answerer.Shown()[0].text, c.reason);
+  }
 }
 
 TEST_F(MainWindow, SelectFidoAppletOpensSendsLogsAndCloses) {
   Start();
   card->statusWord = 0x6D00;  // its status word is not examined
-  EXPECT_TRUE(window->SelectFidoApplet());
+  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
   ASSERT_EQ(card->received.size(), 1u);
   EXPECT_EQ(card->received[0], BuildSelectFido());
   EXPECT_EQ(device_->opens, 1);
@@ -492,38 +487,11 @@ TEST_F(MainWindow, SelectFidoAppletOpensSendsLogsAndCloses) {
   EXPECT_EQ(entries[0].color, kLogBlue);
 }
 
-TEST_F(MainWindow, SelectFidoAppletWithoutADeviceOnlyLogs) {
-  Start();
-  window->ReplaceDevice(nullptr, false);
-  EXPECT_FALSE(window->SelectFidoApplet());
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, QStringLiteral("Please select device.\n"));
-}
-
-TEST_F(MainWindow, SelectFidoAppletStopsWhenTheDeviceWasReplacedDuringItsBoxEvenAtTheSameAddress) {
-  Start();
-  auto first = std::make_unique<SameAddressDevice>(card);
-  first->Inner().failOpen = true;
-  window->ReplaceDevice(std::move(first), false);
-  BoxAnswerer answerer;
-  // A device change while the box is open installs a transport that happens to sit where the old
-  // one did: only the generation tells them apart.
-  answerer.SetWhileOpen([this](CMsgWnd&) {
-    window->ReplaceDevice(nullptr, false);
-    window->ReplaceDevice(std::make_unique<SameAddressDevice>(card), false);
-  });
-  EXPECT_FALSE(window->SelectFidoApplet());
-  EXPECT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_TRUE(card->received.empty()) << "nothing goes to a device the action did not start with";
-  EXPECT_TRUE(Log().empty());
-}
-
 TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
   Start();
   device_->failOpen = true;
   BoxAnswerer answerer;
-  EXPECT_TRUE(window->SelectFidoApplet());
+  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
   ASSERT_EQ(answerer.Shown().size(), 2u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
@@ -534,15 +502,28 @@ TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
   EXPECT_EQ(entries[1].color, kLogRed);
 }
 
-TEST_F(MainWindow, DeviceRemovedWhileABoxIsOpenIsNotTouchedAfterwards) {
+TEST_F(MainWindow, SelectFidoAppletStopsOnceTheDeviceIsReleasedDuringItsBox) {
   Start();
   device_->failOpen = true;
   BoxAnswerer answerer;
-  // A device change during the box's loop: the reader panel releases the device.
-  answerer.SetWhileOpen([this](CMsgWnd&) { window->ReplaceDevice(nullptr, false); });
-  EXPECT_FALSE(window->SelectFidoApplet());
+  // A device change during the box: the reader panel lets go of the device.
+  answerer.SetWhileOpen([this](CMsgWnd&) { window->ReplaceDevice(nullptr); });
+  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
   EXPECT_EQ(answerer.Shown().size(), 1u);
   EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(card->received.empty());
+}
+
+// A worker step that throws ends its action with a red line; the window goes on.
+TEST_F(MainWindow, ATaskThatThrowsEndsWithARedLineAndTheWindowGoesOn) {
+  Start();
+  RunTask(*window, [](KeyTaskHost&) { throw std::runtime_error("the key's answer made no sense"); });
+  const auto entries = Log();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, QStringLiteral("The action ended unexpectedly: the key's answer made no sense\n"));
+  EXPECT_EQ(entries[0].color, kLogRed);
+  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
+  EXPECT_EQ(card->received.size(), 1u) << "the next task still runs";
 }
 
 }  // namespace

@@ -114,7 +114,8 @@ class OathPanel : public ::testing::Test {
       name = names[0];
     }
     window->findChild<InitDemoToCardUI*>()->ConnectReader(name);
-    ASSERT_NE(window->Device(), nullptr);
+    Settle(*window);
+    ASSERT_TRUE(window->HasDevice());
     ASSERT_EQ(window->IsHidDevice(), transport != Transport::Pcsc);
     ClearWindowLog(*window);
     key->ClearReceivedApdus();
@@ -153,6 +154,7 @@ class OathPanel : public ::testing::Test {
     Find<QComboBox>("secret_format")->setCurrentIndex(formatIndex);
     Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
     Find<QAbstractButton>("btn_personalization")->click();
+    Settle(*window);
   }
 
   // Commands the key received, applet selections and version queries left out.
@@ -205,6 +207,7 @@ class OathPanel : public ::testing::Test {
     OtpFreshCButtonUI* button = Button(rowName, which);
     ASSERT_NE(button, nullptr) << rowName.toStdString();
     button->click();
+    Settle(*window);
   }
 
   std::vector<LogEntry> Log() const { return WindowLog(*window); }
@@ -230,6 +233,7 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   SeedOnKey("alpha");
   SeedOnKey("beta");  // a new credential becomes the key's default
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(NameColor("beta"), kRed);
   EXPECT_EQ(NameColor("alpha"), kBlack);
@@ -237,11 +241,12 @@ TEST_F(OathPanel, ListingTwiceGivesOneRowPerCredentialAndPaintsTheDefault) {
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins \n")), 2);
   EXPECT_EQ(LogTexts().count(QStringLiteral("List ins successfully.\n\n")), 2);
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
-  EXPECT_FALSE(window->Device()->IsOpen());
+  EXPECT_FALSE(DeviceIsOpen(*window));
 
   // A later listing adds no rows, and its default query paints the rows again.
   SetDefaultOnKey("alpha");
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(panel->Credentials().Size(), 2u);
   EXPECT_EQ(NameColor("alpha"), kRed);
@@ -254,6 +259,7 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
   SeedOnKey("plain");
   SeedOnKey(latin1);
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   ASSERT_EQ(Find<QListWidget>("listview")->count(), 2);
   ASSERT_NE(panel->Credentials().Find(latin1), nullptr);
   const QString shown = RowNames().at(1);
@@ -265,11 +271,13 @@ TEST_F(OathPanel, ADefaultNameThatIsNoTextInTheLocaleIsStillHighlighted) {
 TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Start();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  Settle(*window);
   ClearWindowLog(*window);
   for (const char* name : {"list_names", "get_applet_version", "reset_names", "btn_personalization"}) {
     auto* button = Find<QAbstractButton>(name);
     ASSERT_NE(button, nullptr) << name;
     button->click();
+    Settle(*window);
   }
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 4u);
@@ -392,6 +400,7 @@ TEST_F(OathPanel, AQrImageFillsTheFieldsAsItsUriDoesOrNamesWhyNot) {
   EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
   EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("1"));
   Find<QAbstractButton>("btn_personalization")->click();
+  Settle(*window);
   ClickRow("Maker:op", credential_rows::kCalculate);
   EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
 
@@ -418,12 +427,14 @@ TEST_F(OathPanel, AUriFillsTheFieldsAndTheOperatorMayStillEditThem) {
   Find<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("edited"));
   Find<QComboBox>("hotp_length")->setCurrentIndex(0);
   Find<QAbstractButton>("btn_personalization")->click();
+  Settle(*window);
   ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
                                                  std::string_view("\x00\x00\x01\x02", 4))}));
   // A moving factor typed over it is read as typed text, as for any secret.
   key->ClearReceivedApdus();
   Find<QLineEdit>("imf_edit")->setText(QStringLiteral("0005"));
   Find<QAbstractButton>("btn_personalization")->click();
+  Settle(*window);
   ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
                                                  std::string_view("0005"))}));
   ClickRow("edited", credential_rows::kCalculate);
@@ -494,6 +505,7 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   // A disconnect empties the field for good (no undo brings it back) and hides it again.
   Find<QAbstractButton>("show_secret")->click();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  Settle(*window);
   EXPECT_TRUE(field->text().isEmpty());
   field->undo();
   EXPECT_TRUE(field->text().isEmpty());
@@ -509,6 +521,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
   ASSERT_TRUE(pcsc->AddReader(markupReader));
   ASSERT_TRUE(pcsc->InsertCard(markupReader, std::make_shared<VirtualKey>()));
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
 
   // Markup would render as a few of the characters; plain text needs the width of every one
   // (within rounding), measured on one line.
@@ -530,6 +543,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAre) {
   }
 
   window->findChild<InitDemoToCardUI*>()->ConnectReader(AnsiToWideName(markupReader.c_str()));
+  Settle(*window);
   auto* inserted = window->FindControlAs<QLabel>(QStringLiteral("inserted_info"));
   ASSERT_NE(inserted, nullptr);
   EXPECT_EQ(inserted->text(), QString::fromStdString(markupReader) + QStringLiteral(" is inserted"));
@@ -644,6 +658,7 @@ TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
   Start();
   SeedOnKey("listed");
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   for (int round = 0; round < 2; ++round) ClickRow("listed", credential_rows::kCalculate);
   const OtpCredential* record = panel->Credentials().Find("listed");
   EXPECT_EQ(Code("listed").size(), 6);
@@ -651,18 +666,19 @@ TEST_F(OathPanel, AListedCredentialGetsACodeButNeverAMatch) {
   EXPECT_EQ(record->MatchCount, 0u);
 }
 
-TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheNotificationHasReturned) {
+TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheKeyHasDeletedIt) {
   Start();
   Write("keep", kKey20);
   Write("drop", kKey20);
   QPointer<OtpFreshCButtonUI> button = Button("drop", credential_rows::kDelete);
   ASSERT_FALSE(button.isNull());
   button->click();
+  // The click only starts the task: the row stays until the key has answered.
+  EXPECT_EQ(RowNames(), (QStringList{"keep", "drop"}));
+  Settle(*window);
   EXPECT_EQ(RowNames(), QStringList{"keep"});
   EXPECT_EQ(panel->Credentials().Find("drop"), nullptr);
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"keep"});
-  // The button that started the delete outlives its own click and goes with the next loop turn.
-  EXPECT_FALSE(button.isNull());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(button.isNull());
   EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
@@ -769,6 +785,7 @@ TEST_F(OathPanel, KeysAloneListGetAndCopyTheCodeOfTheSelectedRow) {
   EXPECT_TRUE(Find<QAbstractButton>("list_names")->toolTip().contains(QStringLiteral("Ctrl+L")));
 
   QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+  Settle(*window);
   ASSERT_EQ(RowNames(), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
   auto* list = Find<QListWidget>("listview");
   QTest::keyClick(list, Qt::Key_Home);
@@ -776,6 +793,7 @@ TEST_F(OathPanel, KeysAloneListGetAndCopyTheCodeOfTheSelectedRow) {
   ASSERT_EQ(list->currentRow(), 1);
 
   QTest::keyClick(list, Qt::Key_G, Qt::ControlModifier);
+  Settle(*window);
   EXPECT_EQ(Code("first"), QString());
   ASSERT_EQ(Code("second").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0));
   QClipboard* clipboard = QGuiApplication::clipboard();
@@ -799,6 +817,7 @@ TEST_F(OathPanel, CancellingTheTouchPromptSendsNothing) {
     ClickRow("guarded", which);
   }
   Find<QAbstractButton>("reset_names")->click();  // the reset warning is cancelled too
+  Settle(*window);
   ASSERT_EQ(answerer.Shown().size(), 4u);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(answerer.Shown()[i].title, QStringLiteral("Tip"));
@@ -824,6 +843,7 @@ TEST_F(OathPanel, ResetClearsEveryRowAndRecord) {
   Write("b", kKey20);
   BoxAnswerer answerer;
   Find<QAbstractButton>("reset_names")->click();
+  Settle(*window);
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The applet will be reset, all stored data will be discarded."));
@@ -836,6 +856,7 @@ TEST_F(OathPanel, VersionsAreShownInOneBox) {
   Start();
   BoxAnswerer answerer;
   Find<QAbstractButton>("get_applet_version")->click();
+  Settle(*window);
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Otp Version  "));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Applet version: 15   Cos version: 4300"));
@@ -868,17 +889,19 @@ TEST_F(OathPanel, AKeyPulledOutWhileABoxIsOpenEndsTheActionCleanly) {
     key->ClearReceivedApdus();
     BoxAnswerer answerer;
     answerer.SetWhileOpen([this](CMsgWnd&) {
-      // As the reader panel does when the key is pulled out: rows cleared, device released.
-      ASSERT_TRUE(pcsc->RemoveCard(kReader));
-      window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+      // The key pulled out: its reader goes, and the device change is handled while the box is open.
+      ASSERT_TRUE(pcsc->RemoveReader(kReader));
+      QCoreApplication::postEvent(window.get(), new DeviceChangeEvent);
+      SettleBehindBox(*window);
     });
     c.start();
+    Settle(*window);
     ASSERT_EQ(answerer.Shown().size(), 1u);
     EXPECT_EQ(Log().back().text, c.message);
     EXPECT_EQ(Log().back().color, kLogRed);
     EXPECT_TRUE(Sent().empty());
     EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
-    EXPECT_EQ(window->Device(), nullptr);
+    EXPECT_FALSE(window->HasDevice());
     TearDown();
   }
 }
@@ -897,6 +920,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(NameColor("other"), kRed);
 
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
   EXPECT_EQ(NameColor("story"), kBlack);
@@ -917,6 +941,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"story"});
 
   Find<QAbstractButton>("reset_names")->click();
+  Settle(*window);
   EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
   EXPECT_TRUE(key->Credentials().empty());
 
@@ -1034,11 +1059,15 @@ TEST_F(OathPanel, DeviceChangesDuringAnActionBringOneRefreshAfterIt) {
     if (tick <= 3) QCoreApplication::postEvent(window.get(), new DeviceChangeEvent);
     return tick > 5;
   });
-  ClickRow("slow", credential_rows::kCalculate);
-  EXPECT_EQ(Code("slow"), QStringLiteral("755224"));
+  OtpFreshCButtonUI* calculate = Button("slow", credential_rows::kCalculate);
+  ASSERT_NE(calculate, nullptr);
+  calculate->click();
+  // The changes wait behind the running action: no listing reaches the key worker meanwhile.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return slowKey.Ticks() > 5; }, 10000));
   EXPECT_EQ(refreshes, 0) << "nothing is refreshed under a running action";
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-  EXPECT_EQ(refreshes, 1);
+  Settle(*window);
+  EXPECT_EQ(Code("slow"), QStringLiteral("755224"));
+  EXPECT_EQ(refreshes, 1) << "the changes that came meanwhile bring one refresh";
 }
 
 TEST_F(OathPanel, ClosingTheWindowDuringASlowWriteEndsTheProgramWithAWholeCredential) {
@@ -1086,6 +1115,7 @@ TEST_F(OathPanel, TheTouchWaitAndAFailedActionAreAnnouncedToAssistiveTechnology)
     slowKey.StartTicking([&recorder](int) { return !recorder.events.empty(); });
     ClickRow("slow", credential_rows::kCalculate);
     window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+    Settle(*window);
     Find<QAbstractButton>("list_names")->click();  // no device: refused in red
     for (const auto& [type, name] : recorder.events) {
       if (type == QAccessible::Alert) alerts << name;

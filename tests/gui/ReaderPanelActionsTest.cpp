@@ -49,14 +49,14 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
 
 TEST_F(ReaderPanelWindow, ConnectWithoutReadersSaysTheDeviceIsNotFound) {
   Start();
-  const std::uint64_t generation = window->DeviceGeneration();
+  const std::shared_ptr<KeyConnection> connection = window->Connection();
   InformationBoxAnswerer answerer;
   Click("Card_Connect");
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Information"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The device not found."));
   EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(window->DeviceGeneration(), generation);
+  EXPECT_EQ(window->Connection(), connection);
 }
 
 TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndConnects) {
@@ -75,8 +75,7 @@ TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndCon
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Connect successful.\n"));
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
-  ASSERT_TRUE(window->Device()->Open()) << window->Device()->GetLastErrorText();
-  EXPECT_TRUE(window->SelectOathApplet());
+  EXPECT_TRUE(OpenAndSelectOath(*window));
   EXPECT_TRUE(key->IsOathSelected());
 }
 
@@ -86,7 +85,7 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
   ASSERT_EQ(DeviceName(), kKbName);
 
   Click("Card_Reset");
-  EXPECT_TRUE(window->Device()->IsOpen());
+  EXPECT_TRUE(DeviceIsOpen(*window));
   Click("Card_Reset");
 
   const auto log = Log();
@@ -105,14 +104,13 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
 TEST_F(ReaderPanelWindow, ResetOnASmartCardPowersItAgainAndLeavesItOpen) {
   PlugKey(kVirtualCcidInterface);
   Start();
-  ASSERT_TRUE(window->Device()->Open());
-  ASSERT_TRUE(window->SelectOathApplet());
+  ASSERT_TRUE(OpenAndSelectOath(*window));
   ASSERT_TRUE(key->IsOathSelected());
   ClearWindowLog(*window);
 
   Click("Card_Reset");
   EXPECT_FALSE(key->IsOathSelected());  // the card was powered down and up again
-  EXPECT_TRUE(window->Device()->IsOpen());
+  EXPECT_TRUE(DeviceIsOpen(*window));
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
@@ -126,7 +124,7 @@ TEST_F(ReaderPanelWindow, DisconnectOfAClosedSmartCardSaysSoAndReleasesIt) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
   EXPECT_EQ(log[0].color, kLogRed);
-  EXPECT_EQ(window->Device(), nullptr);
+  EXPECT_FALSE(window->HasDevice());
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
   // The key's reader is a CCID one: the mode options stay as they were.
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});

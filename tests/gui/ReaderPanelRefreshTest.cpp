@@ -23,7 +23,7 @@ TEST_F(ReaderPanelWindow, FirstRefreshWithAllThreeInterfacesConnectsTheU2fInterf
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("u2f_ccid_otp_select")});
   EXPECT_EQ(DeviceName(), kU2fName);
   EXPECT_TRUE(window->IsHidDevice());
-  EXPECT_FALSE(window->Device()->IsOpen());  // connected, then closed until the next action
+  EXPECT_FALSE(DeviceIsOpen(*window));  // connected, then closed until the next action
   EXPECT_EQ(SelectedRows(), std::vector<int>{2});
 
   const auto log = Log();
@@ -45,7 +45,7 @@ TEST_F(ReaderPanelWindow, AChangeThatChangesNothingRebuildsTheListAndDoesNothing
   PlugKey(kAllInterfaces);
   Start();
   SelectOption("ccid_select");  // the operator's own choice survives
-  const std::uint64_t generation = window->DeviceGeneration();
+  const std::shared_ptr<KeyConnection> connection = window->Connection();
 
   Refresh();
 
@@ -53,7 +53,7 @@ TEST_F(ReaderPanelWindow, AChangeThatChangesNothingRebuildsTheListAndDoesNothing
   EXPECT_TRUE(SelectedRows().empty());
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("ccid_select")});
   EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(window->DeviceGeneration(), generation);
+  EXPECT_EQ(window->Connection(), connection);
   EXPECT_EQ(DeviceName(), kU2fName);
 }
 
@@ -96,20 +96,21 @@ TEST_F(ReaderPanelWindow, F5ListsTheReadersAgainAsADeviceChangeWould) {
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   QTest::keyClick(window.get(), Qt::Key_F5);
+  Settle(*window);
   EXPECT_EQ(Rows(), (QStringList{"Second Key CCID 00 00", "VORTAN HID DEVICE U2F 0"}));
 }
 
 TEST_F(ReaderPanelWindow, ANewKeyDoesNotDisplaceOneAnActionLeftOpen) {
   PlugKey(kVirtualU2fInterface);
   Start();
-  ASSERT_TRUE(window->Device()->Open());
+  RunTask(*window, [](KeyTaskHost& host) { ASSERT_TRUE(host.Device().Open()); });
   auto second = std::make_shared<VirtualKey>();
   ASSERT_TRUE(pcsc->AddReader("Second Key CCID 00 00"));
   ASSERT_TRUE(pcsc->InsertCard("Second Key CCID 00 00", second));
-  const std::uint64_t generation = window->DeviceGeneration();
+  const std::shared_ptr<KeyConnection> connection = window->Connection();
   Refresh();
-  EXPECT_EQ(window->DeviceGeneration(), generation);
-  EXPECT_TRUE(window->Device()->IsOpen());
+  EXPECT_EQ(window->Connection(), connection);
+  EXPECT_TRUE(DeviceIsOpen(*window));
   EXPECT_TRUE(Log().empty());
 }
 
@@ -127,14 +128,14 @@ TEST_P(PullingOutTheSelectedKey, DisconnectsItAndShowsNoDevice) {
   const PullOutCase& c = GetParam();
   PlugKey(c.interfaces);
   Start();
-  ASSERT_NE(window->Device(), nullptr);
+  ASSERT_TRUE(window->HasDevice());
   ASSERT_NE(DeviceName(), "");
 
   UnplugKey();
   Refresh();
 
   EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(window->Device(), nullptr);
+  EXPECT_FALSE(window->HasDevice());
   EXPECT_FALSE(window->IsHidDevice());
   const auto log = Log();
   ASSERT_EQ(log.size(), 1u);

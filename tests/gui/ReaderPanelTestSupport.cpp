@@ -132,18 +132,20 @@ void ReaderPanelWindow::Start(bool keepLog) {
   ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window->show();
   ASSERT_NE(window->findChild<InitDemoToCardUI*>(), nullptr);
+  guitest::Settle(*window);
   if (!keepLog) guitest::ClearWindowLog(*window);
 }
 
 void ReaderPanelWindow::Refresh() {
   DeviceChangeEvent change;
   QCoreApplication::sendEvent(window.get(), &change);
+  guitest::Settle(*window);
 }
 
 void ReaderPanelWindow::Click(const char* name) {
   auto* button = qobject_cast<QAbstractButton*>(Control(name));
   ASSERT_NE(button, nullptr) << name;
-  button->click();
+  guitest::ClickAndSettle(*window, button);
 }
 
 void ReaderPanelWindow::SelectOption(const char* name) {
@@ -185,8 +187,8 @@ bool ReaderPanelWindow::Enabled(const char* name) {
 }
 
 std::string ReaderPanelWindow::DeviceName() {
-  if (window->Device() == nullptr) return "<none>";
-  const std::wstring name = window->Device()->GetName();
+  if (!window->HasDevice()) return "<none>";
+  const std::wstring name = window->DeviceName();
   return std::string(name.begin(), name.end());
 }
 

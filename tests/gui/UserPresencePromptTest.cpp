@@ -86,7 +86,7 @@ TEST_F(ReaderPanelWindow, DecliningThePromptSendsNothingAndLogsNothing) {
             (std::vector<Bytes>{BuildGetCosVersion(), BuildGetCosVersion(), BuildGetCosVersion()}));
   EXPECT_EQ(key->TouchRequests(), 0);
   // The transport is left open for whatever comes next.
-  EXPECT_TRUE(window->Device()->IsOpen());
+  EXPECT_TRUE(DeviceIsOpen(*window));
 }
 
 }  // namespace

@@ -59,8 +59,7 @@ class VirtualReaderWindow : public ::testing::Test {
 TEST_F(VirtualReaderWindow, SelectOathAppletOnTheVirtualKeyLogsCommandAndSuccessInBlue) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
-  ASSERT_TRUE(window->Device()->Open());
-  EXPECT_TRUE(window->SelectOathApplet());
+  EXPECT_TRUE(OpenAndSelectOath(*window));
   EXPECT_TRUE(key->IsOathSelected());
   ASSERT_FALSE(key->ReceivedApdus().empty());
   EXPECT_EQ(key->ReceivedApdus().front(), BuildSelectOath());
@@ -76,29 +75,32 @@ TEST_F(VirtualReaderWindow, RefusedSelectIsLoggedInRedAndTheActionGoesOn) {
   auto card = std::make_shared<SelectCard>();
   card->statusWord = 0x6A82;
   StartWith(card);
-  ASSERT_TRUE(window->Device()->Open());
-  ASSERT_TRUE(window->SelectOathApplet());
+  ASSERT_TRUE(OpenAndSelectOath(*window));
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].text, QStringLiteral("Select ins error.\n"));
   EXPECT_EQ(entries[1].color, kLogRed);
   // The caller goes on with the same open device.
-  ASSERT_TRUE(window->Device()->IsOpen());
+  ASSERT_TRUE(DeviceIsOpen(*window));
   CApduCommand next;
   const OathBytes list = BuildList();
   ASSERT_TRUE(next.Parse(list.data(), list.size()));
-  CApduResponse answer;
-  EXPECT_TRUE(window->Device()->Exchange(next, answer));
+  bool exchanged = false;
+  RunTask(*window, [&](KeyTaskHost& host) {
+    CApduResponse answer;
+    exchanged = host.Device().Exchange(next, answer);
+  });
+  EXPECT_TRUE(exchanged);
   EXPECT_EQ(card->received.size(), 2u);
 }
 
 TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
-  EXPECT_TRUE(window->SelectFidoApplet());
+  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
   ASSERT_EQ(key->ReceivedApdus().size(), 1u);
   EXPECT_EQ(key->ReceivedApdus()[0], BuildSelectFido());
-  EXPECT_FALSE(window->Device()->IsOpen());
+  EXPECT_FALSE(DeviceIsOpen(*window));
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
@@ -108,10 +110,12 @@ TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed
 TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothing) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
-  ASSERT_TRUE(window->Device()->Open());
+  RunTask(*window, [](KeyTaskHost& host) { ASSERT_TRUE(host.Device().Open()); });
   ASSERT_TRUE(pcsc->RemoveCard(kReader));
   BoxAnswerer answerer;
-  EXPECT_FALSE(window->SelectOathApplet());
+  bool selected = true;
+  RunTask(*window, [&selected](KeyTaskHost& host) { selected = host.SelectOathApplet(); });
+  EXPECT_FALSE(selected);
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));

@@ -42,7 +42,11 @@ bool CardDevice::Exchange(const CApduCommand& command, CApduResponse& response) 
     error_ = failureText;
     return false;
   }
-  if (command.Ins == silentIns) return true;  // the key went mid-command: no status word
+  if (command.Ins == silentIns) {
+    // The key went mid-command: no status word, as the real transports tell it.
+    error_ = kNoStatusWordText;
+    return true;
+  }
   const std::vector<std::uint8_t> answer = card_->ProcessApdu(command.Serialize());
   return response.Parse(answer.data(), answer.size());
 }
