@@ -104,15 +104,9 @@ void InitDemoToCardUI::Notify(TNotifyUI& msg) {
 // ---- refresh ----
 
 void InitDemoToCardUI::RefreshReaderList() {
-  // However many changes come while a listing waits its turn, that one listing sees them all.
-  if (m_RefreshQueued->exchange(true)) return;
   auto listing = std::make_shared<readers::Listing>();
-  m_Context.Worker().Start(
-      [backends = Backends(), listing, queued = m_RefreshQueued] {
-        queued->store(false);
-        *listing = readers::ListAll(backends);
-      },
-      [this, listing] { ApplyListing(std::move(*listing)); });
+  m_Context.Worker().Start([backends = Backends(), listing] { *listing = readers::ListAll(backends); },
+                           [this, listing] { ApplyListing(std::move(*listing)); });
 }
 
 void InitDemoToCardUI::ApplyListing(readers::Listing listing) {

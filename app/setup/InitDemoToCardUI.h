@@ -8,8 +8,6 @@
 // when it is done.
 #include <QWidget>
 #include <array>
-#include <atomic>
-#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
@@ -104,6 +102,4 @@ class InitDemoToCardUI : public QWidget, public INotifyUI {
   PanelContext& m_Context;
   WindowImplBase* m_pManager = nullptr;
   bool m_bIsWindowsXp = false;
-  // A listing is queued and has not started yet.
-  std::shared_ptr<std::atomic<bool>> m_RefreshQueued = std::make_shared<std::atomic<bool>>(false);
 };

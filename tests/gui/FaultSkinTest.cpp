@@ -118,7 +118,10 @@ class FaultSkin : public ::testing::Test {
     window_->SetVidPidConfigFiles({TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"});
     BoxAnswerer answerer(BoxAnswer::SystemClose);
     const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
-    if (created) window_->show();
+    if (created) {
+      window_->show();
+      Settle(*window_);
+    }
     return created;
   }
 
@@ -128,14 +131,14 @@ class FaultSkin : public ::testing::Test {
     for (const char* name : kSessionButtons) {
       auto* button = window_->FindControlAs<QAbstractButton>(QString::fromLatin1(name));
       if (button != nullptr && button->isVisible() && button->isEnabled()) button->click();
-      QCoreApplication::processEvents();
+      Settle(*window_);
     }
     DeviceChangeEvent change;
     demo_->Unplug();
     QCoreApplication::sendEvent(window_.get(), &change);
     demo_->PlugIn();
     QCoreApplication::sendEvent(window_.get(), &change);
-    QCoreApplication::processEvents();
+    Settle(*window_);
   }
 
   void ExpectCredentialsIntact() {

@@ -47,6 +47,7 @@ class VirtualReaderWindow : public ::testing::Test {
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window->show();
+    Settle(*window);
     ClearWindowLog(*window);
   }
 

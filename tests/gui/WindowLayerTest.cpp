@@ -46,6 +46,7 @@ class WindowLayer : public ::testing::Test {
     BoxAnswerer answerer;
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
     window->show();
+    Settle(*window);
     window->AddNotifier(&first);
     window->AddNotifier(&second);
   }
