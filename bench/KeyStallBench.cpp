@@ -85,17 +85,25 @@ Measured Measure(const std::function<void()>& action) {
           std::chrono::duration<double, std::milli>(whole).count()};
 }
 
+void WaitUntilIdle(const CMainWnd& window);
+
 std::unique_ptr<CMainWnd> OpenWindow(DeviceBackends backends) {
   auto window = std::make_unique<CMainWnd>(std::move(backends));
   window->SetVidPidConfigFiles({});
   if (!window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return nullptr;
   window->show();
-  QCoreApplication::processEvents();
+  WaitUntilIdle(*window);
   return window;
+}
+
+// Serves the window's events until its key worker has finished and the results are shown.
+void WaitUntilIdle(const CMainWnd& window) {
+  while (window.IsBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
 void Click(CMainWnd& window, const char* name) {
   if (auto* button = window.FindControlAs<QAbstractButton>(QString::fromLatin1(name))) button->click();
+  WaitUntilIdle(window);
 }
 
 // a) A calculate on a key that wants a touch and never gets one.
@@ -114,11 +122,15 @@ Measured CalculateWithoutTouch() {
   auto window = OpenWindow(MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>()));
   if (window == nullptr) return {};
   window->findChild<InitDemoToCardUI*>()->ConnectReader(L"Virtual PCD 00 00");
+  WaitUntilIdle(*window);
   Click(*window, "list_names");
   auto* rows = window->FindControlAs<QListWidget>(QStringLiteral("listview"));
   if (rows == nullptr || rows->count() == 0) return {};
   auto* calculate = rows->itemWidget(rows->item(0))->findChild<QAbstractButton*>(credential_rows::kCalculate);
-  return Measure([calculate] { calculate->click(); });
+  return Measure([calculate, &window] {
+    calculate->click();
+    WaitUntilIdle(*window);
+  });
 }
 
 std::shared_ptr<ScriptedHidApi> SilentU2fInterface() {
@@ -130,7 +142,7 @@ std::shared_ptr<ScriptedHidApi> SilentU2fInterface() {
 // b) A List click on a U2F interface that never answers.
 Measured ListOnSilentInterface() {
   auto window = OpenWindow(MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), SilentU2fInterface()));
-  if (window == nullptr || window->Device() == nullptr) return {};
+  if (window == nullptr || !window->HasDevice()) return {};
   return Measure([&window] { Click(*window, "list_names"); });
 }
 
@@ -145,6 +157,7 @@ Measured RefreshOnSilentInterface() {
     QObject::connect(window.get(), &CMainWnd::readerListRefreshed, &refreshed, &QEventLoop::quit);
     QCoreApplication::postEvent(window.get(), new DeviceChangeEvent);
     refreshed.exec();
+    WaitUntilIdle(*window);
   });
 }
 

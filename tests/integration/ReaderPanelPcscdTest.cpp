@@ -90,23 +90,23 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
     ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   }
   window->show();
+  guitest::Settle(*window);
 
   EXPECT_TRUE(guitest::ReaderRows(*window).contains(QString::fromLatin1(kVpcdReader)));
-  ASSERT_NE(window->Device(), nullptr);
-  EXPECT_EQ(window->Device()->GetName(), L"Virtual PCD 00 00");
+  ASSERT_TRUE(window->HasDevice());
+  EXPECT_EQ(window->DeviceName(), L"Virtual PCD 00 00");
   EXPECT_FALSE(window->IsHidDevice());
   const auto connected = guitest::WindowLog(*window);
   ASSERT_FALSE(connected.empty());
   EXPECT_EQ(connected.back().text, QStringLiteral("Connect successful.\n"));
 
   // An action selects the applet on an open connection; the reset then starts the card afresh.
-  ASSERT_TRUE(window->Device()->Open());
-  ASSERT_TRUE(window->SelectOathApplet());
+  ASSERT_TRUE(guitest::OpenAndSelectOath(*window));
   ASSERT_TRUE(key->IsOathSelected());
   const std::size_t eventsBefore = recorder->Events().size();
   guitest::ClearWindowLog(*window);
 
-  window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset"))->click();
+  guitest::ClickAndSettle(*window, window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset")));
 
   const auto log = guitest::WindowLog(*window);
   ASSERT_EQ(log.size(), 1u);
@@ -115,7 +115,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   const std::vector<std::string> sinceReset(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore), events.end());
   EXPECT_TRUE(HoldsPowerCycle(sinceReset)) << "events since the reset: " << sinceReset.size();
   EXPECT_FALSE(key->IsOathSelected());
-  EXPECT_TRUE(window->Device()->IsOpen());
+  EXPECT_TRUE(guitest::DeviceIsOpen(*window));
 }
 
 }  // namespace
