@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QPalette>
 
 #include "oath/UserPresence.h"
@@ -10,16 +11,15 @@ namespace {
 
 constexpr auto kAnnouncementTime = std::chrono::seconds(6);
 constexpr auto kCountdownTick = std::chrono::milliseconds(200);
-constexpr int kMargin = 12;
 
 }  // namespace
 
-KeyStatusLine::KeyStatusLine(QWidget* window) : QLabel(window) {
+KeyStatusLine::KeyStatusLine(QWidget* parent) : QLabel(parent) {
   setObjectName(QStringLiteral("key_status"));
   setAccessibleName(QStringLiteral("Key status"));
   setFocusPolicy(Qt::NoFocus);
-  // It floats over the log: clicks go to what lies beneath.
-  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setTextFormat(Qt::PlainText);
+  setWordWrap(true);
   setAlignment(Qt::AlignCenter);
   setMargin(8);
   // Dark on light windows, whatever the window's style says about labels.
@@ -37,7 +37,6 @@ KeyStatusLine::KeyStatusLine(QWidget* window) : QLabel(window) {
     announcement_.clear();
     Refresh(false);
   });
-  if (window != nullptr) window->installEventFilter(this);
 }
 
 void KeyStatusLine::SetWaiting(bool waiting) {
@@ -88,25 +87,17 @@ void KeyStatusLine::Refresh(bool alert) {
     // What a screen reader says of the line is what it shows.
     setAccessibleName(shown);
   }
-  Place();
   show();
-  raise();
   if (alert) {
     QAccessibleEvent event(this, QAccessible::Alert);
     QAccessible::updateAccessibility(&event);
   }
 }
 
-void KeyStatusLine::Place() {
-  QWidget* window = parentWidget();
-  if (window == nullptr) return;
-  adjustSize();
-  const int width = std::min(window->width() - 2 * kMargin, std::max(sizeHint().width(), 320));
-  resize(width, sizeHint().height());
-  move((window->width() - width) / 2, window->height() - height() - kMargin);
-}
-
-bool KeyStatusLine::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Resize && isVisible()) Place();
-  return QLabel::eventFilter(watched, event);
+void KeyStatusLine::mousePressEvent(QMouseEvent* event) {
+  // The operator has read it: the announcement goes; a countdown or wait still shows.
+  announcementEnd_.stop();
+  announcement_.clear();
+  Refresh(false);
+  QLabel::mousePressEvent(event);
 }

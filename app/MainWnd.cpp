@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QShortcut>
 #include <QStackedWidget>
@@ -36,6 +37,17 @@ constexpr const char* kDeferredTextProperty = "tokvaneDeferredText";
 const QString kOathTab = QStringLiteral("get_opt_panel_tab");
 const QString kPersonalizationTab = QStringLiteral("personalization_tab");
 const QString kSettingTab = QStringLiteral("personal_setting_tab");
+
+// The box layout, within `layout` and its nested layouts, that holds `widget` itself.
+QBoxLayout* BoxLayoutHolding(QLayout* layout, QWidget* widget) {
+  if (layout == nullptr) return nullptr;
+  auto* box = qobject_cast<QBoxLayout*>(layout);
+  if (box != nullptr && box->indexOf(widget) >= 0) return box;
+  for (int i = 0; i < layout->count(); ++i) {
+    if (QBoxLayout* inner = BoxLayoutHolding(layout->itemAt(i)->layout(), widget)) return inner;
+  }
+  return nullptr;
+}
 
 // How long an action may take before the window shows it as busy: quicker ones do not flicker.
 constexpr auto kBusyShowDelay = std::chrono::milliseconds(150);
@@ -100,6 +112,7 @@ void CMainWnd::InitWindow() {
   DeferHiddenPageTexts();
 
   m_pStatusLine = new KeyStatusLine(this);
+  PlaceStatusLine();
   m_pBusyDelay = new QTimer(this);
   m_pBusyDelay->setSingleShot(true);
   m_pBusyDelay->setInterval(kBusyShowDelay);
@@ -130,6 +143,18 @@ void CMainWnd::InitWindow() {
   } else {
     StartDevices();
   }
+}
+
+void CMainWnd::PlaceStatusLine() {
+  // A line of its own right under the log, so it never hides the newest entries; a skin without
+  // a log in a box layout gets it at the bottom of the window.
+  if (m_pLog != nullptr && m_pLog->parentWidget() != nullptr) {
+    if (QBoxLayout* box = BoxLayoutHolding(m_pLog->parentWidget()->layout(), m_pLog)) {
+      box->insertWidget(box->indexOf(m_pLog) + 1, m_pStatusLine);
+      return;
+    }
+  }
+  if (auto* box = qobject_cast<QBoxLayout*>(layout())) box->addWidget(m_pStatusLine);
 }
 
 void CMainWnd::StartDevices() {

@@ -84,6 +84,7 @@ class CMainWnd : public WindowImplBase, public PanelContext {
   // and the status line saying the key is being waited for.
   void OnStepRunning(bool running);
   void ShowBusy(bool shown);
+  void PlaceStatusLine();
   // Whether a click on `control` would start an action on the key.
   bool IsPanelControl(const QWidget* control) const;
   void LoadDeviceConfiguration();

@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
+#include "app/KeyStatusLine.h"
 #include "app/MainWnd.h"
 #include "app/oath/OtpOath.h"
 #include "app/setup/InitDemoToCardUI.h"
@@ -378,6 +380,22 @@ TEST_F(MainWindow, TheOathPanelHearsEveryNotificationBeforeTheWindowActsOnIt) {
   EXPECT_FALSE(recorder.logWasEmpty[0]);  // the clear came after the panel had its turn
   EXPECT_TRUE(LogControl(*window)->toPlainText().isEmpty());
   EXPECT_EQ(recorder.seen[1], QStringLiteral("textchanged:personinalize_edit_name"));
+}
+
+TEST_F(MainWindow, TheStatusLineHasAStripOfItsOwnUnderTheLogAndAClickDismissesIt) {
+  Start();
+  auto* status = window->findChild<KeyStatusLine*>();
+  QTextEdit* log = LogControl(*window);
+  ASSERT_TRUE(status != nullptr && log != nullptr);
+  EXPECT_FALSE(status->isVisible());
+  window->AppendLog(L"Select ins error.\n", log_color::kRed);  // a failure is announced
+  const auto rectOf = [this](QWidget* widget) { return QRect(widget->mapTo(window.get(), QPoint(0, 0)), widget->size()); };
+  // Laid out under the log, never over it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return status->isVisible() && rectOf(status).top() >= rectOf(log).bottom(); }, 2000))
+      << "status at " << rectOf(status).top() << ", log ends at " << rectOf(log).bottom();
+  EXPECT_EQ(status->text(), QStringLiteral("Select ins error."));
+  QTest::mouseClick(status, Qt::LeftButton);
+  EXPECT_FALSE(status->isVisible());
 }
 
 // ---- the services the panels use ----
