@@ -108,7 +108,7 @@ bool OathActions::ConfirmPresence(const char* goneMessage, OathOutcome& outcome)
 }
 
 bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
-                             std::optional<OathByteRange> secret) {
+                             std::optional<OathByteRange> secret, const char* uncertainEffect) {
   CApduCommand command = CommandFromBytes(bytes);
   lastCommandEntry_ = CommandEntry(bytes, ending, secret.value_or(OathByteRange{}));
   host_.LogCommand(lastCommandEntry_);
@@ -117,7 +117,8 @@ bool OathActions::SendLogged(const OathBytes& bytes, const std::string& ending, 
   NoteAnswer(answered, response);
   device_.Close();
   if (secret) WipeCommand(command);
-  if (!answered) host_.LogFailure(transportReason_ + "\n");
+  // The command may have reached the key before the connection broke.
+  if (!answered) LogNoStatusWord(uncertainEffect);
   return answered;
 }
 
@@ -142,9 +143,13 @@ OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::st
 }
 
 void OathActions::LogNoStatusWord(const char* uncertainEffect) {
-  // Nothing came back, so nothing was refused: the reason, and what may have happened anyway.
+  // Nothing (or no status word) came back, so nothing was refused: the reason, and what may have
+  // happened anyway.
   std::string entry = transportReason_;
-  if (uncertainEffect != nullptr) entry += std::string("; ") + uncertainEffect;
+  if (uncertainEffect != nullptr) {
+    if (!entry.empty() && entry.back() == '.') entry.pop_back();
+    entry += std::string("; ") + uncertainEffect;
+  }
   host_.LogFailure(entry + "\n");
 }
 
@@ -280,7 +285,7 @@ OathOutcome OathActions::Reset() {
   if (!ConfirmPresence(kConnectDevice, outcome)) return outcome;
 
   CApduResponse answer;
-  if (!SendLogged(BuildReset(), "\n", answer)) return OathOutcome::ExchangeFailed;
+  if (!SendLogged(BuildReset(), "\n", answer, std::nullopt, kResetUncertain)) return OathOutcome::ExchangeFailed;
   if (!answer.IsSuccess()) return LogRefusal(answer, "Reset int error.\n", kResetUncertain);
   host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
@@ -333,7 +338,7 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   }
 
   CApduResponse answer;
-  const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put));
+  const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put), kWriteUncertain);
   WipeBuffer(put);
   if (!answered) return OathOutcome::ExchangeFailed;
   if (!answer.IsSuccess()) return LogRefusal(answer, "Put ins error.\n\n", kWriteUncertain);
@@ -400,7 +405,7 @@ OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notO
   OathOutcome outcome = OathOutcome::Done;
   if (!ConfirmPresence(notOpen, outcome)) return outcome;
   CApduResponse answer;
-  if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
+  if (!SendLogged(command, "\n", answer, std::nullopt, uncertainEffect)) return OathOutcome::ExchangeFailed;
   if (!answer.IsSuccess()) return LogRefusal(answer, errorText, uncertainEffect);
   host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);

@@ -146,10 +146,10 @@ class OathActions {
   // device went away while the prompt was open.
   bool ConfirmPresence(const char* goneMessage, OathOutcome& outcome);
   // Logs the command, exchanges it and closes the device at once; an unanswered exchange is
-  // logged with the transport's reason. `secret`: where the command carries a key; those bytes
+  // logged with the transport's reason and `uncertainEffect`. `secret`: where the command carries a key; those bytes
   // are logged as "**" and every copy of the command made here is wiped.
   bool SendLogged(const OathBytes& bytes, const std::string& ending, CApduResponse& response,
-                  std::optional<OathByteRange> secret = std::nullopt);
+                  std::optional<OathByteRange> secret = std::nullopt, const char* uncertainEffect = nullptr);
   // An exchange that is not logged and leaves the device open.
   bool SendQuietly(const OathBytes& bytes, CApduResponse& response);
   // The failure entries of a command the key did not carry out: 69 84 gets the touch message, and

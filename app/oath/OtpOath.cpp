@@ -82,9 +82,18 @@ void StartOathTask(PanelContext& context, QWidget* boxOwner, Work work, std::fun
       std::move(apply));
 }
 
-// Whether the action ends by giving the key back to its FIDO applet: not once the device has gone,
-// and not after the key stopped answering (asking again only adds a failure box).
-bool EndsWithFido(OathOutcome outcome) { return outcome != OathOutcome::NoAnswer; }
+// Whether the action ends by giving the key back to its FIDO applet: after the key answered, or
+// the operator or the input stopped the action; not once the key did not open or stopped
+// answering (asking it again only adds failure boxes). A gone device is never asked.
+bool EndsWithFido(OathOutcome outcome) {
+  return outcome == OathOutcome::Done || outcome == OathOutcome::Refused || outcome == OathOutcome::TouchTimeout ||
+         outcome == OathOutcome::Declined || outcome == OathOutcome::InvalidInput;
+}
+
+// After a command that may have changed the key without saying so, the rows may be wrong.
+bool KeyMayHaveChanged(OathOutcome outcome) {
+  return outcome == OathOutcome::NoAnswer || outcome == OathOutcome::ExchangeFailed;
+}
 
 // A field's text in the locale's encoding. The intermediate wide copy is wiped, since the field
 // may hold a secret.
@@ -356,16 +365,17 @@ void OtpOath::ListCredentials() {
       m_Context, this,
       [passes, same](PanelHost& host, OathActions& actions) {
         // The key is asked twice, each time followed by the default-credential query.
+        OathOutcome last = OathOutcome::Done;
         for (int pass = 0; pass < 2; ++pass) {
           OathListResult listed;
-          actions.List(host.IsHid(), listed);
+          last = actions.List(host.IsHid(), listed);
           if (!host.IsSameDevice()) return;
           passes->push_back({std::move(listed.Names), std::nullopt});
           if (!listed.QueryDefault) continue;
-          actions.GetDefault(passes->back().defaultName);
+          last = actions.GetDefault(passes->back().defaultName);
           if (!host.IsSameDevice()) return;
         }
-        host.SelectFidoApplet();
+        if (EndsWithFido(last)) host.SelectFidoApplet();
         *same = true;
       },
       [this, passes, same] {
@@ -395,7 +405,7 @@ void OtpOath::ResetApplet() {
       },
       [this, outcome] {
         if (*outcome == OathOutcome::Done) ClearCredentials();
-        if (*outcome == OathOutcome::NoAnswer) DropRowsOfUncertainKey();
+        if (*outcome && KeyMayHaveChanged(**outcome)) DropRowsOfUncertainKey();
       });
 }
 
@@ -518,7 +528,7 @@ void OtpOath::DeleteCredential(OtpCredential* record) {
       },
       [this, record, outcome] {
         if (*outcome == OathOutcome::Done && IsLiveRecord(record)) RemoveCredential(m_pListView, m_Credentials, record);
-        if (*outcome == OathOutcome::NoAnswer) DropRowsOfUncertainKey();
+        if (*outcome && KeyMayHaveChanged(**outcome)) DropRowsOfUncertainKey();
       });
 }
 

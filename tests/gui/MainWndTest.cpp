@@ -525,18 +525,6 @@ TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
   EXPECT_EQ(entries[1].color, kLogRed);
 }
 
-TEST_F(MainWindow, SelectFidoAppletStopsOnceTheDeviceIsReleasedDuringItsBox) {
-  Start();
-  device_->failOpen = true;
-  BoxAnswerer answerer;
-  // A device change during the box: the reader panel lets go of the device.
-  answerer.SetWhileOpen([this](CMsgWnd&) { window->ReplaceDevice(nullptr); });
-  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
-  EXPECT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_TRUE(Log().empty());
-  EXPECT_TRUE(card->received.empty());
-}
-
 // A worker step that throws ends its action with a red line; the window goes on.
 TEST_F(MainWindow, ATaskThatThrowsEndsWithARedLineAndTheWindowGoesOn) {
   Start();
