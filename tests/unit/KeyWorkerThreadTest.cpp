@@ -2,7 +2,9 @@
 // task ending only itself, and everything queued run before the thread ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <string>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -32,4 +34,33 @@ TEST(KeyWorkerThread, RunsEveryTaskInOrderOnItsOwnThreadEvenAfterOneThrows) {
     EXPECT_EQ(id, threads.front());
     EXPECT_NE(id, std::this_thread::get_id());
   }
+}
+
+// A task that waits for the operator lets the tasks queued behind it run meanwhile (a listing, the
+// close of a key that went), and goes on once answered; a throw is reported, not swallowed.
+TEST(KeyWorkerThread, AWaitingTaskServesTheQueueUntilAnsweredAndFailuresAreReported) {
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  auto note = [&](std::string what) {
+    std::lock_guard lock(mutex);
+    seen.push_back(std::move(what));
+  };
+  std::atomic<bool> answered{false};
+  {
+    KeyWorkerThread worker([&](const std::string& what) { note("failed: " + what); });
+    worker.Post([&] {
+      note("asks");
+      worker.ServeUntil([&] { return answered.load(); });
+      note("answered");
+    });
+    worker.Post([&] { note("listing"); });
+    worker.Post([&] { throw std::runtime_error("bad answer"); });
+    worker.Post([&] {
+      note("closing");
+      answered = true;
+      worker.Wake();
+    });
+    worker.Post([&] { note("after"); });
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"asks", "listing", "failed: bad answer", "closing", "answered", "after"}));
 }
