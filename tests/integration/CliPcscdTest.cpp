@@ -1,6 +1,7 @@
 // tokvane-cli end to end through a real pcscd: the virtual key sits in the vpcd reader, served
 // in-process, and every subcommand runs with the system's PC/SC service. The commands the key
 // receives are checked against those of the desktop program's actions.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,12 +11,12 @@
 
 #include "core/Conversions.h"
 #include "keysim/VirtualKey.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/CliRunner.h"
 #include "tests/integration/PcscdHarness.h"
 #include "tests/support/FaultInjectingCard.h"
 #include "tests/support/ServedCard.h"
+#include "tests/support/TestKeys.h"
 
 namespace tokvane::integration {
 namespace {
@@ -23,12 +24,12 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kSecretText = "12345678901234567890";  // RFC 4226, appendix D
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
-const std::string kSecretHex = "3132333435363738393031323334353637383930";
-const std::string kSecretBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
-
-std::string Hex(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
+using test_keys::Hex;
+using test_keys::kRfcCodes6;
+using test_keys::kRfcCodes8;
+const Bytes& kSecret = test_keys::kRfcSecret;
+const std::string& kSecretHex = test_keys::kRfcSecretHex;
+const std::string& kSecretBase32 = test_keys::kRfcSecretBase32;
 
 const std::string kCosQuery = Hex(BuildGetCosVersion());
 
@@ -89,29 +90,51 @@ TEST_F(CliPcscdTest, ReadersInfoAndModeShowSeeTheKeyInTheVpcdReader) {
   EXPECT_EQ(mode.out, "{\"interfaces\":\"ccid\",\"otp\":false,\"u2f\":false,\"ccid\":true,\"modeByte\":64}\n");
 }
 
-TEST_F(CliPcscdTest, CodesEqualTheLocalHotpOfTheSameCredential) {
+TEST_F(CliPcscdTest, TheGuardRefusesAReaderThatIsNotVirtualBeforeAnythingIsSent) {
+  Serve();
+  Add("mail", kSecretHex);
+  std::vector<std::string> args = {"--reader", "ACME Token CCID 00 00", "oath", "reset", "--yes"};
+  EXPECT_EQ(RefuseNonVirtualTarget(args),
+            "refused before sending anything: 'ACME Token CCID 00 00' is not a virtual reader");
+  ::testing::TestPartResultArray failures;
+  {
+    ::testing::ScopedFakeTestPartResultReporter intercept(&failures);
+    EXPECT_EQ(Run({"--reader=ACME Token CCID 00 00", "oath", "reset", "--yes"}).code, -1);
+  }
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_STREQ(failures.GetTestPartResult(0).message(),
+               "Failed\nrefused before sending anything: 'ACME Token CCID 00 00' is not a virtual reader");
+  EXPECT_TRUE(received_.empty());
+  EXPECT_EQ(key_->Credentials().size(), 1u);
+
+  // With no reader named, the vpcd reader is.
+  args = {"oath", "list"};
+  EXPECT_EQ(RefuseNonVirtualTarget(args), "");
+  EXPECT_EQ(args, (std::vector<std::string>{"--reader", kVpcdReader, "oath", "list"}));
+}
+
+TEST_F(CliPcscdTest, CodesAreThoseOfRfc4226) {
   Serve();
   Add("mail", kSecretHex);
   for (std::uint32_t count = 0; count < 3; ++count) {
     const CliResult code = Run({"oath", "code", "mail"});
     ASSERT_EQ(code.code, 0) << code.err;
-    EXPECT_EQ(code.out, ComputeLocalHotp(kSecret, 6, "", count) + "\n") << "count " << count;
+    EXPECT_EQ(code.out, kRfcCodes6[count] + "\n") << "count " << count;
   }
   EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), kCosQuery, Hex(BuildCalculate("mail")),
                                                  Hex(BuildSelectFido())}));
 
   // Base32 with spaces and lower case, and a URI whose counter starts the moving factor.
   Add("b32", "gezd gnbv gy3t qojq gezd gnbv gy3t qojq", {"--format", "base32", "--digits", "8"});
-  EXPECT_EQ(Run({"oath", "code", "b32"}).out, ComputeLocalHotp(kSecret, 8, "", 0) + "\n");
+  EXPECT_EQ(Run({"oath", "code", "b32"}).out, kRfcCodes8[0] + "\n");
 
   Add("uri", "otpauth://hotp/Maker:op?secret=" + kSecretBase32 + "&digits=8&counter=32&issuer=Maker");
-  const std::string imf("\x00\x00\x00\x20", 4);  // 32: a byte that looks like a space stays
-  EXPECT_EQ(Run({"oath", "code", "uri"}).out, ComputeLocalHotp(kSecret, 8, imf, 0) + "\n");
-  EXPECT_EQ(Run({"oath", "code", "uri"}).out, ComputeLocalHotp(kSecret, 8, imf, 1) + "\n");
+  // oathtool --hotp -d 8 -c 32 and -c 33: a moving-factor byte that looks like a space stays.
+  EXPECT_EQ(Run({"oath", "code", "uri"}).out, "42370250\n");
+  EXPECT_EQ(Run({"oath", "code", "uri"}).out, "38841346\n");
 
   const CliResult json = Run({"--json", "oath", "code", "mail"});
-  EXPECT_EQ(json.out, "{\"reader\":\"Virtual PCD 00 00\",\"name\":\"mail\",\"code\":\"" +
-                          ComputeLocalHotp(kSecret, 6, "", 3) + "\"}\n");
+  EXPECT_EQ(json.out, "{\"reader\":\"Virtual PCD 00 00\",\"name\":\"mail\",\"code\":\"969429\"}\n");
 }
 
 TEST_F(CliPcscdTest, AddSendsThePanelsCommandsAndNeverShowsTheSecret) {
@@ -125,7 +148,8 @@ TEST_F(CliPcscdTest, AddSendsThePanelsCommandsAndNeverShowsTheSecret) {
     EXPECT_EQ(text.find(kSecretHex.substr(0, 8)), std::string::npos);
     EXPECT_EQ(text.find("31 32 33 34"), std::string::npos);
   }
-  EXPECT_EQ(Run({"oath", "code", "mymail"}).out, ComputeLocalHotp(kSecret, 6, "1234", 0) + "\n");
+  // The IMF text "1234" is the counter 0x31323334: oathtool --hotp -c 825373492.
+  EXPECT_EQ(Run({"oath", "code", "mymail"}).out, "571262\n");
 
   // Read from a file instead of standard input.
   const std::string file = ::testing::TempDir() + "cli-secret.txt";
@@ -137,7 +161,7 @@ TEST_F(CliPcscdTest, AddSendsThePanelsCommandsAndNeverShowsTheSecret) {
   }
   EXPECT_EQ(Run({"oath", "add", "filed", "--secret-file", file, "--format", "base32"}).code, 0);
   std::remove(file.c_str());
-  EXPECT_EQ(Run({"oath", "code", "filed"}).out, ComputeLocalHotp(kSecret, 6, "", 0) + "\n");
+  EXPECT_EQ(Run({"oath", "code", "filed"}).out, kRfcCodes6[0] + "\n");
 }
 
 TEST_F(CliPcscdTest, ListDefaultDeleteAndResetChangeWhatTheKeyHolds) {
@@ -191,9 +215,10 @@ TEST_F(CliPcscdTest, ExitCodesTellRefusalUsageAndMissingDevicesApart) {
   EXPECT_EQ(refused.err, "tokvane-cli: the key refused to calculate a code for 'nosuch' (status 6A 82)\n");
   EXPECT_TRUE(refused.out.empty());
 
-  const CliResult unknownReader = Run({"--reader", "No Such Reader", "oath", "code", "mail"});
+  const CliResult unknownReader = Run({"--reader", "Virtual PCD 00 07", "oath", "code", "mail"});
   EXPECT_EQ(unknownReader.code, 2);
-  EXPECT_NE(unknownReader.err.find("unknown reader 'No Such Reader'"), std::string::npos) << unknownReader.err;
+  EXPECT_EQ(unknownReader.err,
+            "tokvane-cli: unknown reader 'Virtual PCD 00 07' (see tokvane-cli readers)\n");
   EXPECT_TRUE(received_.empty()) << "nothing may reach the key";
 
   const struct {
@@ -219,10 +244,10 @@ TEST_F(CliPcscdTest, ExitCodesTellRefusalUsageAndMissingDevicesApart) {
       << emptyReader.err;
 
   ASSERT_TRUE(served_->Remove());
-  const CliResult noKey = Run({"--json", "oath", "list"});
+  const CliResult noKey = Run({"oath", "list"});
   EXPECT_EQ(noKey.code, 3);
-  EXPECT_NE(noKey.err.find("no key found"), std::string::npos) << noKey.err;
-  EXPECT_EQ(noKey.out, "{\"error\":\"no key found\",\"exitCode\":3}\n");
+  EXPECT_EQ(noKey.err.rfind(std::string("tokvane-cli: cannot connect to '") + kVpcdReader + "'", 0), 0u)
+      << noKey.err;
   EXPECT_EQ(Run({"mode", "show"}).code, 3);
   EXPECT_EQ(Run({"readers"}).code, 0) << "an empty reader is still a reader";
 }

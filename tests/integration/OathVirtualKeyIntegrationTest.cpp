@@ -14,10 +14,10 @@
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/support/TestKeys.h"
 
 namespace tokvane::integration {
 namespace {
@@ -25,8 +25,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-const std::string kSecretText = "12345678901234567890";
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+using test_keys::kRfcCodes6;
+using test_keys::kRfcSecretHex;
+using test_keys::Oathtool;
+const Bytes& kSecret = test_keys::kRfcSecret;
 
 class OathVirtualKeyIntegrationTest : public PcscdTest {
  protected:
@@ -106,7 +108,7 @@ class OathVirtualKeyIntegrationTest : public PcscdTest {
 class OathOverBothProtocols : public OathVirtualKeyIntegrationTest,
                               public ::testing::WithParamInterface<bool> {};
 
-TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCodes) {
+TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheRfcCodes) {
   VirtualKeyConfig config;
   config.useT0 = GetParam();
   Serve(config);
@@ -133,8 +135,8 @@ TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCo
 
   for (std::uint32_t matchCount = 0; matchCount < 3; ++matchCount) {
     SCOPED_TRACE(matchCount);
-    EXPECT_EQ(KeyCode("1234"), ComputeLocalHotp(kSecret, 6, "", matchCount));
-    EXPECT_EQ(KeyCode("imf-8"), ComputeLocalHotp(kSecret, 8, "77AB", matchCount));
+    EXPECT_EQ(KeyCode("1234"), kRfcCodes6[matchCount]);
+    EXPECT_EQ(KeyCode("imf-8"), Oathtool(kRfcSecretHex, 8, 0x37374142u + matchCount));  // IMF "77AB"
   }
 
   EXPECT_EQ(DefaultName(), "imf-8");
@@ -185,7 +187,7 @@ TEST_F(OathVirtualKeyIntegrationTest, AKeyThatWantsATouchAnswers6984WithoutOneAn
   EXPECT_EQ(key_->StoredInterfaceMode(), 0x40);
   EXPECT_EQ(key_->PresentInterfaces(), 0x70) << "the new set waits for the next plug-in";
   EXPECT_TRUE(reader.Close());
-  EXPECT_EQ(KeyCode("kept"), ComputeLocalHotp(kSecret, 6, "", 0));
+  EXPECT_EQ(KeyCode("kept"), kRfcCodes6[0]);
 }
 
 TEST_F(OathVirtualKeyIntegrationTest, TheStateFileSurvivesARestartOfTheKey) {
@@ -195,7 +197,7 @@ TEST_F(OathVirtualKeyIntegrationTest, TheStateFileSurvivesARestartOfTheKey) {
   ASSERT_EQ(Action(BuildPut(oath::kInsPut, "first", kSecret, 6, "1")).StatusWord(), 0x9000);
   ASSERT_EQ(Action(BuildPut(oath::kInsPut, "second", kSecret, 8, "")).StatusWord(), 0x9000);
   ASSERT_EQ(Action(BuildSetDefault("first")).StatusWord(), 0x9000);
-  EXPECT_EQ(KeyCode("first"), ComputeLocalHotp(kSecret, 6, "1", 0));
+  EXPECT_EQ(KeyCode("first"), Oathtool(kRfcSecretHex, 6, 0x31000000u));  // IMF "1"
 
   // A new key process on the same file: pulled out, then a fresh key plugged in.
   ASSERT_TRUE(served_->Remove());
@@ -203,8 +205,8 @@ TEST_F(OathVirtualKeyIntegrationTest, TheStateFileSurvivesARestartOfTheKey) {
   EXPECT_EQ(key_->StateFileError(), "");
   EXPECT_EQ(ListedNames(), (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(DefaultName(), "first");
-  EXPECT_EQ(KeyCode("first"), ComputeLocalHotp(kSecret, 6, "1", 1));
-  EXPECT_EQ(KeyCode("second"), ComputeLocalHotp(kSecret, 8, "", 0));
+  EXPECT_EQ(KeyCode("first"), Oathtool(kRfcSecretHex, 6, 0x31000001u));
+  EXPECT_EQ(KeyCode("second"), test_keys::kRfcCodes8[0]);
 }
 
 }  // namespace

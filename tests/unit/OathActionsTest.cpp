@@ -311,10 +311,21 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
     Use(VirtualKeyConfig{});
     device->silentIns = c.ins;
     EXPECT_EQ(c.run(), OathOutcome::NoAnswer);
-    EXPECT_TRUE(KeyAnswered(OathOutcome::NoAnswer)) << "the FIDO applet is selected again, as after any answer";
     const auto failure = std::find(host->log.begin(), host->log.end(), Entry{"err", c.failureText});
     EXPECT_NE(failure, host->log.end());
   }
+}
+
+// The outcomes after which the command went through the transport, so the FIDO applet is
+// selected again: a silent key counts, one that was never reached does not.
+TEST(OathOutcomeTest, KeyAnsweredWhenTheCommandWentThroughTheTransport) {
+  const std::pair<OathOutcome, bool> cases[] = {
+      {OathOutcome::Done, true},           {OathOutcome::Refused, true},     {OathOutcome::TouchTimeout, true},
+      {OathOutcome::NoAnswer, true},       {OathOutcome::ExchangeFailed, false}, {OathOutcome::NotOpen, false},
+      {OathOutcome::SelectFailed, false},  {OathOutcome::Declined, false},   {OathOutcome::DeviceGone, false},
+      {OathOutcome::InvalidInput, false},
+  };
+  for (const auto& [outcome, answered] : cases) EXPECT_EQ(KeyAnswered(outcome), answered) << static_cast<int>(outcome);
 }
 
 TEST_F(OathActionsTest, ListLogsItsOwnSpacingAndQueriesTheCosFirstOnHid) {
