@@ -69,14 +69,15 @@ TEST_F(CliPcscdTest, ReadersInfoAndModeShowSeeTheKeyInTheVpcdReader) {
   Serve();
   const CliResult readers = Run({"readers"});
   ASSERT_EQ(readers.code, 0) << readers.err;
-  EXPECT_NE(readers.out.find(std::string(kVpcdReader) + "\tCCID\tpreferred\n"), std::string::npos) << readers.out;
-  EXPECT_NE(readers.out.find(std::string(kVpcdSecondReader) + "\tPCSC\n"), std::string::npos) << readers.out;
+  // Only the virtual readers are in the tests' reach, so the listing is known whole.
+  EXPECT_EQ(readers.out, std::string(kVpcdReader) + "\tCCID\tpreferred\n" + kVpcdSecondReader + "\tPCSC\n");
   EXPECT_TRUE(received_.empty()) << "listing sends no command";
 
   const CliResult json = Run({"--json", "readers"});
   ASSERT_EQ(json.code, 0);
-  EXPECT_NE(json.out.find("{\"name\":\"Virtual PCD 00 00\",\"kind\":\"CCID\",\"preferred\":true}"), std::string::npos)
-      << json.out;
+  EXPECT_EQ(json.out,
+            "{\"readers\":[{\"name\":\"Virtual PCD 00 00\",\"kind\":\"CCID\",\"preferred\":true},"
+            "{\"name\":\"Virtual PCD 00 01\",\"kind\":\"PCSC\",\"preferred\":false}]}\n");
 
   const CliResult info = Run({"info"});
   ASSERT_EQ(info.code, 0) << info.err;
@@ -200,7 +201,7 @@ TEST_F(CliPcscdTest, ModeSetSendsTheModeCommandOnAFreshConnection) {
   Serve();
   const CliResult set = Run({"mode", "set", "u2f+otp"});
   ASSERT_EQ(set.code, 0) << set.err;
-  EXPECT_NE(set.out.find("otp+u2f"), std::string::npos);
+  EXPECT_EQ(set.out, "Interface mode set to otp+u2f. Unplug the key and plug it in again to use it.\n");
   EXPECT_EQ(received_, (std::vector<std::string>{kCosQuery, "80 E1 FF 00 01 30"}));
   EXPECT_EQ(key_->StoredInterfaceMode(), 0x30);
   EXPECT_EQ(key_->PresentInterfaces(), 0x70) << "the new set waits for the next plug-in";
@@ -240,14 +241,12 @@ TEST_F(CliPcscdTest, ExitCodesTellRefusalUsageAndMissingDevicesApart) {
 
   const CliResult emptyReader = Run({"--reader", kVpcdSecondReader, "oath", "list"});
   EXPECT_EQ(emptyReader.code, 3);
-  EXPECT_EQ(emptyReader.err.rfind(std::string("tokvane-cli: cannot connect to '") + kVpcdSecondReader + "'", 0), 0u)
-      << emptyReader.err;
+  EXPECT_EQ(emptyReader.err, "tokvane-cli: cannot connect to 'Virtual PCD 00 01': No smart card inserted.\n");
 
   ASSERT_TRUE(served_->Remove());
   const CliResult noKey = Run({"oath", "list"});
   EXPECT_EQ(noKey.code, 3);
-  EXPECT_EQ(noKey.err.rfind(std::string("tokvane-cli: cannot connect to '") + kVpcdReader + "'", 0), 0u)
-      << noKey.err;
+  EXPECT_EQ(noKey.err, "tokvane-cli: cannot connect to 'Virtual PCD 00 00': No smart card inserted.\n");
   EXPECT_EQ(Run({"mode", "show"}).code, 3);
   EXPECT_EQ(Run({"readers"}).code, 0) << "an empty reader is still a reader";
 }
@@ -275,7 +274,9 @@ TEST_F(CliPcscdTest, AKeyThatWantsATouchIsPromptedOnStandardErrorAndAMissedTouch
 
   const CliResult mode = Run({"mode", "set", "ccid"});
   EXPECT_EQ(mode.code, 1);
-  EXPECT_NE(mode.err.find("not touched in time"), std::string::npos) << mode.err;
+  EXPECT_EQ(mode.err,
+            "Please touch the blinking space on FIDO device within 3 seconds.\n"
+            "tokvane-cli: the key was not touched in time and kept its interfaces (status 69 84)\n");
   EXPECT_EQ(key_->StoredInterfaceMode(), 0x70);
 }
 
@@ -288,13 +289,14 @@ TEST_F(CliPcscdTest, AKeyPulledOutMidCommandStoppedAnsweringAndNeverRefused) {
     std::string input;
     std::uint8_t pulledAt;
     bool keyFirst;
-    const char* effect;  // said about a command that changes the key
+    std::string asked;   // what the key was asked to do
+    std::string effect;  // said about a command that changes the key
   } cases[] = {
-      {"code", {"oath", "code", "mail"}, "", oath::kInsCalculate, true, nullptr},
-      {"add, before the key took it", {"oath", "add", "web"}, kSecretHex + "\n", oath::kInsPut, false,
-       "the credential may or may not have been written"},
-      {"delete, after the key did it", {"oath", "delete", "mail"}, "", oath::kInsDelete, true,
-       "the credential may or may not have been deleted"},
+      {"code", {"oath", "code", "mail"}, "", oath::kInsCalculate, true, "calculate a code for 'mail'", ""},
+      {"add, before the key took it", {"oath", "add", "web"}, kSecretHex + "\n", oath::kInsPut, false, "write 'web'",
+       "; the credential may or may not have been written"},
+      {"delete, after the key did it", {"oath", "delete", "mail"}, "", oath::kInsDelete, true, "delete 'mail'",
+       "; the credential may or may not have been deleted"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -310,14 +312,14 @@ TEST_F(CliPcscdTest, AKeyPulledOutMidCommandStoppedAnsweringAndNeverRefused) {
     const CliResult pulled = Run(c.args, c.input);
     EXPECT_TRUE(card->Fired());
     EXPECT_EQ(pulled.code, 3) << pulled.err;
+    // vpcd hands pcscd an empty answer, or the service fails the exchange: the reason differs,
+    // the rest of the line does not.
+    const std::string said = "tokvane-cli: the key on 'Virtual PCD 00 00' stopped answering when asked to " + c.asked + ": ";
+    EXPECT_EQ(pulled.err.substr(0, said.size()), said);
+    const std::string end = c.effect + "\n";
+    ASSERT_GE(pulled.err.size(), said.size() + end.size()) << pulled.err;
+    EXPECT_EQ(pulled.err.substr(pulled.err.size() - end.size()), end);
     EXPECT_EQ(pulled.err.find("refused"), std::string::npos) << pulled.err;
-    EXPECT_EQ(pulled.err.find("(status 00 00)"), std::string::npos) << pulled.err;
-    const bool noAnswer = pulled.err.find("stopped answering") != std::string::npos ||
-                          pulled.err.find("no answer from the key") != std::string::npos;
-    EXPECT_TRUE(noAnswer) << pulled.err;
-    if (c.effect != nullptr) {
-      EXPECT_NE(pulled.err.find(c.effect), std::string::npos) << pulled.err;
-    }
     EXPECT_TRUE(pulled.out.empty());
 
     // Back in the reader, the key holds what it held, plus or minus the command it finished.
