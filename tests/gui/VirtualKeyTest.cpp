@@ -37,7 +37,10 @@ constexpr const char* kReader = "Virtual PCD 00 00";
 class WatchedPcscApi final : public VirtualPcscApi {
  public:
   LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count) override {
-    if (timeoutMs > 0 && count == 1 && std::strcmp(states[0].szReader, kPnpNotification) == 0) ++waits_;
+    if (timeoutMs > 0 && count == 1 && states[0].szReader != nullptr &&
+        std::strcmp(states[0].szReader, kPnpNotification) == 0) {
+      ++waits_;
+    }
     return VirtualPcscApi::GetStatusChange(context, timeoutMs, states, count);
   }
   int Waits() const { return waits_; }
