@@ -5,6 +5,7 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -12,7 +13,6 @@
 #include "BuildConfig.h"
 #include "device/CardOsCommands.h"
 #include "keysim/ReceivedCommand.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathCommands.h"
 
 namespace {
@@ -44,14 +44,22 @@ Bytes OathAid() {
   return aid;
 }
 
-std::uint64_t CounterFromBlock(const HotpCounterBlock& block) {
+// The key keeps its own HOTP arithmetic, apart from the desktop program's, so a test that compares
+// the two compares two computations. The 8-byte moving factor, big-endian.
+using CounterBlock = std::array<std::uint8_t, 8>;
+// At most this many bytes of the initial moving factor count: the low half of the counter.
+constexpr std::size_t kImfBytes = 4;
+
+// The counter a credential starts at: its IMF bytes, big-endian, as the counter's low four bytes
+// (missing bytes are zero, so "12 34" starts at 0x12340000).
+std::uint64_t InitialCounter(const Bytes& imf) {
   std::uint64_t value = 0;
-  for (std::uint8_t b : block) value = value << 8 | b;
+  for (std::size_t i = 0; i < kImfBytes; ++i) value = value << 8 | (i < imf.size() ? imf[i] : 0u);
   return value;
 }
 
-HotpCounterBlock BlockFromCounter(std::uint64_t counter) {
-  HotpCounterBlock block{};
+CounterBlock BlockFromCounter(std::uint64_t counter) {
+  CounterBlock block{};
   for (std::size_t i = block.size(); i-- > 0;) {
     block[i] = static_cast<std::uint8_t>(counter);
     counter >>= 8;
@@ -69,7 +77,7 @@ std::optional<Bytes> ReadNameBody(const Bytes& data) {
 
 // The truncated HOTP value (RFC 4226) of the secret at `counter`, through OpenSSL's own HMAC.
 std::optional<std::uint32_t> TruncatedHotp(const Bytes& secret, std::uint64_t counter) {
-  const HotpCounterBlock block = BlockFromCounter(counter);
+  const CounterBlock block = BlockFromCounter(counter);
   static const std::uint8_t kNoKey = 0;
   std::uint8_t mac[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -205,8 +213,7 @@ VirtualKeyApplet::Response VirtualKeyApplet::Put(const CApduCommand& command) {
     imf = std::move(*value);
   }
   if (offset != data.size()) return Sw(kSwWrongData);
-  const std::string_view imfText(reinterpret_cast<const char*>(imf.data()), imf.size());
-  credential.counter = CounterFromBlock(BuildHotpCounterBlock(imfText, 0));
+  credential.counter = InitialCounter(imf);
 
   VirtualKeyStore updated = host_.SnapshotStore();
   VirtualKeyCredential* existing = updated.Find(credential.name);

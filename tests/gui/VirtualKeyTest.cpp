@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 
 #include "GuiTestSupport.h"
 #include "app/DemoMode.h"
@@ -19,6 +21,7 @@
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
+#include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
@@ -29,10 +32,30 @@ namespace {
 
 constexpr const char* kReader = "Virtual PCD 00 00";
 
+// The virtual reader, counting the reader watcher's waits for a change: once one has begun, the
+// watcher has taken its first look, and a change made then is one it sees.
+class WatchedPcscApi final : public VirtualPcscApi {
+ public:
+  LONG GetStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count) override {
+    if (timeoutMs > 0 && count == 1 && states[0].szReader != nullptr &&
+        std::strcmp(states[0].szReader, kPnpNotification) == 0) {
+      ++waits_;
+    }
+    return VirtualPcscApi::GetStatusChange(context, timeoutMs, states, count);
+  }
+  int Waits() const { return waits_; }
+
+ private:
+  std::atomic<int> waits_{0};
+};
+
+// Generous: only a broken watcher takes this long.
+constexpr int kWatcherLimitMs = 10'000;
+
 class VirtualReaderWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    pcsc = std::make_shared<VirtualPcscApi>();
+    pcsc = std::make_shared<WatchedPcscApi>();
     ASSERT_TRUE(pcsc->AddReader(kReader));
   }
   void TearDown() override { window.reset(); }
@@ -41,7 +64,7 @@ class VirtualReaderWindow : public ::testing::Test {
     if (card != nullptr) {
       ASSERT_TRUE(pcsc->InsertCard(kReader, std::move(card)));
     }
-    window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, SystemHidApi()),
+    window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>()),
                                         std::make_unique<CPcscInterface>(kReader, pcsc));
     window->SetVidPidConfigFiles({});
     BoxAnswerer answerer;
@@ -53,7 +76,14 @@ class VirtualReaderWindow : public ::testing::Test {
 
   std::vector<LogEntry> Log() { return WindowLog(*window); }
 
-  std::shared_ptr<VirtualPcscApi> pcsc;
+  // Waits until the watcher has begun its next wait after `waitsBefore`, then handles what it posted.
+  bool WatcherWaitsAgain(int waitsBefore) {
+    const bool waiting = QTest::qWaitFor([&] { return pcsc->Waits() > waitsBefore; }, kWatcherLimitMs);
+    QCoreApplication::processEvents();
+    return waiting;
+  }
+
+  std::shared_ptr<WatchedPcscApi> pcsc;
   std::unique_ptr<CMainWnd> window;
 };
 
@@ -127,21 +157,23 @@ TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothin
 TEST_F(VirtualReaderWindow, AReaderAppearingOrVanishingRefreshesTheListOnce) {
   StartWith(nullptr);
   QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
-  // Let the watcher take its first look before anything changes.
-  QTest::qWait(300);
+  ASSERT_TRUE(WatcherWaitsAgain(0)) << "the watcher never took its first look";
+  int waits = pcsc->Waits();
   ASSERT_TRUE(pcsc->AddReader("Second Reader 00 00"));
-  EXPECT_TRUE(refreshes.wait(5000));
-  QTest::qWait(400);
+  EXPECT_TRUE(refreshes.wait(kWatcherLimitMs));
+  // Back to waiting, the watcher has posted all it will for the change.
+  ASSERT_TRUE(WatcherWaitsAgain(waits));
   EXPECT_EQ(refreshes.count(), 1);
+  waits = pcsc->Waits();
   ASSERT_TRUE(pcsc->RemoveReader("Second Reader 00 00"));
-  EXPECT_TRUE(refreshes.wait(5000));
-  QTest::qWait(400);
+  EXPECT_TRUE(refreshes.wait(kWatcherLimitMs));
+  ASSERT_TRUE(WatcherWaitsAgain(waits));
   EXPECT_EQ(refreshes.count(), 2);
 }
 
 TEST_F(VirtualReaderWindow, ClosingTheWindowStopsTheReaderWatcherPromptly) {
   StartWith(nullptr);
-  QTest::qWait(200);
+  ASSERT_TRUE(WatcherWaitsAgain(0)) << "the watcher never began to wait";
   QElapsedTimer timer;
   timer.start();
   window.reset();
@@ -229,8 +261,8 @@ TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
   const auto hid = HidNames(demo->Backends());
   ASSERT_EQ(hid.size(), 1u);
   EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
-  QTest::qWait(300);
-  EXPECT_GE(refreshes.count(), 2);  // at least one refresh for each change
+  // At least one refresh for each change.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return refreshes.count() >= 2; }, kWatcherLimitMs)) << refreshes.count();
 }
 
 }  // namespace

@@ -2,14 +2,42 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sstream>
 
 #include "cli/CliApp.h"
+#include "tests/support/PcscdService.h"
+#include "tests/support/VirtualOnlyBackends.h"
 
 namespace tokvane::integration {
 
-CliResult RunCliInProcess(const std::vector<std::string>& args, const std::string& input) {
-  return RunCliInProcess(SystemDeviceBackends(), args, input);
+std::string RefuseNonVirtualTarget(std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  if (std::find(args.begin(), end, "--demo") != end) return {};
+  for (auto arg = args.begin(); arg != end; ++arg) {
+    std::string reader;
+    if (*arg == "--reader" && arg + 1 != end) {
+      reader = *(arg + 1);
+    } else if (arg->rfind("--reader=", 0) == 0) {
+      reader = arg->substr(9);
+    } else {
+      continue;
+    }
+    if (IsVirtualReaderName(reader)) return {};
+    return "refused before sending anything: '" + reader + "' is not a virtual reader";
+  }
+  args.insert(args.begin(), {"--reader", kVpcdReader});
+  return {};
+}
+
+CliResult RunCliInProcess(std::vector<std::string> args, const std::string& input) {
+  if (const std::string refused = RefuseNonVirtualTarget(args); !refused.empty()) {
+    ADD_FAILURE() << refused;
+    return CliResult{-1, {}, refused};
+  }
+  return RunCliInProcess(VirtualOnlySystemBackends(), args, input);
 }
 
 CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std::string>& args,
@@ -48,8 +76,13 @@ std::string KeysimProgram() {
 #endif
 }
 
-CliResult RunCliProgram(const std::vector<std::string>& args, const std::string& input) {
-  const ProcessResult process = RunProcess(CliProgram(), args, input);
+CliResult RunCliProgram(std::vector<std::string> args, const std::string& input) {
+  if (const std::string refused = RefuseNonVirtualTarget(args); !refused.empty()) {
+    ADD_FAILURE() << refused;
+    return CliResult{-1, {}, refused};
+  }
+  const ProcessResult process =
+      RunProcess(CliProgram(), args, input, std::chrono::seconds(30), {"TOKVANE_NO_SYSTEM_HID=1"});
   return CliResult{process.exitCode, process.out, process.err};
 }
 

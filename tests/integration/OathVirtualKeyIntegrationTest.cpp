@@ -1,10 +1,8 @@
 // The OATH command set against the virtual key in the vpcd reader of a real pcscd, through the
-// PC/SC transport: what the credentials panel writes, lists and calculates, and what the key keeps.
+// PC/SC transport: what the credentials panel writes, lists and calculates, over T=0 and T=1.
+// The key's own rules (touch, its state file) are tested once, in the unit tests of the key.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,40 +12,30 @@
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/support/TestKeys.h"
 
 namespace tokvane::integration {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
-const std::string kSecretText = "12345678901234567890";
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+using test_keys::kRfcCodes6;
+using test_keys::kRfcSecretHex;
+using test_keys::Oathtool;
+const Bytes& kSecret = test_keys::kRfcSecret;
 
 class OathVirtualKeyIntegrationTest : public PcscdTest {
  protected:
-  void TearDown() override {
-    served_.reset();
-    if (!stateDir_.empty()) std::filesystem::remove_all(stateDir_);
-  }
+  void TearDown() override { served_.reset(); }
 
   void Serve(VirtualKeyConfig config) {
     served_.reset();  // a key already in the reader is pulled out first
     key_ = std::make_shared<VirtualKey>(std::move(config));
     served_ = std::make_unique<ServedCard>(key_);
     ASSERT_TRUE(served_->Insert()) << "pcscd did not show the virtual key";
-  }
-
-  std::string StateFile() {
-    if (stateDir_.empty()) {
-      std::string pattern = (std::filesystem::temp_directory_path() / "oath-it-XXXXXX").string();
-      stateDir_ = ::mkdtemp(pattern.data());
-    }
-    return (std::filesystem::path(stateDir_) / "key.state").string();
   }
 
   // One action as the panel runs it: open, select the OATH applet, one command, close (which
@@ -100,13 +88,12 @@ class OathVirtualKeyIntegrationTest : public PcscdTest {
 
   std::shared_ptr<VirtualKey> key_;
   std::unique_ptr<ServedCard> served_;
-  std::string stateDir_;
 };
 
 class OathOverBothProtocols : public OathVirtualKeyIntegrationTest,
                               public ::testing::WithParamInterface<bool> {};
 
-TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCodes) {
+TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheRfcCodes) {
   VirtualKeyConfig config;
   config.useT0 = GetParam();
   Serve(config);
@@ -133,8 +120,8 @@ TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCo
 
   for (std::uint32_t matchCount = 0; matchCount < 3; ++matchCount) {
     SCOPED_TRACE(matchCount);
-    EXPECT_EQ(KeyCode("1234"), ComputeLocalHotp(kSecret, 6, "", matchCount));
-    EXPECT_EQ(KeyCode("imf-8"), ComputeLocalHotp(kSecret, 8, "77AB", matchCount));
+    EXPECT_EQ(KeyCode("1234"), kRfcCodes6[matchCount]);
+    EXPECT_EQ(KeyCode("imf-8"), Oathtool(kRfcSecretHex, 8, 0x37374142u + matchCount));  // IMF "77AB"
   }
 
   EXPECT_EQ(DefaultName(), "imf-8");
@@ -152,60 +139,6 @@ TEST_P(OathOverBothProtocols, CredentialsWrittenByTheBuildersCalculateTheLocalCo
 
 INSTANTIATE_TEST_SUITE_P(Protocols, OathOverBothProtocols, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "T0" : "T1"; });
-
-TEST_F(OathVirtualKeyIntegrationTest, AKeyThatWantsATouchAnswers6984WithoutOneAndKeepsItsCredentials) {
-  VirtualKeyConfig config;
-  config.cosVersion = {0x43, 0x01, 0x01};
-  config.touch = TouchMode::Always;
-  config.touchWindow = 300ms;
-  Serve(config);
-  ASSERT_EQ(Action(BuildPut(oath::kInsPut, "kept", kSecret, 6, "")).StatusWord(), 0x9000);
-
-  key_->SetTouchSource(TouchMode::Never);
-  const std::pair<const char*, Bytes> guarded[] = {
-      {"calculate", BuildCalculate("kept")},
-      {"delete", BuildDelete("kept")},
-      {"set default", BuildSetDefault("kept")},
-      {"put", BuildPut(oath::kInsPut, "other", kSecret, 6, "")},
-      {"reset", BuildReset()},
-  };
-  for (const auto& [what, command] : guarded) {
-    EXPECT_EQ(Action(command).StatusWord(), 0x6984) << what;
-  }
-  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"kept"}));
-  EXPECT_EQ(key_->Credentials().at(0).counter, 0u);
-
-  // The mode command needs no applet; it is guarded too.
-  CPcscInterface reader(kVpcdReader, SystemPcscApi());
-  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-  EXPECT_EQ(Exchange(reader, BuildSetInterfaceMode(0x40)).StatusWord(), 0x6984);
-  EXPECT_EQ(key_->StoredInterfaceMode(), 0x70);
-  key_->SetTouchSource(TouchMode::Always);
-  EXPECT_EQ(Exchange(reader, BuildSetInterfaceMode(0x40)).StatusWord(), 0x9000);
-  EXPECT_EQ(key_->StoredInterfaceMode(), 0x40);
-  EXPECT_EQ(key_->PresentInterfaces(), 0x70) << "the new set waits for the next plug-in";
-  EXPECT_TRUE(reader.Close());
-  EXPECT_EQ(KeyCode("kept"), ComputeLocalHotp(kSecret, 6, "", 0));
-}
-
-TEST_F(OathVirtualKeyIntegrationTest, TheStateFileSurvivesARestartOfTheKey) {
-  VirtualKeyConfig config;
-  config.stateFile = StateFile();
-  Serve(config);
-  ASSERT_EQ(Action(BuildPut(oath::kInsPut, "first", kSecret, 6, "1")).StatusWord(), 0x9000);
-  ASSERT_EQ(Action(BuildPut(oath::kInsPut, "second", kSecret, 8, "")).StatusWord(), 0x9000);
-  ASSERT_EQ(Action(BuildSetDefault("first")).StatusWord(), 0x9000);
-  EXPECT_EQ(KeyCode("first"), ComputeLocalHotp(kSecret, 6, "1", 0));
-
-  // A new key process on the same file: pulled out, then a fresh key plugged in.
-  ASSERT_TRUE(served_->Remove());
-  Serve(config);
-  EXPECT_EQ(key_->StateFileError(), "");
-  EXPECT_EQ(ListedNames(), (std::vector<std::string>{"first", "second"}));
-  EXPECT_EQ(DefaultName(), "first");
-  EXPECT_EQ(KeyCode("first"), ComputeLocalHotp(kSecret, 6, "1", 1));
-  EXPECT_EQ(KeyCode("second"), ComputeLocalHotp(kSecret, 8, "", 0));
-}
 
 }  // namespace
 }  // namespace tokvane::integration

@@ -20,11 +20,13 @@
 #include "keysim/TransportTestCard.h"
 #include "tests/integration/PcscdHarness.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/TestKeys.h"
 
 namespace tokvane::integration {
 namespace {
 
 using test_bytes::Sequence;
+using test_keys::Command;
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -34,12 +36,6 @@ const Bytes kSelectCaseFour{0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00, 0x00};
 const Bytes kSelectWithoutLe{0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00};
 constexpr const char* kAlreadyDisconnected = "Interface already disconnected.";
 constexpr const char* kNoError = "No error.";
-
-CApduCommand Command(const Bytes& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
 
 // An extended case-6 command with `dataLength` data bytes.
 Bytes ExtendedUpdate(std::size_t dataLength) {

@@ -18,6 +18,7 @@
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/support/VirtualOnlyBackends.h"
 #include "ui/SkinFiles.h"
 
 namespace tokvane::integration {
@@ -83,7 +84,9 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
 
   QTemporaryDir configDir;
   ASSERT_TRUE(configDir.isValid());
-  window = std::make_unique<CMainWnd>(SystemDeviceBackends());
+  // Only the vpcd readers and no HID interface are in the window's reach: a key plugged into the
+  // machine stays out of the test.
+  window = std::make_unique<CMainWnd>(VirtualOnlySystemBackends());
   window->SetVidPidConfigFiles({});
   {
     guitest::BoxAnswerer answerer;  // the missing configuration's warning

@@ -8,14 +8,13 @@
 #include "BuildConfig.h"
 #include "core/Conversions.h"
 #include "device/CardOsCommands.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(const Bytes& bytes) {
-  return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
+using test_keys::Hex;
 
 TEST(CardOsCommands, FixedCommandsAreExactBytes) {
   const std::pair<std::function<Bytes()>, const char*> cases[] = {

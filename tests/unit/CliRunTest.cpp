@@ -17,6 +17,8 @@
 #include "cli/CliApp.h"
 #include "cli/CliOathHost.h"
 #include "keysim/DemoKeySetup.h"
+#include "keysim/VirtualHidApi.h"
+#include "keysim/VirtualPcscApi.h"
 #include "oath/UserPresence.h"
 
 namespace {
@@ -48,11 +50,13 @@ class InputPipe {
   int fds_[2] = {-1, -1};
 };
 
+// Runs with no reader and no HID interface at all: nothing on the machine can be reached.
 CliResult RunWith(const std::vector<std::string>& args, const std::string& input = {}) {
   InputPipe in(input);
   std::ostringstream out, err;
   CliResult run;
-  run.code = cli::RunCli(args, cli::CliStreams{in.Fd(), out, err});
+  run.code = cli::RunCli(args, cli::CliStreams{in.Fd(), out, err},
+                         MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()));
   run.out = out.str();
   run.err = err.str();
   return run;
@@ -109,6 +113,17 @@ class CliRun : public ::testing::Test {
 
   std::filesystem::path state_;
 };
+
+TEST_F(CliRun, WithoutAKeyEveryKeyCommandSaysNoKeyFoundWithStatus3) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"info"}, {"mode", "show"}, {"oath", "list"}, {"oath", "code", "mail"}}) {
+    const CliResult run = RunWith(args);
+    EXPECT_EQ(run.code, 3) << args.back();
+    EXPECT_EQ(run.err, "tokvane-cli: no key found\n") << args.back();
+  }
+  const CliResult json = RunWith({"--json", "oath", "list"});
+  EXPECT_EQ(json.out, "{\"error\":\"no key found\",\"exitCode\":3}\n");
+}
 
 TEST_F(CliRun, HelpOfEverySubcommandGoesToStandardOutputWithStatus0) {
   const std::vector<std::vector<std::string>> cases = {

@@ -20,10 +20,10 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "tests/support/FaultInjectingCard.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
@@ -31,36 +31,17 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const std::string kSecretText = "12345678901234567890";
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
+const Bytes& kSecret = test_keys::kRfcSecret;
 constexpr auto kPromptly = 15s;
 constexpr const char* kReader = "Fault Test Reader 00 00";
 constexpr std::uint16_t kVid = 0x1209;
 const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
 const std::wstring kU2fName = L"VORTAN HID DEVICE U2F 1";
 
-CApduCommand Command(const Bytes& bytes) {
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
-
-std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState>& credentials) {
-  std::vector<std::string> names;
-  for (const auto& credential : credentials) names.emplace_back(credential.name.begin(), credential.name.end());
-  return names;
-}
-
-std::shared_ptr<VirtualKey> KeyWithTwoCredentials(bool useT0) {
-  VirtualKeyConfig config;
-  config.useT0 = useT0;
-  auto key = std::make_shared<VirtualKey>(config);
-  key->ProcessApdu(BuildSelectOath());
-  key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
-  key->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
-  key->PowerOff();
-  return key;
-}
+using test_keys::Command;
+using test_keys::KeyWithTwoCredentials;
+using test_keys::kRfcCodes6;
+using test_keys::NamesOf;
 
 // Select, list, calculate "alpha" on an open transport: what the key still holds, as the panel reads it.
 struct KeyView {
@@ -137,7 +118,7 @@ TEST(FaultPcscPullOut, AKeyPulledOutOfTheReaderMidExchangeFailsWithTheReasonAndC
       const KeyView view = ReadKey(reader);
       EXPECT_EQ(view.names, c.namesAfter);
       EXPECT_EQ(NamesOf(key->Credentials()), c.namesAfter);
-      EXPECT_EQ(view.alphaCode, ComputeLocalHotp(kSecret, 6, "", c.alphaCountsAfter)) << "the secret is intact";
+      EXPECT_EQ(view.alphaCode, kRfcCodes6[c.alphaCountsAfter]) << "the secret is intact";
       EXPECT_TRUE(reader.Close());
     }
   }
@@ -187,7 +168,7 @@ TEST_F(FaultHidPullOut, AKeyPulledOutMidExchangeOverEachFramingEndsPromptlyAndCo
       const KeyView view = ReadKey(hid);
       EXPECT_EQ(view.names, c.namesAfter);
       EXPECT_EQ(NamesOf(key->Credentials()), c.namesAfter);
-      EXPECT_EQ(view.alphaCode, ComputeLocalHotp(kSecret, 6, "", c.alphaCountsAfter));
+      EXPECT_EQ(view.alphaCode, kRfcCodes6[c.alphaCountsAfter]);
       hid.Close();
       api_->Unplug(id);
     }

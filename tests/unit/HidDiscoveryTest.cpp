@@ -246,15 +246,12 @@ TEST(KeyModelsTest, FreshModelsHoldTheDefaultEntryAndTheMakersVendorWithNoDenied
 }
 
 // The hidraw implementation on the machine the tests run on: there may be no HID device at all.
+// It only lists (nothing is opened): a key plugged into the machine is never touched.
 TEST(HidrawApiTest, EnumeratesEachPathOnceAndFailsCleanlyOnNodesThatAreNotThere) {
   const std::shared_ptr<HidApi> system = SystemHidApi();
   const std::vector<HidInterfaceInfo> interfaces = system->Enumerate();
   std::set<std::string> paths;
   for (const HidInterfaceInfo& info : interfaces) EXPECT_TRUE(paths.insert(info.path).second) << info.path;
-
-  std::vector<std::wstring> names;
-  KeyModels models;
-  EXPECT_GE(EnumerateHidDevices(*system, models, names), 0);
 
   for (const char* path : {"/dev/hidraw-not-there", "/nonexistent/dir/hidraw0"}) {
     EXPECT_EQ(system->OpenForWrite(path), kInvalidHidHandle);

@@ -14,9 +14,9 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
@@ -206,8 +206,7 @@ Step Send(IDeveiceInterface& device, const std::vector<std::uint8_t>& bytes) {
   return step;
 }
 
-const std::vector<std::uint8_t> kSecret{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x30,
-                                        0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x30};
+const std::vector<std::uint8_t>& kSecret = test_keys::kRfcSecret;
 
 // Every command of the credentials panel, in an order that exercises each of them.
 std::vector<std::vector<std::uint8_t>> OathSession() {
@@ -300,16 +299,16 @@ TEST_F(HidOathSessionTest, TheSameSessionGivesTheSameAnswersOverPcscFeatureRepor
     for (std::size_t i = 0; i < overPcsc.size(); ++i) EXPECT_EQ(overHid[i], overPcsc[i]) << "step " << i;
   }
 
-  // The session did what it says: codes that the local check computes, and the status words of
+  // The session did what it says: the codes of RFC 4226 and oathtool, and the status words of
   // a credential that was there and one that was deleted.
   for (const Step& step : overPcsc) EXPECT_TRUE(step.answered);
   const auto first = ParseCalcAnswer(overPcsc[6].data.data(), overPcsc[6].data.size());
   const auto second = ParseCalcAnswer(overPcsc[7].data.data(), overPcsc[7].data.size());
   const auto beta = ParseCalcAnswer(overPcsc[8].data.data(), overPcsc[8].data.size());
   ASSERT_TRUE(first && second && beta);
-  EXPECT_EQ(FormatCode(*first), ComputeLocalHotp(kSecret, 6, "", 0));
-  EXPECT_EQ(FormatCode(*second), ComputeLocalHotp(kSecret, 6, "", 1));
-  EXPECT_EQ(FormatCode(*beta), ComputeLocalHotp(kSecret, 8, "TKV1", 0));
+  EXPECT_EQ(FormatCode(*first), test_keys::kRfcCodes6[0]);
+  EXPECT_EQ(FormatCode(*second), test_keys::kRfcCodes6[1]);
+  EXPECT_EQ(FormatCode(*beta), test_keys::Oathtool(test_keys::kRfcSecretHex, 8, 0x544B5631));  // IMF "TKV1"
   EXPECT_EQ(ParseListResponse(overPcsc[5].data.data(), overPcsc[5].data.size()).size(), 2u);
   EXPECT_EQ(overPcsc[10].data, (std::vector<std::uint8_t>{'b', 'e', 't', 'a'}));
   EXPECT_NE(overPcsc[13].sw, 0x9000) << "calculate of a deleted credential";

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <numeric>
+#include <string>
 
 #include "device/DeviceBackends.h"
 #include "device/HidDiscovery.h"
@@ -137,6 +139,19 @@ class HidFramingTest : public ::testing::Test {
   VnCosHidInterface hid{backends};
 };
 
+// Each row of a table runs as a test of its own, on a fresh fixture, named after the row.
+template <typename Case>
+class HidFramingTable : public HidFramingTest, public ::testing::WithParamInterface<Case> {};
+
+template <typename Case>
+std::string RowName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
 // ---- U2FHID framing ----
 
 TEST_F(HidFramingTest, InitAsksOnTheBroadcastChannelWithARandomNonceAndTakesTheAnsweredChannel) {
@@ -248,43 +263,43 @@ TEST_F(HidFramingTest, AnAnswerOfExactlyTheResponseAreaFitsAndOneByteMoreFails) 
   EXPECT_EQ(tooLong.DataLength, 0);
 }
 
-TEST_F(HidFramingTest, AnAnswerShorterThanAStatusWordIsNoRefusalAndSaysWhy) {
-  // One byte: the exchange went through, the caller's response keeps its 00 00 and the reason
-  // tells the caller that the key said nothing. Zero bytes: each framing takes that for "not
-  // ready yet", so the exchange ends at its limit, with a reason.
-  const struct {
-    const char* name;
-    bool u2f;
-    std::size_t answerBytes;
-    bool exchanged;
-  } cases[] = {
-      {"U2FHID, one byte", true, 1, true},
-      {"feature report, one byte", false, 1, true},
-      {"U2FHID, nothing", true, 0, false},
-      {"feature report, nothing", false, 0, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    const std::vector<std::uint8_t> answer(c.answerBytes, 0x6A);
-    if (c.u2f) {
-      OpenU2f();
-      StageAnswer(5, c.answerBytes == 0 ? std::vector<Report>{ZeroLengthReport()} : AnswerPackets(answer));
-    } else {
-      OpenKeyboard();
-      api->featureReplies = {FeatureReply(answer, 65)};
-    }
-    CApduResponse response;
-    EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged);
-    EXPECT_EQ(response.StatusWord(), 0x0000);
-    EXPECT_FALSE(response.HasStatusWord());
-    const std::string reason = hid.GetLastErrorText();
-    if (c.exchanged) {
-      EXPECT_EQ(reason, kNoStatusWordText);
-    } else {
-      EXPECT_NE(reason.find("in time"), std::string::npos) << reason;
-    }
+// One byte: the exchange went through, the caller's response keeps its 00 00 and the reason
+// tells the caller that the key said nothing. Zero bytes: each framing takes that for "not
+// ready yet", so the exchange ends at its limit, with a reason.
+struct ShortAnswerCase {
+  const char* name;
+  bool u2f;
+  std::size_t answerBytes;
+  bool exchanged;
+};
+const ShortAnswerCase kShortAnswers[] = {
+    {"U2FHID, one byte", true, 1, true},
+    {"feature report, one byte", false, 1, true},
+    {"U2FHID, nothing", true, 0, false},
+    {"feature report, nothing", false, 0, false},
+};
+using HidShortAnswerTest = HidFramingTable<ShortAnswerCase>;
+INSTANTIATE_TEST_SUITE_P(Rows, HidShortAnswerTest, ::testing::ValuesIn(kShortAnswers), RowName<ShortAnswerCase>);
+
+TEST_P(HidShortAnswerTest, AnAnswerShorterThanAStatusWordIsNoRefusalAndSaysWhy) {
+  const ShortAnswerCase& c = GetParam();
+  const std::vector<std::uint8_t> answer(c.answerBytes, 0x6A);
+  if (c.u2f) {
+    OpenU2f();
+    StageAnswer(5, c.answerBytes == 0 ? std::vector<Report>{ZeroLengthReport()} : AnswerPackets(answer));
+  } else {
+    OpenKeyboard();
+    api->featureReplies = {FeatureReply(answer, 65)};
+  }
+  CApduResponse response;
+  EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged);
+  EXPECT_EQ(response.StatusWord(), 0x0000);
+  EXPECT_FALSE(response.HasStatusWord());
+  const std::string reason = hid.GetLastErrorText();
+  if (c.exchanged) {
+    EXPECT_EQ(reason, kNoStatusWordText);
+  } else {
+    EXPECT_NE(reason.find("in time"), std::string::npos) << reason;
   }
 }
 
@@ -299,15 +314,18 @@ Report PacketOn(const std::array<std::uint8_t, 4>& channel, std::uint8_t command
   return report;
 }
 
-TEST_F(HidFramingTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
-  constexpr std::array<std::uint8_t, 4> kOther{0x0B, 0x0B, 0x0B, 0x0B};
+constexpr std::array<std::uint8_t, 4> kOther{0x0B, 0x0B, 0x0B, 0x0B};
+
+struct ChannelCase {
+  const char* name;
+  std::vector<Report> packets;
+  bool exchanged;
+  std::string reason;  // the failure's text, or a part of it
+};
+
+std::vector<ChannelCase> ChannelCases() {
   const std::vector<Report> ours = AnswerPackets(AnswerOfLength(100));
-  const struct {
-    const char* name;
-    std::vector<Report> packets;
-    bool exchanged;
-    std::string reason;  // the failure's text, or a part of it
-  } cases[] = {
+  return {
       {"another program's answer first", {PacketOn(kOther, 0x83, {0x6D, 0x00}), ours[0], ours[1]}, true, ""},
       {"another program's continuation in between", {ours[0], AnswerPackets(AnswerOfLength(100))[1], ours[1]}, true, ""},
       {"a keep-alive first", {PacketOn(kChannel, 0xBB, {0x01}), ours[0], ours[1]}, true, ""},
@@ -317,26 +335,27 @@ TEST_F(HidFramingTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
       {"an error frame in the middle", {ours[0], PacketOn(kChannel, 0xBF, {0x04})}, false, "error 0x04"},
       {"only other programs' answers", {PacketOn(kOther, 0x83, {0x90, 0x00})}, false, "in time"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    OpenU2f();
-    std::vector<Report> packets = c.packets;
-    // The continuation "of another program" carries another channel.
-    if (std::string(c.name).find("continuation") != std::string::npos) {
-      std::copy(kOther.begin(), kOther.end(), packets[1].begin() + 1);
-    }
-    StageAnswer(5, packets);
-    CApduResponse response;
-    EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged) << hid.GetLastErrorText();
-    if (c.exchanged) {
-      EXPECT_EQ(response.DataLength, 98);
-      EXPECT_EQ(response.StatusWord(), 0x9000);
-    } else {
-      EXPECT_NE(hid.GetLastErrorText().find(c.reason), std::string::npos) << hid.GetLastErrorText();
-      EXPECT_FALSE(response.HasStatusWord());
-    }
+}
+using HidChannelTest = HidFramingTable<ChannelCase>;
+INSTANTIATE_TEST_SUITE_P(Rows, HidChannelTest, ::testing::ValuesIn(ChannelCases()), RowName<ChannelCase>);
+
+TEST_P(HidChannelTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
+  const ChannelCase& c = GetParam();
+  OpenU2f();
+  std::vector<Report> packets = c.packets;
+  // The continuation "of another program" carries another channel.
+  if (std::string(c.name).find("continuation") != std::string::npos) {
+    std::copy(kOther.begin(), kOther.end(), packets[1].begin() + 1);
+  }
+  StageAnswer(5, packets);
+  CApduResponse response;
+  EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged) << hid.GetLastErrorText();
+  if (c.exchanged) {
+    EXPECT_EQ(response.DataLength, 98);
+    EXPECT_EQ(response.StatusWord(), 0x9000);
+  } else {
+    EXPECT_NE(hid.GetLastErrorText().find(c.reason), std::string::npos) << hid.GetLastErrorText();
+    EXPECT_FALSE(response.HasStatusWord());
   }
 }
 
@@ -402,41 +421,40 @@ struct LimitCase {
   bool accepted;
 };
 
-TEST_F(HidFramingTest, CommandsAndReportLengthsOutsideTheBuffersFailBeforeSending) {
-  const std::vector<LimitCase> cases{
-      {"128-byte command over U2FHID", true, {65, 65, 0}, 128, true},
-      {"129-byte command over U2FHID", true, {65, 65, 0}, 129, false},
-      {"129-byte command over feature reports", false, {0, 0, 108}, 129, false},
-      {"command of feature length - 2", false, {0, 0, 65}, 63, true},
-      {"command over feature length - 2", false, {0, 0, 65}, 64, false},
-      {"106-byte feature command", false, {0, 0, 108}, 106, true},
-      {"107-byte feature command", false, {0, 0, 108}, 107, false},
-      {"feature report over 108 bytes", false, {0, 0, 109}, 5, false},
-      {"feature report too short for any command", false, {0, 0, 2}, 5, false},
-      {"input report under 65 bytes", true, {64, 65, 0}, 5, false},
-      {"output report under 65 bytes", true, {65, 64, 0}, 5, false},
-  };
-  for (const LimitCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    if (c.u2f) {
-      OpenU2f();
-    } else {
-      api->lengths = c.lengths;
-      OpenKeyboard();
-    }
-    api->lengths = c.lengths;
-    const std::size_t writesBefore = api->written.size();
-    if (c.u2f) StageAnswer(c.commandLength, AnswerPackets({0x90, 0x00}));
-    api->featureReplies = {FeatureReply({0x90, 0x00}, c.lengths.feature > 2 ? c.lengths.feature : 3)};
+const LimitCase kLimits[] = {
+    {"128-byte command over U2FHID", true, {65, 65, 0}, 128, true},
+    {"129-byte command over U2FHID", true, {65, 65, 0}, 129, false},
+    {"129-byte command over feature reports", false, {0, 0, 108}, 129, false},
+    {"command of feature length - 2", false, {0, 0, 65}, 63, true},
+    {"command over feature length - 2", false, {0, 0, 65}, 64, false},
+    {"106-byte feature command", false, {0, 0, 108}, 106, true},
+    {"107-byte feature command", false, {0, 0, 108}, 107, false},
+    {"feature report over 108 bytes", false, {0, 0, 109}, 5, false},
+    {"feature report too short for any command", false, {0, 0, 2}, 5, false},
+    {"input report under 65 bytes", true, {64, 65, 0}, 5, false},
+    {"output report under 65 bytes", true, {65, 64, 0}, 5, false},
+};
+using HidLimitTest = HidFramingTable<LimitCase>;
+INSTANTIATE_TEST_SUITE_P(Rows, HidLimitTest, ::testing::ValuesIn(kLimits), RowName<LimitCase>);
 
-    CApduResponse response;
-    EXPECT_EQ(hid.Exchange(CommandOfLength(c.commandLength), response), c.accepted) << hid.FailureReason();
-    if (!c.accepted) {
-      EXPECT_EQ(api->written.size(), writesBefore);
-      EXPECT_TRUE(api->featuresSent.empty());
-    }
+TEST_P(HidLimitTest, CommandsAndReportLengthsOutsideTheBuffersFailBeforeSending) {
+  const LimitCase& c = GetParam();
+  if (c.u2f) {
+    OpenU2f();
+  } else {
+    api->lengths = c.lengths;
+    OpenKeyboard();
+  }
+  api->lengths = c.lengths;
+  const std::size_t writesBefore = api->written.size();
+  if (c.u2f) StageAnswer(c.commandLength, AnswerPackets({0x90, 0x00}));
+  api->featureReplies = {FeatureReply({0x90, 0x00}, c.lengths.feature > 2 ? c.lengths.feature : 3)};
+
+  CApduResponse response;
+  EXPECT_EQ(hid.Exchange(CommandOfLength(c.commandLength), response), c.accepted) << hid.FailureReason();
+  if (!c.accepted) {
+    EXPECT_EQ(api->written.size(), writesBefore);
+    EXPECT_TRUE(api->featuresSent.empty());
   }
 }
 
@@ -467,34 +485,33 @@ struct StuckCase {
   void (*breakIt)(ScriptedHidApi&);
 };
 
-TEST_F(HidFramingTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit) {
-  const std::vector<StuckCase> cases{
-      {"U2F device that never answers", true, [](ScriptedHidApi&) {}},
-      {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; }},
-      {"U2F device that stops after the first packet", true,
-       [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); }},
-      {"U2F read error", true, [](ScriptedHidApi& a) { a.staged.emplace(2, Report{}); }},
-      {"U2F write error", true, [](ScriptedHidApi& a) { a.writeFails = true; }},
-      {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }},
-      {"feature report never filled in", false, [](ScriptedHidApi&) {}},
-      {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; }},
-  };
-  for (const StuckCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    if (c.u2f) {
-      OpenU2f();
-    } else {
-      OpenKeyboard();
-    }
-    c.breakIt(*api);
-    const auto start = std::chrono::steady_clock::now();
-    CApduResponse response;
-    EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
-    EXPECT_FALSE(hid.GetLastErrorText().empty()) << "every failure has a reason";
+const StuckCase kStuck[] = {
+    {"U2F device that never answers", true, [](ScriptedHidApi&) {}},
+    {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; }},
+    {"U2F device that stops after the first packet", true,
+     [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); }},
+    {"U2F read error", true, [](ScriptedHidApi& a) { a.staged.emplace(2, Report{}); }},
+    {"U2F write error", true, [](ScriptedHidApi& a) { a.writeFails = true; }},
+    {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }},
+    {"feature report never filled in", false, [](ScriptedHidApi&) {}},
+    {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; }},
+};
+using HidStuckTest = HidFramingTable<StuckCase>;
+INSTANTIATE_TEST_SUITE_P(Rows, HidStuckTest, ::testing::ValuesIn(kStuck), RowName<StuckCase>);
+
+TEST_P(HidStuckTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit) {
+  const StuckCase& c = GetParam();
+  if (c.u2f) {
+    OpenU2f();
+  } else {
+    OpenKeyboard();
   }
+  c.breakIt(*api);
+  const auto start = std::chrono::steady_clock::now();
+  CApduResponse response;
+  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
+  EXPECT_FALSE(hid.GetLastErrorText().empty()) << "every failure has a reason";
 }
 
 TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenAndLeavesNothingOpen) {

@@ -321,6 +321,18 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   }
 }
 
+// The outcomes after which the command went through the transport, so the FIDO applet is
+// selected again: a silent key counts, one that was never reached does not.
+TEST(OathOutcomeTest, KeyAnsweredWhenTheCommandWentThroughTheTransport) {
+  const std::pair<OathOutcome, bool> cases[] = {
+      {OathOutcome::Done, true},           {OathOutcome::Refused, true},     {OathOutcome::TouchTimeout, true},
+      {OathOutcome::NoAnswer, true},       {OathOutcome::ExchangeFailed, false}, {OathOutcome::NotOpen, false},
+      {OathOutcome::SelectFailed, false},  {OathOutcome::Declined, false},   {OathOutcome::DeviceGone, false},
+      {OathOutcome::InvalidInput, false},
+  };
+  for (const auto& [outcome, answered] : cases) EXPECT_EQ(KeyAnswered(outcome), answered) << static_cast<int>(outcome);
+}
+
 TEST_F(OathActionsTest, ListLogsItsOwnSpacingAndQueriesTheCosFirstOnHid) {
   ASSERT_EQ(Write("first", kKey20), OathOutcome::Done);
   ASSERT_EQ(Write("second", kKey20), OathOutcome::Done);

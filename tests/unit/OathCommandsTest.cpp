@@ -6,14 +6,13 @@
 
 #include "core/Conversions.h"
 #include "oath/OathCommands.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(const Bytes& bytes) {
-  return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
+using test_keys::Hex;
 
 Bytes Repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value); }
 

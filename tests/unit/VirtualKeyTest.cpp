@@ -16,22 +16,22 @@
 #include "core/Conversions.h"
 #include "keysim/DemoKeySetup.h"
 #include "keysim/VirtualKey.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
+#include "tests/support/TestKeys.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-const std::string kRfcSecretText = "12345678901234567890";
-const Bytes kRfcSecret(kRfcSecretText.begin(), kRfcSecretText.end());
+using test_keys::Hex;
+using test_keys::kRfcCodes6;
+using test_keys::kRfcSecret;
+using test_keys::kRfcSecretHex;
+using test_keys::Oathtool;
 const std::array<std::uint8_t, 3> kTouchCos{0x43, 0x01, 0x01};
-
-std::string Hex(const Bytes& bytes) {
-  return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
 
 Bytes FromHex(const std::string& hex) {
   Bytes bytes(hex.size());
@@ -190,22 +190,22 @@ TEST(VirtualKeyApplet, UnknownAndMalformedCommandsGetIsoStatusWords) {
   EXPECT_EQ(s.key.StoredInterfaceMode(), 0x70);
 }
 
-TEST(VirtualKeyApplet, CodesMatchTheLocalCheckAndTheCounterAdvances) {
+TEST(VirtualKeyApplet, CodesAreThoseOfRfc4226AndOathtoolAndTheCounterAdvances) {
   Selected s;
   ASSERT_EQ(Hex(s.Put("rfc")), "90 00");
   for (std::uint32_t count = 0; count < 4; ++count) {
-    EXPECT_EQ(CalculatedCode(s.key, "rfc"), ComputeLocalHotp(kRfcSecret, 6, "", count)) << count;
+    EXPECT_EQ(CalculatedCode(s.key, "rfc"), kRfcCodes6[count]) << count;
   }
   EXPECT_EQ(s.key.Credentials()[0].counter, 4u);
 
-  // With an imf and eight digits the key starts from the same counter block as the local check.
+  // With an imf and eight digits the key starts counting at the imf's bytes.
   ASSERT_EQ(Hex(s.Put("imf", kRfcSecret, 8, "12AB")), "90 00");
   EXPECT_EQ(s.key.Credentials()[1].counter, 0x31324142u);
   for (std::uint32_t count = 0; count < 3; ++count) {
-    EXPECT_EQ(CalculatedCode(s.key, "imf"), ComputeLocalHotp(kRfcSecret, 8, "12AB", count)) << count;
+    EXPECT_EQ(CalculatedCode(s.key, "imf"), Oathtool(kRfcSecretHex, 8, 0x31324142u + count)) << count;
   }
   // Each credential keeps its own counter.
-  EXPECT_EQ(CalculatedCode(s.key, "rfc"), ComputeLocalHotp(kRfcSecret, 6, "", 4));
+  EXPECT_EQ(CalculatedCode(s.key, "rfc"), kRfcCodes6[4]);
 
   // The answer layout: tag, length 5, digits, four value bytes with the top bit clear.
   const Bytes answer = s.key.ProcessApdu(BuildCalculate("imf"));
@@ -343,14 +343,11 @@ TEST(VirtualKeyTouch, ACallbackTouchCountsOnlyWithinTheWindow) {
   config.cosVersion = kTouchCos;
   config.touchWindow = 400ms;
   Selected s(config);
-  std::atomic<bool> touched{false};
-  s.key.SetTouchSource(TouchMode::Callback, [&] { return touched.load(); });
-  auto later = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(50ms);
-    touched = true;
-  });
+  // Touched at the key's second look, while it waits.
+  std::atomic<int> looks{0};
+  s.key.SetTouchSource(TouchMode::Callback, [&] { return ++looks >= 2; });
   EXPECT_EQ(Hex(s.Put("AB")), "90 00");
-  later.get();
+  EXPECT_EQ(looks, 2);
 
   // A callback that only answers after the window has passed is no touch.
   s.key.SetTouchWindow(30ms);
@@ -372,7 +369,7 @@ TEST(VirtualKeyTouch, InspectionDoesNotWaitForATouch) {
   config.touchWindow = 500ms;
   Selected s(config);
   auto waiting = std::async(std::launch::async, [&] { return s.key.ProcessApdu(BuildReset()); });
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(test_wait::WaitUntil([&] { return s.key.TouchRequests() == 1; }));
   const auto start = std::chrono::steady_clock::now();
   s.key.Credentials();
   s.key.ReceivedApdus();
@@ -469,7 +466,7 @@ TEST(VirtualKeyState, PersistsAcrossRestartsAndContinuesTheCounters) {
   EXPECT_EQ(Text(DataOf(restarted.key.ProcessApdu(BuildGetDefault()))), "first");
   EXPECT_EQ(restarted.key.StoredInterfaceMode(), 0x50);
   EXPECT_EQ(restarted.key.PresentInterfaces(), 0x50);
-  EXPECT_EQ(CalculatedCode(restarted.key, "first"), ComputeLocalHotp(kRfcSecret, 6, "0001", 1));
+  EXPECT_EQ(CalculatedCode(restarted.key, "first"), Oathtool(kRfcSecretHex, 6, 0x30303031u + 1));
   EXPECT_EQ(restarted.key.Credentials()[1].digits, 8);
 }
 

@@ -14,10 +14,15 @@
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
+#include "tests/support/WaitUntil.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 
 namespace {
+
+// Far beyond any wait that works, far below a hang.
+constexpr auto kLimit = std::chrono::seconds(10);
+constexpr DWORD kLimitMs = 10'000;
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
@@ -190,25 +195,22 @@ TEST_F(VirtualPcscApiTest, PnpNotificationReportsReaderChanges) {
   state.dwCurrentState = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
   EXPECT_EQ(api.GetStatusChange(context, 30, &state, 1), SCARD_E_TIMEOUT);
 
-  auto adder = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(50ms);
-    api.AddReader("Second reader");
-  });
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(api.GetStatusChange(context, 5000, &state, 1), SCARD_S_SUCCESS);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  // A waiter still waiting when the reader comes is woken by it.
+  auto waiter = std::async(std::launch::async, [&] { return api.GetStatusChange(context, kLimitMs, &state, 1); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  api.AddReader("Second reader");
+  ASSERT_EQ(waiter.wait_for(kLimit), std::future_status::ready);
+  ASSERT_EQ(waiter.get(), SCARD_S_SUCCESS);
   EXPECT_EQ(state.dwEventState >> 16, 2u);
-  adder.get();
 
   // A reader removed and another added while waiting is a change although the count is the same.
   state.dwCurrentState = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
-  auto swapper = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(50ms);
-    api.RemoveReader("Second reader");
-    api.AddReader("Third reader");
-  });
-  ASSERT_EQ(api.GetStatusChange(context, 5000, &state, 1), SCARD_S_SUCCESS);
-  swapper.get();
+  waiter = std::async(std::launch::async, [&] { return api.GetStatusChange(context, kLimitMs, &state, 1); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  api.RemoveReader("Second reader");
+  api.AddReader("Third reader");
+  ASSERT_EQ(waiter.wait_for(kLimit), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), SCARD_S_SUCCESS);
 }
 
 TEST_F(VirtualPcscApiTest, CardInsertionAndRemovalWakeAWaiter) {
@@ -220,12 +222,11 @@ TEST_F(VirtualPcscApiTest, CardInsertionAndRemovalWakeAWaiter) {
   EXPECT_NE(state.dwEventState & SCARD_STATE_EMPTY, 0u);
   state.dwCurrentState = state.dwEventState;
 
-  auto inserter = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(50ms);
-    api.InsertCard(kReader, MakeKey());
-  });
-  ASSERT_EQ(api.GetStatusChange(context, 5000, &state, 1), SCARD_S_SUCCESS);
-  inserter.get();
+  auto waiter = std::async(std::launch::async, [&] { return api.GetStatusChange(context, kLimitMs, &state, 1); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  api.InsertCard(kReader, MakeKey());
+  ASSERT_EQ(waiter.wait_for(kLimit), std::future_status::ready);
+  ASSERT_EQ(waiter.get(), SCARD_S_SUCCESS);
   EXPECT_NE(state.dwEventState & SCARD_STATE_PRESENT, 0u);
   EXPECT_NE(state.dwEventState & SCARD_STATE_CHANGED, 0u);
   EXPECT_EQ(Bytes(state.rgbAtr, state.rgbAtr + state.cbAtr), VirtualKey::kT1Atr);
@@ -275,7 +276,7 @@ TEST_F(VirtualPcscApiTest, AWaitingCardDoesNotBlockTheOtherCalls) {
     Send(card, protocol, BuildReset(), resetAnswer);
     return resetAnswer;
   });
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(test_wait::WaitUntil([&] { return key->TouchRequests() == 1; }));
   const auto start = std::chrono::steady_clock::now();
   std::vector<char> names;
   EXPECT_EQ(api.ListReaders(context, names), SCARD_S_SUCCESS);

@@ -1,6 +1,7 @@
 // tokvane-cli end to end over the key's HID interfaces: the virtual key behind the HID seam (its
-// "KB" feature-report interface and its "U2F" U2FHID interface), run in-process; and the built
-// program in its --demo mode, where the virtual key stands in for every reader.
+// "KB" feature-report interface and its "U2F" U2FHID interface), run in-process with no system
+// seam at all; and the built program in its --demo mode, where the virtual key stands in for
+// every reader.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,22 +17,20 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
-#include "oath/LocalHotp.h"
 #include "oath/OathCommands.h"
 #include "tests/integration/CliRunner.h"
+#include "tests/support/TestKeys.h"
 
 namespace tokvane::integration {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kSecretText = "12345678901234567890";
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
-const std::string kSecretHex = "3132333435363738393031323334353637383930";
+using test_keys::Hex;
+using test_keys::kRfcCodes6;
+const std::string& kSecretHex = test_keys::kRfcSecretHex;
 const std::string kKbReader = "VORTAN HID DEVICE KB 0";
 const std::string kU2fReader = "VORTAN HID DEVICE U2F 1";
-
-std::string Hex(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
 
 class CliHidTest : public ::testing::Test {
  protected:
@@ -84,7 +83,7 @@ TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
     for (std::uint32_t count = 0; count < 2; ++count) {
       const CliResult code = Run({"--reader", reader, "oath", "code", "mail"});
       ASSERT_EQ(code.code, 0) << code.err;
-      EXPECT_EQ(code.out, ComputeLocalHotp(kSecret, 8, "", count) + "\n");
+      EXPECT_EQ(code.out, test_keys::kRfcCodes8[count] + "\n");
     }
 
     ASSERT_EQ(Run({"--reader", reader, "oath", "default", "mail"}).code, 0);
@@ -155,13 +154,12 @@ TEST_F(CliDemoProgramTest, ASessionAgainstTheDemoKey) {
   EXPECT_TRUE(std::filesystem::exists(state_));
 
   ASSERT_EQ(Demo({"oath", "add", "mail", "--format", "uri"},
-                 "otpauth://hotp/mail?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&counter=5\n")
+                 "otpauth://hotp/mail?secret=" + test_keys::kRfcSecretBase32 + "&counter=5\n")
                 .code,
             0);
-  const std::string imf("\x00\x00\x00\x05", 4);
-  EXPECT_EQ(Demo({"oath", "code", "mail"}).out, ComputeLocalHotp(kSecret, 6, imf, 0) + "\n");
-  EXPECT_EQ(Demo({"--reader", "Tokvane Demo Key CCID 00 00", "oath", "code", "mail"}).out,
-            ComputeLocalHotp(kSecret, 6, imf, 1) + "\n");
+  // Counting starts at 5.
+  EXPECT_EQ(Demo({"oath", "code", "mail"}).out, kRfcCodes6[5] + "\n");
+  EXPECT_EQ(Demo({"--reader", "Tokvane Demo Key CCID 00 00", "oath", "code", "mail"}).out, kRfcCodes6[6] + "\n");
 
   ASSERT_EQ(Demo({"mode", "set", "ccid"}).code, 0);
   // The next run is the next plug-in: only the smart-card reader is left.
