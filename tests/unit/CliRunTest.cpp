@@ -18,6 +18,7 @@
 #include "cli/CliOathHost.h"
 #include "keysim/DemoKeySetup.h"
 #include "oath/UserPresence.h"
+#include "tests/support/Oathtool.h"
 
 namespace {
 
@@ -192,18 +193,6 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
   }
 }
 
-// The code oathtool (an implementation nobody here wrote) gives for a base32 secret at `counter`.
-std::string OathtoolHotp(const std::string& base32, int counter, int digits) {
-  const std::string command = "oathtool --hotp -b -c " + std::to_string(counter) + " -d " + std::to_string(digits) +
-                              " " + base32;
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[64];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    EXPECT_EQ(::pclose(pipe), 0) << command;
-  }
-  return out;
-}
 
 TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   // The committed sample: the secret of RFC 4226 with 8 digits from counter 1, named by its label.
@@ -231,6 +220,64 @@ TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   for (const int counter : {5, 6}) {
     const CliResult next = RunWith(Demo({"oath", "code", "other"}));
     EXPECT_EQ(next.out, OathtoolHotp("JBSWY3DPEHPK3PXP", counter, 8)) << counter;
+  }
+}
+
+TEST_F(CliRun, AnAddOverANameTheKeyHoldsIsRefusedUntilForced) {
+  // Two secrets, as base32 for oathtool and as hex (the other form the CLI reads).
+  const std::string oldBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+  const std::string oldHex = "3132333435363738393031323334353637383930";
+  const std::string newBase32 = "JBSWY3DPEHPK3PXP";
+  const std::string newHex = "48656C6C6F21DEADBEEF";
+  const std::string refusal =
+      "tokvane-cli: a credential named 'mail' is already on the key; --force replaces it (its old secret is lost)\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;  // the second add, of the new secret, without --force
+    std::string input;
+  } cases[] = {
+      {"secret on standard input", {"oath", "add", "mail"}, newHex + "\n"},
+      {"secret from a QR image", {"oath", "add", "mail", "--qr", QrImage("otpauth://hotp/x?secret=" + newBase32)}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(state_);
+    ASSERT_EQ(RunWith(Demo({"oath", "add", "mail"}), oldHex + "\n").code, 0);
+
+    const CliResult refused = RunWith(Demo(c.args), c.input);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, refusal);
+    EXPECT_EQ(refused.out, "");
+    std::vector<std::string> json = c.args;
+    json.insert(json.begin(), "--json");
+    EXPECT_EQ(RunWith(Demo(json), c.input).out,
+              "{\"error\":\"a credential named 'mail' is already on the key; --force replaces it (its old secret "
+              "is lost)\",\"exitCode\":1}\n");
+    // The old secret is still there, its counter untouched by the refused adds.
+    EXPECT_EQ(RunWith(Demo({"oath", "code", "mail"})).out, OathtoolHotp(oldBase32, 0, 6));
+
+    std::vector<std::string> forced = c.args;
+    forced.push_back("--force");
+    const CliResult replaced = RunWith(Demo(forced), c.input);
+    ASSERT_EQ(replaced.code, 0) << replaced.err;
+    EXPECT_EQ(replaced.out, "Credential 'mail' written (6 digits).\n");
+    for (const int counter : {0, 1}) {
+      EXPECT_EQ(RunWith(Demo({"oath", "code", "mail"})).out, OathtoolHotp(newBase32, counter, 6)) << counter;
+    }
+  }
+}
+
+TEST_F(CliRun, ANameTheKeyDoesNotHoldIsSaidSoWithTheStatusKeptInJson) {
+  ASSERT_EQ(RunWith(Demo({"oath", "add", "mail"}), "3132\n").code, 0);
+  for (const char* command : {"code", "delete", "default"}) {
+    SCOPED_TRACE(command);
+    const CliResult text = RunWith(Demo({"oath", command, "nosuch"}));
+    EXPECT_EQ(text.code, 1);
+    EXPECT_EQ(text.err, "tokvane-cli: no credential named 'nosuch' on the key\n");
+    EXPECT_EQ(text.out, "");
+    const CliResult json = RunWith(Demo({"--json", "oath", command, "nosuch"}));
+    EXPECT_EQ(json.code, 1);
+    EXPECT_EQ(json.out, "{\"error\":\"no credential named 'nosuch' on the key\",\"exitCode\":1,\"status\":\"6A 82\"}\n");
   }
 }
 
