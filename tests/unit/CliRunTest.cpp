@@ -103,6 +103,28 @@ class CliRun : public ::testing::Test {
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return path.string();
   }
+  // A PNG of a grey image of `width` x `height` pixels, whose pixel data is cut short: the size
+  // of its header is what a decoder would allocate.
+  std::string PngHeaderImage(std::uint32_t width, std::uint32_t height) {
+    const std::filesystem::path path = state_.string() + "-" + std::to_string(images_.size()) + ".png";
+    images_.push_back(path);
+    std::string chunk = "IHDR";
+    for (const std::uint32_t value : {width, height}) {
+      for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((value >> shift) & 0xFF);
+    }
+    chunk += std::string("\x08\x00\x00\x00\x00", 5);  // 8-bit grey, no interlace
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const char c : chunk) {
+      crc ^= static_cast<std::uint8_t>(c);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFF;
+    std::string png = "\x89PNG\r\n\x1A\n";
+    png += std::string("\x00\x00\x00\x0D", 4) + chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>((crc >> shift) & 0xFF);
+    std::ofstream(path, std::ios::binary) << png;
+    return path.string();
+  }
   void RemoveImages() {
     for (const auto& image : images_) std::filesystem::remove(image);
   }
@@ -182,6 +204,10 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
       {{"oath", "add", "n", "--qr", QrImage("https://example.com/")}, "", "the QR code holds no otpauth URI"},
       {{"oath", "add", "--qr", QrImage("otpauth://hotp/?secret=" + rfcBase32)}, "", "label makes no name"},
       {{"oath", "add", "n", "--qr", "/nonexistent/qr.png"}, "", "cannot read the image"},
+      {{"oath", "add", "n", "--qr", PngHeaderImage(20000, 20000)}, "", "20000 x 20000 pixels; at most 40 million"},
+      {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5001)}, "", "8000 x 5001 pixels; at most 40 million"},
+      // Exactly the limit is decoded, and the missing pixel data found.
+      {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5000)}, "", "cannot read the image"},
   };
   for (const auto& c : cases) {
     const CliResult run = RunWith(Demo(c.args), c.input);
