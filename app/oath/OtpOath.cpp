@@ -340,7 +340,10 @@ void OtpOath::FinishWithFido(std::uint64_t generation) {
 
 bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return m_Credentials.Contains(record); }
 
-void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView, m_Credentials); }
+void OtpOath::ClearCredentials() {
+  ::ClearCredentials(m_pListView, m_Credentials);
+  m_bListedSinceConnect = false;
+}
 
 void OtpOath::ListCredentials() {
   if (m_Context.Device() == nullptr) return;
@@ -349,8 +352,9 @@ void OtpOath::ListCredentials() {
   for (int pass = 0; pass < 2; ++pass) {
     OathActions actions(host.Device(), host);
     OathListResult listed;
-    actions.List(m_Context.IsHidDevice(), listed);
+    const OathOutcome outcome = actions.List(m_Context.IsHidDevice(), listed);
     if (!host.IsSameDevice()) return;
+    if (outcome == OathOutcome::Done) m_bListedSinceConnect = true;
     for (const std::string& name : listed.Names) {
       if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
     }
@@ -387,9 +391,17 @@ void OtpOath::Personalize() {
   const bool hex = (m_pSecretFormat == nullptr || m_pSecretFormat->currentIndex() == kChoiceHex) &&
                    !(m_pPasswordEdit != nullptr && StartsWithOtpauthScheme(SecretFieldText(m_pPasswordEdit).str()));
   if (hex) {
-    input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
+    input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit), &input.KeyError);
   } else if (!ReadFormattedSecret(input)) {
     return;
+  }
+
+  // A credential of the same name is written over only once the operator agrees: its secret
+  // cannot be read back. The rows hold the key's names once it was listed since connect.
+  if (m_bListedSinceConnect) {
+    std::vector<std::string> names;
+    for (const auto& record : m_Credentials.Records()) names.push_back(record->Name);
+    input.ListedNames = std::move(names);
   }
 
   PanelHost host(m_Context, this);

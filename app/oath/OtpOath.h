@@ -99,4 +99,7 @@ class OtpOath : public QWidget, public INotifyUI {
   // The records of the key the panel shows; the rows point into it.
   OtpCredentialList m_Credentials;
   CodeClipboard m_CodeClipboard;
+  // The key's credentials were listed since the last connect (or the last reset): the rows hold
+  // every name a new credential could write over.
+  bool m_bListedSinceConnect = false;
 };
