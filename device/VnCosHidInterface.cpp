@@ -153,13 +153,15 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
   // Only a report the key refused is offered again. Once it took the report the command may
   // already be running (a counter moved, a credential gone): a second copy would run it twice.
   while (!api_->SendFeatureReport(WriteHandle, report.data(), featureLength)) {
-    if (Clock::now() >= deadline) return Fail(WithHidErrorText("The key did not take the command's feature report in time.", WriteHandle));
+    if (Clock::now() >= deadline) {
+      return Fail(WithHidErrorText("The key did not take the command's feature report in time.", WriteHandle));
+    }
     std::this_thread::sleep_for(kResendPause);
   }
   if (!api_->Flush(WriteHandle)) {
-    return Fail(WithHidErrorText(
-        "The key took the command, but its input reports could not be cleared afterwards; the command was not sent again.",
-        WriteHandle));
+    return Fail(WithHidErrorText("The key took the command, but its input reports could not be cleared afterwards; "
+                                 "the command was not sent again.",
+                                 WriteHandle));
   }
 
   // A zero length byte means the key has not put its answer there yet.

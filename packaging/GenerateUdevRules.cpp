@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
   std::vector<VidPidEntry> entries;
   std::string error;
   if (!LoadVidPidConfig(argv[1], entries, &error)) {
-    std::cerr << "tokvane-udev-rules: " << (error.empty() ? "cannot read " + std::string(argv[1]) + " as a VID/PID configuration" : error) << "\n";
+    if (error.empty()) error = "cannot read " + std::string(argv[1]) + " as a VID/PID configuration";
+    std::cerr << "tokvane-udev-rules: " << error << "\n";
     return 1;
   }
   for (const VidPidEntry& entry : EntriesGrantingWholeVendor(entries)) {

@@ -303,7 +303,8 @@ TEST_F(CliRun, ANameTheKeyDoesNotHoldIsSaidSoWithTheStatusKeptInJson) {
     EXPECT_EQ(text.out, "");
     const CliResult json = RunWith(Demo({"--json", "oath", command, "nosuch"}));
     EXPECT_EQ(json.code, 1);
-    EXPECT_EQ(json.out, "{\"error\":\"no credential named 'nosuch' on the key\",\"exitCode\":1,\"status\":\"6A 82\"}\n");
+    EXPECT_EQ(json.out,
+              "{\"error\":\"no credential named 'nosuch' on the key\",\"exitCode\":1,\"status\":\"6A 82\"}\n");
   }
 }
 

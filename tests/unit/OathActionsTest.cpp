@@ -222,8 +222,8 @@ TEST_F(OathActionsTest, WritingOverAListedNameAsksFirstAndSendsNothingWhenDeclin
     const std::vector<Entry> logAfterWrite = host->log;
     const int promptsAfterWrite = host->presencePrompts;
     const bool openAfterWrite = device->IsOpen();
-    EXPECT_EQ(host->asked, c.asked ? std::vector<std::string>{"Warning: Replace it? Its old secret cannot be recovered."}
-                                   : std::vector<std::string>{});
+    const std::vector<std::string> question{"Warning: Replace it? Its old secret cannot be recovered."};
+    EXPECT_EQ(host->asked, c.asked ? question : std::vector<std::string>{});
     ASSERT_EQ(key->Credentials().size(), 1u);
     // The key's first code matches the local one only for the secret it holds.
     OtpCredential record;

@@ -108,7 +108,8 @@ TEST_F(VidPidConfigTest, VidsAreReadLikeStrtolAndPidsOnlyAsHexFrom0001ToFFFF) {
 }
 
 TEST_F(VidPidConfigTest, AFileWithAWrongPidIsPassedOverNamingItsPathAndLine) {
-  const std::string bad = WriteFile("<Config>\n  <Key VID=\"1209\" PID=\"0001\"/>\n  <Key VID=\"1209\" PID=\"zz\"/>\n</Config>");
+  const std::string bad =
+      WriteFile("<Config>\n  <Key VID=\"1209\" PID=\"0001\"/>\n  <Key VID=\"1209\" PID=\"zz\"/>\n</Config>");
   const std::string good = (dir_ / "good.xml").string();
   std::ofstream(good) << "<Config><Key VID=\"2222\" PID=\"0010\"/></Config>";
   std::string error;
