@@ -35,11 +35,12 @@ void KeyTaskHost::Log(std::string entry, COLORREF colour) {
   });
 }
 
-unsigned KeyTaskHost::Box(const std::wstring& title, const std::wstring& text, Modality modality) {
+unsigned KeyTaskHost::Box(const std::wstring& title, const std::wstring& text, Modality modality,
+                          bool cancelByDefault) {
   unsigned answer = 0;
   worker_.WaitForGui([&] {
     worker_.OperatorWaitBegins();
-    answer = ShowMessageBox(modality == Modality::Owner ? boxOwner_.data() : nullptr, title, text);
+    answer = ShowMessageBox(modality == Modality::Owner ? boxOwner_.data() : nullptr, title, text, cancelByDefault);
     worker_.OperatorWaitEnds();
   });
   return answer;

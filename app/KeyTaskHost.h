@@ -36,7 +36,8 @@ class KeyTaskHost {
   // Modal to the owner's window, or to nothing: the window's own notices about the device leave
   // the window usable.
   enum class Modality { Owner, None };
-  unsigned Box(const std::wstring& title, const std::wstring& text, Modality modality = Modality::Owner);
+  unsigned Box(const std::wstring& title, const std::wstring& text, Modality modality = Modality::Owner,
+               bool cancelByDefault = false);
   // A box whose answer does not matter.
   void Tell(const std::wstring& title, const std::wstring& text, Modality modality = Modality::Owner) {
     Box(title, text, modality);

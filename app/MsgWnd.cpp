@@ -50,7 +50,7 @@ void CMsgWnd::keyPressEvent(QKeyEvent* event) {
   WindowImplBase::keyPressEvent(event);
 }
 
-unsigned ShowMessageBox(QWidget* owner, const std::wstring& title, const std::wstring& text) {
+unsigned ShowMessageBox(QWidget* owner, const std::wstring& title, const std::wstring& text, bool cancelByDefault) {
   auto box = std::make_unique<CMsgWnd>();
   QPointer<QWidget> ownerWindow = owner != nullptr ? owner->window() : nullptr;
   // Width and height 0: the size the skin file gives the box.
@@ -62,6 +62,12 @@ unsigned ShowMessageBox(QWidget* owner, const std::wstring& title, const std::ws
   }
   if (QWidget* textControl = box->FindControl(QStringLiteral("MessageText")); textControl && !text.empty()) {
     controls::SetText(textControl, QString::fromStdWString(text));
+  }
+
+  if (cancelByDefault) {
+    if (QWidget* cancel = box->FindControl(QStringLiteral("cancel_btn"))) {
+      QTimer::singleShot(0, cancel, [cancel] { cancel->setFocus(Qt::OtherFocusReason); });
+    }
   }
 
   // A box opened while another box already holds the owner disabled leaves it disabled.

@@ -29,7 +29,10 @@ class CMsgWnd : public WindowImplBase {
 // the box closes (window-modal); without one every other window stays usable. Whatever the box
 // waited for, the caller must re-check what it holds afterwards: device changes run meanwhile.
 // Returns 1 when confirmed, 0 otherwise (also when the application quit meanwhile).
-unsigned ShowMessageBox(QWidget* owner, const std::wstring& title, const std::wstring& text);
+// `cancelByDefault`: the keyboard starts on the cancel button, for a question whose yes loses
+// something for good.
+unsigned ShowMessageBox(QWidget* owner, const std::wstring& title, const std::wstring& text,
+                        bool cancelByDefault = false);
 
 // Called once the box is on screen and its loop runs, so a test can read and answer it.
 using MessageBoxShownHook = std::function<void(CMsgWnd& box)>;

@@ -6,6 +6,7 @@
 #include "cli/CliArguments.h"
 #include "cli/CliDeviceCommands.h"
 #include "cli/CliHelp.h"
+#include "cli/CliOutput.h"
 #include "cli/CliOathCommands.h"
 #include "cli/CliReporter.h"
 #include "cli/Confirmation.h"
@@ -90,8 +91,10 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
 
 // The interfaces of configured keys are recognised by the VID/PID file beside the program or in
 // its installed data directory; without one the maker's vendor ID stands for every key.
-void LoadDeviceConfiguration(KeyModels& models) {
-  LoadKeyModels(VidPidConfigSearchPath(TOKVANE_DATA_DIR), models);
+void LoadDeviceConfiguration(KeyModels& models, CliReporter& reporter) {
+  std::string error;
+  LoadKeyModels(VidPidConfigSearchPath(TOKVANE_DATA_DIR), models, &error);
+  if (!error.empty()) reporter.Notice("tokvane-cli: " + PrintableText(error));
 }
 
 ExitCode Dispatch(const CommandInput& input) {
@@ -160,7 +163,7 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams, const Devic
     backends = demo->Backends();
   } else {
     backends = system;
-    LoadDeviceConfiguration(*backends.models);
+    LoadDeviceConfiguration(*backends.models, reporter);
   }
   return ToInt(Dispatch(input));
 }

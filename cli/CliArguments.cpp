@@ -42,7 +42,7 @@ constexpr std::array<CommandWord, 12> kCommandWords{{
     {Command::Mode, "set", Command::ModeSet},
 }};
 
-enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Qr, Format, Digits, Imf, Yes };
+enum class OptionId { Help, Json, Reader, Demo, DemoState, SecretFile, Qr, Format, Digits, Imf, Yes, Force };
 
 struct OptionDefinition {
   OptionId id;
@@ -51,7 +51,7 @@ struct OptionDefinition {
   std::initializer_list<Command> only;  // empty: every subcommand
 };
 
-const std::array<OptionDefinition, 11> kOptions{{
+const std::array<OptionDefinition, 12> kOptions{{
     {OptionId::Help, "help", false, {}},
     {OptionId::Json, "json", false, {}},
     {OptionId::Reader, "reader", true, {}},
@@ -63,6 +63,7 @@ const std::array<OptionDefinition, 11> kOptions{{
     {OptionId::Digits, "digits", true, {Command::OathAdd}},
     {OptionId::Imf, "imf", true, {Command::OathAdd}},
     {OptionId::Yes, "yes", false, {Command::OathReset}},
+    {OptionId::Force, "force", false, {Command::OathAdd}},
 }};
 
 struct GivenOption {
@@ -238,6 +239,9 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
       break;
     case OptionId::Yes:
       out.yes = true;
+      break;
+    case OptionId::Force:
+      out.force = true;
       break;
   }
   return true;

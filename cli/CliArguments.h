@@ -48,6 +48,7 @@ struct CliArguments {
   std::optional<std::uint8_t> digits;
   std::optional<std::string> imf;  // spaces removed, as the credentials panel does
   bool yes = false;                // oath reset
+  bool force = false;              // oath add: write over a credential of the same name
 };
 
 // Parses the arguments after the program name. False with a one-line reason for an unknown

@@ -15,7 +15,8 @@ constexpr const char* kGlobalOptions =
     "  -h, --help      show the help of the subcommand\n";
 
 constexpr const char* kExitCodes =
-    "Exit status: 0 success, 1 the key refused, 2 usage error, 3 no device or transport failure.\n";
+    "Exit status: 0 success, 1 the key refused (or holds no credential of that name, or oath add\n"
+    "would replace one), 2 usage error, 3 no device or transport failure.\n";
 
 std::string WithOptions(const char* text) { return std::string(text) + "\n" + kGlobalOptions; }
 
@@ -71,10 +72,12 @@ std::string HelpText(Command command) {
       return WithOptions(
           "Usage: tokvane-cli oath add NAME [--secret-file F] [--format hex|base32|uri]\n"
           "       tokvane-cli oath add [NAME] --qr IMAGE\n"
-          "                              [--digits 6|8] [--imf TEXT]\n"
-          "Writes credential NAME (at most 16 bytes; spaces are dropped). A credential of that\n"
-          "name is overwritten. The secret (at most 48 bytes) is read from standard input, or\n"
-          "from file F ('-' for standard input); it is never taken from the command line.\n"
+          "                              [--digits 6|8] [--imf TEXT] [--force]\n"
+          "Writes credential NAME (at most 16 bytes; spaces are dropped). The key's credentials\n"
+          "are listed first: when one of that name is there, nothing is written and the exit\n"
+          "status is 1, since its secret cannot be read back. The secret (at most 48 bytes) is\n"
+          "read from standard input, or from file F ('-' for standard input); it is never taken\n"
+          "from the command line.\n"
           "  --format hex     hex digits, spaces allowed (the default)\n"
           "  --format base32  RFC 4648 base32; spaces, lower case and '=' padding allowed\n"
           "  --format uri     otpauth://hotp/LABEL?secret=...&digits=...&counter=...; its digits\n"
@@ -83,7 +86,8 @@ std::string HelpText(Command command) {
           "  --qr IMAGE       the otpauth URI of the one QR code in a PNG or JPEG image; NAME\n"
           "                   may then be left out for the URI's label\n"
           "  --digits 6|8     code length (default 6, or the URI's)\n"
-          "  --imf TEXT       initial moving factor text, sent as typed (not with a URI)\n");
+          "  --imf TEXT       initial moving factor text, sent as typed (not with a URI)\n"
+          "  --force          replace a credential of that name; its old secret is lost\n");
     case Command::OathDelete:
       return WithOptions(
           "Usage: tokvane-cli oath delete NAME\n"

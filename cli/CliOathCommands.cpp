@@ -14,6 +14,9 @@ namespace cli {
 
 namespace {
 
+// The key's answer for a name it does not hold.
+constexpr std::uint16_t kSwNoSuchCredential = 0x6A82;
+
 // "6A 82", as the key's status words are written everywhere.
 std::string StatusWordText(std::uint16_t statusWord) {
   const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(statusWord >> 8), static_cast<std::uint8_t>(statusWord)};
@@ -26,9 +29,11 @@ std::string WithReason(std::string message, const std::string& reason) {
 }
 
 // The exit code and one-line message of an action that did not end in Done. `uncertainEffect`
-// says what may have happened on the key when it stopped answering mid-command.
+// says what may have happened on the key when it stopped answering mid-command. `name`: the
+// credential the command named, for the key's "no such credential" answer.
 ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession& session, const OathActions& actions,
-                       const CliOathHost& host, CliReporter& reporter, const char* uncertainEffect = nullptr) {
+                       const CliOathHost& host, CliReporter& reporter, const char* uncertainEffect = nullptr,
+                       const std::string* name = nullptr) {
   const std::string reader = QuotedText(session.ReaderName());
   const std::string reason = PrintableText(actions.TransportReason());
   const std::optional<std::uint16_t> status = actions.LastStatusWord();
@@ -37,11 +42,16 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
     case OathOutcome::Done:
       return ExitCode::Success;
     case OathOutcome::Refused:
+      if (name != nullptr && status == kSwNoSuchCredential) {
+        return reporter.Fail(ExitCode::KeyRefused, "no credential named " + QuotedText(*name) + " on the key",
+                             StatusWordText(*status));
+      }
       return reporter.Fail(ExitCode::KeyRefused,
-                           "the key refused to " + what + (status ? " (status " + StatusWordText(*status) + ")" : ""));
+                           "the key refused to " + what + (status ? " (status " + StatusWordText(*status) + ")" : ""),
+                           status ? StatusWordText(*status) : std::string());
     case OathOutcome::TouchTimeout:
       return reporter.Fail(ExitCode::KeyRefused,
-                           "the key was not touched in time and did not " + what + " (status 69 84)");
+                           "the key was not touched in time and did not " + what + " (status 69 84)", "69 84");
     case OathOutcome::ExchangeFailed:
       // The command may have reached the key before the connection broke.
       return reporter.Fail(ExitCode::NoDevice,
@@ -106,7 +116,8 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   const OathOutcome outcome = actions.Calculate(credential, result);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, actions, host, input.reporter);
+    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, actions, host,
+                         input.reporter, nullptr, &input.args.name);
   }
   input.reporter.Line(result.CardCode);
   input.reporter.JsonResult(JsonObject()
@@ -117,7 +128,30 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   return ExitCode::Success;
 }
 
+// The key's credentials are listed before one is written: a credential of the same name would be
+// replaced, and its secret cannot be read back. Unless --force says so, nothing is written then.
+// True when the write may go ahead; otherwise `code` holds the exit code, reported.
+bool NothingToReplace(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host,
+                      ExitCode& code) {
+  if (input.args.force) return true;
+  OathListResult list;
+  const OathOutcome outcome = actions.List(session.IsHid(), list);
+  if (outcome != OathOutcome::Done) {
+    if (ReselectFido(outcome)) host.SelectFidoApplet();
+    code = ReportOutcome(outcome, "list its credentials", session, actions, host, input.reporter);
+    return false;
+  }
+  if (!IsListedName(list.Names, input.args.name)) return true;
+  host.SelectFidoApplet();
+  code = input.reporter.Fail(ExitCode::KeyRefused, "a credential named " + QuotedText(input.args.name) +
+                                                       " is already on the key; --force replaces it (its old "
+                                                       "secret is lost)");
+  return false;
+}
+
 ExitCode Add(const CommandInput& input, KeySession& session, OathActions& actions, CliOathHost& host) {
+  ExitCode refused = ExitCode::Success;
+  if (!NothingToReplace(input, session, actions, host, refused)) return refused;
   const CredentialSecret& secret = *input.secret;
   OathPersonalizeInput personalize;
   personalize.Name = input.args.name;
@@ -154,7 +188,7 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "delete " + QuotedText(input.args.name), session, actions, host, input.reporter,
-                         "the credential may or may not have been deleted");
+                         "the credential may or may not have been deleted", &input.args.name);
   }
   input.reporter.Line("Credential " + QuotedText(input.args.name) + " deleted.");
   input.reporter.JsonResult(
@@ -166,7 +200,8 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
   const OathOutcome outcome = actions.SetDefault(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, actions, host, input.reporter);
+    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, actions, host,
+                         input.reporter, nullptr, &input.args.name);
   }
   input.reporter.Line("Credential " + QuotedText(input.args.name) + " is now the default.");
   input.reporter.JsonResult(

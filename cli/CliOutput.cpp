@@ -46,13 +46,28 @@ std::string Escaped(const char* format, unsigned value) {
 std::string PrintableText(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
     if (byte < 0x20 || byte == 0x7F) {
       text += Escaped("\\x%02X", byte);
-    } else {
-      text += c;
+      ++i;
+      continue;
     }
+    if (byte < 0x80) {
+      text += bytes[i++];
+      continue;
+    }
+    // C1 controls (U+0080 to U+009F; U+009B starts a terminal command as ESC [ does) are shown
+    // as their code point; so is a lone byte 80 to 9F, which an 8-bit terminal takes for one.
+    const std::size_t length = Utf8SequenceLength(bytes, i);
+    if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F) {
+      text += Escaped("\\u%04X", static_cast<unsigned char>(bytes[i + 1]));
+    } else if (length == 0 && byte <= 0x9F) {
+      text += Escaped("\\x%02X", byte);
+    } else {
+      text.append(bytes, i, length == 0 ? 1 : length);
+    }
+    i += length == 0 ? 1 : length;
   }
   return text;
 }

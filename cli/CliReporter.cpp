@@ -6,10 +6,13 @@
 
 namespace cli {
 
-ExitCode CliReporter::Fail(ExitCode code, std::string_view message) {
+ExitCode CliReporter::Fail(ExitCode code, std::string_view message, std::string_view status) {
   err_ << "tokvane-cli: " << message << '\n' << std::flush;
   if (json_) {
-    out_ << JsonObject().Text("error", message).Number("exitCode", ToInt(code)).Str() << '\n' << std::flush;
+    JsonObject document;
+    document.Text("error", message).Number("exitCode", ToInt(code));
+    if (!status.empty()) document.Text("status", status);
+    out_ << document.Str() << '\n' << std::flush;
   }
   return code;
 }

@@ -21,8 +21,9 @@ class CliReporter {
   bool Json() const { return json_; }
   void SetJson(bool json) { json_ = json; }
 
-  // Prints `message` as the failure and returns `code`.
-  ExitCode Fail(ExitCode code, std::string_view message);
+  // Prints `message` as the failure and returns `code`. `status`: the key's status word ("6A 82")
+  // when it answered with one, kept in the JSON document.
+  ExitCode Fail(ExitCode code, std::string_view message, std::string_view status = {});
   // One line of text output (a newline is added); ignored under --json.
   void Line(std::string_view text);
   // The JSON document of a result; ignored without --json.

@@ -8,7 +8,9 @@
 #include <openssl/crypto.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "oath/QrCode.h"
 
@@ -32,7 +34,19 @@ bool ReadQrImageFile(const std::string& path, SecretBuffer& uri, std::string& er
   int width = 0;
   int height = 0;
   int channels = 0;
-  stbi_uc* loaded = stbi_load(path.c_str(), &width, &height, &channels, 1);
+  // One open file for the header check and the decoding: what is decoded is what was checked.
+  const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    error = "cannot read the image " + path + ": can't fopen";
+    return false;
+  }
+  if (stbi_info_from_file(file.get(), &width, &height, &channels) == 1 &&
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxQrImagePixels) {
+    error = "the image " + path + " has " + std::to_string(width) + " x " + std::to_string(height) +
+            " pixels; at most " + std::to_string(kMaxQrImagePixels / 1'000'000) + " million are read";
+    return false;
+  }
+  stbi_uc* loaded = stbi_load_from_file(file.get(), &width, &height, &channels, 1);
   if (loaded == nullptr) {
     error = "cannot read the image " + path + ": " + stbi_failure_reason();
     return false;

@@ -69,6 +69,11 @@ class HidApi {
   virtual bool Flush(HidHandle handle) = 0;
   virtual bool GetReportLengths(HidHandle handle, HidReportLengths& lengths) = 0;
   virtual void Close(HidHandle handle) = 0;
+  // The HID library's own words for the last failure on `handle`; empty when it has none.
+  virtual std::string LastErrorText(HidHandle handle) {
+    (void)handle;
+    return {};
+  }
 };
 
 // Owns one handle of one HidApi and closes it when it goes.

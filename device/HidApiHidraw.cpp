@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "device/HidApi.h"
 #include "device/HidReportDescriptor.h"
@@ -78,6 +80,20 @@ struct OpenDevice {
   hid_device* device = nullptr;
   HidReportLengths lengths;
   bool usesReportIds = false;
+  // The system's words for the last failed call on the device, as the hidraw backend reports
+  // them (it fails with errno set by the write, read or ioctl underneath).
+  std::mutex errorMutex;
+  std::string lastError;
+
+  // Keeps errno's text after a failed call (`result` < 0) and hands `result` back.
+  int Noted(int result) {
+    if (result < 0) {
+      const int error = errno;
+      std::lock_guard lock(errorMutex);
+      lastError = error != 0 ? std::strerror(error) : std::string();
+    }
+    return result;
+  }
 
   OpenDevice() = default;
   OpenDevice(const OpenDevice&) = delete;
@@ -145,19 +161,23 @@ class HidrawApi final : public HidApi {
 
   bool SendFeatureReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override {
     auto device = Find(handle);
-    return device && report != nullptr && hid_send_feature_report(device->device, report, length) >= 0;
+    if (!device || report == nullptr) return false;
+    errno = 0;
+    return device->Noted(hid_send_feature_report(device->device, report, length)) >= 0;
   }
 
   int GetFeatureReport(HidHandle handle, std::uint8_t* report, std::size_t length) override {
     auto device = Find(handle);
     if (!device || report == nullptr || length == 0) return -1;
-    return hid_get_feature_report(device->device, report, length);
+    errno = 0;
+    return device->Noted(hid_get_feature_report(device->device, report, length));
   }
 
   int Write(HidHandle handle, const std::uint8_t* report, std::size_t length) override {
     auto device = Find(handle);
     if (!device || report == nullptr) return -1;
-    return hid_write(device->device, report, length);
+    errno = 0;
+    return device->Noted(hid_write(device->device, report, length));
   }
 
   int ReadTimeout(HidHandle handle, std::uint8_t* report, std::size_t length, int timeoutMs) override {
@@ -165,11 +185,12 @@ class HidrawApi final : public HidApi {
     if (!device || report == nullptr || length < 2) return -1;
     // hidapi waits for ever on a negative time-out; no caller may get that.
     timeoutMs = std::max(timeoutMs, 0);
-    if (device->usesReportIds) return hid_read_timeout(device->device, report, length, timeoutMs);
+    errno = 0;
+    if (device->usesReportIds) return device->Noted(hid_read_timeout(device->device, report, length, timeoutMs));
     // Unnumbered input reports arrive without the report-ID byte: put the 00 in front so that the
     // framing code sees the same offsets as for output reports.
     report[0] = 0;
-    const int read = hid_read_timeout(device->device, report + 1, length - 1, timeoutMs);
+    const int read = device->Noted(hid_read_timeout(device->device, report + 1, length - 1, timeoutMs));
     return read > 0 ? read + 1 : read;
   }
 
@@ -178,7 +199,8 @@ class HidrawApi final : public HidApi {
     if (!device) return false;
     std::uint8_t scratch[1024];
     for (int i = 0; i < kMaxFlushReads; ++i) {
-      const int read = hid_read_timeout(device->device, scratch, sizeof scratch, 0);
+      errno = 0;
+      const int read = device->Noted(hid_read_timeout(device->device, scratch, sizeof scratch, 0));
       if (read == 0) return true;
       if (read < 0) return false;
     }
@@ -190,6 +212,13 @@ class HidrawApi final : public HidApi {
     if (!device) return false;
     lengths = device->lengths;
     return true;
+  }
+
+  std::string LastErrorText(HidHandle handle) override {
+    auto device = Find(handle);
+    if (!device) return {};
+    std::lock_guard lock(device->errorMutex);
+    return device->lastError;
   }
 
   void Close(HidHandle handle) override {

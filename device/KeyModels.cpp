@@ -43,15 +43,23 @@ void KeyModels::SetPermissionDeniedPaths(std::vector<std::string> paths) {
 }
 
 std::vector<std::string> VidPidConfigSearchPath(const std::string& dataDirectory) {
-  return {VidPidConfigPath(), dataDirectory + "/" + kVidPidConfigFileName};
+  std::vector<std::string> paths;
+  // Without the executable's place there is no file beside it to try.
+  if (std::string beside = VidPidConfigPath(); !beside.empty()) paths.push_back(std::move(beside));
+  paths.push_back(dataDirectory + "/" + kVidPidConfigFileName);
+  return paths;
 }
 
-bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models) {
+bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models, std::string* error) {
+  if (error != nullptr) error->clear();
   std::vector<VidPidEntry> entries;
   bool loaded = false;
   for (const std::string& path : paths) {
     entries.clear();
-    loaded = LoadVidPidConfig(path, entries);
+    std::string problem;
+    loaded = LoadVidPidConfig(path, entries, &problem);
+    // The first file with a wrong entry is the one to tell about.
+    if (error != nullptr && error->empty()) *error = problem;
     if (loaded) break;
   }
   // Whatever happened, the list holds at least the default entry.

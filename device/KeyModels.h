@@ -42,5 +42,6 @@ class KeyModels {
 // executable, then in the installed data directory `dataDirectory`.
 std::vector<std::string> VidPidConfigSearchPath(const std::string& dataDirectory);
 // Puts the entries of the first of `paths` that loads into `models`; when none loads, the default
-// entry is in force. True when a file was loaded (the window warns otherwise).
-bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models);
+// entry is in force. True when a file was loaded (the window warns otherwise). `error`: why the
+// first file that was there but not used was passed over (LoadVidPidConfig), or empty.
+bool LoadKeyModels(const std::vector<std::string>& paths, KeyModels& models, std::string* error = nullptr);

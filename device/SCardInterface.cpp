@@ -19,6 +19,9 @@ constexpr std::uint8_t kInterindustryClassMask = 0x7F;
 // A round that brings data moves the chain on (and the data limit bounds those); a card that
 // keeps answering 61 xx with nothing is stuck, and is given up after this many such rounds in a row.
 constexpr std::size_t kMaxEmptyChainRounds = 16;
+// A card that hands out its answer a byte or two per round stays inside the data limit for up to
+// 65,535 rounds; a whole 65,535-byte answer in 256-byte pieces needs 256, so this is plenty.
+constexpr std::size_t kMaxChainRounds = 1024;
 
 // A short length byte 00 stands for 256.
 unsigned ShortLength(unsigned value) { return value == 0 ? 256 : value; }
@@ -134,10 +137,11 @@ bool CSCardInterface::ExchangeInEnvelopes(const CApduCommand& command, CApduResp
 bool CSCardInterface::CollectChain(CApduCommand& getResponse, CApduResponse& last,
                                    bool appendFinalAlways, std::vector<std::uint8_t>& collected) {
   std::size_t emptyRounds = 0;
+  std::size_t rounds = 0;
   while (last.SW1 == kMoreDataSw1) {
     if (!Append(collected, last)) return false;
     emptyRounds = last.Data.empty() ? emptyRounds + 1 : 0;
-    if (emptyRounds > kMaxEmptyChainRounds) {
+    if (emptyRounds > kMaxEmptyChainRounds || ++rounds > kMaxChainRounds) {
       ErrorText = kChainEndlessText;
       return false;
     }

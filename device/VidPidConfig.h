@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One configured ID pair in one 32-bit value: the low 16 bits are the VID, the high 16 bits the
@@ -26,13 +27,18 @@ inline constexpr std::size_t kMaxVidPidConfigBytes = 1024 * 1024;
 // The maker's vendor ID, any product: what the list holds when nothing usable was configured.
 VidPidEntry DefaultVidPidEntry();
 
-// The configuration file beside the running executable.
+// The configuration file beside the running executable; empty when the executable's place is
+// unknown (never a file of the current directory).
 std::string VidPidConfigPath();
+// The configuration file beside `executable`, an absolute path; empty for anything else.
+std::string VidPidConfigPathBeside(const std::string& executable);
 
 // Appends to `entries` one entry per child element of the root that has a non-empty "VID"
-// attribute, in document order. True when the file was loaded and parsed as XML. Afterwards the
-// list is never empty: without a usable entry it holds the default one.
+// attribute, in document order. True when the file was loaded and parsed as XML. A "PID" that is
+// not hex from 0001 to FFFF fails the whole file (nothing appended), with `error` naming the file
+// and the line. Afterwards the list is never empty: without a usable entry it holds the default one.
 bool LoadVidPidConfig(std::vector<VidPidEntry>& entries);
-bool LoadVidPidConfig(const std::string& path, std::vector<VidPidEntry>& entries);
-// The same, from text already in memory.
-bool ParseVidPidConfig(const char* text, std::size_t length, std::vector<VidPidEntry>& entries);
+bool LoadVidPidConfig(const std::string& path, std::vector<VidPidEntry>& entries, std::string* error = nullptr);
+// The same, from text already in memory; `fileName` names it in `error`.
+bool ParseVidPidConfig(const char* text, std::size_t length, std::vector<VidPidEntry>& entries,
+                       std::string* error = nullptr, std::string_view fileName = kVidPidConfigFileName);

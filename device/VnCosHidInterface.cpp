@@ -150,9 +150,18 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
   ScopedWipe wipeReport(report);
   report[kFeatureLengthOffset] = static_cast<std::uint8_t>(length);
   std::memcpy(report.data() + kFeaturePayloadOffset, command, length);
-  while (!(api_->SendFeatureReport(WriteHandle, report.data(), featureLength) && api_->Flush(WriteHandle))) {
-    if (Clock::now() >= deadline) return Fail("The key did not take the command's feature report in time.");
+  // Only a report the key refused is offered again. Once it took the report the command may
+  // already be running (a counter moved, a credential gone): a second copy would run it twice.
+  while (!api_->SendFeatureReport(WriteHandle, report.data(), featureLength)) {
+    if (Clock::now() >= deadline) {
+      return Fail(WithHidErrorText("The key did not take the command's feature report in time.", WriteHandle));
+    }
     std::this_thread::sleep_for(kResendPause);
+  }
+  if (!api_->Flush(WriteHandle)) {
+    return Fail(WithHidErrorText("The key took the command, but its input reports could not be cleared afterwards; "
+                                 "the command was not sent again.",
+                                 WriteHandle));
   }
 
   // A zero length byte means the key has not put its answer there yet.
@@ -186,7 +195,9 @@ bool VnCosHidInterface::U2fHidInit() {
   report[kLengthHighOffset] = 0;
   report[kLengthLowOffset] = kInitNonceLength;
   if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1) return Fail("No random nonce for INIT.");
-  if (!WritePacket(report.data(), lengths.output)) return Fail("The U2FHID INIT request could not be written to the key.");
+  if (!WritePacket(report.data(), lengths.output)) {
+    return Fail(WithHidErrorText("The U2FHID INIT request could not be written to the key.", WriteHandle));
+  }
 
   std::array<std::uint8_t, kInitNonceLength> nonce{};
   std::copy_n(report.begin() + kInitPayloadOffset, kInitNonceLength, nonce.begin());
@@ -195,11 +206,22 @@ bool VnCosHidInterface::U2fHidInit() {
   for (;;) {
     report.fill(0);
     const int read = ReadUntil(report.data(), lengths.input, deadline);
-    if (read < 0) return Fail(kReadFailedText);
+    if (read < 0) return Fail(WithHidErrorText(kReadFailedText, ReadHandle));
     if (read == 0) return Fail("The key did not answer the U2FHID INIT request in time.");
-    if (!OnChannel(report, kBroadcastChannel) || report[kCommandOffset] != kU2fHidInit) continue;
+    if (!OnChannel(report, kBroadcastChannel)) continue;
+    // An error frame on the broadcast channel is the key refusing INIT: waiting on gains nothing.
+    if (report[kCommandOffset] == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
+    if (report[kCommandOffset] != kU2fHidInit) continue;
     if (!std::equal(nonce.begin(), nonce.end(), report.begin() + kInitPayloadOffset)) continue;
-    std::copy_n(report.begin() + kInitAnswerChannelOffset, ChannelId.size(), ChannelId.begin());
+    const std::size_t announced = (static_cast<std::size_t>(report[kLengthHighOffset]) << 8) | report[kLengthLowOffset];
+    if (announced != u2fhid::kInitAnswerLength) return Fail("The key's U2FHID INIT answer has the wrong length.");
+    std::array<std::uint8_t, 4> channel{};
+    std::copy_n(report.begin() + kInitAnswerChannelOffset, channel.size(), channel.begin());
+    // Channel 0 is reserved and the broadcast channel is everyone's: neither can carry our messages.
+    if (channel == std::array<std::uint8_t, 4>{} || channel == kBroadcastChannel) {
+      return Fail("The key's U2FHID INIT answer names no usable channel.");
+    }
+    ChannelId = channel;
     return true;
   }
 }
@@ -218,14 +240,14 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
   report[kLengthLowOffset] = static_cast<std::uint8_t>(length & 0xFF);
   std::size_t sent = std::min(length, kInitPacketPayload);
   std::memcpy(report.data() + kInitPayloadOffset, command, sent);
-  if (!WritePacket(report.data(), lengths.output)) return Fail(kNotWrittenText);
+  if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(kNotWrittenText, WriteHandle));
   for (std::uint8_t sequence = 0; sent < length; ++sequence) {
     const std::size_t chunk = std::min(length - sent, kContinuationPacketPayload);
     report.fill(0);
     std::copy(ChannelId.begin(), ChannelId.end(), report.begin() + kChannelOffset);
     report[kCommandOffset] = sequence;
     std::memcpy(report.data() + kContinuationPayloadOffset, command + sent, chunk);
-    if (!WritePacket(report.data(), lengths.output)) return Fail(kNotWrittenText);
+    if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(kNotWrittenText, WriteHandle));
     sent += chunk;
   }
 
@@ -262,7 +284,7 @@ bool VnCosHidInterface::ReadOwnPacket(std::uint8_t* report, std::size_t length, 
   for (;;) {
     std::memset(report, 0, length);
     const int read = ReadUntil(report, length, deadline);
-    if (read < 0) return Fail(kReadFailedText);
+    if (read < 0) return Fail(WithHidErrorText(kReadFailedText, ReadHandle));
     if (read == 0) return Fail(timeoutText);
     if (std::equal(ChannelId.begin(), ChannelId.end(), report + kChannelOffset)) return true;
   }
@@ -300,6 +322,12 @@ int VnCosHidInterface::ReadUntil(std::uint8_t* report, std::size_t length, Clock
     // A read that gave up early is tried again while time is left; never a spin.
     std::this_thread::sleep_for(kPollPause);
   }
+}
+
+std::string VnCosHidInterface::WithHidErrorText(std::string reason, HidHandle handle) {
+  const std::string library = api_ ? api_->LastErrorText(handle) : std::string();
+  if (!library.empty()) reason += " (" + library + ")";
+  return reason;
 }
 
 bool VnCosHidInterface::Fail(std::string reason) {

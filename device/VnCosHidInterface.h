@@ -75,6 +75,8 @@ class VnCosHidInterface : public IDeveiceInterface {
   bool WritePacket(const std::uint8_t* report, std::size_t length);
   int ReadUntil(std::uint8_t* report, std::size_t length, Clock::time_point deadline);
   bool Fail(std::string reason);
+  // `reason`, followed by the HID library's own text for `handle` when it has one.
+  std::string WithHidErrorText(std::string reason, HidHandle handle);
 
   std::shared_ptr<HidApi> hid_;
   std::shared_ptr<KeyModels> models_;

@@ -60,6 +60,11 @@ void WipeCommand(CApduCommand& command) {
 
 }  // namespace
 
+bool IsListedName(const std::vector<std::string>& listed, const std::string& name) {
+  const std::string written = RemoveSpaces(name);
+  return std::find(listed.begin(), listed.end(), written) != listed.end();
+}
+
 bool KeyAnswered(OathOutcome outcome) {
   return outcome == OathOutcome::Done || outcome == OathOutcome::Refused || outcome == OathOutcome::TouchTimeout ||
          outcome == OathOutcome::NoAnswer;
@@ -316,11 +321,24 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
     host_.LogFailure("Serial number length can not more than 16 bytes.\n\n");
     return OathOutcome::InvalidInput;
   }
-  if (!input.Key) return RefuseInput("Invalid key");
+  if (!input.Key) return RefuseInput(input.KeyError.empty() ? "Invalid key" : input.KeyError.c_str());
   const SecureBytes& key = *input.Key;
   if (key.size() > kMaxKeyLength) {
     host_.LogFailure("Secret key length can not more than 48 bytes.\n\n");
     return OathOutcome::InvalidInput;
+  }
+  // The key keeps one secret per name and cannot hand the old one back: writing over it loses a
+  // login for good unless the operator means it.
+  if (input.ListedNames && IsListedName(*input.ListedNames, name)) {
+    const bool replace = host_.AskToReplace(name);
+    if (!host_.IsSameDevice()) {
+      if (replace) host_.LogFailure(kPulledOut);
+      return replace ? OathOutcome::DeviceGone : OathOutcome::Declined;
+    }
+    if (!replace) {
+      device_.Close();
+      return OathOutcome::Declined;
+    }
   }
   const int digits = input.EightDigits ? 8 : 6;
   const std::string imf = input.ImfVerbatim ? input.Imf : RemoveSpaces(input.Imf);

@@ -35,6 +35,9 @@ enum class OathOutcome {
 // word, or none at all): the cases after which the caller re-selects the FIDO applet.
 bool KeyAnswered(OathOutcome outcome);
 
+// The question asked before a credential is written over one of the same name.
+inline constexpr const char* kReplaceQuestion = "Replace it? Its old secret cannot be recovered.";
+
 // What an action needs from its surroundings.
 class OathActionHost {
  public:
@@ -56,6 +59,12 @@ class OathActionHost {
   virtual bool AskOperator(const std::string& title, const std::string& text) = 0;
   // A notice the operator must see.
   virtual void TellOperator(const std::string& title, const std::string& text) = 0;
+  // Whether a credential the key already holds under `name` may be written over; its old secret
+  // cannot be read back. A window asks kReplaceQuestion in a warning box whose default is Cancel.
+  virtual bool AskToReplace(const std::string& name) {
+    (void)name;
+    return AskOperator("Warning", kReplaceQuestion);
+  }
   // False once the device the action started with has been replaced or released.
   virtual bool IsSameDevice() = 0;
 };
@@ -72,7 +81,15 @@ struct OathPersonalizeInput {
   // The imf holds moving-factor bytes (a counter from an otpauth URI), not typed text: its 0x20
   // bytes are part of the number and stay.
   bool ImfVerbatim = false;
+  // Why Key is nothing, in the operator's words (ReadTypedHexKey); empty: "Invalid key".
+  std::string KeyError;
+  // The names the key listed, when the caller has a listing: a name among them is written over
+  // only once the host agrees (AskToReplace). Nothing: the caller has decided already.
+  std::optional<std::vector<std::string>> ListedNames;
 };
+
+// Whether `name`, as the credential would be written (spaces removed), is among `listed`.
+bool IsListedName(const std::vector<std::string>& listed, const std::string& name);
 
 // What a successful personalization wrote.
 struct OathWrittenCredential {

@@ -120,7 +120,13 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
     std::transform(key.begin(), key.end(), key.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const std::string_view value = equals == std::string_view::npos ? std::string_view{} : pair.substr(equals + 1);
-    if (!seen.insert(key).second) return Fail(out, error, "parameter '" + key + "' given twice");
+    if (!seen.insert(key).second) {
+      // Only a name of our own is echoed: any other may be a secret written without "secret=".
+      const bool known =
+          key == "secret" || key == "digits" || key == "counter" || key == "issuer" || key == "algorithm";
+      return Fail(out, error,
+                  known ? "parameter '" + key + "' given twice" : std::string("a parameter is given twice"));
+    }
 
     if (key == "secret") {
       SecretBuffer encoded;

@@ -58,7 +58,7 @@ bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& erro
   if (high >= 0) {
     high = 0;
     out.Clear();
-    error = "malformed hex secret: an odd number of hex digits";
+    error = kOddHexDigitsText;
     return false;
   }
   return true;

@@ -13,6 +13,9 @@
 inline constexpr std::size_t kMaxCredentialNameBytes = 16;
 inline constexpr std::size_t kMaxSecretBytes = 48;
 
+// Why hex text with an odd number of digits is no secret, in the window and the CLI alike.
+inline constexpr const char* kOddHexDigitsText = "malformed hex secret: an odd number of hex digits";
+
 enum class SecretFormat {
   Auto,  // an otpauth: URI when the text starts with one, hex otherwise
   Hex,

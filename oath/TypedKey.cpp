@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "oath/SecretFormats.h"
+
 namespace {
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -15,20 +17,23 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::optional<SecureBytes> ReadTypedHexKey(const SecureString& typed) {
+std::optional<SecureBytes> ReadTypedHexKey(const SecureString& typed, std::string* error) {
+  if (error != nullptr) error->clear();
   SecureString digits(typed);
   std::erase(digits.str(), ' ');
   // Anything but hex digits would be cut off silently by a conversion and write a shorter (or
   // empty) secret than the one typed.
   if (!std::all_of(digits.str().begin(), digits.str().end(), IsHexDigit)) return std::nullopt;
+  // "ABC" would become AB 0C: a key the operator never typed.
+  if (digits.str().size() % 2 != 0) {
+    if (error != nullptr) *error = kOddHexDigitsText;
+    return std::nullopt;
+  }
   // Decoded here, straight into wiped storage, because the text is a secret.
   const std::string& text = digits.str();
-  SecureBytes bytes(std::min(kTypedKeyCapacity, (text.size() + 1) / 2));
+  SecureBytes bytes(std::min(kTypedKeyCapacity, text.size() / 2));
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const std::size_t at = 2 * i;
-    int value = HexValue(text[at]);
-    if (at + 1 < text.size()) value = value * 16 + HexValue(text[at + 1]);
-    bytes.data()[i] = static_cast<std::uint8_t>(value);
+    bytes.data()[i] = static_cast<std::uint8_t>(HexValue(text[2 * i]) * 16 + HexValue(text[2 * i + 1]));
   }
   return bytes;
 }

@@ -15,8 +15,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<VidPidEntry> entries;
-  if (!LoadVidPidConfig(argv[1], entries)) {
-    std::cerr << "tokvane-udev-rules: cannot read " << argv[1] << " as a VID/PID configuration\n";
+  std::string error;
+  if (!LoadVidPidConfig(argv[1], entries, &error)) {
+    if (error.empty()) error = "cannot read " + std::string(argv[1]) + " as a VID/PID configuration";
+    std::cerr << "tokvane-udev-rules: " << error << "\n";
     return 1;
   }
   for (const VidPidEntry& entry : EntriesGrantingWholeVendor(entries)) {

@@ -37,11 +37,30 @@ constexpr const char* kRowButtons[] = {kCalculate, kCopy, kDelete, kSetDefault};
 QByteArray RawName(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
 
 // The name as the operator reads it. A name that is not text in the locale's encoding still
-// shows, with replacement characters, rather than as an empty row.
+// shows, with replacement characters, rather than as an empty row. Control characters (C0, DEL
+// and C1) show as their code point, "\u009B", never as invisible commands.
 QString DisplayName(const std::string& name) {
   const std::wstring wide = AnsiToWide(name);
-  if (wide.empty() && !name.empty()) return QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()));
-  return QString::fromStdWString(wide);
+  const QString text = wide.empty() && !name.empty()
+                           ? QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()))
+                           : QString::fromStdWString(wide);
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+      shown += QStringLiteral("\\u%1").arg(QString::number(u, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+// A tooltip shows text that may look like markup ("<b>") as those characters: Qt takes a
+// tooltip for rich text when it looks like it, so the text goes in escaped.
+QString PlainTextToolTip(const QString& text) {
+  return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped());
 }
 
 // The view owns (and destroys as it likes) the holder it shows for an item; the row lives inside
@@ -166,9 +185,10 @@ OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const cha
   auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
   button->setProperty("style", QString::fromLatin1(kButtonStyle));
   button->setAccessibleName(what);
-  button->setToolTip(selectedRowKeys == nullptr
-                         ? what
-                         : QStringLiteral("%1 (%2 on the selected row)").arg(what, QString::fromLatin1(selectedRowKeys)));
+  button->setToolTip(PlainTextToolTip(
+      selectedRowKeys == nullptr
+          ? what
+          : QStringLiteral("%1 (%2 on the selected row)").arg(what, QString::fromLatin1(selectedRowKeys))));
   return button;
 }
 

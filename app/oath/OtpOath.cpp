@@ -36,13 +36,11 @@
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
 
-namespace {
-
 // The window's services for one action, on the key worker, with the device that was current when
 // the action started. Boxes are modal to the window of the panel that started it.
-class PanelHost final : public OathActionHost {
+class OathPanelHost final : public OathActionHost {
  public:
-  PanelHost(PanelContext& context, std::shared_ptr<KeyConnection> connection, QPointer<QWidget> boxOwner)
+  OathPanelHost(PanelContext& context, std::shared_ptr<KeyConnection> connection, QPointer<QWidget> boxOwner)
       : task_(context, std::move(connection), std::move(boxOwner)) {}
 
   IDeveiceInterface& Device() { return task_.Device(); }
@@ -61,11 +59,17 @@ class PanelHost final : public OathActionHost {
   void TellOperator(const std::string& title, const std::string& text) override {
     task_.Tell(AnsiToWide(title), AnsiToWide(text));
   }
+  bool AskToReplace(const std::string&) override {
+    return task_.Box(L"Warning", AnsiToWide(kReplaceQuestion), KeyTaskHost::Modality::Owner,
+                     /*cancelByDefault=*/true) == 1;
+  }
   bool IsSameDevice() override { return task_.IsSameDevice(); }
 
  private:
   KeyTaskHost task_;
 };
+
+namespace {
 
 // Runs `work(host, actions)` as one task on the key worker with the current device, then `apply`
 // on the GUI thread. Nothing without a device.
@@ -75,7 +79,7 @@ void StartOathTask(PanelContext& context, QWidget* boxOwner, Work work, std::fun
   if (connection == nullptr) return;
   context.Worker().Start(
       [&context, connection, owner = QPointer<QWidget>(boxOwner), work = std::move(work)]() mutable {
-        PanelHost host(context, connection, owner);
+        OathPanelHost host(context, connection, owner);
         OathActions actions(host.Device(), host);
         work(host, actions);
       },
@@ -352,52 +356,57 @@ void OtpOath::OnClick(QWidget* sender) {
 
 bool OtpOath::IsLiveRecord(const OtpCredential* record) const { return m_Credentials.Contains(record); }
 
-void OtpOath::ClearCredentials() { ::ClearCredentials(m_pListView, m_Credentials); }
+void OtpOath::ClearCredentials() {
+  ::ClearCredentials(m_pListView, m_Credentials);
+  m_bListedSinceConnect = false;
+}
 
 void OtpOath::ListCredentials() {
-  struct Listed {
-    std::vector<std::string> names;
-    std::optional<std::string> defaultName;
-  };
-  auto passes = std::make_shared<std::vector<Listed>>();
-  auto same = std::make_shared<bool>(false);
+  auto listing = std::make_shared<KeyListing>();
   StartOathTask(
-      m_Context, this,
-      [passes, same](PanelHost& host, OathActions& actions) {
-        // The key is asked twice, each time followed by the default-credential query.
-        OathOutcome last = OathOutcome::Done;
-        for (int pass = 0; pass < 2; ++pass) {
-          OathListResult listed;
-          last = actions.List(host.IsHid(), listed);
-          if (!host.IsSameDevice()) return;
-          passes->push_back({std::move(listed.Names), std::nullopt});
-          if (!listed.QueryDefault) continue;
-          last = actions.GetDefault(passes->back().defaultName);
-          if (!host.IsSameDevice()) return;
-        }
-        if (EndsWithFido(last)) host.SelectFidoApplet();
-        *same = true;
-      },
-      [this, passes, same] {
-        if (!*same) return;
-        for (const Listed& listed : *passes) {
-          for (const std::string& name : listed.names) {
-            if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
-          }
-          if (listed.defaultName) HighlightDefaultRow(m_pListView, *listed.defaultName);
-        }
-      });
+      m_Context, this, [listing](OathPanelHost& host, OathActions& actions) { ListOnKey(host, actions, *listing); },
+      [this, listing] { ShowListing(*listing); });
+}
+
+void OtpOath::ListOnKey(OathPanelHost& host, OathActions& actions, KeyListing& listing) {
+  // The key is asked twice, each time followed by the default-credential query.
+  OathOutcome last = OathOutcome::Done;
+  bool listed = false;
+  for (int pass = 0; pass < 2; ++pass) {
+    OathListResult result;
+    last = actions.List(host.IsHid(), result);
+    if (!host.IsSameDevice()) return;
+    listed = listed || last == OathOutcome::Done;
+    listing.passes.push_back({std::move(result.Names), std::nullopt});
+    if (!result.QueryDefault) continue;
+    last = actions.GetDefault(listing.passes.back().defaultName);
+    if (!host.IsSameDevice()) return;
+  }
+  if (EndsWithFido(last)) host.SelectFidoApplet();
+  listing.complete = listed;
+  listing.same = true;
+}
+
+void OtpOath::ShowListing(const KeyListing& listing) {
+  if (!listing.same) return;
+  for (const KeyListing::Pass& pass : listing.passes) {
+    for (const std::string& name : pass.names) {
+      if (OtpCredential* record = m_Credentials.AddListed(name)) AddCredentialRow(m_pListView, m_pManager, record);
+    }
+    if (pass.defaultName) HighlightDefaultRow(m_pListView, *pass.defaultName);
+  }
+  if (listing.complete) m_bListedSinceConnect = true;
 }
 
 void OtpOath::ShowVersions() {
-  StartOathTask(m_Context, this, [](PanelHost&, OathActions& actions) { actions.ShowVersions(); }, {});
+  StartOathTask(m_Context, this, [](OathPanelHost&, OathActions& actions) { actions.ShowVersions(); }, {});
 }
 
 void OtpOath::ResetApplet() {
   auto outcome = std::make_shared<std::optional<OathOutcome>>();
   StartOathTask(
       m_Context, this,
-      [outcome](PanelHost& host, OathActions& actions) {
+      [outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.Reset();
         if (!host.IsSameDevice()) return;
         if (EndsWithFido(done)) host.SelectFidoApplet();
@@ -418,20 +427,42 @@ void OtpOath::Personalize() {
   const bool hex = (m_pSecretFormat == nullptr || m_pSecretFormat->currentIndex() == kChoiceHex) &&
                    !(m_pPasswordEdit != nullptr && StartsWithOtpauthScheme(SecretFieldText(m_pPasswordEdit).str()));
   if (hex) {
-    input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit));
+    input.Key = ReadTypedHexKey(SecretFieldText(m_pPasswordEdit), &input.KeyError);
   } else if (!ReadFormattedSecret(input)) {
     return;
   }
 
+  // A credential of the same name is written over only once the operator agrees: its secret
+  // cannot be read back. The rows hold the key's names once it was listed since connect; otherwise
+  // the key is listed first, as the List button does.
+  const bool listFirst = !m_bListedSinceConnect;
+  if (!listFirst) {
+    std::vector<std::string> names;
+    for (const auto& record : m_Credentials.Records()) names.push_back(record->Name);
+    input.ListedNames = std::move(names);
+  }
   struct Written {
     OathOutcome outcome = OathOutcome::DeviceGone;
     OathWrittenCredential credential;
+    KeyListing listing;
   };
   auto written = std::make_shared<Written>();
   auto shared = std::make_shared<OathPersonalizeInput>(std::move(input));
   StartOathTask(
       m_Context, this,
-      [written, shared](PanelHost& host, OathActions& actions) {
+      [written, shared, listFirst](OathPanelHost& host, OathActions& actions) {
+        if (listFirst) {
+          ListOnKey(host, actions, written->listing);
+          if (!host.IsSameDevice()) return;
+          // A key that could not be listed is written to as before: nothing to compare with.
+          if (written->listing.complete) {
+            std::vector<std::string> names;
+            for (const KeyListing::Pass& pass : written->listing.passes) {
+              names.insert(names.end(), pass.names.begin(), pass.names.end());
+            }
+            shared->ListedNames = std::move(names);
+          }
+        }
         const OathOutcome outcome = actions.Personalize(*shared, written->credential);
         if (outcome == OathOutcome::NotOpen) written->outcome = outcome;
         if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
@@ -439,6 +470,7 @@ void OtpOath::Personalize() {
         written->outcome = outcome;
       },
       [this, written] {
+        ShowListing(written->listing);
         if (written->outcome == OathOutcome::NotOpen) m_Context.ShowReaderPanel();
         if (written->outcome != OathOutcome::Done) return;
         const OathWrittenCredential& credential = written->credential;
@@ -499,7 +531,7 @@ void OtpOath::CalculateCredential(OtpCredential* record) {
   auto calculation = std::make_shared<std::optional<OathCalculation>>();
   StartOathTask(
       m_Context, this,
-      [credential, calculation](PanelHost& host, OathActions& actions) {
+      [credential, calculation](OathPanelHost& host, OathActions& actions) {
         OathCalculation result;
         const OathOutcome outcome = actions.Calculate(*credential, result);
         if (!host.IsSameDevice()) return;
@@ -520,7 +552,7 @@ void OtpOath::DeleteCredential(OtpCredential* record) {
   auto outcome = std::make_shared<std::optional<OathOutcome>>();
   StartOathTask(
       m_Context, this,
-      [name = record->Name, outcome](PanelHost& host, OathActions& actions) {
+      [name = record->Name, outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.Delete(name);
         if (!host.IsSameDevice()) return;
         if (EndsWithFido(done)) host.SelectFidoApplet();
@@ -538,7 +570,7 @@ void OtpOath::SetDefaultCredential(OtpCredential* record) {
   const std::string name = record->Name;
   StartOathTask(
       m_Context, this,
-      [name, outcome](PanelHost& host, OathActions& actions) {
+      [name, outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.SetDefault(name);
         if (!host.IsSameDevice()) return;
         if (EndsWithFido(done)) host.SelectFidoApplet();

@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QWidget>
 #include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/oath/CodeClipboard.h"
 #include "app/PanelContext.h"
@@ -13,6 +16,7 @@
 #include "oath/OtpCredentialList.h"
 #include "ui/Notify.h"
 
+class OathPanelHost;
 class QAbstractButton;
 class QComboBox;
 class QLineEdit;
@@ -73,6 +77,19 @@ class OtpOath : public QWidget, public INotifyUI {
  private:
   void AddKeyboardShortcuts();
   void ClickSelectedRowButton(const char* which);
+  // What a listing on the worker learnt, shown on the GUI thread by ShowListing.
+  struct KeyListing {
+    struct Pass {
+      std::vector<std::string> names;
+      std::optional<std::string> defaultName;
+    };
+    std::vector<Pass> passes;
+    bool complete = false;  // the key answered a list command with 90 00
+    bool same = false;      // the device was still the same at the end
+  };
+  // The List action's steps, on the worker .
+  static void ListOnKey(OathPanelHost& host, OathActions& actions, KeyListing& listing);
+  void ShowListing(const KeyListing& listing);
   bool IsLiveRecord(const OtpCredential* record) const;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Reads a base32 or URI secret into `input`; false, after a box naming the problem, when the
@@ -101,4 +118,7 @@ class OtpOath : public QWidget, public INotifyUI {
   // The records of the key the panel shows; the rows point into it.
   OtpCredentialList m_Credentials;
   CodeClipboard m_CodeClipboard;
+  // The key's credentials were listed since the last connect (or the last reset): the rows hold
+  // every name a new credential could write over.
+  bool m_bListedSinceConnect = false;
 };

@@ -44,7 +44,7 @@ check 'set|show'                                  tokvane-cli --json mode ''
 check 'list'                                      tokvane-cli --reader X oath l
 check ''                                          tokvane-cli oath list ''
 check '--json'                                    tokvane-cli --j
-check '--format'                                  tokvane-cli oath add mail --f
+check '--force|--format'                          tokvane-cli oath add mail --f
 check 'base32|hex|uri'                            tokvane-cli oath add mail --format ''
 check '6|8'                                       tokvane-cli oath add mail --digits ''
 check '--yes'                                     tokvane-cli oath reset --y

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -311,6 +312,8 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       {"98 hex digits", "k98", hex96 + "cc", "", "Secret key length can not more than 48 bytes.\n\n", false},
       {"key starting with z", "kz", "z" + kKey20, "Invalid key", "", false},
       {"non-hex character inside", "kg", "31 32 3G 34", "Invalid key", "", false},
+      // "ABC" would be written as AB 0C: the CLI's reason, and nothing sent.
+      {"odd number of hex digits", "kodd", "31 32 3", "malformed hex secret: an odd number of hex digits", "", false},
       {"empty name", "   ", kKey20, "Invalid name", "", false},
       {"empty key", "kk", "  ", "Invalid key", "", false},
       {"base32 with spaces and lower case", "b32", kKey20Base32.toLower().replace(4, 0, " "), "", "", true, 1},
@@ -708,6 +711,72 @@ TEST_F(OathPanel, SetActiveMovesTheHighlight) {
   EXPECT_EQ(NameColor("second"), kBlack);
   EXPECT_EQ(Sent().back(), BuildSetDefault(std::string_view("first")));
   EXPECT_TRUE(key->Credentials()[0].isDefault);
+}
+
+TEST_F(OathPanel, WritingOverAListedNameAsksFirstAndCancelKeepsTheOldSecret) {
+  Start();
+  SeedOnKey("mail");
+  Find<QAbstractButton>("list_names")->click();
+  const Bytes newSecret{0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x21, 0xDE, 0xAD, 0xBE, 0xEF};
+  const QString newKey = QStringLiteral("48 65 6C 6C 6F 21 DE AD BE EF");
+  const Bytes put = BuildPut(oath::kInsPut, std::string_view("mail"), newSecret, 6, std::string_view(""));
+
+  BoxAnswerer answerer(BoxAnswer::Cancel);
+  key->ClearReceivedApdus();
+  Write("mail", newKey);
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
+  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Replace it? Its old secret cannot be recovered."));
+  EXPECT_TRUE(Sent().empty()) << "cancelled: nothing sent";
+  ClickRow("mail", credential_rows::kCalculate);
+  EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0)) << "the old secret is still there";
+
+  answerer.SetAnswer(BoxAnswer::Confirm);
+  key->ClearReceivedApdus();
+  Write("mail", newKey);
+  ASSERT_EQ(answerer.Shown().size(), 2u);
+  EXPECT_EQ(Sent(), std::vector<Bytes>{put});
+  ClickRow("mail", credential_rows::kCalculate);
+  EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(newSecret, 6, "", 0));
+
+  // A name the key did not list is written without a question.
+  Write("other", newKey);
+  EXPECT_EQ(answerer.Shown().size(), 2u);
+  EXPECT_EQ(KeyNames(), (std::vector<std::string>{"mail", "other"}));
+}
+
+// What a tooltip shows: rich text rendered, plain text as it is.
+QString ShownToolTip(const QString& tip) {
+  if (!Qt::mightBeRichText(tip)) return tip;
+  QTextDocument document;
+  document.setHtml(tip);
+  return document.toPlainText();
+}
+
+TEST_F(OathPanel, ANameFromTheKeyShowsAsItsCharactersNeverAsMarkupOrControls) {
+  Start();
+  SeedOnKey("<b>x</b>");
+  SeedOnKey("a\x1B" "b");
+  SeedOnKey("c\xC2\x9B" "d");
+  Find<QAbstractButton>("list_names")->click();
+  ASSERT_EQ(RowNames().size(), 3);
+  EXPECT_EQ(RowNames()[0], QStringLiteral("<b>x</b>"));
+  EXPECT_EQ(RowNames()[1], QStringLiteral("a\\u001Bb"));
+  EXPECT_FALSE(RowNames()[2].contains(QChar(0x9B))) << "U+009B is shown as characters, never sent to the screen";
+  const QString name = RowNames()[0];
+  const std::vector<std::pair<const char*, QString>> buttons{
+      {credential_rows::kCalculate, QStringLiteral("Get the next code of ") + name},
+      {credential_rows::kCopy, QStringLiteral("Copy the code of ") + name},
+      {credential_rows::kDelete, QStringLiteral("Delete ") + name},
+      {credential_rows::kSetDefault, QStringLiteral("Make %1 the default").arg(name)},
+  };
+  for (const auto& [which, what] : buttons) {
+    SCOPED_TRACE(which);
+    OtpFreshCButtonUI* button = Button(name, which);
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(ShownToolTip(button->toolTip()).startsWith(what)) << button->toolTip().toStdString();
+    EXPECT_EQ(button->accessibleName(), what);
+  }
 }
 
 // Every descendant of `node` with `role`, in tree order.

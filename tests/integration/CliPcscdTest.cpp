@@ -144,7 +144,9 @@ TEST_F(CliPcscdTest, AddSendsThePanelsCommandsAndNeverShowsTheSecret) {
   ASSERT_EQ(added.code, 0) << added.err;
   EXPECT_EQ(added.out, "Credential 'mymail' written (6 digits).\n");
   Bytes put = BuildPut(oath::kInsPut, std::string_view("mymail"), kSecret, 6, std::string_view("1234"));
-  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), kCosQuery, Hex(put), Hex(BuildSelectFido())}));
+  // The listing first: a credential of that name would be written over.
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildList()), Hex(BuildSelectOath()),
+                                                 kCosQuery, Hex(put), Hex(BuildSelectFido())}));
   for (const std::string& text : {added.out, added.err}) {
     EXPECT_EQ(text.find(kSecretHex.substr(0, 8)), std::string::npos);
     EXPECT_EQ(text.find("31 32 33 34"), std::string::npos);
@@ -213,8 +215,22 @@ TEST_F(CliPcscdTest, ExitCodesTellRefusalUsageAndMissingDevicesApart) {
 
   const CliResult refused = Run({"oath", "code", "nosuch"});
   EXPECT_EQ(refused.code, 1);
-  EXPECT_EQ(refused.err, "tokvane-cli: the key refused to calculate a code for 'nosuch' (status 6A 82)\n");
+  EXPECT_EQ(refused.err, "tokvane-cli: no credential named 'nosuch' on the key\n");
   EXPECT_TRUE(refused.out.empty());
+
+  // Over an existing name: refused after the listing, nothing written; --force writes it. The
+  // key's codes are oathtool's for the old secret, then for the new one.
+  const std::string newBase32 = "JBSWY3DPEHPK3PXP";
+  const CliResult over = Run({"oath", "add", "mail"}, "48656C6C6F21DEADBEEF\n");
+  EXPECT_EQ(over.code, 1);
+  EXPECT_EQ(over.err,
+            "tokvane-cli: a credential named 'mail' is already on the key; --force replaces it (its old secret is "
+            "lost)\n");
+  EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildList()), Hex(BuildSelectFido())}));
+  EXPECT_EQ(Run({"oath", "code", "mail"}).out, test_keys::Oathtool(kSecretBase32, 6, 0, true) + "\n");
+  const CliResult forced = Run({"oath", "add", "mail", "--force", "--format", "base32"}, newBase32 + "\n");
+  ASSERT_EQ(forced.code, 0) << forced.err;
+  for (const int counter : {0, 1}) EXPECT_EQ(Run({"oath", "code", "mail"}).out, test_keys::Oathtool(newBase32, 6, counter, true) + "\n");
 
   const CliResult unknownReader = Run({"--reader", "Virtual PCD 00 07", "oath", "code", "mail"});
   EXPECT_EQ(unknownReader.code, 2);

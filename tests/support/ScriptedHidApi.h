@@ -40,6 +40,9 @@ class ScriptedHidApi : public HidApi {
   bool writeFails = false;
   bool shortWrites = false;
   bool zeroLengthForever = false;
+  bool flushFails = false;
+  // What LastErrorText hands back, as hidapi's hid_error would.
+  std::string errorText;
 
   int openHandles() const { return static_cast<int>(open_.size()); }
 
@@ -97,7 +100,7 @@ class ScriptedHidApi : public HidApi {
 
   bool Flush(HidHandle handle) override {
     ++flushes;
-    if (!open_.count(handle)) return false;
+    if (!open_.count(handle) || flushFails) return false;
     input.clear();
     return true;
   }
@@ -109,6 +112,8 @@ class ScriptedHidApi : public HidApi {
   }
 
   void Close(HidHandle handle) override { open_.erase(handle); }
+
+  std::string LastErrorText(HidHandle) override { return errorText; }
 
   // Adds one interface to the listing.
   void AddInterface(const std::string& path, std::uint16_t vid, std::uint16_t pid, bool keyboard) {

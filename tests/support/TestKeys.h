@@ -28,11 +28,12 @@ inline const std::vector<std::string> kRfcCodes6 = {"755224", "287082", "359152"
 inline const std::vector<std::string> kRfcCodes8 = {"84755224", "94287082", "37359152", "26969429", "40338314",
                                                    "68254676", "18287922", "82162583", "73399871", "45520489"};
 
-// The HOTP code oathtool computes for the secret (in hex) at `counter`: an oracle that shares no
-// code with the program. Empty when oathtool cannot be run (scripts/install-deps.sh installs it).
-inline std::string Oathtool(const std::string& secretHex, unsigned digits, std::uint64_t counter) {
-  const std::string command = "oathtool --hotp -d " + std::to_string(digits) + " -c " + std::to_string(counter) +
-                              " " + secretHex + " 2>/dev/null";
+// The HOTP code oathtool computes for the secret (in hex, or base32 with `base32`) at `counter`: an
+// oracle that shares no code with the program. Empty when oathtool cannot be run
+// (scripts/install-deps.sh installs it).
+inline std::string Oathtool(const std::string& secret, unsigned digits, std::uint64_t counter, bool base32 = false) {
+  const std::string command = std::string("oathtool --hotp ") + (base32 ? "-b " : "") + "-d " +
+                              std::to_string(digits) + " -c " + std::to_string(counter) + " " + secret + " 2>/dev/null";
   std::string out;
   if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
     char buffer[64];

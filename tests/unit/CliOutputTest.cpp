@@ -11,6 +11,10 @@ TEST(CliOutput, PrintableTextDefusesControlBytes) {
   EXPECT_EQ(cli::PrintableText("a\x1b[2Jb"), "a\\x1B[2Jb");
   EXPECT_EQ(cli::PrintableText(std::string("a\0b\n\x7f", 5)), "a\\x00b\\x0A\\x7F");
   EXPECT_EQ(cli::PrintableText("caf\xC3\xA9"), "caf\xC3\xA9");  // UTF-8 stays
+  // C1 controls: U+009B (CSI) in UTF-8, and the lone byte an 8-bit terminal reads as CSI.
+  EXPECT_EQ(cli::PrintableText("a\xC2\x9B" "2Jb\xC2\x80\xC2\xA0"), "a\\u009B2Jb\\u0080\xC2\xA0");
+  EXPECT_EQ(cli::PrintableText("a\x9B" "2J\x80\xE9"), "a\\x9B2J\\x80\xE9");
+  EXPECT_EQ(cli::PrintableText("<b>x</b>"), "<b>x</b>");
 }
 
 TEST(CliOutput, JsonQuoteAlwaysGivesValidJson) {

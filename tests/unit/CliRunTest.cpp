@@ -20,6 +20,7 @@
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualPcscApi.h"
 #include "oath/UserPresence.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
@@ -104,6 +105,28 @@ class CliRun : public ::testing::Test {
     images_.push_back(path);
     const std::string command = "qrencode -o '" + path.string() + "' '" + text + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return path.string();
+  }
+  // A PNG of a grey image of `width` x `height` pixels, whose pixel data is cut short: the size
+  // of its header is what a decoder would allocate.
+  std::string PngHeaderImage(std::uint32_t width, std::uint32_t height) {
+    const std::filesystem::path path = state_.string() + "-" + std::to_string(images_.size()) + ".png";
+    images_.push_back(path);
+    std::string chunk = "IHDR";
+    for (const std::uint32_t value : {width, height}) {
+      for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((value >> shift) & 0xFF);
+    }
+    chunk += std::string("\x08\x00\x00\x00\x00", 5);  // 8-bit grey, no interlace
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const char c : chunk) {
+      crc ^= static_cast<std::uint8_t>(c);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFF;
+    std::string png = "\x89PNG\r\n\x1A\n";
+    png += std::string("\x00\x00\x00\x0D", 4) + chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>((crc >> shift) & 0xFF);
+    std::ofstream(path, std::ios::binary) << png;
     return path.string();
   }
   void RemoveImages() {
@@ -196,6 +219,10 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
       {{"oath", "add", "n", "--qr", QrImage("https://example.com/")}, "", "the QR code holds no otpauth URI"},
       {{"oath", "add", "--qr", QrImage("otpauth://hotp/?secret=" + rfcBase32)}, "", "label makes no name"},
       {{"oath", "add", "n", "--qr", "/nonexistent/qr.png"}, "", "cannot read the image"},
+      {{"oath", "add", "n", "--qr", PngHeaderImage(20000, 20000)}, "", "20000 x 20000 pixels; at most 40 million"},
+      {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5001)}, "", "8000 x 5001 pixels; at most 40 million"},
+      // Exactly the limit is decoded, and the missing pixel data found.
+      {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5000)}, "", "cannot read the image"},
   };
   for (const auto& c : cases) {
     const CliResult run = RunWith(Demo(c.args), c.input);
@@ -207,18 +234,6 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
   }
 }
 
-// The code oathtool (an implementation nobody here wrote) gives for a base32 secret at `counter`.
-std::string OathtoolHotp(const std::string& base32, int counter, int digits) {
-  const std::string command = "oathtool --hotp -b -c " + std::to_string(counter) + " -d " + std::to_string(digits) +
-                              " " + base32;
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[64];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    EXPECT_EQ(::pclose(pipe), 0) << command;
-  }
-  return out;
-}
 
 TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   // The committed sample: the secret of RFC 4226 with 8 digits from counter 1, named by its label.
@@ -245,7 +260,66 @@ TEST_F(CliRun, AQrImageWritesTheCredentialOfItsUri) {
   ASSERT_EQ(other.code, 0) << other.err;
   for (const int counter : {5, 6}) {
     const CliResult next = RunWith(Demo({"oath", "code", "other"}));
-    EXPECT_EQ(next.out, OathtoolHotp("JBSWY3DPEHPK3PXP", counter, 8)) << counter;
+    EXPECT_EQ(next.out, test_keys::Oathtool("JBSWY3DPEHPK3PXP", 8, counter, true) + "\n") << counter;
+  }
+}
+
+TEST_F(CliRun, AnAddOverANameTheKeyHoldsIsRefusedUntilForced) {
+  // Two secrets, as base32 for oathtool and as hex (the other form the CLI reads).
+  const std::string oldBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+  const std::string oldHex = "3132333435363738393031323334353637383930";
+  const std::string newBase32 = "JBSWY3DPEHPK3PXP";
+  const std::string newHex = "48656C6C6F21DEADBEEF";
+  const std::string refusal =
+      "tokvane-cli: a credential named 'mail' is already on the key; --force replaces it (its old secret is lost)\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;  // the second add, of the new secret, without --force
+    std::string input;
+  } cases[] = {
+      {"secret on standard input", {"oath", "add", "mail"}, newHex + "\n"},
+      {"secret from a QR image", {"oath", "add", "mail", "--qr", QrImage("otpauth://hotp/x?secret=" + newBase32)}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(state_);
+    ASSERT_EQ(RunWith(Demo({"oath", "add", "mail"}), oldHex + "\n").code, 0);
+
+    const CliResult refused = RunWith(Demo(c.args), c.input);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, refusal);
+    EXPECT_EQ(refused.out, "");
+    std::vector<std::string> json = c.args;
+    json.insert(json.begin(), "--json");
+    EXPECT_EQ(RunWith(Demo(json), c.input).out,
+              "{\"error\":\"a credential named 'mail' is already on the key; --force replaces it (its old secret "
+              "is lost)\",\"exitCode\":1}\n");
+    // The old secret is still there, its counter untouched by the refused adds.
+    EXPECT_EQ(RunWith(Demo({"oath", "code", "mail"})).out, test_keys::Oathtool(oldBase32, 6, 0, true) + "\n");
+
+    std::vector<std::string> forced = c.args;
+    forced.push_back("--force");
+    const CliResult replaced = RunWith(Demo(forced), c.input);
+    ASSERT_EQ(replaced.code, 0) << replaced.err;
+    EXPECT_EQ(replaced.out, "Credential 'mail' written (6 digits).\n");
+    for (const int counter : {0, 1}) {
+      EXPECT_EQ(RunWith(Demo({"oath", "code", "mail"})).out, test_keys::Oathtool(newBase32, 6, counter, true) + "\n") << counter;
+    }
+  }
+}
+
+TEST_F(CliRun, ANameTheKeyDoesNotHoldIsSaidSoWithTheStatusKeptInJson) {
+  ASSERT_EQ(RunWith(Demo({"oath", "add", "mail"}), "3132\n").code, 0);
+  for (const char* command : {"code", "delete", "default"}) {
+    SCOPED_TRACE(command);
+    const CliResult text = RunWith(Demo({"oath", command, "nosuch"}));
+    EXPECT_EQ(text.code, 1);
+    EXPECT_EQ(text.err, "tokvane-cli: no credential named 'nosuch' on the key\n");
+    EXPECT_EQ(text.out, "");
+    const CliResult json = RunWith(Demo({"--json", "oath", command, "nosuch"}));
+    EXPECT_EQ(json.code, 1);
+    EXPECT_EQ(json.out,
+              "{\"error\":\"no credential named 'nosuch' on the key\",\"exitCode\":1,\"status\":\"6A 82\"}\n");
   }
 }
 

@@ -122,8 +122,10 @@ TEST_F(HidVirtualKeyTest, HostileDevicesEndTheExchangeWithFalseInBoundedTime) {
       {"U2F device that never answers", kU2fName, VirtualHidFault::NeverAnswers, 5, "The key did not answer the command in time."},
       {"KB device that never answers", kKbName, VirtualHidFault::NeverAnswers, 5, "The key did not answer in its feature report in time."},
       {"U2F device unplugged mid-exchange", kU2fName, VirtualHidFault::UnplugMidExchange, 70, "Reading the key's answer failed: the key may have been pulled out."},
+      // The key took the command before it went: it is not offered again.
       {"KB device unplugged mid-exchange", kKbName, VirtualHidFault::UnplugMidExchange, 5,
-       "The key did not take the command's feature report in time."},
+       "The key took the command, but its input reports could not be cleared afterwards; the command was not sent "
+       "again."},
       {"U2F zero-length reports for ever", kU2fName, VirtualHidFault::ZeroLengthForever, 5, "The key did not answer the command in time."},
       {"KB length 0 for ever", kKbName, VirtualHidFault::ZeroLengthForever, 5, "The key did not answer in its feature report in time."},
   };

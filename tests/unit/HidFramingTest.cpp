@@ -387,6 +387,51 @@ TEST_F(HidFramingTest, OnlyTheBroadcastInitAnswerWithOurNonceGivesTheChannel) {
   EXPECT_NE(hid.GetLastErrorText().find("INIT"), std::string::npos) << hid.GetLastErrorText();
 }
 
+struct BadInitCase {
+  const char* name;
+  void (*spoil)(Report&);
+  const char* reason;
+};
+const BadInitCase kBadInits[] = {
+      {"payload length 16", [](Report& r) { r[7] = 16; }, "The key's U2FHID INIT answer has the wrong length."},
+      {"payload length 18", [](Report& r) { r[7] = 18; }, "The key's U2FHID INIT answer has the wrong length."},
+      {"payload length 256 + 17", [](Report& r) { r[6] = 1; }, "The key's U2FHID INIT answer has the wrong length."},
+      {"channel 0", [](Report& r) { std::fill(r.begin() + 16, r.begin() + 20, 0x00); },
+       "The key's U2FHID INIT answer names no usable channel."},
+      {"the broadcast channel", [](Report& r) { std::fill(r.begin() + 16, r.begin() + 20, 0xFF); },
+       "The key's U2FHID INIT answer names no usable channel."},
+      {"an error frame", [](Report& r) {
+         r = Report(65, 0);
+         std::fill(r.begin() + 1, r.begin() + 5, 0xFF);
+         r[5] = 0xBF;
+         r[7] = 1;
+         r[8] = 0x06;
+       },
+       "The key answered with U2FHID error 0x06."},
+};
+using HidBadInitTest = HidFramingTable<BadInitCase>;
+INSTANTIATE_TEST_SUITE_P(Rows, HidBadInitTest, ::testing::ValuesIn(kBadInits), RowName<BadInitCase>);
+
+TEST_P(HidBadInitTest, FailsTheOpenAtOnceWithItsReason) {
+  const BadInitCase& c = GetParam();
+  {
+    hid.SetExchangeTimeout(2s);
+    api->AddInterface("u2f", kVid, kPid, false);
+    ASSERT_EQ(Enumerate(), 1);
+    hid.SetName(kU2fName);
+    Report answer = InitAnswer();
+    c.spoil(answer);
+    api->staged.emplace(1, answer);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(hid.Open());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "no waiting for the time limit";
+    EXPECT_EQ(hid.GetLastErrorText(), c.reason);
+    EXPECT_FALSE(hid.IsOpen());
+    EXPECT_EQ(api->openHandles(), 0);
+    EXPECT_EQ(hid.ChannelId, VnCosHidInterface::kInitialChannelId);
+  }
+}
+
 // ---- Feature-report framing ----
 
 TEST_F(HidFramingTest, FeatureReportCarriesTheCommandAndIsPolledUntilTheLengthByteIsSet) {
@@ -483,6 +528,10 @@ struct StuckCase {
   const char* name;
   bool u2f;
   void (*breakIt)(ScriptedHidApi&);
+  // Empty: any reason will do.
+  const char* reasonHas = "";
+  // -1: any number of feature reports may go out.
+  int featuresSent = -1;
 };
 
 const StuckCase kStuck[] = {
@@ -490,11 +539,25 @@ const StuckCase kStuck[] = {
     {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; }},
     {"U2F device that stops after the first packet", true,
      [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); }},
-    {"U2F read error", true, [](ScriptedHidApi& a) { a.staged.emplace(2, Report{}); }},
-    {"U2F write error", true, [](ScriptedHidApi& a) { a.writeFails = true; }},
+    {"U2F read error", true,
+     [](ScriptedHidApi& a) {
+       a.staged.emplace(2, Report{});
+       a.errorText = "Resource temporarily unavailable";
+     },
+     "(Resource temporarily unavailable)"},
+    {"U2F write error", true,
+     [](ScriptedHidApi& a) {
+       a.writeFails = true;
+       a.errorText = "Broken pipe";
+     },
+     "The command could not be written to the key. (Broken pipe)"},
     {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }},
     {"feature report never filled in", false, [](ScriptedHidApi&) {}},
     {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; }},
+    // The key took the command: a second copy would run it twice (a counter moved twice, a
+    // deleted credential reported as refused).
+    {"feature report taken, then the flush fails", false, [](ScriptedHidApi& a) { a.flushFails = true; },
+     "the command was not sent again", 1},
 };
 using HidStuckTest = HidFramingTable<StuckCase>;
 INSTANTIATE_TEST_SUITE_P(Rows, HidStuckTest, ::testing::ValuesIn(kStuck), RowName<StuckCase>);
@@ -511,7 +574,12 @@ TEST_P(HidStuckTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit) 
   CApduResponse response;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
-  EXPECT_FALSE(hid.GetLastErrorText().empty()) << "every failure has a reason";
+  const std::string reason = hid.GetLastErrorText();
+  EXPECT_FALSE(reason.empty()) << "every failure has a reason";
+  EXPECT_NE(reason.find(c.reasonHas), std::string::npos) << reason;
+  if (c.featuresSent >= 0) {
+    EXPECT_EQ(api->featuresSent.size(), static_cast<std::size_t>(c.featuresSent));
+  }
 }
 
 TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenAndLeavesNothingOpen) {

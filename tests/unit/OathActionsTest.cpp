@@ -105,9 +105,10 @@ class OathActionsTest : public ::testing::Test {
                     bool eightDigits = false) {
     OathPersonalizeInput input;
     input.Name = name;
-    input.Key = ReadTypedHexKey(SecureString(keyText));
+    input.Key = ReadTypedHexKey(SecureString(keyText), &input.KeyError);
     input.Imf = imf;
     input.EightDigits = eightDigits;
+    input.ListedNames = listedNames;
     written = {};
     return Actions().Personalize(input, written);
   }
@@ -116,6 +117,8 @@ class OathActionsTest : public ::testing::Test {
   std::unique_ptr<CardDevice> device;
   std::unique_ptr<RecordingHost> host;
   OathWrittenCredential written;
+  // What Write passes as the key's listing.
+  std::optional<std::vector<std::string>> listedNames;
 };
 
 const std::string kKey20 = "3132333435363738393031323334353637383930";  // RFC 4226's test secret
@@ -135,6 +138,7 @@ TEST_F(OathActionsTest, PersonalizeInputIsCheckedBeforeAnythingIsSent) {
       {"17-byte name", std::string(17, 'n'), kKey20, "", "Serial number length can not more than 16 bytes.\n\n"},
       {"98 hex digits", "abc", hex96 + "AB", "", "Secret key length can not more than 48 bytes.\n\n"},
       {"no key at all", "abc", "z0112233", "Warning: Invalid key", ""},
+      {"odd number of hex digits", "abc", "ABC", "Warning: malformed hex secret: an odd number of hex digits", ""},
       // No bytes are refused before the name's length is looked at, no key after it.
       {"empty key and 17-byte name", std::string(17, 'n'), " ", "Warning: Invalid key", ""},
       {"no key and 17-byte name", std::string(17, 'n'), "z0112233", "",
@@ -184,6 +188,59 @@ TEST_F(OathActionsTest, PersonalizeSendsTheNameWithoutSpacesAndLogsTheExactSeque
   EXPECT_FALSE(device->IsOpen());
 }
 
+TEST_F(OathActionsTest, WritingOverAListedNameAsksFirstAndSendsNothingWhenDeclined) {
+  struct Case {
+    const char* label;
+    std::optional<std::vector<std::string>> listed;
+    std::string name;
+    bool agree;
+    OathOutcome outcome;
+    bool asked;
+    Bytes secretAfter;
+  };
+  const Bytes oldSecret{0x11, 0x22};
+  const Bytes newSecret{0x33, 0x44};
+  const std::vector<Case> cases = {
+      {"listed, declined", std::vector<std::string>{"x", "abc"}, "abc", false, OathOutcome::Declined, true, oldSecret},
+      {"listed, agreed", std::vector<std::string>{"abc"}, "abc", true, OathOutcome::Done, true, newSecret},
+      {"listed once its spaces are out", std::vector<std::string>{"abc"}, " a b c", false, OathOutcome::Declined,
+       true, oldSecret},
+      {"not listed", std::vector<std::string>{"abcd", "ABC"}, "abc", false, OathOutcome::Done, false, newSecret},
+      {"no listing: the caller decided", std::nullopt, "abc", false, OathOutcome::Done, false, newSecret},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Use(VirtualKeyConfig{});
+    listedNames.reset();
+    ASSERT_EQ(Write("abc", "1122"), OathOutcome::Done);
+    const std::size_t sentBefore = Sent().size();
+    const int promptsBefore = host->presencePrompts;
+    host->log.clear();
+    host->confirmQuestion = c.agree;
+    listedNames = c.listed;
+    EXPECT_EQ(Write(c.name, "3344"), c.outcome);
+    const std::vector<Entry> logAfterWrite = host->log;
+    const int promptsAfterWrite = host->presencePrompts;
+    const bool openAfterWrite = device->IsOpen();
+    const std::vector<std::string> question{"Warning: Replace it? Its old secret cannot be recovered."};
+    EXPECT_EQ(host->asked, c.asked ? question : std::vector<std::string>{});
+    ASSERT_EQ(key->Credentials().size(), 1u);
+    // The key's first code matches the local one only for the secret it holds.
+    OtpCredential record;
+    record.Name = "abc";
+    record.Key = SecureBytes(c.secretAfter);
+    OathCalculation calculation;
+    ASSERT_EQ(Actions().Calculate(record, calculation), OathOutcome::Done);
+    EXPECT_TRUE(calculation.Matched) << calculation.CardCode << " vs " << calculation.LocalCode;
+    if (c.outcome == OathOutcome::Declined) {
+      EXPECT_EQ(Sent().size(), sentBefore + 1) << "nothing sent once declined but the calculation";
+      EXPECT_TRUE(logAfterWrite.empty());
+      EXPECT_EQ(promptsAfterWrite, promptsBefore) << "no touch asked for";
+      EXPECT_FALSE(openAfterWrite);
+    }
+  }
+}
+
 TEST_F(OathActionsTest, LimitsAreInclusive) {
   EXPECT_EQ(Write(std::string(16, 'n'), std::string(96, 'A')), OathOutcome::Done);
   ASSERT_EQ(key->Credentials().size(), 1u);
@@ -213,6 +270,13 @@ TEST_F(OathActionsTest, ADeviceGoneDuringABoxIsNeverUsedAgain) {
       {"invalid name", [this](OathActions& a) {
          OathPersonalizeInput input;
          input.Key = ReadTypedHexKey(SecureString(kKey20));
+         return a.Personalize(input, written);
+       }, "The device has been pulled out.\n"},
+      {"replace question", [this](OathActions& a) {
+         OathPersonalizeInput input;
+         input.Name = "abc";
+         input.Key = ReadTypedHexKey(SecureString(kKey20));
+         input.ListedNames = std::vector<std::string>{"abc"};
          return a.Personalize(input, written);
        }, "The device has been pulled out.\n"},
       {"touch before delete", [](OathActions& a) { return a.Delete("abc"); }, "Please connect card.\n"},
@@ -261,7 +325,8 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   EXPECT_EQ(refusing.LastStatusWord(), std::optional<std::uint16_t>(0x6A82));
   EXPECT_EQ(refusing.TransportReason(), "");
 
-  // A command the transport cannot carry: the transport's reason in red, and nothing more.
+  // A command the transport cannot carry: the transport's reason in red, with what may have
+  // happened on the key before the connection broke, and nothing more.
   Use(VirtualKeyConfig{});
   device->failIns = oath::kInsSetDefault;
   OathActions failing = Actions();
@@ -269,7 +334,8 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   EXPECT_FALSE(failing.LastStatusWord());
   EXPECT_EQ(failing.TransportReason(), "The card is gone.");
   EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildSetDefault(std::string_view("abc"))) + "\n"},
-                                           {"err", "The card is gone.\n"}}));
+                                           {"err", "The card is gone; the default credential may or may not "
+                                                   "have been changed\n"}}));
   EXPECT_FALSE(device->IsOpen());
 
   // The selection itself fails: the action closes the device and stops.

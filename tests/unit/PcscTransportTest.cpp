@@ -426,15 +426,28 @@ TEST_F(PcscTransport, ChainOfExactlyTheLimitIsDelivered) {
   EXPECT_EQ(response.StatusWord(), 0x9000);
 }
 
-TEST_F(PcscTransport, ChainThatNeverBringsDataEndsAfterSixteenEmptyRounds) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  api->responder = [](const Bytes&) {
-    return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("61 01")};
+TEST_F(PcscTransport, ChainThatDoesNotEndIsGivenUpAfterABoundedNumberOfRounds) {
+  const struct {
+    const char* name;
+    ScriptedPcscApi::Answer (*answer)(const Bytes&);
+    std::size_t sent;
+  } cases[] = {
+      {"no data, 61 01 each round: sixteen GET RESPONSE rounds",
+       [](const Bytes&) { return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("61 01")}; }, 1u + 16u},
+      // Inside the 65,535-byte limit for 65,535 rounds: the number of rounds is bounded as well.
+      {"one byte and 61 01 each round: 1,024 GET RESPONSE rounds",
+       [](const Bytes&) { return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex("5A 61 01")}; }, 1u + 1024u},
   };
-  CApduResponse response;
-  EXPECT_FALSE(Exchange("00 B2 01 04 00", response));
-  EXPECT_EQ(reader.GetLastErrorText(), "The card's response chain did not end.");
-  EXPECT_EQ(api->sent.size(), 1u + 16u) << "the command and sixteen GET RESPONSE rounds";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    api->sent.clear();
+    OpenWith(SCARD_PROTOCOL_T0);
+    api->responder = c.answer;
+    CApduResponse response;
+    EXPECT_FALSE(Exchange("00 B2 01 04 00", response));
+    EXPECT_EQ(reader.GetLastErrorText(), "The card's response chain did not end.");
+    EXPECT_EQ(api->sent.size(), c.sent);
+  }
 }
 
 TEST_F(PcscTransport, TooShortAnswerInTheChainEndsItInsteadOfRepeatingOldData) {

@@ -12,8 +12,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::optional<Bytes> Read(const std::string& text) {
-  const std::optional<SecureBytes> key = ReadTypedHexKey(SecureString(text));
+std::optional<Bytes> Read(const std::string& text, std::string* error = nullptr) {
+  const std::optional<SecureBytes> key = ReadTypedHexKey(SecureString(text), error);
   if (!key) return std::nullopt;
   return Bytes(key->view().begin(), key->view().end());
 }
@@ -23,23 +23,27 @@ TEST(TypedKey, ReadsHexDigitsAndSpacesOnly) {
     const char* label;
     std::string text;
     std::optional<Bytes> bytes;
+    std::string error;
   };
   const std::vector<Case> cases = {
-      {"spaced pairs", " 31 32 ab CD ", Bytes{0x31, 0x32, 0xAB, 0xCD}},
-      {"spaces anywhere", "3 13 2", Bytes{0x31, 0x32}},
-      // An odd digit count pairs by position: the last digit is a byte of its own.
-      {"odd digit count", "ABC", Bytes{0xAB, 0x0C}},
-      {"only spaces", "   ", Bytes{}},
-      {"nothing", "", Bytes{}},
-      {"starting with z", "z0112233", std::nullopt},
-      {"a non-hex character inside", "0011G233", std::nullopt},
-      {"a 0x prefix", "0x1122", std::nullopt},
-      {"a tab", "11\t22", std::nullopt},
-      {"a character the field could not narrow", "11?22", std::nullopt},
+      {"spaced pairs", " 31 32 ab CD ", Bytes{0x31, 0x32, 0xAB, 0xCD}, ""},
+      {"spaces anywhere", "3 13 2", Bytes{0x31, 0x32}, ""},
+      // "ABC" is no key the operator typed: AB 0C would be written in its place.
+      {"odd digit count", "ABC", std::nullopt, "malformed hex secret: an odd number of hex digits"},
+      {"odd digit count with spaces", "1 2 3", std::nullopt, "malformed hex secret: an odd number of hex digits"},
+      {"only spaces", "   ", Bytes{}, ""},
+      {"nothing", "", Bytes{}, ""},
+      {"starting with z", "z0112233", std::nullopt, ""},
+      {"a non-hex character inside", "0011G233", std::nullopt, ""},
+      {"a 0x prefix", "0x1122", std::nullopt, ""},
+      {"a tab", "11\t22", std::nullopt, ""},
+      {"a character the field could not narrow", "11?22", std::nullopt, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(Read(c.text), c.bytes);
+    std::string error = "left over";
+    EXPECT_EQ(Read(c.text, &error), c.bytes);
+    EXPECT_EQ(error, c.error);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "BuildConfig.h"
@@ -70,24 +71,52 @@ TEST_F(VidPidConfigTest, OrderAndDuplicatesAreKeptAndOnlyChildrenOfTheRootCount)
 
 struct ValueCase {
   const char* text;
-  std::uint16_t value;
+  std::uint16_t vid;
+  // Nothing: no product ID, and the file is not used (read as 0 it would admit every product).
+  std::optional<std::uint16_t> pid;
 };
 
-TEST_F(VidPidConfigTest, ValuesAreReadLikeStrtolInBaseSixteenAndCutToSixteenBits) {
+TEST_F(VidPidConfigTest, VidsAreReadLikeStrtolAndPidsOnlyAsHexFrom0001ToFFFF) {
   const std::vector<ValueCase> cases{
-      {"0x1A2b", 0x1A2B}, {"  \t0X1a", 0x001A}, {"+ff", 0x00FF}, {"-1", 0xFFFF},
-      {"12345", 0x2345},  {"1g", 0x0001},       {"zz", 0x0000},  {"0x", 0x0000},
-      {"  ", 0x0000},     {"FFFFFFFFFFFFFFFFFFFFFFFF", 0xFFFF},
+      {"0x1A2b", 0x1A2B, 0x1A2B}, {"  \t0X1a", 0x001A, 0x001A}, {"0001", 0x0001, 0x0001},
+      {"FFFF", 0xFFFF, 0xFFFF},   {"+ff", 0x00FF, std::nullopt}, {"-1", 0xFFFF, std::nullopt},
+      {"12345", 0x2345, std::nullopt}, {"0x10000", 0x0000, std::nullopt}, {"0", 0x0000, std::nullopt},
+      {"1g", 0x0001, std::nullopt},   {"zz", 0x0000, std::nullopt},      {"0x", 0x0000, std::nullopt},
+      {"  ", 0x0000, std::nullopt},   {"FFFFFFFFFFFFFFFFFFFFFFFF", 0xFFFF, std::nullopt},
   };
   for (const ValueCase& c : cases) {
     SCOPED_TRACE(c.text);
-    std::vector<VidPidEntry> entries;
-    const std::string xml = std::string("<r><k VID=\"") + c.text + "\" PID=\"" + c.text + "\"/></r>";
-    EXPECT_TRUE(ParseVidPidConfig(xml.data(), xml.size(), entries));
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].Vid(), c.value);
-    EXPECT_EQ(entries[0].Pid(), c.value);
+    std::vector<VidPidEntry> vids;
+    const std::string vidXml = std::string("<r><k VID=\"") + c.text + "\"/></r>";
+    EXPECT_TRUE(ParseVidPidConfig(vidXml.data(), vidXml.size(), vids));
+    ASSERT_EQ(vids.size(), 1u);
+    EXPECT_EQ(vids[0].Vid(), c.vid);
+
+    std::vector<VidPidEntry> pids;
+    std::string error = "left over";
+    const std::string pidXml = std::string("<r><k VID=\"1\"/>\n<k VID=\"2\" PID=\"") + c.text + "\"/></r>";
+    EXPECT_EQ(ParseVidPidConfig(pidXml.data(), pidXml.size(), pids, &error), c.pid.has_value());
+    if (c.pid) {
+      EXPECT_EQ(pids, Entries({{1, 0}, {2, *c.pid}}));
+      EXPECT_EQ(error, "");
+    } else {
+      EXPECT_EQ(pids, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+      EXPECT_EQ(error, std::string("Pid_Vid_Config.xml line 2: PID '") + c.text +
+                           "' is not a product ID from 0x0001 to 0xFFFF");
+    }
   }
+}
+
+TEST_F(VidPidConfigTest, AFileWithAWrongPidIsPassedOverNamingItsPathAndLine) {
+  const std::string bad =
+      WriteFile("<Config>\n  <Key VID=\"1209\" PID=\"0001\"/>\n  <Key VID=\"1209\" PID=\"zz\"/>\n</Config>");
+  const std::string good = (dir_ / "good.xml").string();
+  std::ofstream(good) << "<Config><Key VID=\"2222\" PID=\"0010\"/></Config>";
+  std::string error;
+  KeyModels models(Entries({{0x4444, 0}}));
+  EXPECT_TRUE(LoadKeyModels({bad, good}, models, &error));
+  EXPECT_EQ(models.Entries(), Entries({{0x2222, 0x0010}}));
+  EXPECT_EQ(error, bad + " line 3: PID 'zz' is not a product ID from 0x0001 to 0xFFFF");
 }
 
 struct BrokenCase {
@@ -142,6 +171,14 @@ TEST_F(VidPidConfigTest, AHugeFileIsRefusedQuicklyAndFallsBackToTheDefault) {
 TEST_F(VidPidConfigTest, TheFileIsLookedForBesideTheExecutable) {
   const fs::path executable = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(fs::path(VidPidConfigPath()), executable.parent_path() / "Pid_Vid_Config.xml");
+  EXPECT_EQ(VidPidConfigPathBeside("/usr/bin/tokvane"), "/usr/bin/Pid_Vid_Config.xml");
+  // No place known: no file at all, never one of the current directory.
+  for (const char* unknown : {"", "tokvane", "bin/tokvane"}) {
+    EXPECT_EQ(VidPidConfigPathBeside(unknown), "") << unknown;
+  }
+  std::vector<VidPidEntry> entries;
+  EXPECT_FALSE(LoadVidPidConfig("", entries));
+  EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
 }
 
 TEST_F(VidPidConfigTest, BothProgramsTakeTheFirstFileThatLoadsAndOtherwiseTheDefault) {
