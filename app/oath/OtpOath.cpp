@@ -413,7 +413,11 @@ void OtpOath::ResetApplet() {
         *outcome = done;
       },
       [this, outcome] {
-        if (*outcome == OathOutcome::Done) ClearCredentials();
+        if (*outcome == OathOutcome::Done) {
+          ClearCredentials();
+          // The key holds nothing now: the empty list is its listing.
+          m_bListedSinceConnect = true;
+        }
         if (*outcome && KeyMayHaveChanged(**outcome)) DropRowsOfUncertainKey();
       });
 }

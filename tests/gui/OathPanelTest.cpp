@@ -45,6 +45,7 @@
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredentialList.h"
+#include "tests/support/TestKeys.h"
 #include "tests/support/ThreadCheckedSeams.h"
 
 using namespace guitest;
@@ -119,6 +120,10 @@ class OathPanel : public ::testing::Test {
     Settle(*window);
     ASSERT_TRUE(window->HasDevice());
     ASSERT_EQ(window->IsHidDevice(), transport != Transport::Pcsc);
+    // Listed once, as an operator does first: a write then checks the listed names instead of
+    // listing the key itself.
+    Find<QAbstractButton>("list_names")->click();
+    Settle(*window);
     ClearWindowLog(*window);
     key->ClearReceivedApdus();
   }
@@ -437,6 +442,7 @@ TEST_F(OathPanel, AUriFillsTheFieldsAndTheOperatorMayStillEditThem) {
   // A moving factor typed over it is read as typed text, as for any secret.
   key->ClearReceivedApdus();
   Find<QLineEdit>("imf_edit")->setText(QStringLiteral("0005"));
+  BoxAnswerer replace(BoxAnswer::Confirm);  // "edited" is on the key now
   Find<QAbstractButton>("btn_personalization")->click();
   Settle(*window);
   ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
@@ -569,7 +575,9 @@ TEST_F(OathPanel, RewritingANameUpdatesItsRowInPlaceAndANewNameTakesTheHighlight
   ASSERT_EQ(panel->Credentials().Find("one")->MatchCount, 1u);
   OtpCredential* recordBefore = panel->Credentials().Find("one");
 
+  BoxAnswerer replace(BoxAnswer::Confirm);  // the question before "one" is written over
   Write("one", QStringLiteral("AABBCCDDEEFF00112233"), QStringLiteral("1234"));
+  ASSERT_EQ(replace.Shown().size(), 1u);
   EXPECT_EQ(RowNames(), (QStringList{"one", "two"}));
   EXPECT_EQ(NameColor("two"), kRed);
   EXPECT_EQ(NameColor("one"), kBlack);
@@ -713,13 +721,17 @@ TEST_F(OathPanel, SetActiveMovesTheHighlight) {
   EXPECT_TRUE(key->Credentials()[0].isDefault);
 }
 
-TEST_F(OathPanel, WritingOverAListedNameAsksFirstAndCancelKeepsTheOldSecret) {
+TEST_F(OathPanel, WritingOverANameOnTheKeyAsksFirstAndCancelKeepsTheOldSecret) {
   Start();
   SeedOnKey("mail");
-  Find<QAbstractButton>("list_names")->click();
+  // Connected again: nothing listed since, so the write lists the key first.
+  window->findChild<InitDemoToCardUI*>()->ConnectReader(AnsiToWideName(kReader));
+  Settle(*window);
   const Bytes newSecret{0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x21, 0xDE, 0xAD, 0xBE, 0xEF};
   const QString newKey = QStringLiteral("48 65 6C 6C 6F 21 DE AD BE EF");
   const Bytes put = BuildPut(oath::kInsPut, std::string_view("mail"), newSecret, 6, std::string_view(""));
+  const std::string oldCode = test_keys::kRfcCodes6[0];
+  const std::string newCode = test_keys::Oathtool("48656C6C6F21DEADBEEF", 6, 0);
 
   BoxAnswerer answerer(BoxAnswer::Cancel);
   key->ClearReceivedApdus();
@@ -727,17 +739,20 @@ TEST_F(OathPanel, WritingOverAListedNameAsksFirstAndCancelKeepsTheOldSecret) {
   ASSERT_EQ(answerer.Shown().size(), 1u);
   EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
   EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Replace it? Its old secret cannot be recovered."));
-  EXPECT_TRUE(Sent().empty()) << "cancelled: nothing sent";
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{BuildList(), BuildGetDefault(), BuildList(), BuildGetDefault()}))
+      << "listed first; cancelled: no write";
+  EXPECT_EQ(RowNames(), QStringList{"mail"});
   ClickRow("mail", credential_rows::kCalculate);
-  EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(kSecret20, 6, "", 0)) << "the old secret is still there";
+  EXPECT_EQ(Code("mail").toStdString(), oldCode) << "the old secret is still there";
 
+  // Listed now: the rows tell, and only the write goes out.
   answerer.SetAnswer(BoxAnswer::Confirm);
   key->ClearReceivedApdus();
   Write("mail", newKey);
   ASSERT_EQ(answerer.Shown().size(), 2u);
   EXPECT_EQ(Sent(), std::vector<Bytes>{put});
   ClickRow("mail", credential_rows::kCalculate);
-  EXPECT_EQ(Code("mail").toStdString(), ComputeLocalHotp(newSecret, 6, "", 0));
+  EXPECT_EQ(Code("mail").toStdString(), newCode);
 
   // A name the key did not list is written without a question.
   Write("other", newKey);
@@ -759,6 +774,7 @@ TEST_F(OathPanel, ANameFromTheKeyShowsAsItsCharactersNeverAsMarkupOrControls) {
   SeedOnKey("a\x1B" "b");
   SeedOnKey("c\xC2\x9B" "d");
   Find<QAbstractButton>("list_names")->click();
+  Settle(*window);
   ASSERT_EQ(RowNames().size(), 3);
   EXPECT_EQ(RowNames()[0], QStringLiteral("<b>x</b>"));
   EXPECT_EQ(RowNames()[1], QStringLiteral("a\\u001Bb"));
