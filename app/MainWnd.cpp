@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "BuildConfig.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/KeyStatusLine.h"
 #include "app/MsgWnd.h"
@@ -27,9 +28,6 @@
 #include "device/PcscInterface.h"
 #include "ui/Controls.h"
 
-#ifndef TOKVANE_DATA_DIR
-#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
-#endif
 
 namespace {
 
@@ -52,7 +50,7 @@ constexpr auto kDevicesAfterShowLimit = std::chrono::milliseconds(250);
 }  // namespace
 
 CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
-    : m_VidPidConfigFiles(VidPidConfigSearchPath(TOKVANE_DATA_DIR)),
+    : m_VidPidConfigFiles(VidPidConfigSearchPath(tokvane::build::kDataDir)),
       m_pDevice(BindToWorker(std::move(device))),
       m_Backends(std::move(backends)) {}
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "BuildConfig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliDeviceCommands.h"
 #include "cli/CliHelp.h"
@@ -16,9 +17,6 @@
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
 
-#ifndef TOKVANE_DATA_DIR
-#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
-#endif
 
 namespace cli {
 
@@ -91,7 +89,7 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
 // The interfaces of configured keys are recognised by the VID/PID file beside the program or in
 // its installed data directory; without one the maker's vendor ID stands for every key.
 void LoadDeviceConfiguration(KeyModels& models) {
-  LoadKeyModels(VidPidConfigSearchPath(TOKVANE_DATA_DIR), models);
+  LoadKeyModels(VidPidConfigSearchPath(tokvane::build::kDataDir), models);
 }
 
 ExitCode Dispatch(const CommandInput& input) {

@@ -19,7 +19,6 @@ class CliReporter {
       : out_(out), err_(err), json_(json), countdown_(countdown) {}
 
   bool Json() const { return json_; }
-  void SetJson(bool json) { json_ = json; }
 
   // Prints `message` as the failure and returns `code`.
   ExitCode Fail(ExitCode code, std::string_view message);
