@@ -74,8 +74,8 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
   // The skin's look is drawn in code; made the application's style before the first control, so
   // no control is polished twice.
   SkinStyle::Install();
-  // Class names Qt's widgets do not use are the application's controls. Pictures named in the
-  // skin are found beside it.
+  // The classes the file declares as its own are the application's controls. Pictures named in
+  // the skin are found beside it.
   const CustomControlFactory createCustom = [callback](const QString& className, QWidget* controlParent) {
     return callback != nullptr ? callback->CreateControl(className, controlParent) : nullptr;
   };
