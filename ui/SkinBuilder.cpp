@@ -36,9 +36,9 @@ namespace {
 
 // Properties the loader handles itself rather than through the meta-object.
 const QSet<QString>& LayoutBuilderProperties() {
-  static const QSet<QString> names = {
-      QStringLiteral("leftMargin"),        QStringLiteral("topMargin"),      QStringLiteral("rightMargin"),
-      QStringLiteral("bottomMargin"),      QStringLiteral("horizontalSpacing"), QStringLiteral("verticalSpacing")};
+  static const QSet<QString> names = {QStringLiteral("leftMargin"),   QStringLiteral("topMargin"),
+                                      QStringLiteral("rightMargin"),  QStringLiteral("bottomMargin"),
+                                      QStringLiteral("horizontalSpacing"), QStringLiteral("verticalSpacing")};
   return names;
 }
 const QSet<QString>& SpacerProperties() {
@@ -73,7 +73,9 @@ class SkinLoader final : private LibraryPathsHidden, public QUiLoader {
       widget = QUiLoader::createWidget(className, parent, name);
     }
     if (widget == nullptr) {
-      if (unmade_.isEmpty()) unmade_ = QStringLiteral("no control of class %1 could be made for widget '%2'").arg(className, name);
+      if (unmade_.isEmpty()) {
+        unmade_ = QStringLiteral("no control of class %1 could be made for widget '%2'").arg(className, name);
+      }
       return nullptr;
     }
     widget->setObjectName(name);
@@ -226,7 +228,9 @@ bool CheckOutline(QUiLoader& loader, const SkinOutline& outline, QString& error)
     }
     for (const auto& [property, line] : element.properties) {
       if (!KnownProperty(element, meta, property)) {
-        error = QStringLiteral("line %1: %2 '%3' has no property '%4'").arg(line).arg(element.tag, element.name, property);
+        error = QStringLiteral("line %1: %2 '%3' has no property '%4'")
+                    .arg(line)
+                    .arg(element.tag, element.name, property);
         return false;
       }
     }
