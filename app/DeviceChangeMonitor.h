@@ -34,8 +34,6 @@ class DeviceChangeMonitor {
   // Stops the watcher thread (SCardCancel wakes it) and closes the udev monitor.
   void Stop();
 
-  bool UdevActive() const { return udevNotifier_ != nullptr; }
-
  private:
   struct UdevHandles;
 

@@ -6,6 +6,7 @@
 #include <QPalette>
 
 #include "oath/UserPresence.h"
+#include "ui/SkinStyle.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ KeyStatusLine::KeyStatusLine(QWidget* parent) : QLabel(parent) {
   // Dark on light windows, whatever the window's style says about labels.
   setAutoFillBackground(true);
   QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0x1e, 0x29, 0x3b));
-  colours.setColor(QPalette::WindowText, QColor(0xf8, 0xfa, 0xfc));
+  colours.setColor(QPalette::Window, QColor(skin::colour::kInk));
+  colours.setColor(QPalette::WindowText, QColor(skin::colour::kSurface));
   setPalette(colours);
   hide();
 

@@ -12,6 +12,7 @@
 #include <QWindowStateChangeEvent>
 #include <utility>
 
+#include "BuildConfig.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/KeyStatusLine.h"
 #include "app/MsgWnd.h"
@@ -23,9 +24,6 @@
 #include "device/PcscInterface.h"
 #include "ui/Controls.h"
 
-#ifndef TOKVANE_DATA_DIR
-#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
-#endif
 
 namespace {
 
@@ -57,7 +55,7 @@ constexpr auto kDevicesAfterShowLimit = std::chrono::milliseconds(250);
 }  // namespace
 
 CMainWnd::CMainWnd(DeviceBackends backends, std::unique_ptr<IDeveiceInterface> device)
-    : m_VidPidConfigFiles(VidPidConfigSearchPath(TOKVANE_DATA_DIR)),
+    : m_VidPidConfigFiles(VidPidConfigSearchPath(tokvane::build::kDataDir)),
       m_pConnection(device != nullptr ? std::make_shared<KeyConnection>(std::move(device), std::wstring(), false)
                                       : nullptr),
       m_Backends(std::move(backends)) {}

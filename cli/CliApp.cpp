@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "BuildConfig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliDeviceCommands.h"
 #include "cli/CliHelp.h"
@@ -17,9 +18,6 @@
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
 
-#ifndef TOKVANE_DATA_DIR
-#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
-#endif
 
 namespace cli {
 
@@ -93,7 +91,7 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
 // its installed data directory; without one the maker's vendor ID stands for every key.
 void LoadDeviceConfiguration(KeyModels& models, CliReporter& reporter) {
   std::string error;
-  LoadKeyModels(VidPidConfigSearchPath(TOKVANE_DATA_DIR), models, &error);
+  LoadKeyModels(VidPidConfigSearchPath(tokvane::build::kDataDir), models, &error);
   if (!error.empty()) reporter.Notice("tokvane-cli: " + PrintableText(error));
 }
 

@@ -29,8 +29,10 @@ bool PromptForTouchIfNeeded(CountdownDevice& device, CliReporter& reporter) {
 
 bool CliOathHost::SelectOathApplet() {
   if (!device_.IsOpen()) return false;
-  // A refusing status word still counts as selected: the action's own command tells.
-  return applets::Select(device_, applets::Applet::Oath).exchanged;
+  // A refusing status word still counts as selected: the action's own command tells. An answer
+  // without one does not: the key stopped answering, and nothing that follows would reach it.
+  const applets::SelectionAnswer answer = applets::Select(device_, applets::Applet::Oath);
+  return answer.exchanged && answer.response.HasStatusWord();
 }
 
 void CliOathHost::SelectFidoApplet() {

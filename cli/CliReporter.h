@@ -19,7 +19,6 @@ class CliReporter {
       : out_(out), err_(err), json_(json), countdown_(countdown) {}
 
   bool Json() const { return json_; }
-  void SetJson(bool json) { json_ = json; }
 
   // Prints `message` as the failure and returns `code`. `status`: the key's status word ("6A 82")
   // when it answered with one, kept in the JSON document.

@@ -1,6 +1,5 @@
 #include "core/Conversions.h"
 
-#include "core/HexReading.h"
 
 #include <climits>
 #include <cwchar>
@@ -83,8 +82,4 @@ void AppendHex(std::string& out, std::span<const std::uint8_t> bytes, HexLetters
     out.push_back(digits[bytes[i] >> 4]);
     out.push_back(digits[bytes[i] & 0x0F]);
   }
-}
-
-std::uint32_t HexToBytes(const std::string& hexText, std::uint8_t* output, std::uint32_t capacity) {
-  return ReadHexText(hexText, output, capacity, FastestHexReadingPath());
 }

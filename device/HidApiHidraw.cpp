@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/Conversions.h"
 #include "device/HidApi.h"
 #include "device/HidReportDescriptor.h"
 
@@ -80,17 +81,20 @@ struct OpenDevice {
   hid_device* device = nullptr;
   HidReportLengths lengths;
   bool usesReportIds = false;
-  // The system's words for the last failed call on the device, as the hidraw backend reports
-  // them (it fails with errno set by the write, read or ioctl underneath).
+  // hidapi's words for the last failed call on the device, or the system's (errno, set by the
+  // write, read or ioctl underneath) where hidapi has none.
   std::mutex errorMutex;
   std::string lastError;
 
-  // Keeps errno's text after a failed call (`result` < 0) and hands `result` back.
+  // Keeps the reason of a failed call (`result` < 0) and hands `result` back.
   int Noted(int result) {
     if (result < 0) {
       const int error = errno;
+      const wchar_t* hidapiText = hid_error(device);
+      std::string text = hidapiText != nullptr && *hidapiText != L'\0' ? WideToAnsi(hidapiText) : std::string();
+      if (text.empty() && error != 0) text = std::strerror(error);
       std::lock_guard lock(errorMutex);
-      lastError = error != 0 ? std::strerror(error) : std::string();
+      lastError = std::move(text);
     }
     return result;
   }

@@ -1,8 +1,8 @@
-// HexToBytes and each reading path this processor runs, against the reader they replaced
-// (fuzz/ReferenceHexToBytes.cpp): the same text and capacity must give the same count and leave
-// the output exactly as the reference leaves it, written bytes and untouched bytes alike.
+// HexToBytes against the reader it replaced (fuzz/ReferenceHexToBytes.cpp): the same text and
+// capacity must give the same count and leave the output exactly as the reference leaves it,
+// written bytes and untouched bytes alike.
 //
-// Input layout, so that long runs of plain pairs (what the vector paths read) come up often:
+// Input layout, so that long runs of plain pairs (what the table reader reads in runs) come up often:
 //   bytes 0-1  capacity, little-endian, modulo 4097
 //   byte 2     bits 0-1: 0 or 3 the rest is the text as is, 1 spaced pairs, 2 unspaced pairs;
 //              bit 2: lower-case digits; bit 3: null output;
@@ -21,7 +21,6 @@
 #include <string>
 
 #include "core/Conversions.h"
-#include "core/HexReading.h"
 #include "fuzz/ReferenceHexToBytes.h"
 
 namespace {
@@ -68,19 +67,18 @@ std::string BuildText(const std::uint8_t* data, std::size_t size, bool& nullOutp
   return text;
 }
 
-void Fail(const char* what, const char* path, const std::string& text, std::uint32_t capacity) {
-  std::fprintf(stderr, "HexToBytes differs from the reference (%s) on path %s, capacity %u, text of %zu bytes\n",
-               what, path, capacity, text.size());
+void Fail(const char* what, const std::string& text, std::uint32_t capacity) {
+  std::fprintf(stderr, "HexToBytes differs from the reference (%s), capacity %u, text of %zu bytes\n", what,
+               capacity, text.size());
   __builtin_trap();
 }
 
-// One reader against the reference, on two differently filled buffers of exactly `capacity`
+// HexToBytes against the reference, on two differently filled buffers of exactly `capacity`
 // bytes, so the address sanitizer also sees any write past the end.
-template <typename Reader>
-void Compare(const char* path, const std::string& text, std::uint32_t capacity, bool nullOutput, Reader read) {
+void Compare(const std::string& text, std::uint32_t capacity, bool nullOutput) {
   if (nullOutput) {
-    if (read(text, nullptr, capacity) != tokvane::fuzz::ReferenceHexToBytes(text, nullptr, capacity)) {
-      Fail("count with no output", path, text, capacity);
+    if (HexToBytes(text, nullptr, capacity) != tokvane::fuzz::ReferenceHexToBytes(text, nullptr, capacity)) {
+      Fail("count with no output", text, capacity);
     }
     return;
   }
@@ -90,22 +88,10 @@ void Compare(const char* path, const std::string& text, std::uint32_t capacity, 
     auto actual = std::make_unique<std::uint8_t[]>(length);
     for (std::size_t i = 0; i < length; ++i) expected[i] = actual[i] = static_cast<std::uint8_t>(fill ^ i);
     const std::uint32_t expectedCount = tokvane::fuzz::ReferenceHexToBytes(text, expected.get(), capacity);
-    const std::uint32_t actualCount = read(text, actual.get(), capacity);
-    if (actualCount != expectedCount) Fail("count", path, text, capacity);
-    if (std::memcmp(actual.get(), expected.get(), length) != 0) Fail("output bytes", path, text, capacity);
+    const std::uint32_t actualCount = HexToBytes(text, actual.get(), capacity);
+    if (actualCount != expectedCount) Fail("count", text, capacity);
+    if (std::memcmp(actual.get(), expected.get(), length) != 0) Fail("output bytes", text, capacity);
   }
-}
-
-const char* NameOf(HexReadingPath path) {
-  switch (path) {
-    case HexReadingPath::Scalar:
-      return "scalar";
-    case HexReadingPath::Ssse3:
-      return "ssse3";
-    case HexReadingPath::Avx2:
-      return "avx2";
-  }
-  return "?";
 }
 
 }  // namespace
@@ -115,13 +101,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t capacity = 0;
   const std::string text = BuildText(data, size, nullOutput, capacity);
 
-  Compare("HexToBytes", text, capacity, nullOutput,
-          [](const std::string& t, std::uint8_t* out, std::uint32_t cap) { return HexToBytes(t, out, cap); });
-  for (const HexReadingPath path : kAllHexReadingPaths) {
-    if (!CanRunHexReadingPath(path)) continue;
-    Compare(NameOf(path), text, capacity, nullOutput, [path](const std::string& t, std::uint8_t* out, std::uint32_t cap) {
-      return ReadHexText(t, out, cap, path);
-    });
-  }
+  Compare(text, capacity, nullOutput);
   return 0;
 }

@@ -32,18 +32,23 @@ VirtualKeyConfig KeyConfig(const std::string& stateFile) {
   return config;
 }
 
-void SeedSampleCredentials(VirtualKey& key) {
-  key.ProcessApdu(BuildSelectOath());
-  for (const SampleCredential& sample : kSamples) {
-    std::array<std::uint8_t, 20> secret{};
-    RAND_bytes(secret.data(), static_cast<int>(secret.size()));
-    OathBytes put = BuildPut(oath::kInsPut, sample.name, secret, sample.digits, "");
-    key.ProcessApdu(put);
-    OPENSSL_cleanse(put.data(), put.size());
-    OPENSSL_cleanse(secret.data(), secret.size());
+bool SeedSampleCredentials(VirtualKey& key, DemoRandomSource random) {
+  if (random == nullptr) random = RAND_bytes;
+  std::array<std::array<std::uint8_t, 20>, kSamples.size()> secrets{};
+  bool drawn = true;
+  for (auto& secret : secrets) drawn = drawn && random(secret.data(), static_cast<int>(secret.size())) == 1;
+  if (drawn) {
+    key.ProcessApdu(BuildSelectOath());
+    for (std::size_t i = 0; i < kSamples.size(); ++i) {
+      OathBytes put = BuildPut(oath::kInsPut, kSamples[i].name, secrets[i], kSamples[i].digits, "");
+      key.ProcessApdu(put);
+      OPENSSL_cleanse(put.data(), put.size());
+    }
+    key.PowerOff();
+    key.ClearReceivedApdus();
   }
-  key.PowerOff();
-  key.ClearReceivedApdus();
+  for (auto& secret : secrets) OPENSSL_cleanse(secret.data(), secret.size());
+  return drawn;
 }
 
 int AddToHid(VirtualHidApi& hid, const std::shared_ptr<VirtualKey>& key) {
@@ -66,7 +71,10 @@ std::unique_ptr<DemoKeyRig> DemoKeyRig::Create(const std::string& stateFile, std
     error = "cannot use the demo state file: " + key->StateFileError();
     return nullptr;
   }
-  if (fresh) SeedSampleCredentials(*key);
+  if (fresh && !SeedSampleCredentials(*key)) {
+    error = "cannot make the demo key's secrets: the random generator failed";
+    return nullptr;
+  }
   if (!key->StateFileError().empty()) {
     error = "cannot write the demo state file: " + key->StateFileError();
     return nullptr;

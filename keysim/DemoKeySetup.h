@@ -22,8 +22,11 @@ inline constexpr std::uint16_t kProductId = 0x0001;
 VirtualKeyConfig KeyConfig(const std::string& stateFile = {});
 
 // Writes the two sample credentials (random secrets, wiped after use) and leaves the key
-// powered off with an empty command record, as if it came out of the box.
-void SeedSampleCredentials(VirtualKey& key);
+// powered off with an empty command record, as if it came out of the box. False, with nothing
+// written, when the random generator fails: a demo key must never hold predictable secrets.
+// `random` is RAND_bytes's contract (1 on success); tests pass a failing one.
+using DemoRandomSource = int (*)(unsigned char* buffer, int count);
+bool SeedSampleCredentials(VirtualKey& key, DemoRandomSource random = nullptr);
 
 // Presents the key's HID interfaces under the maker's vendor ID; which interfaces are present
 // follows the key's interface set at every plug-in. Returns the HID key id.
@@ -34,7 +37,8 @@ int AddToHid(VirtualHidApi& hid, const std::shared_ptr<VirtualKey>& key);
 class DemoKeyRig {
  public:
   // A fresh key holds the sample credentials; with a state file that exists, the key it stores.
-  // Null with a one-line reason when the state file cannot be used or written.
+  // Null with a one-line reason when the state file cannot be used or written, or the sample
+  // secrets cannot be drawn.
   static std::unique_ptr<DemoKeyRig> Create(const std::string& stateFile, std::string& error);
 
   DemoKeyRig(const DemoKeyRig&) = delete;

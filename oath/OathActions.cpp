@@ -1,5 +1,7 @@
 #include "oath/OathActions.h"
 
+#include <openssl/rand.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -437,6 +439,10 @@ OathOutcome OathActions::Delete(const std::string& name) {
 OathOutcome OathActions::SetDefault(const std::string& name) {
   return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n",
                       kDefaultUncertain);
+}
+
+bool GenerateRandomCredential(SecureString& keyText, std::string& name) {
+  return GenerateRandomCredential(keyText, name, RAND_bytes);
 }
 
 bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random) {

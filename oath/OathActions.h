@@ -6,8 +6,6 @@
 // An action borrows the device for its own duration. The device may go while the host waits for
 // the operator (the key pulled out while a box is open): the action asks IsSameDevice afterwards
 // and never touches the device again once that answer is false.
-#include <openssl/rand.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -188,11 +186,12 @@ class OathActions {
   std::string transportReason_;
 };
 
-// Where random bytes come from: OpenSSL's RAND_bytes, or a replacement with its contract
-// (1 on success).
+// Where random bytes come from: OpenSSL's RAND_bytes (the overload without a source), or a
+// replacement with its contract (1 on success).
 using OathRandomSource = int (*)(unsigned char* buffer, int count);
 
 // Fills a new credential's fields with random values: a 20-byte secret as hex text, and a
 // 13-digit serial number made from four more random bytes. False (nothing written) when the
 // random generator fails.
-bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random = RAND_bytes);
+bool GenerateRandomCredential(SecureString& keyText, std::string& name, OathRandomSource random);
+bool GenerateRandomCredential(SecureString& keyText, std::string& name);

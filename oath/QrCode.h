@@ -1,7 +1,6 @@
 #pragma once
 // The otpauth URI of a QR code, as services show a credential, read from a grey image the front end
-// loaded. ZXing-cpp decodes it inside the QR decoder module (oath/qrdecoder/), which is loaded on the
-// first image read: programs that never read one never map ZXing.
+// loaded, decoded by ZXing-cpp.
 #include <cstdint>
 #include <string>
 
@@ -17,6 +16,6 @@ struct GreyImage {
 
 // Finds the image's one QR code and checks that it holds an otpauth: URI, whose text goes to `uri`
 // (the URI itself is checked by ParseSecret). False with a one-line reason that never quotes the
-// code: no QR code, several, or one that is no otpauth URI; or the decoder module cannot be loaded
-// (the reason names the file looked for) or failed. The decoder's copy of the text is wiped.
+// code: no QR code, several, or one that is no otpauth URI; or the decoder failed. The decoder's copy
+// of the text is wiped.
 bool ReadOtpauthQrCode(const GreyImage& image, SecretBuffer& uri, std::string& error);

@@ -82,10 +82,20 @@ for subcommand in "" readers info "oath list" "oath code" "oath add" "oath delet
   documented tokvane-cli "$man_dir/man1/tokvane-cli.1.gz" $subcommand
 done
 
-# The QR decoder module, libcrypto and the device libraries are loaded at run time, not linked:
-# they are still dependencies.
+# The libraries the programs link are dependencies, as dpkg-shlibdeps reads them from the programs.
 for library in libzxing libssl3 libpcsclite1 libhidapi-hidraw0 libudev1; do
-  dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "the package does not depend on $library (opened at run time)"
+  dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "the package does not depend on $library"
+done
+
+# A reproducible build bakes no build or source folder into what it ships: the read-only data of
+# every installed program names neither.
+for program in "$contents"/usr/bin/*; do
+  for tree in "$(pwd -P)" "$(realpath "${TOKVANE_PACKAGE_DIR:-build-deb}")"; do
+    if objcopy -O binary --only-section=.rodata "$program" "$work/rodata" &&
+       grep -qF -- "$tree" "$work/rodata"; then
+      fail "$(basename "$program") holds the build path $tree in its .rodata"
+    fi
+  done
 done
 
 [ "$failures" -eq 0 ] || { echo "package checks: $failures failure(s)"; exit 1; }
@@ -126,7 +136,6 @@ cd /
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 
 for file in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/bin/tokvane-udev-rules \
-            /usr/lib/tokvane/tokvane-qr-decoder.so \
             /usr/share/tokvane/Pid_Vid_Config.xml /usr/share/tokvane/skin/main.xml \
             /usr/share/applications/tokvane.desktop /usr/share/icons/hicolor/256x256/apps/tokvane.png \
             /usr/lib/udev/rules.d/70-tokvane.rules /usr/share/bash-completion/completions/tokvane-cli \
@@ -141,7 +150,7 @@ if credentials=$(tokvane-cli --demo oath list); then
 else
   fail "installed tokvane-cli --demo oath list"
 fi
-# The installed programs find the QR decoder module they load on the first picture.
+# The installed programs read a QR picture.
 if imported=$(tokvane-cli --demo oath add --qr "$qr_picture" 2>&1); then
   echo "$imported"
 else
@@ -177,7 +186,7 @@ if [ "${#added[@]}" -gt 0 ]; then
   installed_packages >"$work/after"
 fi
 diff "$work/before" "$work/after" || fail "the machine's package set differs after the removal"
-for path in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/share/tokvane /usr/lib/tokvane \
+for path in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/share/tokvane \
             /usr/lib/udev/rules.d/70-tokvane.rules /usr/share/bash-completion/completions/tokvane-cli; do
   [ ! -e "$path" ] || fail "left behind after the removal: $path"
 done

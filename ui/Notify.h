@@ -29,7 +29,8 @@ class INotifyUI {
   ~INotifyUI() = default;
 };
 
-// Asked for every skin class name Qt does not know; nullptr leaves the control out.
+// Asked for every class a skin file declares as the application's own (under <customwidgets>);
+// nullptr fails the skin.
 class IDialogBuilderCallback {
  public:
   virtual QWidget* CreateControl(const QString& className, QWidget* parent) = 0;

@@ -16,13 +16,7 @@ struct RoundedBoxLook {
   Qt::PenStyle borderStyle = Qt::SolidLine;
 };
 
-// Paints the box the way one antialiased rounded rectangle would. Where that gives whole pixels
-// (the straight runs of a one-pixel opaque border and the inside, on an unscaled painter), they are
-// filled as rectangles and only the corners are drawn with antialiasing: the same pixels for a
-// fraction of the work, which matters because a start paints some thirty boxes.
+// One antialiased rounded rectangle (a plain one when the radius is 0).
 void PaintRoundedBox(QPainter& painter, const QRect& area, const RoundedBoxLook& look);
-
-// The same box drawn as one antialiased rounded rectangle: the reference the fast way must match.
-void PaintRoundedBoxWhole(QPainter& painter, const QRect& area, const RoundedBoxLook& look);
 
 }  // namespace skin

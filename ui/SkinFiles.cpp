@@ -11,13 +11,10 @@
 #include <QWidget>
 #include <cstdlib>
 
+#include "BuildConfig.h"
 #include "ui/Notify.h"
 #include "ui/SkinBuilder.h"
 #include "ui/SkinStyle.h"
-
-#ifndef TOKVANE_DATA_DIR
-#define TOKVANE_DATA_DIR "/usr/local/share/tokvane"
-#endif
 
 namespace skin {
 namespace {
@@ -43,7 +40,7 @@ QString ResolveSkinDirectory(const QString& folderName) {
   if (!DirectoryOverride().isEmpty()) return WithTrailingSlash(DirectoryOverride());
   const QString besideExecutable = QDir(QCoreApplication::applicationDirPath()).filePath(folderName);
   if (QFileInfo(besideExecutable).isDir()) return WithTrailingSlash(besideExecutable);
-  const QString installed = QDir(QStringLiteral(TOKVANE_DATA_DIR)).filePath(folderName);
+  const QString installed = QDir(QString::fromUtf8(tokvane::build::kDataDir)).filePath(folderName);
   if (QFileInfo(installed).isDir()) return WithTrailingSlash(installed);
   return WithTrailingSlash(besideExecutable);
 }
@@ -77,8 +74,8 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
   // The skin's look is drawn in code; made the application's style before the first control, so
   // no control is polished twice.
   SkinStyle::Install();
-  // Class names Qt's widgets do not use are the application's controls. Pictures named in the
-  // skin are found beside it.
+  // The classes the file declares as its own are the application's controls. Pictures named in
+  // the skin are found beside it.
   const CustomControlFactory createCustom = [callback](const QString& className, QWidget* controlParent) {
     return callback != nullptr ? callback->CreateControl(className, controlParent) : nullptr;
   };

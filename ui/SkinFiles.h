@@ -21,8 +21,9 @@ void SetSkinDirectoryOverride(const QString& directory);
 // not say what it holds is still read that way. Null when it cannot be read.
 QPixmap LoadSkinPicture(const QString& path);
 
-// Builds the control tree of one skin file (Qt Designer .ui XML). Class names Qt does not know
-// go to `callback` (may be null). On failure: nullptr and `error` says why.
+// Builds the control tree of one skin file (Qt Designer .ui XML). The classes the file declares
+// as its own are made by `callback` (may be null: then the file may declare none). On failure:
+// nullptr and `error` names the file and why.
 QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback, QWidget* parent,
                        QString& error);
 

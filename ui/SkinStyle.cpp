@@ -29,17 +29,7 @@ namespace {
 // set since (a name shown in red, the reader status colour).
 constexpr const char* kDressedProperty = "_tokvaneDressed";
 
-// The skin's palette.
-const QColor kInk(0x1e, 0x29, 0x3b);
-const QColor kInkStrong(0x0f, 0x17, 0x2a);
-const QColor kMuted(0x64, 0x74, 0x8b);
-const QColor kFaint(0x94, 0xa3, 0xb8);
-const QColor kLine(0xcb, 0xd5, 0xe1);
-const QColor kCardLine(0xdd, 0xe3, 0xec);
-const QColor kWhite(0xff, 0xff, 0xff);
-const QColor kBlue(0x25, 0x63, 0xeb);
-const QColor kBlueDark(0x1d, 0x4e, 0xd8);
-const QColor kFocus(0x3b, 0x82, 0xf6);
+using namespace skin::colour;
 
 std::vector<QPointer<QWidget>>& SkinRoots() {
   static std::vector<QPointer<QWidget>> roots;
@@ -56,15 +46,13 @@ bool InSkin(const QWidget* widget) {
 
 QString Role(const QWidget* widget) { return widget->property("role").toString(); }
 
-bool Named(const QWidget* widget, const char* name) { return widget->objectName() == QLatin1String(name); }
+bool HasRole(const QWidget* widget, const char* role) {
+  return widget != nullptr && widget->property("role").toString() == QLatin1String(role);
+}
 
 bool IsSkinRoot(const QWidget* widget) {
   return std::any_of(SkinRoots().begin(), SkinRoots().end(),
                      [widget](const QPointer<QWidget>& root) { return root == widget; });
-}
-
-bool IsCaptionBar(const QWidget* widget) {
-  return widget != nullptr && (Named(widget, "title_bar") || Named(widget, "msg_title_bar"));
 }
 
 bool HasFocus(const QStyleOption* option) { return (option->state & QStyle::State_HasFocus) != 0; }
@@ -83,15 +71,14 @@ void DrawBox(QPainter* painter, const QRect& area, qreal radius, const QColor& f
 enum class ButtonKind { Plain, Small, Primary, Danger, Link, Tab, Caption, CaptionClose };
 
 ButtonKind KindOf(const QWidget* button) {
-  if (IsCaptionBar(button->parentWidget())) {
-    return Named(button, "closebtn") ? ButtonKind::CaptionClose : ButtonKind::Caption;
-  }
   const QString role = Role(button);
+  if (role == QLatin1String("caption")) return ButtonKind::Caption;
+  if (role == QLatin1String("close")) return ButtonKind::CaptionClose;
   if (role == QLatin1String("primary")) return ButtonKind::Primary;
   if (role == QLatin1String("danger")) return ButtonKind::Danger;
   if (role == QLatin1String("link")) return ButtonKind::Link;
   if (role == QLatin1String("tab")) return ButtonKind::Tab;
-  if (button->property("style").toString() == QLatin1String("btn_style")) return ButtonKind::Small;
+  if (role == QLatin1String("small")) return ButtonKind::Small;
   return ButtonKind::Plain;
 }
 
@@ -141,9 +128,9 @@ ButtonLook LookOf(ButtonKind kind, const QStyleOption* option) {
   switch (kind) {
     case ButtonKind::Caption:
     case ButtonKind::CaptionClose:
-      look.text = QColor(0xe2, 0xe8, 0xf0);
+      look.text = kPressed;
       if (hover || focus) {
-        look.fill = kind == ButtonKind::CaptionClose ? QColor(0xdc, 0x26, 0x26) : QColor(0x33, 0x41, 0x55);
+        look.fill = kind == ButtonKind::CaptionClose ? kCloseHover : kCaptionHover;
         if (kind == ButtonKind::CaptionClose) look.text = kWhite;
       }
       return look;
@@ -160,13 +147,13 @@ ButtonLook LookOf(ButtonKind kind, const QStyleOption* option) {
       look.text = kMuted;
       if (hover) {
         look.text = kInk;
-        look.fill = QColor(0xf8, 0xfa, 0xfc);
+        look.fill = kSurface;
       }
       if (checked) {
         look.text = kBlueDark;
         look.underlineBar = kBlue;
       }
-      if (focus) look.fill = QColor(0xef, 0xf6, 0xff);
+      if (focus) look.fill = kRowSelected;
       return look;
     case ButtonKind::Primary:
       look.radius = 6;
@@ -175,15 +162,15 @@ ButtonLook LookOf(ButtonKind kind, const QStyleOption* option) {
       look.border = kBlueDark;
       look.borderWidth = 1;
       if (hover) look.fill = kBlueDark;
-      if (pressed) look.fill = QColor(0x1e, 0x40, 0xaf);
+      if (pressed) look.fill = kBlueDeep;
       if (focus) {
-        look.border = QColor(0x93, 0xc5, 0xfd);
+        look.border = kFocusPale;
         look.borderWidth = 2;
       }
       if (!enabled) {
-        look.fill = QColor(0xbf, 0xcf, 0xee);
+        look.fill = kDisabledPrimary;
         look.border = look.fill;
-        look.text = QColor(0xf1, 0xf5, 0xf9);
+        look.text = kHover;
       }
       return look;
     default:
@@ -196,23 +183,23 @@ ButtonLook LookOf(ButtonKind kind, const QStyleOption* option) {
   look.borderWidth = 1;
   look.text = kInk;
   if (hover) {
-    look.fill = QColor(0xf1, 0xf5, 0xf9);
+    look.fill = kHover;
     look.border = kFaint;
   }
-  if (pressed) look.fill = QColor(0xe2, 0xe8, 0xf0);
+  if (pressed) look.fill = kPressed;
   if (focus) {
-    look.border = QColor(0x60, 0xa5, 0xfa);
+    look.border = kFocusSoft;
     look.borderWidth = 2;
   }
   if (!enabled) {
     look.text = kFaint;
-    look.fill = QColor(0xf8, 0xfa, 0xfc);
-    look.border = QColor(0xe2, 0xe8, 0xf0);
+    look.fill = kSurface;
+    look.border = kPressed;
   }
   if (kind == ButtonKind::Danger) {
-    look.text = QColor(0xb9, 0x1c, 0x1c);
-    look.border = hover ? QColor(0xf8, 0x71, 0x71) : QColor(0xfe, 0xca, 0xca);
-    if (hover) look.fill = QColor(0xfe, 0xf2, 0xf2);
+    look.text = kDanger;
+    look.border = hover ? kDangerHoverLine : kDangerLine;
+    if (hover) look.fill = kDangerHover;
   }
   return look;
 }
@@ -246,19 +233,19 @@ void DrawButton(const QProxyStyle* style, const QStyleOptionButton* option, QPai
 // ---- Frames and backgrounds ------------------------------------------------------------------
 
 bool IsOutputLog(const QWidget* widget) {
-  return qobject_cast<const QTextEdit*>(widget) != nullptr && Named(widget, "RichEdit_InitDeomo");
+  return qobject_cast<const QTextEdit*>(widget) != nullptr && HasRole(widget, "log");
 }
 
-// The credentials list keeps its rows edge to edge; other lists pad their entries.
-bool IsCredentialList(const QWidget* widget) { return Named(widget, "listview"); }
+// A list of rows keeps them edge to edge; other lists pad their entries.
+bool IsCredentialList(const QWidget* widget) { return HasRole(widget, "rows"); }
 
 // Border plus padding of the framed controls, as the frame's contents inset.
 int FrameInset(const QWidget* widget) {
   if (qobject_cast<const QListWidget*>(widget) != nullptr) return 3;
   if (IsOutputLog(widget)) return 5;
   if (qobject_cast<const QLabel*>(widget) != nullptr) {
-    if (Named(widget, "reader_hint")) return 7;
-    if (Named(widget, "device_img")) return 1;
+    if (HasRole(widget, "hint")) return 7;
+    if (HasRole(widget, "picture")) return 1;
     return -1;
   }
   if (qobject_cast<const QFrame*>(widget) != nullptr && Role(widget) == QLatin1String("card")) return 1;
@@ -273,16 +260,16 @@ bool DrawFrame(const QStyleOption* option, QPainter* painter, const QWidget* wid
   }
   if (IsOutputLog(widget)) {
     const bool focus = HasFocus(option);
-    DrawBox(painter, option->rect, 6, QColor(0xfb, 0xfc, 0xfe), focus ? kFocus : kCardLine, focus ? 2 : 1);
+    DrawBox(painter, option->rect, 6, kLogBase, focus ? kFocus : kCardLine, focus ? 2 : 1);
     return true;
   }
   if (qobject_cast<const QLabel*>(widget) != nullptr) {
-    if (Named(widget, "reader_hint")) {
-      DrawBox(painter, option->rect, 6, QColor(0xff, 0xf7, 0xed), QColor(0xfe, 0xd7, 0xaa), 1);
+    if (HasRole(widget, "hint")) {
+      DrawBox(painter, option->rect, 6, kHintFill, kHintLine, 1);
       return true;
     }
-    if (Named(widget, "device_img")) {
-      DrawBox(painter, option->rect, 8, QColor(0xf8, 0xfa, 0xfc), kLine, 1, Qt::DashLine);
+    if (HasRole(widget, "picture")) {
+      DrawBox(painter, option->rect, 8, kSurface, kLine, 1, Qt::DashLine);
       return true;
     }
     return false;
@@ -296,21 +283,23 @@ bool DrawFrame(const QStyleOption* option, QPainter* painter, const QWidget* wid
 
 // Plain containers with a background of their own (they get Qt::WA_StyledBackground).
 bool HasBackground(const QWidget* widget) {
-  return IsSkinRoot(widget) || IsCaptionBar(widget) || Named(widget, "tab_bar") ||
-         Named(widget, "hide_output_in_initUI_layout") || Named(widget, "communicate_panel_ui_hide");
+  static const QStringList roles = {QStringLiteral("window"), QStringLiteral("dialog"), QStringLiteral("captionbar"),
+                                    QStringLiteral("tabbar"), QStringLiteral("band")};
+  return IsSkinRoot(widget) || roles.contains(Role(widget));
 }
 
 void DrawBackground(const QStyleOption* option, QPainter* painter, const QWidget* widget) {
   const QRect area = option->rect;
-  if (Named(widget, "main_root") || Named(widget, "msg_root")) {
-    DrawBox(painter, area, 0, QColor(0xf3, 0xf5, 0xf9), Named(widget, "main_root") ? kLine : kFaint, 1);
-  } else if (IsCaptionBar(widget)) {
+  const QString role = Role(widget);
+  if (role == QLatin1String("window") || role == QLatin1String("dialog")) {
+    DrawBox(painter, area, 0, kWindow, role == QLatin1String("window") ? kLine : kFaint, 1);
+  } else if (role == QLatin1String("captionbar")) {
     painter->fillRect(area, kInk);
-  } else if (Named(widget, "tab_bar")) {
+  } else if (role == QLatin1String("tabbar")) {
     painter->fillRect(area, kWhite);
     painter->fillRect(QRect(area.left(), area.bottom(), area.width(), 1), kCardLine);
-  } else if (Named(widget, "hide_output_in_initUI_layout") || Named(widget, "communicate_panel_ui_hide")) {
-    painter->fillRect(area, QColor(0xe8, 0xed, 0xf5));
+  } else if (role == QLatin1String("band")) {
+    painter->fillRect(area, kBand);
   }
 }
 
@@ -353,23 +342,23 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
 
   if (auto* label = qobject_cast<QLabel*>(widget)) {
     const QString role = Role(label);
-    if (Named(label, "title_text") || Named(label, "MessageTitle")) {
-      SetTextColors(label, QColor(0xf8, 0xfa, 0xfc));
+    if (role == QLatin1String("title")) {
+      SetTextColors(label, kSurface);
       SetFont(label, 11, QFont::DemiBold);
-    } else if (Named(label, "title_subtext")) {
+    } else if (role == QLatin1String("subtitle")) {
       SetTextColors(label, kFaint);
     } else if (role == QLatin1String("heading")) {
       SetTextColors(label, kInkStrong);
       SetFont(label, 11, QFont::DemiBold);
     } else if (role == QLatin1String("muted")) {
       SetTextColors(label, kMuted);
-    } else if (Named(label, "MessageText")) {
+    } else if (role == QLatin1String("message")) {
       SetFont(label, 10.5);
-    } else if (Named(label, "inserted_info")) {
-      SetTextColors(label, QColor(0x00, 0x00, 0xff));
-    } else if (Named(label, "reader_hint")) {
-      SetTextColors(label, QColor(0x9a, 0x34, 0x12));
-    } else if (Named(label, "otp_data_from_card")) {
+    } else if (role == QLatin1String("notice")) {
+      SetTextColors(label, kNotice);
+    } else if (role == QLatin1String("hint")) {
+      SetTextColors(label, kHintText);
+    } else if (role == QLatin1String("code")) {
       QFont font = label->font();
       font.setFamily(QStringLiteral("monospace"));
       font.setPointSizeF(11);
@@ -411,7 +400,7 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
     widget->setMinimumHeight(kFieldMinimumHeight);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, kWhite);
-    palette.setColor(QPalette::Highlight, QColor(0xbf, 0xdb, 0xfe));
+    palette.setColor(QPalette::Highlight, kSelection);
     palette.setColor(QPalette::HighlightedText, kInkStrong);
     widget->setPalette(palette);
     widget->setAttribute(Qt::WA_Hover);
@@ -420,7 +409,7 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
   if (auto* list = qobject_cast<QListWidget*>(widget)) {
     QPalette palette = list->palette();
     palette.setColor(QPalette::Base, kWhite);
-    palette.setColor(QPalette::HighlightedText, QColor(0x1e, 0x3a, 0x8a));
+    palette.setColor(QPalette::HighlightedText, kSelectedText);
     list->setPalette(palette);
     list->setAttribute(Qt::WA_Hover);
     list->viewport()->setAttribute(Qt::WA_Hover);
@@ -440,7 +429,7 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
     // needs no monospace face, and loading one for it costs start-up time and memory.
     log->document()->setDefaultFont(inherited);
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, QColor(0xfb, 0xfc, 0xfe));
+    palette.setColor(QPalette::Base, kLogBase);
     widget->setPalette(palette);
     RecomputeFrame(widget);
     return;
@@ -547,9 +536,9 @@ void SkinStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
         const QRect area = credentials ? option->rect.adjusted(2, 1, -2, -1) : option->rect;
         QColor fill;
         if ((option->state & State_Selected) != 0) {
-          fill = credentials ? QColor(0xef, 0xf6, 0xff) : QColor(0xdb, 0xea, 0xfe);
+          fill = credentials ? kRowSelected : kItemSelected;
         } else if (IsHovered(option)) {
-          fill = QColor(0xf1, 0xf5, 0xf9);
+          fill = kHover;
         }
         if (fill.isValid()) DrawBox(painter, area, 4, fill, QColor(), 0);
         return;
@@ -621,7 +610,7 @@ void SkinStyle::drawComplexControl(ComplexControl control, const QStyleOptionCom
       const QRect arrow = subControlRect(CC_ComboBox, option, SC_ComboBoxArrow, widget);
       painter->save();
       painter->setRenderHint(QPainter::Antialiasing);
-      painter->setPen(QPen(IsEnabled(option) ? kMuted : kLine, 1.5));
+      painter->setPen(QPen(QColor(IsEnabled(option) ? kMuted : kLine), 1.5));
       const QPointF centre = QRectF(arrow).center();
       painter->drawPolyline(QPolygonF({centre + QPointF(-4, -2), centre + QPointF(0, 2), centre + QPointF(4, -2)}));
       painter->restore();
@@ -640,7 +629,7 @@ void SkinStyle::drawComplexControl(ComplexControl control, const QStyleOptionCom
         painter->restore();
         if (!box->text.isEmpty()) {
           painter->save();
-          painter->setPen(QColor(0x33, 0x41, 0x55));
+          painter->setPen(kCaptionHover);
           painter->setFont(GroupTitleFont(widget, painter->font()));
           painter->drawText(title.adjusted(kGroupTitlePadding, 0, -kGroupTitlePadding, 0),
                             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, box->text);

@@ -42,7 +42,6 @@ class WindowImplBase : public QWidget, public INotifyUI, public IDialogBuilderCa
   bool Create(QWidget* owner, const QString& caption, int width, int height);
   // Centred on the owner or, without one, on the available area of the screen.
   void CenterWindow();
-  QWidget* GetOwner() const { return owner_; }
 
   // The skin folder, ending in '/'.
   QString GetSkinPath() const;

@@ -24,7 +24,6 @@ using namespace credential_rows;
 // The raw name a row stands for, kept on the row so that it is compared as bytes.
 constexpr const char* kRowNameProperty = "credentialName";
 constexpr const char* kRowObjectName = "credential_row";
-constexpr const char* kButtonStyle = "btn_style";
 // Set on a row while its credential is the key's default.
 constexpr const char* kRowIsDefaultProperty = "credentialIsDefault";
 // Set on the list whose rows assistive technology is shown.
@@ -183,7 +182,7 @@ void RemoveRow(QListWidget* list, int index) {
 OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption, const QString& what,
                               const char* selectedRowKeys = nullptr) {
   auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
-  button->setProperty("style", QString::fromLatin1(kButtonStyle));
+  button->setProperty("role", QStringLiteral("small"));
   button->setAccessibleName(what);
   button->setToolTip(PlainTextToolTip(
       selectedRowKeys == nullptr
@@ -260,6 +259,7 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   auto* codeLabel = new QLabel;
   codeLabel->setTextFormat(Qt::PlainText);
   codeLabel->setObjectName(QString::fromLatin1(kCode));
+  codeLabel->setProperty("role", QStringLiteral("code"));
   codeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* buttons = new QWidget;

@@ -229,6 +229,46 @@ TEST_F(FaultSkin, SkinFilesThatAreMalformedEmptyOrHugeAreReportedAsSkinFailures)
   }
 }
 
+// Qt Designer lets a skin name anything; what the program cannot make or set is reported with the
+// file and the element, never left out or guessed.
+TEST_F(FaultSkin, ASkinNamingAnUnknownClassLayoutOrPropertyIsReportedWithTheElement) {
+  struct Case {
+    const char* file;
+    const char* from;
+    const char* to;
+    const char* named;  // what the report must name besides the file
+  };
+  const Case cases[] = {
+      {"main.xml", "<widget class=\"QTextEdit\" name=\"RichEdit_InitDeomo\">",
+       "<widget class=\"QFancyEdit\" name=\"RichEdit_InitDeomo\">", "QFancyEdit"},
+      {"GetOtp.xml", "class=\"QGridLayout\"", "class=\"QFlowLayout\"", "QFlowLayout"},
+      {"InitDemoToCardUI.xml", "<property name=\"wordWrap\">", "<property name=\"wordWarp\">", "wordWarp"},
+      {"msg.xml", "<property name=\"accessibleName\">", "<property name=\"accessibleNam\">", "accessibleNam"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + ": " + c.named);
+    failures_.clear();
+    QByteArray content = Read(QString::fromLatin1(c.file));
+    const qsizetype at = content.indexOf(c.from);
+    ASSERT_GE(at, 0);
+    content.replace(at, qstrlen(c.from), c.to);
+    Write(QString::fromLatin1(c.file), content);
+    const bool started = Start();
+    if (QByteArray(c.file) == "msg.xml") {
+      ASSERT_TRUE(started);
+      EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u);
+    } else {
+      EXPECT_EQ(started, QByteArray(c.file) != "main.xml");
+    }
+    ASSERT_FALSE(failures_.isEmpty());
+    EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(c.file))) << failures_.front().toStdString();
+    EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(c.named))) << failures_.front().toStdString();
+    window_.reset();
+    demo_.reset();
+    Restore(QString::fromLatin1(c.file));
+  }
+}
+
 class FaultSkinControl : public FaultSkin, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(FaultSkinControl, EachNamedControlMayBeMissingWithoutHarm) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -441,6 +442,29 @@ TEST(VirtualKeyRecord, ReceivedApdusInOrderWithinTheLimit) {
   demo.ProcessApdu(BuildSelectOath());
   EXPECT_EQ(Sw(demo.ProcessApdu(BuildPut(oath::kInsPut, "AB", kRfcSecret, 6, ""))), 0x9000);
   EXPECT_TRUE(demo.ReceivedApdus().empty());
+}
+
+// The demo key's sample secrets are drawn at random: a generator that fails on any draw leaves the
+// key empty rather than holding predictable (all-zero) secrets.
+TEST(DemoKeySeeding, WritesTheSamplesOnlyWhenEveryRandomDrawSucceeds) {
+  struct Case {
+    const char* what;
+    demo_key::DemoRandomSource random;
+    std::size_t credentials;
+  };
+  static int draws = 0;
+  const Case cases[] = {
+      {"system generator", nullptr, 2},
+      {"always fails", [](unsigned char*, int) { return 0; }, 0},
+      {"second draw fails", [](unsigned char* b, int n) { std::fill(b, b + n, 0x5A); return ++draws == 2 ? 0 : 1; },
+       0},
+  };
+  for (const Case& c : cases) {
+    draws = 0;
+    VirtualKey key(demo_key::KeyConfig());
+    EXPECT_EQ(demo_key::SeedSampleCredentials(key, c.random), c.credentials != 0) << c.what;
+    EXPECT_EQ(key.Credentials().size(), c.credentials) << c.what;
+  }
 }
 
 TEST(VirtualKeyState, PersistsAcrossRestartsAndContinuesTheCounters) {
