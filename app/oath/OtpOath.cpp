@@ -94,6 +94,14 @@ bool EndsWithFido(OathOutcome outcome) {
          outcome == OathOutcome::Declined || outcome == OathOutcome::InvalidInput;
 }
 
+// Ends an action on its device: false once the device has gone (nothing more is sent to it);
+// otherwise the key goes back to its FIDO applet where EndsWithFido says so.
+bool FinishOnKey(OathPanelHost& host, OathOutcome outcome) {
+  if (!host.IsSameDevice()) return false;
+  if (EndsWithFido(outcome)) host.SelectFidoApplet();
+  return true;
+}
+
 // After a command that may have changed the key without saying so, the rows may be wrong.
 bool KeyMayHaveChanged(OathOutcome outcome) {
   return outcome == OathOutcome::NoAnswer || outcome == OathOutcome::ExchangeFailed;
@@ -408,8 +416,7 @@ void OtpOath::ResetApplet() {
       m_Context, this,
       [outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.Reset();
-        if (!host.IsSameDevice()) return;
-        if (EndsWithFido(done)) host.SelectFidoApplet();
+        if (!FinishOnKey(host, done)) return;
         *outcome = done;
       },
       [this, outcome] {
@@ -469,8 +476,7 @@ void OtpOath::Personalize() {
         }
         const OathOutcome outcome = actions.Personalize(*shared, written->credential);
         if (outcome == OathOutcome::NotOpen) written->outcome = outcome;
-        if (!KeyAnswered(outcome) || !host.IsSameDevice()) return;
-        if (EndsWithFido(outcome)) host.SelectFidoApplet();
+        if (!KeyAnswered(outcome) || !FinishOnKey(host, outcome)) return;
         written->outcome = outcome;
       },
       [this, written] {
@@ -538,8 +544,7 @@ void OtpOath::CalculateCredential(OtpCredential* record) {
       [credential, calculation](OathPanelHost& host, OathActions& actions) {
         OathCalculation result;
         const OathOutcome outcome = actions.Calculate(*credential, result);
-        if (!host.IsSameDevice()) return;
-        if (EndsWithFido(outcome)) host.SelectFidoApplet();
+        if (!FinishOnKey(host, outcome)) return;
         if (outcome == OathOutcome::Done) *calculation = std::move(result);
       },
       [this, record, calculation] {
@@ -558,8 +563,7 @@ void OtpOath::DeleteCredential(OtpCredential* record) {
       m_Context, this,
       [name = record->Name, outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.Delete(name);
-        if (!host.IsSameDevice()) return;
-        if (EndsWithFido(done)) host.SelectFidoApplet();
+        if (!FinishOnKey(host, done)) return;
         *outcome = done;
       },
       [this, record, outcome] {
@@ -576,8 +580,7 @@ void OtpOath::SetDefaultCredential(OtpCredential* record) {
       m_Context, this,
       [name, outcome](OathPanelHost& host, OathActions& actions) {
         const OathOutcome done = actions.SetDefault(name);
-        if (!host.IsSameDevice()) return;
-        if (EndsWithFido(done)) host.SelectFidoApplet();
+        if (!FinishOnKey(host, done)) return;
         *outcome = done;
       },
       [this, name, outcome] {
