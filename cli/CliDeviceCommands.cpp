@@ -132,7 +132,7 @@ ExitCode RunModeSet(const CommandInput& input) {
                                WithReason("the key on " + reader + " stopped answering when asked to present " +
                                               interfaces,
                                           reason) +
-                                   "; its interface mode may or may not have been changed");
+                                   std::string("; ") + interface_mode::kMayHaveChanged);
   }
   switch (sent.outcome) {
     case interface_mode::Outcome::Applied:

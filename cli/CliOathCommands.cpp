@@ -170,7 +170,7 @@ ExitCode Add(const CommandInput& input, KeySession& session, OathActions& action
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "write " + QuotedText(input.args.name), session, actions, host, input.reporter,
-                         "the credential may or may not have been written");
+                         oath_uncertain::kWritten);
   }
   input.reporter.Line("Credential " + QuotedText(written.Name) + " written (" + std::to_string(written.Digits) +
                       " digits).");
@@ -188,7 +188,7 @@ ExitCode Delete(const CommandInput& input, KeySession& session, OathActions& act
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "delete " + QuotedText(input.args.name), session, actions, host, input.reporter,
-                         "the credential may or may not have been deleted", &input.args.name);
+                         oath_uncertain::kDeleted, &input.args.name);
   }
   input.reporter.Line("Credential " + QuotedText(input.args.name) + " deleted.");
   input.reporter.JsonResult(
@@ -214,7 +214,7 @@ ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& acti
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
     return ReportOutcome(outcome, "reset its OATH applet", session, actions, host, input.reporter,
-                         "the credentials may or may not have been erased");
+                         oath_uncertain::kErased);
   }
   input.reporter.Line("OATH applet reset: every credential is gone.");
   input.reporter.JsonResult(JsonObject().Text("reader", session.ReaderName()).Bool("reset", true).Str());

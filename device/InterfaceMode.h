@@ -27,6 +27,9 @@ enum class Outcome {
 
 Outcome Classify(bool exchanged, const CApduResponse& response);
 
+// What may have happened on a key that stopped answering after the mode command reached it.
+inline constexpr const char* kMayHaveChanged = "its interface mode may or may not have been changed";
+
 // The command goes out on a fresh connection: opens `device` when it is not open, then closes and
 // opens it again (a failed reopen shows in the exchange). False, with nothing closed, when the
 // device does not open at all.

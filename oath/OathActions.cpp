@@ -21,11 +21,6 @@ constexpr const char* kConnectCardCalculate = "Please connect card\n";
 constexpr const char* kConnectDevice = "Please connect device.\n";
 constexpr const char* kSelectDevice = "Please select device.\n";
 constexpr const char* kPulledOut = "The device has been pulled out.\n";
-// What may have happened on a key that stopped answering after the command reached it.
-constexpr const char* kWriteUncertain = "the credential may or may not have been written";
-constexpr const char* kDeleteUncertain = "the credential may or may not have been deleted";
-constexpr const char* kDefaultUncertain = "the default credential may or may not have been changed";
-constexpr const char* kResetUncertain = "the credentials may or may not have been erased";
 
 constexpr std::size_t kRandomKeyLength = 20;
 constexpr std::size_t kSerialSourceLength = 4;
@@ -292,8 +287,8 @@ OathOutcome OathActions::Reset() {
   if (!ConfirmPresence(kConnectDevice, outcome)) return outcome;
 
   CApduResponse answer;
-  if (!SendLogged(BuildReset(), "\n", answer, std::nullopt, kResetUncertain)) return OathOutcome::ExchangeFailed;
-  if (!answer.IsSuccess()) return LogRefusal(answer, "Reset int error.\n", kResetUncertain);
+  if (!SendLogged(BuildReset(), "\n", answer, std::nullopt, oath_uncertain::kErased)) return OathOutcome::ExchangeFailed;
+  if (!answer.IsSuccess()) return LogRefusal(answer, "Reset int error.\n", oath_uncertain::kErased);
   host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
   return outcome;
@@ -358,10 +353,10 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   }
 
   CApduResponse answer;
-  const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put), kWriteUncertain);
+  const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put), oath_uncertain::kWritten);
   WipeBuffer(put);
   if (!answered) return OathOutcome::ExchangeFailed;
-  if (!answer.IsSuccess()) return LogRefusal(answer, "Put ins error.\n\n", kWriteUncertain);
+  if (!answer.IsSuccess()) return LogRefusal(answer, "Put ins error.\n\n", oath_uncertain::kWritten);
   written.Name = name;
   written.Key = key;
   written.Digits = digits;
@@ -433,12 +428,12 @@ OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notO
 }
 
 OathOutcome OathActions::Delete(const std::string& name) {
-  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n", kDeleteUncertain);
+  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n", oath_uncertain::kDeleted);
 }
 
 OathOutcome OathActions::SetDefault(const std::string& name) {
   return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n",
-                      kDefaultUncertain);
+                      oath_uncertain::kDefaultChanged);
 }
 
 bool GenerateRandomCredential(SecureString& keyText, std::string& name) {

@@ -29,6 +29,15 @@ enum class OathOutcome {
   InvalidInput,    // personalization input refused before anything was sent
 };
 
+// What may have happened on a key that stopped answering after a command reached it, as the
+// window's log and the terminal program both say it.
+namespace oath_uncertain {
+inline constexpr const char* kWritten = "the credential may or may not have been written";
+inline constexpr const char* kDeleted = "the credential may or may not have been deleted";
+inline constexpr const char* kDefaultChanged = "the default credential may or may not have been changed";
+inline constexpr const char* kErased = "the credentials may or may not have been erased";
+}  // namespace oath_uncertain
+
 // True when the action's command went through the transport, whatever came back (a status
 // word, or none at all): the cases after which the caller re-selects the FIDO applet.
 bool KeyAnswered(OathOutcome outcome);

@@ -12,13 +12,6 @@
 #include "device/InterfaceMode.h"
 #include "ui/Controls.h"
 
-namespace {
-
-// What may have happened on a key that stopped answering after the command reached it.
-constexpr const char* kModeUncertain = "its interface mode may or may not have been changed";
-
-}  // namespace
-
 void InitDemoToCardUI::ApplyInterfaceMode() {
   if (!m_Context.CheckDeviceSelected()) return;
 
@@ -51,7 +44,7 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
         const interface_mode::Answer sent = interface_mode::Send(device, option->modeByte);
         const std::string answer = "<< " + sent.response.ToHex() + "\n";
         if (sent.exchanged && !sent.response.HasStatusWord()) {
-          host.Log(sent.reason + "; " + kModeUncertain + "\n", log_color::kRed);
+          host.Log(sent.reason + "; " + interface_mode::kMayHaveChanged + "\n", log_color::kRed);
           return;
         }
         switch (sent.outcome) {
