@@ -86,6 +86,8 @@ done
 for library in libzxing libssl3 libpcsclite1 libhidapi-hidraw0 libudev1; do
   dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "the package does not depend on $library"
 done
+# The window draws natively on Wayland sessions with Qt's plugin for it.
+dpkg-deb -f "$deb" Recommends | grep -q "qt6-wayland" || fail "the package does not recommend qt6-wayland"
 
 # A reproducible build bakes no build or source folder into what it ships: the read-only data of
 # every installed program names neither.

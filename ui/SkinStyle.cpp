@@ -186,7 +186,8 @@ ButtonLook LookOf(ButtonKind kind, const QStyleOption* option) {
     look.fill = kHover;
     look.border = kFaint;
   }
-  if (pressed) look.fill = kPressed;
+  // A toggle that is on stays pressed in (the secret field's Show).
+  if (pressed || checked) look.fill = kPressed;
   if (focus) {
     look.border = kFocusSoft;
     look.borderWidth = 2;
@@ -307,6 +308,10 @@ void DrawBackground(const QStyleOption* option, QPainter* painter, const QWidget
 
 // A line of text (20 px) with the field's padding (4 px) and border (1 px) above and below.
 constexpr int kFieldMinimumHeight = 30;
+// The text of a line edit starts this far inside its frame (SE_LineEditContents), and QLineEdit
+// keeps a margin of its own on each side of the text.
+constexpr int kLineEditTextInset = 9;
+constexpr int kLineEditInnerMargin = 2;
 
 void SetTextColors(QWidget* widget, const QColor& color) {
   QPalette palette = widget->palette();
@@ -398,6 +403,14 @@ void Dress(QWidget* widget, QObject* rowWatcher) {
   }
   if (qobject_cast<QLineEdit*>(widget) != nullptr || qobject_cast<QComboBox*>(widget) != nullptr) {
     widget->setMinimumHeight(kFieldMinimumHeight);
+    // A field keeps room for its whole placeholder, in whatever language it is written, so the
+    // window's least size grows with the text instead of cutting the hint.
+    if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && !edit->placeholderText().isEmpty()) {
+      const QMargins margins = edit->textMargins();
+      const int room = edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 2 * kLineEditTextInset +
+                       2 * kLineEditInnerMargin + margins.left() + margins.right();
+      edit->setMinimumWidth(std::max(edit->minimumWidth(), room));
+    }
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, kWhite);
     palette.setColor(QPalette::Highlight, kSelection);
@@ -713,7 +726,9 @@ QRect SkinStyle::subElementRect(SubElement element, const QStyleOption* option, 
         if (qobject_cast<const QLabel*>(widget) != nullptr) return option->rect;
         break;
       case SE_LineEditContents:
-        if (qobject_cast<const QLineEdit*>(widget) != nullptr) return option->rect.adjusted(9, 5, -9, -5);
+        if (qobject_cast<const QLineEdit*>(widget) != nullptr) {
+          return option->rect.adjusted(kLineEditTextInset, 5, -kLineEditTextInset, -5);
+        }
         break;
       case SE_ItemViewItemText:
         if (qobject_cast<const QListWidget*>(widget) != nullptr && !IsCredentialList(widget)) {

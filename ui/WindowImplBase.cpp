@@ -1,5 +1,7 @@
 #include "ui/WindowImplBase.h"
 
+#include "ui/ComboBoxAccessible.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -61,6 +63,7 @@ QWidget* WindowImplBase::CreateControl(const QString&, QWidget*) { return nullpt
 
 bool WindowImplBase::Create(QWidget* owner, const QString& caption, int width, int height) {
   owner_ = owner;
+  InstallComboBoxAccessibleNames();
   setObjectName(GetWindowClassName());
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   setWindowTitle(caption);
@@ -263,8 +266,10 @@ bool WindowImplBase::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonPress: {
       auto* mouse = static_cast<QMouseEvent*>(event);
       if (mouse->button() != Qt::LeftButton || isMaximized()) break;
-      // The window manager moves the window when it can; otherwise follow the mouse here.
+      // The window manager moves the window when it can; otherwise follow the mouse here. A
+      // Wayland client cannot place itself: there only the compositor moves it.
       if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return true;
+      if (QGuiApplication::platformName() == QLatin1String("wayland")) return true;
       dragging_ = true;
       dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
       return true;
