@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -81,6 +82,12 @@ QStringList LayoutFaults(const QWidget& window) {
                       .arg(edit->placeholderText())
                       .arg(needed);
       }
+    }
+    // The skin draws push buttons, radio buttons and check boxes; any other button kind would
+    // show in the platform's plain style among them.
+    if (qobject_cast<QAbstractButton*>(widget) != nullptr && qobject_cast<QPushButton*>(widget) == nullptr &&
+        qobject_cast<QRadioButton*>(widget) == nullptr && qobject_cast<QCheckBox*>(widget) == nullptr) {
+      faults << QStringLiteral("%1 is a %2, which the skin does not draw").arg(name, widget->metaObject()->className());
     }
     const bool sized = qobject_cast<QAbstractButton*>(widget) != nullptr ||
                        qobject_cast<QComboBox*>(widget) != nullptr;
