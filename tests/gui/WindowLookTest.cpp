@@ -179,7 +179,9 @@ TEST_F(WindowLook, TheCredentialFormReadsInOrderAndTheSecretIsWidest) {
       EXPECT_EQ(NextTabStop(*previous), control) << "Tab from " << previous->objectName().toStdString();
     }
     previous = control;
-    if (!control->inherits("QPushButton")) EXPECT_LE(control->width(), secret->width()) << name;
+    if (!control->inherits("QPushButton")) {
+      EXPECT_LE(control->width(), secret->width()) << name;
+    }
   }
   EXPECT_GE(secret->width(), 280);
 }
