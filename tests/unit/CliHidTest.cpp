@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -125,6 +126,62 @@ TEST_F(CliHidTest, ATransportFailureOrAMissingKeyIsStatus3) {
   EXPECT_EQ(gone.code, 3);
   EXPECT_EQ(gone.err, "tokvane-cli: no key found\n");
   EXPECT_EQ(Run({"--reader", kU2fReader, "oath", "list"}).code, 2) << "a reader that is not listed is unknown";
+}
+
+// A smart-card service that notes every reader a connection is asked for.
+class ConnectNotingPcscApi final : public VirtualPcscApi {
+ public:
+  LONG Connect(SCARDCONTEXT context, const std::string& readerName, DWORD shareMode, DWORD preferredProtocols,
+               SCARDHANDLE* card, DWORD* activeProtocol) override {
+    connected.push_back(readerName);
+    return VirtualPcscApi::Connect(context, readerName, shareMode, preferredProtocols, card, activeProtocol);
+  }
+  std::vector<std::string> connected;
+};
+
+// Another key in a reader listed first, as a contributor's own key would be: with --reader naming
+// the virtual reader, nothing but that reader is connected to, not even to probe its kind.
+TEST(CliNamedReader, ANamedReaderIsTheOnlyOneConnectedTo) {
+  const std::string named = "Virtual PCD 00 00";
+  const std::string other = "Other Reader 00 00";
+  auto pcsc = std::make_shared<ConnectNotingPcscApi>();
+  ASSERT_TRUE(pcsc->AddReader(other));
+  ASSERT_TRUE(pcsc->InsertCard(other, std::make_shared<VirtualKey>()));
+  ASSERT_TRUE(pcsc->AddReader(named));
+  ASSERT_TRUE(pcsc->InsertCard(named, test_keys::KeyWithTwoCredentials()));
+  const DeviceBackends backends = MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>());
+
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"oath", "list"}, "  alpha\n* beta\n"},
+      {{"oath", "code", "alpha"}, kRfcCodes6[0] + "\n"},
+      {{"info"}, "Reader: " + named + "\nCOS version: 4300\nApplet version: 15\nInterfaces: ccid\n"},
+      {{"mode", "set", "ccid"}, "Interface mode set to ccid. Unplug the key and plug it in again to use it.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    pcsc->connected.clear();
+    std::vector<std::string> args = {"--reader", named};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliResult run = RunCliInProcess(backends, args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    ASSERT_FALSE(pcsc->connected.empty());
+    EXPECT_EQ(std::count(pcsc->connected.begin(), pcsc->connected.end(), named),
+              static_cast<std::ptrdiff_t>(pcsc->connected.size()));
+  }
+  // A name that is not listed reaches nothing.
+  pcsc->connected.clear();
+  const CliResult unknown = RunCliInProcess(backends, {"--reader", "Virtual PCD 00 07", "oath", "code", "alpha"});
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_EQ(unknown.err, "tokvane-cli: unknown reader 'Virtual PCD 00 07' (see tokvane-cli readers)\n");
+  EXPECT_TRUE(pcsc->connected.empty());
+  // Unnamed, every reader is probed to find the preferred one: why the tests always name theirs.
+  pcsc->connected.clear();
+  EXPECT_EQ(RunCliInProcess(backends, {"oath", "list"}).code, 0);
+  EXPECT_EQ(pcsc->connected.front(), other);
 }
 
 // The built program with its own virtual key: a state file carries the key from one run to the next.

@@ -325,7 +325,7 @@ TEST_F(CliRun, ANameTheKeyDoesNotHoldIsSaidSoWithTheStatusKeptInJson) {
 
 TEST(CliTouchCountdown, ATerminalSeesTheTouchWindowCountedDownAndClearedBeforeTheAnswerAndNothingElseDoes) {
   using namespace std::chrono_literals;
-  const std::string prompt = std::string(cli::kTouchPrompt) + "\n";
+  const std::string prompt = "Please touch the blinking space on FIDO device within 3 seconds.\n";
   std::string counted;
   for (const int left : {3, 2, 1}) counted += "\r" + TouchCountdownText(left);
   const std::string cleared = "\r" + std::string(TouchCountdownText(3).size(), ' ') + "\r";

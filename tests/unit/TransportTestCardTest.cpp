@@ -14,23 +14,6 @@ using test_bytes::Sequence;
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(TransportTestCardAtr, T0AtrHasNoTd1AndT1AtrNamesOnlyT1WithAValidCheckByte) {
-  const Bytes& t0 = TransportTestCard::kT0Atr;
-  EXPECT_EQ(t0[1] & 0x80, 0) << "T0 byte must not announce TD1";
-
-  const Bytes& t1 = TransportTestCard::kT1Atr;
-  ASSERT_GE(t1.size(), 4u);
-  ASSERT_NE(t1[1] & 0x80, 0) << "T0 byte must announce TD1";
-  EXPECT_EQ(t1[2] & 0x0F, 1) << "TD1 must name T=1";
-  EXPECT_EQ(t1[2] & 0xF0, 0) << "no further interface bytes, so no other protocol";
-  std::uint8_t check = 0;
-  for (std::size_t i = 1; i < t1.size(); ++i) check ^= t1[i];
-  EXPECT_EQ(check, 0) << "TCK must make the XOR from T0 on zero";
-
-  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T0).Atr(), t0);
-  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T1).Atr(), t1);
-}
-
 TEST(TransportTestCardScript, AnswersExactBytesAndFallsBackToTheDefault) {
   TransportTestCard card;
   card.SetAnswer({0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}, {0x90, 0x00});

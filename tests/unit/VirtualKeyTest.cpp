@@ -263,19 +263,6 @@ TEST(VirtualKeyApplet, AFullStoreRefusesNewNamesButAcceptsRewrites) {
   EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"one", "two"}));
 }
 
-TEST(VirtualKeyApplet, AppletVersionIsInBytesEightAndNine) {
-  VirtualKeyConfig config;
-  config.appletVersion = {0x02, 0x0B};
-  Selected s(config);
-  const Bytes answer = s.key.ProcessApdu(BuildGetAppletVersion());
-  ASSERT_EQ(Sw(answer), 0x9000);
-  const Bytes data = DataOf(answer);
-  EXPECT_GE(data.size(), 10u);
-  const auto version = ReadAppletVersion(data.data(), data.size());
-  ASSERT_TRUE(version.has_value());
-  EXPECT_EQ(FormatAppletVersion(*version), "2b");
-}
-
 TEST(VirtualKeyMode, NewInterfaceSetAppliesAtTheNextPlugIn) {
   VirtualKey key;
   std::vector<std::uint8_t> hooked;
