@@ -89,9 +89,6 @@ TEST_F(PcscTransportIntegrationTest, T0ExchangeSendsShortFormsGetResponseAndEnve
   const Bytes extended = ExtendedUpdate(300);
   const Bytes updateData = Sequence(20, 0x40);
   card_->SetChainedAnswer(extended, updateData);
-  // A proprietary class: GET RESPONSE goes out with bit 7 of the class cleared.
-  const Bytes proprietary{0x80, 0xCA, 0x00, 0x01, 0x01, 0x55, 0x00};
-  card_->SetChainedAnswer({0x80, 0xCA, 0x00, 0x01, 0x01, 0x55}, {0x01, 0x02, 0x03});
   InsertOrFail();
   CPcscInterface reader(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
@@ -117,13 +114,6 @@ TEST_F(PcscTransportIntegrationTest, T0ExchangeSendsShortFormsGetResponseAndEnve
   EXPECT_EQ(card_->Received(), (std::vector<Bytes>{Envelope(firstPiece), Envelope(secondPiece),
                                                    {0x00, 0xC0, 0x00, 0x00, 0x14}}));
   EXPECT_EQ(card_->EnvelopedCommands(), std::vector<Bytes>{extended});
-
-  card_->ClearRecord();
-  CApduResponse proprietaryAnswer;
-  ASSERT_TRUE(reader.Exchange(Command(proprietary), proprietaryAnswer));
-  EXPECT_EQ(proprietaryAnswer.Data, (Bytes{0x01, 0x02, 0x03}));
-  EXPECT_EQ(card_->Received(),
-            (std::vector<Bytes>{{0x80, 0xCA, 0x00, 0x01, 0x01, 0x55}, {0x00, 0xC0, 0x00, 0x00, 0x03}}));
 }
 
 TEST_F(PcscTransportIntegrationTest, OpenAgainResetsTheCard) {
