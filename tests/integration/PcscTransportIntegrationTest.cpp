@@ -66,7 +66,7 @@ class PcscTransportIntegrationTest : public PcscdTest {
   std::unique_ptr<ServedCard> served_;
 };
 
-TEST_F(PcscTransportIntegrationTest, OpenWithoutACardFailsWithTheServiceTextAndWorksOnceTheCardIsBack) {
+TEST_F(PcscTransportIntegrationTest, OpenWithoutACardFailsWithTheServiceTextAndT1CarriesCommandsWhole) {
   Serve(TransportTestCard::Protocol::T1);
   CPcscInterface reader(kVpcdReader, SystemPcscApi());
   EXPECT_FALSE(reader.Open());
@@ -79,6 +79,15 @@ TEST_F(PcscTransportIntegrationTest, OpenWithoutACardFailsWithTheServiceTextAndW
   std::uint8_t atr[40] = {};
   const auto atrLength = reader.GetAtr(atr, sizeof(atr));
   EXPECT_EQ(Bytes(atr, atr + atrLength), TransportTestCard::kT1Atr);
+  EXPECT_EQ(reader.GetProtocol(), ProtocolT1);
+  // Under T=1 an extended command reaches the card whole.
+  const Bytes extended = ExtendedUpdate(300);
+  card_->SetAnswer(extended, {0x90, 0x00});
+  card_->ClearRecord();
+  CApduResponse update;
+  ASSERT_TRUE(reader.Exchange(Command(extended), update)) << reader.GetLastErrorText();
+  EXPECT_EQ(update.StatusWord(), 0x9000);
+  EXPECT_EQ(card_->Received(), std::vector<Bytes>{extended});
   CPcscInterface closedBefore(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(closedBefore.Open()) << closedBefore.GetLastErrorText();
   ASSERT_TRUE(closedBefore.Close());
