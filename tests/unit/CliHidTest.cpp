@@ -1,12 +1,9 @@
 // tokvane-cli end to end over the key's HID interfaces: the virtual key behind the HID seam (its
 // "KB" feature-report interface and its "U2F" U2FHID interface), run in-process with no system
-// seam at all; and the built program in its --demo mode, where the virtual key stands in for
-// every reader.
+// seam at all; and which readers a named one keeps the CLI away from.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,50 +179,6 @@ TEST(CliNamedReader, ANamedReaderIsTheOnlyOneConnectedTo) {
   pcsc->connected.clear();
   EXPECT_EQ(RunCliInProcess(backends, {"oath", "list"}).code, 0);
   EXPECT_EQ(pcsc->connected.front(), other);
-}
-
-// The built program with its own virtual key: a state file carries the key from one run to the next.
-class CliDemoProgramTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(CliProgram().empty()) << "the build did not say where tokvane-cli is";
-    state_ = std::filesystem::path(::testing::TempDir()) / ("cli-demo-" + std::to_string(::getpid()) + ".state");
-    std::filesystem::remove(state_);
-  }
-  void TearDown() override { std::filesystem::remove(state_); }
-
-  CliResult Demo(std::vector<std::string> args, const std::string& input = {}) {
-    args.insert(args.begin(), {"--demo", "--demo-state", state_.string()});
-    return RunCliProgram(args, input);
-  }
-
-  std::filesystem::path state_;
-};
-
-TEST_F(CliDemoProgramTest, ASessionAgainstTheDemoKey) {
-  const CliResult readers = Demo({"readers"});
-  ASSERT_EQ(readers.code, 0) << readers.err;
-  EXPECT_EQ(readers.out, "Tokvane Demo Key CCID 00 00\tCCID\n" + kKbReader + "\tOTP\n" + kU2fReader +
-                             "\tU2F\tpreferred\n");
-  EXPECT_EQ(Demo({"oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
-  EXPECT_TRUE(std::filesystem::exists(state_));
-
-  ASSERT_EQ(Demo({"oath", "add", "mail", "--format", "uri"},
-                 "otpauth://hotp/mail?secret=" + test_keys::kRfcSecretBase32 + "&counter=5\n")
-                .code,
-            0);
-  // Counting starts at 5.
-  EXPECT_EQ(Demo({"oath", "code", "mail"}).out, kRfcCodes6[5] + "\n");
-  EXPECT_EQ(Demo({"--reader", "Tokvane Demo Key CCID 00 00", "oath", "code", "mail"}).out, kRfcCodes6[6] + "\n");
-
-  ASSERT_EQ(Demo({"mode", "set", "ccid"}).code, 0);
-  // The next run is the next plug-in: only the smart-card reader is left.
-  EXPECT_EQ(Demo({"readers"}).out, "Tokvane Demo Key CCID 00 00\tCCID\tpreferred\n");
-  EXPECT_EQ(Demo({"mode", "show"}).out, "ccid\n");
-  EXPECT_EQ(Demo({"oath", "code", "nosuch"}).code, 1);
-
-  // Without a state file every run starts from a fresh key.
-  EXPECT_EQ(RunCliProgram({"--demo", "oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
 }
 
 }  // namespace

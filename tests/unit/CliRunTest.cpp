@@ -320,6 +320,24 @@ TEST_F(CliRun, ResetWantsAConfirmationAScriptCannotGiveByAccident) {
   EXPECT_FALSE(KeyWasReached());
 }
 
+// The demo key stands for every reader, and a state file carries it from one run to the next: a
+// new interface set shows at the next run, as at the next plug-in.
+TEST_F(CliRun, TheDemoKeyIsEveryReaderAndItsStateFileCarriesItToTheNextRun) {
+  const std::string ccid = "Tokvane Demo Key CCID 00 00";
+  EXPECT_EQ(RunWith({"--demo", "oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
+  const CliResult readers = RunWith(Demo({"readers"}));
+  ASSERT_EQ(readers.code, 0) << readers.err;
+  EXPECT_EQ(readers.out, ccid + "\tCCID\nVORTAN HID DEVICE KB 0\tOTP\nVORTAN HID DEVICE U2F 1\tU2F\tpreferred\n");
+  ASSERT_EQ(RunWith(Demo({"oath", "add", "mail"}), test_keys::kRfcSecretHex + "\n").code, 0);
+  EXPECT_EQ(RunWith(Demo({"--reader", ccid, "oath", "code", "mail"})).out, test_keys::kRfcCodes6[0] + "\n");
+  ASSERT_EQ(RunWith(Demo({"mode", "set", "ccid"})).code, 0);
+  EXPECT_EQ(RunWith(Demo({"readers"})).out, ccid + "\tCCID\tpreferred\n");
+  EXPECT_EQ(RunWith(Demo({"mode", "show"})).out, "ccid\n");
+  EXPECT_EQ(RunWith(Demo({"oath", "code", "mail"})).out, test_keys::kRfcCodes6[1] + "\n");
+  // Without a state file every run starts from a fresh key.
+  EXPECT_EQ(RunWith({"--demo", "oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
+}
+
 TEST_F(CliRun, ADemoStateFileThatIsNoStateIsAUsageError) {
   {
     std::ofstream junk(state_);
