@@ -35,22 +35,27 @@ ReaderScan ScanReaders(const DeviceBackends& backends) {
 }
 
 bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& code, std::string& error) {
-  scan_ = ScanReaders(backends_);
   if (requested) {
+    // A named reader is the only one reached: the others are listed, never connected to or opened.
+    scan_ = ReaderScan{};
+    scan_.listing = readers::ListAll(backends_);
     const auto& names = scan_.listing.names;
     if (std::find(names.begin(), names.end(), *requested) == names.end()) {
       code = ExitCode::Usage;
       error = "unknown reader '" + PrintableText(*requested) + "' (see tokvane-cli readers)";
       return false;
     }
+    scan_.present = readers::ComputePresentInterfaces(backends_, {*requested});
     readerName_ = *requested;
-  } else if (scan_.preferred.empty()) {
-    code = ExitCode::NoDevice;
-    error = "no key found";
-    const std::string hint = readers::FixItHint(scan_.listing);
-    if (!hint.empty()) error += ": " + hint.substr(0, hint.find('\n'));
-    return false;
   } else {
+    scan_ = ScanReaders(backends_);
+    if (scan_.preferred.empty()) {
+      code = ExitCode::NoDevice;
+      error = "no key found";
+      const std::string hint = readers::FixItHint(scan_.listing);
+      if (!hint.empty()) error += ": " + hint.substr(0, hint.find('\n'));
+      return false;
+    }
     readerName_ = scan_.preferred;
   }
   readers::Transport transport = readers::CreateTransport(backends_, readerName_);

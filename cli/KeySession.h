@@ -36,8 +36,9 @@ class KeySession {
  public:
   explicit KeySession(DeviceBackends backends) : backends_(std::move(backends)) {}
 
-  // Picks the reader: `requested` when given (it must be listed: otherwise Usage), else the
-  // preferred one (none: NoDevice). False with the exit code and a one-line reason.
+  // Picks the reader: `requested` when given (it must be listed: otherwise Usage; no other reader
+  // is reached, and Scan().present is that reader's interface alone), else the preferred one among
+  // all readers probed (none: NoDevice). False with the exit code and a one-line reason.
   bool Choose(const std::optional<std::string>& requested, ExitCode& code, std::string& error);
 
   const ReaderScan& Scan() const { return scan_; }

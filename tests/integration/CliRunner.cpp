@@ -41,7 +41,7 @@ CliResult RunCliInProcess(std::vector<std::string> args, const std::string& inpu
 }
 
 CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std::string>& args,
-                          const std::string& input) {
+                          const std::string& input, cli::TouchCountdownStyle countdown) {
   CliResult result;
   int fds[2] = {-1, -1};
   if (::pipe(fds) != 0) return result;
@@ -53,7 +53,7 @@ CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std:
     return result;
   }
   std::ostringstream out, err;
-  result.code = cli::RunCli(args, cli::CliStreams{fds[0], out, err}, backends);
+  result.code = cli::RunCli(args, cli::CliStreams{fds[0], out, err, countdown}, backends);
   ::close(fds[0]);
   result.out = out.str();
   result.err = err.str();

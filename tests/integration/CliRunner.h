@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/TouchCountdown.h"
 #include "device/DeviceBackends.h"
 
 #include "tests/integration/CliProcess.h"
@@ -23,9 +24,9 @@ std::string RefuseNonVirtualTarget(std::vector<std::string>& args);
 // cli::RunCli through pcscd with VirtualOnlySystemBackends, `input` on a pipe as standard input.
 // A target that is not a virtual reader fails the test and the CLI is not run (code -1).
 CliResult RunCliInProcess(std::vector<std::string> args, const std::string& input = {});
-// cli::RunCli through the test's own backends.
+// cli::RunCli through the test's own backends, standard error a terminal or not as `countdown` says.
 CliResult RunCliInProcess(const DeviceBackends& backends, const std::vector<std::string>& args,
-                          const std::string& input = {});
+                          const std::string& input = {}, cli::TouchCountdownStyle countdown = {});
 
 // The built tokvane-cli program; empty when the build did not say where it is.
 std::string CliProgram();

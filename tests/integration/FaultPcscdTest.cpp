@@ -1,7 +1,7 @@
 // Faults on the PC/SC path through the real pcscd and its vpcd reader: the key pulled out in the
-// middle of an exchange, the service stopped under an open connection and started again, and
-// answer chains that never end or pass the response limit. Each ends with the transport usable
-// again, a failure text worth logging, and the key's credentials as they should be.
+// middle of an exchange, and the service stopped under an open connection and started again. Each
+// ends with the transport usable again, a failure text worth logging, and the key's credentials as
+// they should be. Answer chains past the response limit are PcscTransportTest's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,6 @@
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
-#include "keysim/TransportTestCard.h"
 #include "keysim/VirtualKey.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
@@ -221,59 +220,6 @@ TEST_F(FaultPcscdTest, TheServiceStoppedUnderAnOpenConnectionIsUsedAgainOnceItIs
   EXPECT_TRUE(reader.Close());
   EXPECT_EQ(ListThroughTheService(), (std::vector<std::string>{"alpha", "beta"}));
   EXPECT_TRUE(SameCredentials(key->Credentials(), before));
-}
-
-TEST_F(FaultPcscdTest, AnswerChainsPastTheLimitFailWithTheirReasonAndTheCardStaysUsable) {
-  const Bytes command{0x00, 0xCA, 0x00, 0x00, 0x00};
-  const Bytes plain{0x00, 0xCB, 0x00, 0x00, 0x00};
-  struct ChainCase {
-    const char* what;
-    std::size_t dataLength;
-    std::size_t pieceLimit;
-    bool delivered;
-  };
-  const ChainCase cases[] = {
-      {"exactly the response limit", CSCardInterface::kMaxCollectedData, 256, true},
-      {"one byte past the limit", CSCardInterface::kMaxCollectedData + 1, 256, false},
-      {"a chain that goes on far past the limit", 1u << 20, 256, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto card = std::make_shared<TransportTestCard>(TransportTestCard::Protocol::T0);
-    Bytes data(c.dataLength);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
-    card->SetChainedAnswer(command, data, 0x9000, c.pieceLimit);
-    card->SetAnswer(plain, {0x01, 0x90, 0x00});
-    ServedCard served(card);
-    ASSERT_TRUE(served.Insert());
-
-    CPcscInterface reader(kVpcdReader, SystemPcscApi());
-    ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-    ASSERT_EQ(reader.GetProtocol(), ProtocolT0);
-    // pcscd may still be resetting a card it has just seen arrive: the first command of a fresh
-    // connection can meet "Card was reset." once, which a new connection clears.
-    CApduResponse warmUp;
-    if (!Send(reader, plain, warmUp)) {
-      ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-    }
-    const auto start = Clock::now();
-    CApduResponse response;
-    EXPECT_EQ(Send(reader, command, response), c.delivered);
-    EXPECT_LT(Clock::now() - start, kPromptly);
-    if (c.delivered) {
-      EXPECT_EQ(response.Data, data);
-      EXPECT_EQ(response.StatusWord(), 0x9000);
-    } else {
-      EXPECT_EQ(reader.GetLastErrorText(), "The card's response is longer than 65535 bytes.");
-    }
-    // Whatever the card left pending, the next command is answered.
-    reader.Close();
-    ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-    CApduResponse next;
-    EXPECT_TRUE(Send(reader, plain, next));
-    EXPECT_EQ(next.StatusWord(), 0x9000);
-    reader.Close();
-  }
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // tokvane-cli end to end over the key's HID interfaces: the virtual key behind the HID seam (its
 // "KB" feature-report interface and its "U2F" U2FHID interface), run in-process with no system
-// seam at all; and the built program in its --demo mode, where the virtual key stands in for
-// every reader.
+// seam at all; and which readers a named one keeps the CLI away from.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,48 +125,60 @@ TEST_F(CliHidTest, ATransportFailureOrAMissingKeyIsStatus3) {
   EXPECT_EQ(Run({"--reader", kU2fReader, "oath", "list"}).code, 2) << "a reader that is not listed is unknown";
 }
 
-// The built program with its own virtual key: a state file carries the key from one run to the next.
-class CliDemoProgramTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(CliProgram().empty()) << "the build did not say where tokvane-cli is";
-    state_ = std::filesystem::path(::testing::TempDir()) / ("cli-demo-" + std::to_string(::getpid()) + ".state");
-    std::filesystem::remove(state_);
+// A smart-card service that notes every reader a connection is asked for.
+class ConnectNotingPcscApi final : public VirtualPcscApi {
+ public:
+  LONG Connect(SCARDCONTEXT context, const std::string& readerName, DWORD shareMode, DWORD preferredProtocols,
+               SCARDHANDLE* card, DWORD* activeProtocol) override {
+    connected.push_back(readerName);
+    return VirtualPcscApi::Connect(context, readerName, shareMode, preferredProtocols, card, activeProtocol);
   }
-  void TearDown() override { std::filesystem::remove(state_); }
-
-  CliResult Demo(std::vector<std::string> args, const std::string& input = {}) {
-    args.insert(args.begin(), {"--demo", "--demo-state", state_.string()});
-    return RunCliProgram(args, input);
-  }
-
-  std::filesystem::path state_;
+  std::vector<std::string> connected;
 };
 
-TEST_F(CliDemoProgramTest, ASessionAgainstTheDemoKey) {
-  const CliResult readers = Demo({"readers"});
-  ASSERT_EQ(readers.code, 0) << readers.err;
-  EXPECT_EQ(readers.out, "Tokvane Demo Key CCID 00 00\tCCID\n" + kKbReader + "\tOTP\n" + kU2fReader +
-                             "\tU2F\tpreferred\n");
-  EXPECT_EQ(Demo({"oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
-  EXPECT_TRUE(std::filesystem::exists(state_));
+// Another key in a reader listed first, as a contributor's own key would be: with --reader naming
+// the virtual reader, nothing but that reader is connected to, not even to probe its kind.
+TEST(CliNamedReader, ANamedReaderIsTheOnlyOneConnectedTo) {
+  const std::string named = "Virtual PCD 00 00";
+  const std::string other = "Other Reader 00 00";
+  auto pcsc = std::make_shared<ConnectNotingPcscApi>();
+  ASSERT_TRUE(pcsc->AddReader(other));
+  ASSERT_TRUE(pcsc->InsertCard(other, std::make_shared<VirtualKey>()));
+  ASSERT_TRUE(pcsc->AddReader(named));
+  ASSERT_TRUE(pcsc->InsertCard(named, test_keys::KeyWithTwoCredentials()));
+  const DeviceBackends backends = MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>());
 
-  ASSERT_EQ(Demo({"oath", "add", "mail", "--format", "uri"},
-                 "otpauth://hotp/mail?secret=" + test_keys::kRfcSecretBase32 + "&counter=5\n")
-                .code,
-            0);
-  // Counting starts at 5.
-  EXPECT_EQ(Demo({"oath", "code", "mail"}).out, kRfcCodes6[5] + "\n");
-  EXPECT_EQ(Demo({"--reader", "Tokvane Demo Key CCID 00 00", "oath", "code", "mail"}).out, kRfcCodes6[6] + "\n");
-
-  ASSERT_EQ(Demo({"mode", "set", "ccid"}).code, 0);
-  // The next run is the next plug-in: only the smart-card reader is left.
-  EXPECT_EQ(Demo({"readers"}).out, "Tokvane Demo Key CCID 00 00\tCCID\tpreferred\n");
-  EXPECT_EQ(Demo({"mode", "show"}).out, "ccid\n");
-  EXPECT_EQ(Demo({"oath", "code", "nosuch"}).code, 1);
-
-  // Without a state file every run starts from a fresh key.
-  EXPECT_EQ(RunCliProgram({"--demo", "oath", "list"}).out, "  0001234567890\n* 0009876543210\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"oath", "list"}, "  alpha\n* beta\n"},
+      {{"oath", "code", "alpha"}, kRfcCodes6[0] + "\n"},
+      {{"info"}, "Reader: " + named + "\nCOS version: 4300\nApplet version: 15\nInterfaces: ccid\n"},
+      {{"mode", "set", "ccid"}, "Interface mode set to ccid. Unplug the key and plug it in again to use it.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    pcsc->connected.clear();
+    std::vector<std::string> args = {"--reader", named};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliResult run = RunCliInProcess(backends, args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    ASSERT_FALSE(pcsc->connected.empty());
+    EXPECT_EQ(std::count(pcsc->connected.begin(), pcsc->connected.end(), named),
+              static_cast<std::ptrdiff_t>(pcsc->connected.size()));
+  }
+  // A name that is not listed reaches nothing.
+  pcsc->connected.clear();
+  const CliResult unknown = RunCliInProcess(backends, {"--reader", "Virtual PCD 00 07", "oath", "code", "alpha"});
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_EQ(unknown.err, "tokvane-cli: unknown reader 'Virtual PCD 00 07' (see tokvane-cli readers)\n");
+  EXPECT_TRUE(pcsc->connected.empty());
+  // Unnamed, every reader is probed to find the preferred one: why the tests always name theirs.
+  pcsc->connected.clear();
+  EXPECT_EQ(RunCliInProcess(backends, {"oath", "list"}).code, 0);
+  EXPECT_EQ(pcsc->connected.front(), other);
 }
 
 }  // namespace

@@ -21,16 +21,13 @@ std::vector<std::uint8_t> Hex(const std::string& text, std::uint32_t capacity = 
 // HexToBytes must read `text` as `expected` and leave the rest of the output as it was.
 void ExpectReadOnEveryPath(const std::string& text, const std::vector<std::uint8_t>& expected,
                            std::uint32_t capacity = 256) {
-  const auto check = [&](const char* reader, auto read) {
-    std::vector<std::uint8_t> out(capacity, kUntouched);
-    const std::uint32_t count = read(out.data());
-    ASSERT_LE(count, capacity) << reader << ", input '" << text << "'";
-    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + count), expected)
-        << reader << ", input '" << text << "', capacity " << capacity;
-    EXPECT_EQ(std::count(out.begin() + count, out.end(), kUntouched), capacity - count)
-        << reader << ", input '" << text << "', capacity " << capacity;
-  };
-  check("HexToBytes", [&](std::uint8_t* out) { return HexToBytes(text, out, capacity); });
+  std::vector<std::uint8_t> out(capacity, kUntouched);
+  const std::uint32_t count = HexToBytes(text, out.data(), capacity);
+  ASSERT_LE(count, capacity) << "input '" << text << "'";
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + count), expected)
+      << "input '" << text << "', capacity " << capacity;
+  EXPECT_EQ(std::count(out.begin() + count, out.end(), kUntouched), capacity - count)
+      << "input '" << text << "', capacity " << capacity;
 }
 
 // Bytes 0x00, 0x25, 0x4A, ...: both digits of a byte run through every value.

@@ -238,13 +238,6 @@ TEST_F(HidDiscoveryTest, TwoSetsOfKeyModelsKeepTheirOwnListLockOnAndDeniedPaths)
   EXPECT_EQ(models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(kVid, 0)});
 }
 
-TEST(KeyModelsTest, FreshModelsHoldTheDefaultEntryAndTheMakersVendorWithNoDeniedPath) {
-  const KeyModels models;
-  EXPECT_EQ(models.Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
-  EXPECT_EQ(models.CurrentModel(), VidPidEntry::Make(DefaultVidPidEntry().Vid(), 0));
-  EXPECT_FALSE(models.PermissionDenied());
-}
-
 // The hidraw implementation on the machine the tests run on: there may be no HID device at all.
 // It only lists (nothing is opened): a key plugged into the machine is never touched.
 TEST(HidrawApiTest, EnumeratesEachPathOnceAndFailsCleanlyOnNodesThatAreNotThere) {

@@ -214,55 +214,6 @@ TEST_F(HidFramingTest, CommandsAreSplitIntoInitialisationAndContinuationPackets)
   }
 }
 
-TEST_F(HidFramingTest, AHundredByteAnswerIsPutTogetherFromTwoPackets) {
-  OpenU2f();
-  const std::vector<std::uint8_t> answer = AnswerOfLength(100);
-  const std::vector<Report> packets = AnswerPackets(answer);
-  ASSERT_EQ(packets.size(), 2u);
-  ASSERT_EQ(packets[1][5], 0);
-  StageAnswer(5, packets);
-
-  CApduResponse response;
-  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
-  EXPECT_EQ(response.DataLength, 98);
-  EXPECT_EQ(response.Data, std::vector<std::uint8_t>(answer.begin(), answer.end() - 2));
-  EXPECT_EQ(response.StatusWord(), 0x9000);
-}
-
-TEST_F(HidFramingTest, AContinuationWithTheWrongSequenceNumberFailsTheExchange) {
-  OpenU2f();
-  StageAnswer(5, AnswerPackets(AnswerOfLength(100), 1));
-  CApduResponse response;
-  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
-  EXPECT_EQ(hid.FailureReason(), "The key's answer came with a wrong sequence number.");
-}
-
-TEST_F(HidFramingTest, ZeroLengthReportsInFrontOfTheAnswerAreSkipped) {
-  OpenU2f();
-  std::vector<Report> packets{ZeroLengthReport(), ZeroLengthReport(), ZeroLengthReport()};
-  for (const Report& p : AnswerPackets({0x01, 0x02, 0x90, 0x00})) packets.push_back(p);
-  StageAnswer(5, packets);
-  CApduResponse response;
-  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
-  EXPECT_EQ(response.Data, (std::vector<std::uint8_t>{0x01, 0x02}));
-  EXPECT_EQ(response.StatusWord(), 0x9000);
-}
-
-TEST_F(HidFramingTest, AnAnswerOfExactlyTheResponseAreaFitsAndOneByteMoreFails) {
-  OpenU2f();
-  StageAnswer(5, AnswerPackets(AnswerOfLength(1032)));
-  CApduResponse response;
-  ASSERT_TRUE(hid.Exchange(CommandOfLength(5), response)) << hid.FailureReason();
-  EXPECT_EQ(response.DataLength, 1030);
-
-  const std::size_t writes = api->written.size();
-  for (const Report& packet : AnswerPackets(AnswerOfLength(1033))) api->staged.emplace(writes + 1, packet);
-  CApduResponse tooLong;
-  EXPECT_FALSE(hid.Exchange(CommandOfLength(5), tooLong));
-  EXPECT_EQ(hid.FailureReason(), "The key's answer is longer than the 1032-byte response area.");
-  EXPECT_EQ(tooLong.DataLength, 0);
-}
-
 // One byte: the exchange went through, the caller's response keeps its 00 00 and the reason
 // tells the caller that the key said nothing. Zero bytes: each framing takes that for "not
 // ready yet", so the exchange ends at its limit, with a reason.
@@ -303,7 +254,8 @@ TEST_P(HidShortAnswerTest, AnAnswerShorterThanAStatusWordIsNoRefusalAndSaysWhy) 
   }
 }
 
-// Packets of other programs share our input queue: only our channel's answer counts.
+// Packets of other programs share our input queue: only our channel's answer counts, put
+// together in sequence and within the response area.
 Report PacketOn(const std::array<std::uint8_t, 4>& channel, std::uint8_t command, std::vector<std::uint8_t> payload) {
   Report report(65, 0);
   std::copy(channel.begin(), channel.end(), report.begin() + 1);
@@ -321,11 +273,24 @@ struct ChannelCase {
   std::vector<Report> packets;
   bool exchanged;
   std::string reason;  // the failure's text, or a part of it
+  int dataLength = 98;
 };
+
+std::vector<Report> Joined(std::vector<Report> front, const std::vector<Report>& back) {
+  front.insert(front.end(), back.begin(), back.end());
+  return front;
+}
 
 std::vector<ChannelCase> ChannelCases() {
   const std::vector<Report> ours = AnswerPackets(AnswerOfLength(100));
   return {
+      {"a hundred bytes in two packets", ours, true, ""},
+      {"zero-length reports in front are skipped", Joined({ZeroLengthReport(), ZeroLengthReport()}, ours), true, ""},
+      {"a wrong sequence number", AnswerPackets(AnswerOfLength(100), 1), false,
+       "The key's answer came with a wrong sequence number."},
+      {"exactly the response area", AnswerPackets(AnswerOfLength(1032)), true, "", 1030},
+      {"one byte past the response area", AnswerPackets(AnswerOfLength(1033)), false,
+       "The key's answer is longer than the 1032-byte response area."},
       {"another program's answer first", {PacketOn(kOther, 0x83, {0x6D, 0x00}), ours[0], ours[1]}, true, ""},
       {"another program's continuation in between", {ours[0], AnswerPackets(AnswerOfLength(100))[1], ours[1]}, true, ""},
       {"a keep-alive first", {PacketOn(kChannel, 0xBB, {0x01}), ours[0], ours[1]}, true, ""},
@@ -351,11 +316,14 @@ TEST_P(HidChannelTest, OnlyPacketsOfOurChannelMakeTheAnswer) {
   CApduResponse response;
   EXPECT_EQ(hid.Exchange(CommandOfLength(5), response), c.exchanged) << hid.GetLastErrorText();
   if (c.exchanged) {
-    EXPECT_EQ(response.DataLength, 98);
+    EXPECT_EQ(response.DataLength, c.dataLength);
+    const std::vector<std::uint8_t> answer = AnswerOfLength(static_cast<std::size_t>(c.dataLength) + 2);
+    EXPECT_EQ(response.Data, std::vector<std::uint8_t>(answer.begin(), answer.end() - 2));
     EXPECT_EQ(response.StatusWord(), 0x9000);
   } else {
     EXPECT_NE(hid.GetLastErrorText().find(c.reason), std::string::npos) << hid.GetLastErrorText();
     EXPECT_FALSE(response.HasStatusWord());
+    EXPECT_EQ(response.DataLength, 0);
   }
 }
 
@@ -384,7 +352,13 @@ TEST_F(HidFramingTest, OnlyTheBroadcastInitAnswerWithOurNonceGivesTheChannel) {
   EXPECT_FALSE(hid.Open());
   EXPECT_FALSE(hid.IsOpen());
   EXPECT_EQ(api->openHandles(), 0);
-  EXPECT_NE(hid.GetLastErrorText().find("INIT"), std::string::npos) << hid.GetLastErrorText();
+  EXPECT_EQ(hid.ChannelId, VnCosHidInterface::kInitialChannelId);
+  EXPECT_EQ(hid.GetLastErrorText(), "The key did not answer the U2FHID INIT request in time.");
+
+  // Once the key answers, the same object opens.
+  api->staged.emplace(3, InitAnswer());
+  EXPECT_TRUE(hid.Open()) << hid.GetLastErrorText();
+  EXPECT_EQ(hid.ChannelId, kChannel);
 }
 
 struct BadInitCase {
@@ -528,36 +502,42 @@ struct StuckCase {
   const char* name;
   bool u2f;
   void (*breakIt)(ScriptedHidApi&);
-  // Empty: any reason will do.
-  const char* reasonHas = "";
+  // The start of the failure's reason.
+  const char* reasonHas;
   // -1: any number of feature reports may go out.
   int featuresSent = -1;
 };
 
+constexpr const char* kU2fTooLate = "The key did not answer the command in time.";
+constexpr const char* kFeatureTooLate = "The key did not answer in its feature report in time.";
 const StuckCase kStuck[] = {
-    {"U2F device that never answers", true, [](ScriptedHidApi&) {}},
-    {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; }},
+    {"U2F device that never answers", true, [](ScriptedHidApi&) {}, kU2fTooLate},
+    {"U2F device sending zero-length reports for ever", true, [](ScriptedHidApi& a) { a.zeroLengthForever = true; },
+     kU2fTooLate},
     {"U2F device that stops after the first packet", true,
-     [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); }},
+     [](ScriptedHidApi& a) { a.staged.emplace(2, AnswerPackets(AnswerOfLength(100))[0]); },
+     "The key's answer was cut short."},
     {"U2F read error", true,
      [](ScriptedHidApi& a) {
        a.staged.emplace(2, Report{});
        a.errorText = "Resource temporarily unavailable";
      },
-     "(Resource temporarily unavailable)"},
+     "Reading the key's answer failed: the key may have been pulled out. (Resource temporarily unavailable)"},
     {"U2F write error", true,
      [](ScriptedHidApi& a) {
        a.writeFails = true;
        a.errorText = "Broken pipe";
      },
      "The command could not be written to the key. (Broken pipe)"},
-    {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }},
-    {"feature report never filled in", false, [](ScriptedHidApi&) {}},
-    {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; }},
+    {"U2F short write", true, [](ScriptedHidApi& a) { a.shortWrites = true; }, "The command could not be written"},
+    {"feature report never filled in", false, [](ScriptedHidApi&) {}, kFeatureTooLate},
+    {"feature report never taken", false, [](ScriptedHidApi& a) { a.sendFeatureFails = true; },
+     "The key did not take the command's feature report in time."},
     // The key took the command: a second copy would run it twice (a counter moved twice, a
     // deleted credential reported as refused).
     {"feature report taken, then the flush fails", false, [](ScriptedHidApi& a) { a.flushFails = true; },
-     "the command was not sent again", 1},
+     "The key took the command, but its input reports could not be cleared afterwards; the command was not sent "
+     "again.", 1},
 };
 using HidStuckTest = HidFramingTable<StuckCase>;
 INSTANTIATE_TEST_SUITE_P(Rows, HidStuckTest, ::testing::ValuesIn(kStuck), RowName<StuckCase>);
@@ -574,33 +554,16 @@ TEST_P(HidStuckTest, SilentOrStuckDevicesEndTheExchangeWithFalseWithinTheLimit) 
   CApduResponse response;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms + 1500ms);
-  const std::string reason = hid.GetLastErrorText();
-  EXPECT_FALSE(reason.empty()) << "every failure has a reason";
-  EXPECT_NE(reason.find(c.reasonHas), std::string::npos) << reason;
+  EXPECT_EQ(hid.GetLastErrorText().rfind(c.reasonHas, 0), 0u) << hid.GetLastErrorText();
+  EXPECT_FALSE(response.HasStatusWord());
   if (c.featuresSent >= 0) {
     EXPECT_EQ(api->featuresSent.size(), static_cast<std::size_t>(c.featuresSent));
   }
 }
 
-TEST_F(HidFramingTest, InitWithoutAnAnswerFailsOpenAndLeavesNothingOpen) {
-  api->AddInterface("u2f", kVid, kPid, false);
-  ASSERT_EQ(Enumerate(), 1);
-  hid.SetName(kU2fName);
-  EXPECT_FALSE(hid.Open());
-  EXPECT_FALSE(hid.IsOpen());
-  EXPECT_EQ(hid.ChannelId, VnCosHidInterface::kInitialChannelId);
-  EXPECT_EQ(api->openHandles(), 0);
-  EXPECT_EQ(hid.GetLastErrorText(), "The key did not answer the U2FHID INIT request in time.");
-  EXPECT_TRUE(hid.Close());
-
-  // Once the key answers, the same object opens.
-  api->staged.emplace(2, InitAnswer());
-  EXPECT_TRUE(hid.Open()) << hid.GetLastErrorText();
-}
-
 // ---- Open and Close ----
 
-TEST_F(HidFramingTest, OpenTwiceFailsTheSecondTimeAndKeepsTheFirstHandles) {
+TEST_F(HidFramingTest, OpenTwiceKeepsTheFirstHandlesAndCloseAndTheDestructorReleaseThem) {
   OpenU2f();
   const HidHandle write = hid.WriteHandle;
   const HidHandle read = hid.ReadHandle;
@@ -609,26 +572,20 @@ TEST_F(HidFramingTest, OpenTwiceFailsTheSecondTimeAndKeepsTheFirstHandles) {
   EXPECT_EQ(hid.WriteHandle, write);
   EXPECT_EQ(hid.ReadHandle, read);
   EXPECT_EQ(api->openHandles(), 2);
-}
 
-TEST_F(HidFramingTest, CloseReleasesBothHandlesAndOnAClosedObjectStillReturnsTrue) {
-  OpenU2f();
   EXPECT_TRUE(hid.Close());
   EXPECT_FALSE(hid.IsOpen());
   EXPECT_EQ(api->openHandles(), 0);
-  EXPECT_TRUE(hid.Close());
+  EXPECT_TRUE(hid.Close()) << "closing a closed object succeeds";
   CApduResponse response;
   EXPECT_FALSE(hid.Exchange(CommandOfLength(5), response));
   EXPECT_EQ(hid.GetLastErrorText(), "The HID interface is not open.");
-}
 
-TEST_F(HidFramingTest, TheDestructorClosesWhatIsStillOpen) {
-  api->AddInterface("kb", kVid, kPid, true);
-  ASSERT_EQ(Enumerate(), 1);
+  api->staged.emplace(api->written.size() + 1, InitAnswer());
   {
-    VnCosHidInterface scoped(backends, kKbName);
-    ASSERT_TRUE(scoped.Open());
-    EXPECT_EQ(api->openHandles(), 1);
+    VnCosHidInterface scoped(backends, kU2fName);
+    ASSERT_TRUE(scoped.Open()) << scoped.GetLastErrorText();
+    EXPECT_EQ(api->openHandles(), 2);
   }
   EXPECT_EQ(api->openHandles(), 0);
 }

@@ -7,20 +7,15 @@
 
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The secret of RFC 4226 Appendix D.
-const std::string kRfcSecretText = "12345678901234567890";
-const Bytes kRfcSecret(kRfcSecretText.begin(), kRfcSecretText.end());
-
-// Appendix D: the 31-bit truncated values for counts 0 to 9.
-const std::uint32_t kRfcTruncated[] = {1284755224, 1094287082, 137359152, 1726969429, 1640338314,
-                                       868254676,  1918287922, 82162583,  673399871,  645520489};
-const char* const kRfcHotp[] = {"755224", "287082", "359152", "969429", "338314",
-                                "254676", "287922", "162583", "399871", "520489"};
+using test_keys::kRfcCodes6;
+using test_keys::kRfcCodes8;
+using test_keys::kRfcSecret;
 
 // An independent HOTP value: OpenSSL's own HMAC over the given counter block.
 std::string ReferenceHotp(const Bytes& key, const HotpCounterBlock& block, unsigned digits) {
@@ -35,21 +30,20 @@ std::string ReferenceHotp(const Bytes& key, const HotpCounterBlock& block, unsig
 
 TEST(LocalHotp, MatchesTheRfcVectorsThroughTheMatchCount) {
   for (std::uint32_t count = 0; count < 10; ++count) {
-    EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, "", count), kRfcHotp[count]) << "count " << count;
-    EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 8, "", count), FormatCodeNumber(kRfcTruncated[count], 8))
-        << "count " << count;
+    EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, "", count), kRfcCodes6[count]) << "count " << count;
+    EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 8, "", count), kRfcCodes8[count]) << "count " << count;
   }
 }
 
 TEST(LocalHotp, ImfCharactersStartTheCounterAndTheMatchCountAddsToIt) {
   // An imf whose four character codes spell the number 3, plus a match count of 2: count 5.
   const std::string_view imfThree("\0\0\0\x03", 4);
-  EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, imfThree, 0), kRfcHotp[3]);
-  EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, imfThree, 2), kRfcHotp[5]);
+  EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, imfThree, 0), kRfcCodes6[3]);
+  EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, imfThree, 2), kRfcCodes6[5]);
   // A typed imf: its characters, not a number read from them.
   EXPECT_EQ(ComputeLocalHotp(kRfcSecret, 6, "1234", 1),
             ReferenceHotp(kRfcSecret, {0, 0, 0, 0, '1', '2', '3', '5'}, 6));
-  EXPECT_NE(ComputeLocalHotp(kRfcSecret, 6, "1234", 0), kRfcHotp[1234 % 10]);
+  EXPECT_NE(ComputeLocalHotp(kRfcSecret, 6, "1234", 0), kRfcCodes6[1234 % 10]);
 }
 
 TEST(LocalHotp, CounterBlockLayout) {

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "core/Conversions.h"
+#include "device/CardOsCommands.h"
 #include "oath/OathCommands.h"
 #include "tests/support/TestKeys.h"
 
@@ -16,46 +18,46 @@ using test_keys::Hex;
 
 Bytes Repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value); }
 
-TEST(OathCommands, FixedCommandsAreExactBytes) {
-  const std::pair<std::function<Bytes()>, const char*> cases[] = {
+// Every command the programs build, byte for byte (the interface-mode command: InterfaceModeTest).
+TEST(OathCommands, EveryCommandIsItsExactBytes) {
+  Bytes key20(20);
+  for (std::size_t i = 0; i < key20.size(); ++i) key20[i] = static_cast<std::uint8_t>(0xA0 + i);
+  const Bytes key = {0x11, 0x22, 0x33};
+  // Names from the key are raw bytes: both overloads send them unchanged.
+  const Bytes rawName = {0xC3, 0xA9, 0xFF, 0x00, 0x41};
+  const std::pair<std::function<Bytes()>, std::string> cases[] = {
       {BuildGetAppletVersion, "80 E2 80 00 05 DF FF 02 80 01"},
       {BuildReset, "00 07 00 00"},
       {BuildList, "00 17 00 00"},
       {BuildGetDefault, "00 E6 00 00"},
+      {BuildSelectFido, "00 A4 04 00 08 A0 00 00 06 47 2F 00 01"},
+      {BuildGetCosVersion, "80 E3 00 00 03"},
+      {BuildE3P1Command, "80 E3 01 00"},
+      {[] { return BuildDelete("AB"); }, "00 08 00 00 04 51 02 41 42"},
+      {[] { return BuildSetDefault("AB"); }, "00 E5 00 00 04 51 02 41 42"},
+      {[] { return BuildCalculate("AB"); }, "00 A2 01 00 06 54 00 51 02 41 42"},
+      {[] { return BuildCalculate("AB", Bytes{0x01, 0x02, 0x03}); }, "00 A2 01 00 09 54 03 01 02 03 51 02 41 42"},
+      {[&] { return BuildDelete(rawName); }, "00 08 00 00 07 51 05 C3 A9 FF 00 41"},
+      {[] { return BuildDelete(std::string("\xC3\xA9\xFF\0A", 5)); }, "00 08 00 00 07 51 05 C3 A9 FF 00 41"},
+      {[&] { return BuildPut(0x09, "1234", key20, 6, ""); },
+       "00 09 00 00 1F 53 16 01 10 06 A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF B0 B1 B2 B3 51 04 31 32 33 34"},
+      // The IMF goes as typed, only when there is one.
+      {[&] { return BuildPut(0x09, "N", key, 8, "12AB"); },
+       "00 09 00 00 11 53 05 01 10 08 11 22 33 51 01 4E 5A 04 31 32 41 42"},
+      {[&] { return BuildPut(0x09, "N", key, 8, ""); }, "00 09 00 00 0B 53 05 01 10 08 11 22 33 51 01 4E"},
+      // The instruction byte is the caller's; an empty key still gets its length byte of 2.
+      {[] { return BuildPut(0x01, "N", Bytes{}, 6, ""); }, "00 01 00 00 08 53 02 01 10 06 51 01 4E"},
   };
   for (const auto& [build, hex] : cases) EXPECT_EQ(Hex(build()), hex);
 }
 
-TEST(OathCommands, NameCommandsWriteLengthTagAndNameBytes) {
-  EXPECT_EQ(Hex(BuildDelete("AB")), "00 08 00 00 04 51 02 41 42");
-  EXPECT_EQ(Hex(BuildSetDefault("AB")), "00 E5 00 00 04 51 02 41 42");
-  EXPECT_EQ(Hex(BuildCalculate("AB")), "00 A2 01 00 06 54 00 51 02 41 42");
-  EXPECT_EQ(Hex(BuildCalculate("AB", Bytes{0x01, 0x02, 0x03})),
-            "00 A2 01 00 09 54 03 01 02 03 51 02 41 42");
-  // Names from the key are raw bytes: both overloads send them unchanged.
-  const Bytes rawName = {0xC3, 0xA9, 0xFF, 0x00, 0x41};
-  EXPECT_EQ(Hex(BuildDelete(rawName)), "00 08 00 00 07 51 05 C3 A9 FF 00 41");
-  EXPECT_EQ(BuildDelete(std::string("\xC3\xA9\xFF\0A", 5)), BuildDelete(rawName));
-}
-
-TEST(OathCommands, PutWithoutImfMatchesTheKnownLayout) {
-  Bytes key(20);
-  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(0xA0 + i);
-  const Bytes put = BuildPut(0x09, "1234", key, 6, "");
-  Bytes expected = {0x00, 0x09, 0x00, 0x00, 0x1F, 0x53, 0x16, 0x01, 0x10, 0x06};
-  expected.insert(expected.end(), key.begin(), key.end());
-  expected.insert(expected.end(), {0x51, 0x04, 0x31, 0x32, 0x33, 0x34});
-  EXPECT_EQ(put, expected);
-}
-
-TEST(OathCommands, PutAppendsTheImfAsTypedOnlyWhenPresent) {
-  const Bytes key = {0x11, 0x22, 0x33};
-  EXPECT_EQ(Hex(BuildPut(0x09, "N", key, 8, "12AB")),
-            "00 09 00 00 11 53 05 01 10 08 11 22 33 51 01 4E 5A 04 31 32 41 42");
-  const Bytes withoutImf = BuildPut(0x09, "N", key, 8, "");
-  EXPECT_EQ(Hex(withoutImf), "00 09 00 00 0B 53 05 01 10 08 11 22 33 51 01 4E");
-  // The instruction byte is the caller's; an empty key still gets its length byte of 2.
-  EXPECT_EQ(Hex(BuildPut(0x01, "N", Bytes{}, 6, "")), "00 01 00 00 08 53 02 01 10 06 51 01 4E");
+TEST(OathCommands, SelectOathCarriesTheBuildRidAndThePix) {
+  Bytes expected = {0x00, 0xA4, 0x04, 0x00, 0x09};
+  expected.insert(expected.end(), tokvane::build::kOathRid.begin(), tokvane::build::kOathRid.end());
+  expected.insert(expected.end(), {0x83, 0x26, 0x01, 0x01});
+  EXPECT_EQ(BuildSelectOath(), expected);
+  // The default RID is an unregistered proprietary one.
+  EXPECT_EQ(tokvane::build::kOathRid[0] & 0xF0, 0xF0);
 }
 
 TEST(OathCommands, PutKeyRangeCoversExactlyTheKeyOrEverythingAfterLc) {

@@ -62,16 +62,4 @@ TEST(PcscListing, IsEmptyWhenTheServiceHasNoReaderOrIsNotRunning) {
   }
 }
 
-TEST(PcscListing, EachListingSeesOnlyTheReadersOfTheSeamItIsGiven) {
-  auto first = std::make_shared<ScriptedPcscApi>();
-  first->readers = ScriptedPcscApi::MultiString({"First Reader"});
-  auto second = std::make_shared<ScriptedPcscApi>();
-  second->readers = ScriptedPcscApi::MultiString({"Second Reader"});
-  std::vector<std::string> names;
-  ListPcscReaderNamesNarrow(names, first);
-  EXPECT_EQ(names, std::vector<std::string>{"First Reader"});
-  ListPcscReaderNamesNarrow(names, second);
-  EXPECT_EQ(names, std::vector<std::string>{"Second Reader"});
-}
-
 }  // namespace

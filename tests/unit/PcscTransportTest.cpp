@@ -89,24 +89,19 @@ TEST_F(PcscTransport, FreshObjectPrefersT0OrT1ThenOnlyTheProtocolLastActive) {
   }
 }
 
-TEST_F(PcscTransport, CloseTwiceFailsSecondTimeAndReportsItOnce) {
-  OpenWith(SCARD_PROTOCOL_T1);
-  EXPECT_TRUE(reader.Close());
-  EXPECT_FALSE(reader.Close());
-  EXPECT_EQ(reader.GetLastErrorText(), "Interface already disconnected.");
-  EXPECT_EQ(reader.GetLastErrorText(), "No error.");
-  EXPECT_EQ(api->disconnectDispositions, std::vector<DWORD>{SCARD_UNPOWER_CARD});
-  EXPECT_TRUE(api->Balanced());
-  EXPECT_FALSE(reader.IsOpen());
-}
-
-TEST_F(PcscTransport, EveryOpenCloseCycleUsesItsOwnContextAndReleasesIt) {
+TEST_F(PcscTransport, EveryOpenCloseCycleHasItsOwnContextAndCloseTwiceFailsOnce) {
   for (int cycle = 0; cycle < 3; ++cycle) {
     ASSERT_TRUE(reader.Open());
     ASSERT_TRUE(reader.Close());
   }
   EXPECT_EQ(api->contextsEstablished, 3);
   EXPECT_TRUE(api->Balanced());
+  EXPECT_EQ(api->disconnectDispositions, std::vector<DWORD>(3, SCARD_UNPOWER_CARD));
+  reader.GetLastErrorText();
+  EXPECT_FALSE(reader.Close());
+  EXPECT_EQ(reader.GetLastErrorText(), "Interface already disconnected.");
+  EXPECT_EQ(reader.GetLastErrorText(), "No error.");
+  EXPECT_FALSE(reader.IsOpen());
 }
 
 TEST_F(PcscTransport, IsOpenTrustsTheChannelAttributeQuery) {
@@ -148,28 +143,25 @@ TEST_F(PcscTransport, FailedOpenReportsTheServiceTextAndKeepsNothingOpen) {
   struct Row {
     LONG ScriptedPcscApi::*step;
     LONG code;
+    std::string hint;
   };
   const Row rows[] = {
-      {&ScriptedPcscApi::connectResult, SCARD_E_NO_SMARTCARD},
-      {&ScriptedPcscApi::connectResult, SCARD_E_SHARING_VIOLATION},
-      {&ScriptedPcscApi::statusResult, SCARD_W_REMOVED_CARD},
-      {&ScriptedPcscApi::establishResult, SCARD_E_NO_MEMORY},
+      {&ScriptedPcscApi::connectResult, SCARD_E_NO_SMARTCARD, ""},
+      {&ScriptedPcscApi::connectResult, SCARD_E_SHARING_VIOLATION, ""},
+      {&ScriptedPcscApi::statusResult, SCARD_W_REMOVED_CARD, ""},
+      {&ScriptedPcscApi::establishResult, SCARD_E_NO_MEMORY, ""},
+      // The service not running: the text says how to start it.
+      {&ScriptedPcscApi::establishResult, SCARD_E_NO_SERVICE, kNoServiceHint},
   };
   for (const Row& row : rows) {
     auto fake = std::make_shared<ScriptedPcscApi>();
     (*fake).*(row.step) = row.code;
     CPcscInterface failing("r", fake);
     EXPECT_FALSE(failing.Open());
-    EXPECT_EQ(failing.GetLastErrorText(), ServiceText(row.code));
+    EXPECT_EQ(failing.GetLastErrorText(), ServiceText(row.code) + row.hint);
     EXPECT_FALSE(failing.IsOpen());
     EXPECT_TRUE(fake->Balanced()) << "context or card left open after " << std::hex << row.code;
   }
-}
-
-TEST_F(PcscTransport, ServiceNotRunningTellsHowToStartIt) {
-  api->establishResult = SCARD_E_NO_SERVICE;
-  EXPECT_FALSE(reader.Open());
-  EXPECT_EQ(reader.GetLastErrorText(), ServiceText(SCARD_E_NO_SERVICE) + kNoServiceHint);
 }
 
 TEST_F(PcscTransport, RestartedServiceIsUsableAgainOnTheNextOpen) {
@@ -215,41 +207,77 @@ TEST(PcscErrorTextHelper, StripsLineFeedsOnlyAndKeepsThePreviousTextWhenNoneCome
 
 // --- exchange ---------------------------------------------------------------------------
 
-TEST_F(PcscTransport, CardPulledOutBeforeTheExchangeFailsWithTheServiceText) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  api->answers.push_back({SCARD_W_REMOVED_CARD, {}});
+// One exchange under T=0: what goes out for the command, and what the caller gets back.
+TEST(PcscTransportT0, CommandFormsGetResponseAndFailuresOfOneExchange) {
+  const ScriptedPcscApi::Answer gone{SCARD_W_REMOVED_CARD, {}};
+  const auto ok = [](const char* hex) { return ScriptedPcscApi::Answer{SCARD_S_SUCCESS, Hex(hex)}; };
+  const std::string data16 = "A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF";
+  const struct {
+    const char* name;
+    const char* command;
+    std::vector<ScriptedPcscApi::Answer> answers;
+    std::vector<std::string> sent;
+    bool exchanged;
+    std::string response;  // when exchanged
+    std::string reason;
+  } rows[] = {
+      {"case 4 goes without Le, its answer fetched", "00 A4 04 00 02 3F 00 00", {ok("61 10"), ok((data16 + " 90 00").c_str())},
+       {"00 A4 04 00 02 3F 00", "00 C0 00 00 10"}, true, data16 + " 90 00", "No error."},
+      {"GET RESPONSE never asks past the command's Le", "00 B2 01 04 04",
+       {ok("61 10"), ok("01 02 03 04 61 0C"), ok("05 06 07 08 90 00")},
+       {"00 B2 01 04 04", "00 C0 00 00 04", "00 C0 00 00 04"}, true, "01 02 03 04 05 06 07 08 90 00", "No error."},
+      {"extended Le 1 as a short Le byte", "00 B0 00 00 00 00 01", {ok("90 00")}, {"00 B0 00 00 01"}, true, "90 00", "No error."},
+      {"extended Le 255", "00 B0 00 00 00 00 FF", {ok("90 00")}, {"00 B0 00 00 FF"}, true, "90 00", "No error."},
+      {"extended Le 256", "00 B0 00 00 00 01 00", {ok("90 00")}, {"00 B0 00 00 00"}, true, "90 00", "No error."},
+      {"extended Le 65536", "00 B0 00 00 00 00 00", {ok("90 00")}, {"00 B0 00 00 00"}, true, "90 00", "No error."},
+      {"extended Le 0x1234", "00 B0 00 00 00 12 34", {ok("90 00")}, {"00 B0 00 00 00"}, true, "90 00", "No error."},
+      {"extended short data in short form", "84 D6 00 00 00 00 02 AA BB", {ok("61 03"), ok("01 02 03 90 00")},
+       {"84 D6 00 00 02 AA BB", "04 C0 00 00 03"}, true, "01 02 03 90 00", "No error."},
+      {"extended short data and Le, Le left out", "84 D6 00 00 00 00 02 AA BB 01 00",
+       {ok("61 03"), ok("01 02 03 90 00")}, {"84 D6 00 00 02 AA BB", "04 C0 00 00 03"}, true, "01 02 03 90 00",
+       "No error."},
+      // Unrecognised body: sent whole inside one ENVELOPE; its Le is none, so GET RESPONSE asks 02.
+      {"enveloped answer fetched", "80 10 00 00 00 00", {ok("CC 61 02"), ok("DD EE 90 00")},
+       {"00 C2 00 00 06 80 10 00 00 00 00", "00 C0 00 00 02"}, true, "CC DD EE 90 00", "No error."},
+      {"only a successful last piece counts", "80 10 00 00 00 00", {ok("CC 61 02"), ok("DD EE 6F 00")},
+       {"00 C2 00 00 06 80 10 00 00 00 00", "00 C0 00 00 02"}, true, "CC 6F 00", "No error."},
+      {"a too short piece ends the chain, no old data repeated", "00 B2 01 04 00", {ok("AA 61 02"), ok("BB")},
+       {"00 B2 01 04 00", "00 C0 00 00 02"}, true, "AA 00 00", kNoStatusWordText},
+      {"card pulled out before the exchange", "00 A4 04 00 02 3F 00", {gone}, {"00 A4 04 00 02 3F 00"}, false, "",
+       ServiceText(SCARD_W_REMOVED_CARD)},
+      {"card pulled out during the chain", "00 A4 04 00 02 3F 00", {ok("61 10"), gone},
+       {"00 A4 04 00 02 3F 00", "00 C0 00 00 10"}, false, "", ServiceText(SCARD_W_REMOVED_CARD)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto api = std::make_shared<ScriptedPcscApi>();
+    api->activeProtocol = SCARD_PROTOCOL_T0;
+    CPcscInterface reader("r", api);
+    ASSERT_TRUE(reader.Open());
+    reader.GetLastErrorText();
+    api->answers.assign(row.answers.begin(), row.answers.end());
+    CApduCommand command;
+    command.ParseHex(row.command);
+    CApduResponse response;
+    EXPECT_EQ(reader.Exchange(command, response), row.exchanged);
+    std::vector<std::string> sent;
+    for (const auto& apdu : api->sent) sent.push_back(ToHex(apdu));
+    EXPECT_EQ(sent, row.sent);
+    EXPECT_EQ(api->sentProtocols, std::vector<DWORD>(sent.size(), SCARD_PROTOCOL_T0));
+    if (row.exchanged) {
+      EXPECT_EQ(response.ToHex(), row.response);
+    }
+    EXPECT_EQ(reader.GetLastErrorText(), row.reason);
+  }
+  // Without a connection nothing goes out.
+  auto api = std::make_shared<ScriptedPcscApi>();
+  CPcscInterface closed("r", api);
+  CApduCommand command;
+  command.ParseHex("00 A4 04 00 00");
   CApduResponse response;
-  EXPECT_FALSE(Exchange("00 A4 04 00 02 3F 00", response));
-  EXPECT_EQ(reader.GetLastErrorText(), ServiceText(SCARD_W_REMOVED_CARD));
-}
-
-TEST_F(PcscTransport, CardPulledOutDuringTheGetResponseChainFails) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  api->Answers({"61 10"});
-  api->answers.push_back({SCARD_W_REMOVED_CARD, {}});
-  CApduResponse response;
-  EXPECT_FALSE(Exchange("00 A4 04 00 02 3F 00", response));
-  EXPECT_EQ(reader.GetLastErrorText(), ServiceText(SCARD_W_REMOVED_CARD));
-}
-
-TEST_F(PcscTransport, ExchangeWithoutAConnectionFails) {
-  CApduResponse response;
-  EXPECT_FALSE(Exchange("00 A4 04 00 00", response));
-  EXPECT_EQ(reader.GetLastErrorText(), ServiceText(SCARD_E_INVALID_HANDLE));
-}
-
-TEST_F(PcscTransport, T0Case4GoesWithoutLeAndItsAnswerIsFetchedWithGetResponse) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  const Bytes data = Sequence(16, 0xA0);
-  api->Answers({"61 10"});
-  api->answers.push_back({SCARD_S_SUCCESS, Concat(data, Hex("90 00"))});
-  CApduResponse response;
-  ASSERT_TRUE(Exchange("00 A4 04 00 02 3F 00 00", response));
-  EXPECT_EQ(SentHex(), (std::vector<std::string>{"00 A4 04 00 02 3F 00", "00 C0 00 00 10"}));
-  EXPECT_EQ(response.Data, data);
-  EXPECT_EQ(response.DataLength, 16);
-  EXPECT_EQ(response.StatusWord(), 0x9000);
-  EXPECT_EQ(api->sentProtocols, (std::vector<DWORD>{SCARD_PROTOCOL_T0, SCARD_PROTOCOL_T0}));
+  EXPECT_FALSE(closed.Exchange(command, response));
+  EXPECT_EQ(closed.GetLastErrorText(), ServiceText(SCARD_E_INVALID_HANDLE));
+  EXPECT_TRUE(api->sent.empty());
 }
 
 TEST_F(PcscTransport, GetResponseChainCollectsEveryPieceInOrderWithTheLastStatus) {
@@ -264,16 +292,6 @@ TEST_F(PcscTransport, GetResponseChainCollectsEveryPieceInOrderWithTheLastStatus
             (std::vector<std::string>{"80 CA 00 00 00", "00 C0 00 00 00", "00 C0 00 00 05"}));
   EXPECT_EQ(response.Data, Concat(Concat(Hex("11 22"), Sequence(256)), Hex("AA BB CC DD EE")));
   EXPECT_EQ(response.StatusWord(), 0x6283);
-}
-
-TEST_F(PcscTransport, GetResponseNeverAsksForMoreThanTheCommandsLe) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  api->Answers({"61 10", "01 02 03 04 61 0C", "05 06 07 08 90 00"});
-  CApduResponse response;
-  ASSERT_TRUE(Exchange("00 B2 01 04 04", response));
-  EXPECT_EQ(SentHex(),
-            (std::vector<std::string>{"00 B2 01 04 04", "00 C0 00 00 04", "00 C0 00 00 04"}));
-  EXPECT_EQ(response.ToHex(), "01 02 03 04 05 06 07 08 90 00");
 }
 
 TEST_F(PcscTransport, MoreDataStatusIsReturnedUnchangedUnderT1OrWithAutoGetResponseOff) {
@@ -295,38 +313,6 @@ TEST_F(PcscTransport, MoreDataStatusIsReturnedUnchangedUnderT1OrWithAutoGetRespo
     ASSERT_EQ(fake->sent.size(), 1u);
     // Only T=0 drops the Le of a case-4 command.
     EXPECT_EQ(ToHex(fake->sent[0]), t1 ? "00 A4 04 00 02 3F 00 00" : "00 A4 04 00 02 3F 00");
-  }
-}
-
-TEST_F(PcscTransport, T0ExtendedLeOnlyGoesAsShortLeByte) {
-  struct Row {
-    const char* command;
-    const char* sent;
-  };
-  const Row rows[] = {
-      {"00 B0 00 00 00 00 01", "00 B0 00 00 01"}, {"00 B0 00 00 00 00 FF", "00 B0 00 00 FF"},
-      {"00 B0 00 00 00 01 00", "00 B0 00 00 00"}, {"00 B0 00 00 00 00 00", "00 B0 00 00 00"},
-      {"00 B0 00 00 00 12 34", "00 B0 00 00 00"},
-  };
-  OpenWith(SCARD_PROTOCOL_T0);
-  for (const Row& row : rows) {
-    api->sent.clear();
-    api->Answers({"90 00"});
-    CApduResponse response;
-    ASSERT_TRUE(Exchange(row.command, response));
-    EXPECT_EQ(SentHex(), std::vector<std::string>{row.sent}) << row.command;
-  }
-}
-
-TEST_F(PcscTransport, T0ExtendedCommandWithShortDataGoesInShortFormWithoutLe) {
-  for (const char* command : {"84 D6 00 00 00 00 02 AA BB", "84 D6 00 00 00 00 02 AA BB 01 00"}) {
-    api->sent.clear();
-    OpenWith(SCARD_PROTOCOL_T0);
-    api->Answers({"61 03", "01 02 03 90 00"});
-    CApduResponse response;
-    ASSERT_TRUE(Exchange(command, response));
-    EXPECT_EQ(SentHex(), (std::vector<std::string>{"84 D6 00 00 02 AA BB", "04 C0 00 00 03"}));
-    EXPECT_EQ(response.ToHex(), "01 02 03 90 00");
   }
 }
 
@@ -354,25 +340,6 @@ TEST_F(PcscTransport, T0LongDataGoesInEnvelopesOfAt250BytesEachAfterTheLastSucce
   ASSERT_TRUE(reader.Exchange(command, refused));
   EXPECT_EQ(api->sent, std::vector<Bytes>{first});
   EXPECT_EQ(refused.ToHex(), "6A 80");
-}
-
-TEST_F(PcscTransport, T0EnvelopeAnswerIsFetchedAndOnlyASuccessfulLastPieceCounts) {
-  struct Row {
-    const char* last;
-    const char* expected;
-  };
-  const Row rows[] = {{"DD EE 90 00", "CC DD EE 90 00"}, {"DD EE 6F 00", "CC 6F 00"}};
-  for (const Row& row : rows) {
-    api->sent.clear();
-    OpenWith(SCARD_PROTOCOL_T0);
-    api->Answers({"CC 61 02", row.last});
-    CApduResponse response;
-    // Unrecognised body: sent whole inside one ENVELOPE; its Le is none, so GET RESPONSE asks 02.
-    ASSERT_TRUE(Exchange("80 10 00 00 00 00", response));
-    EXPECT_EQ(SentHex(),
-              (std::vector<std::string>{"00 C2 00 00 06 80 10 00 00 00 00", "00 C0 00 00 02"}));
-    EXPECT_EQ(response.ToHex(), row.expected);
-  }
 }
 
 TEST_F(PcscTransport, T0ExtendedCase7InEnvelopesLeavesItsLeOut) {
@@ -450,16 +417,6 @@ TEST_F(PcscTransport, ChainThatDoesNotEndIsGivenUpAfterABoundedNumberOfRounds) {
   }
 }
 
-TEST_F(PcscTransport, TooShortAnswerInTheChainEndsItInsteadOfRepeatingOldData) {
-  OpenWith(SCARD_PROTOCOL_T0);
-  api->Answers({"AA 61 02", "BB"});
-  CApduResponse response;
-  ASSERT_TRUE(Exchange("00 B2 01 04 00", response));
-  EXPECT_EQ(response.ToHex(), "AA 00 00");
-  EXPECT_EQ(api->sent.size(), 2u);
-  EXPECT_EQ(reader.GetLastErrorText(), kNoStatusWordText);
-}
-
 TEST_F(PcscTransport, AnswersWithoutAStatusWordSayWhyAndAnswersPastTheLimitFail) {
   const struct {
     std::size_t length;
@@ -487,18 +444,6 @@ TEST_F(PcscTransport, AnswersWithoutAStatusWordSayWhyAndAnswersPastTheLimitFail)
     EXPECT_EQ(response.HasStatusWord(), c.length >= 2 && c.exchanged);
     reader.Close();
   }
-}
-
-TEST_F(PcscTransport, TwoTransportsWithDifferentSeamsDoNotSeeEachOthersService) {
-  auto other = std::make_shared<ScriptedPcscApi>();
-  CPcscInterface second("Virtual PCD 00 01", other);
-  const std::size_t connectsBefore = api->connectNames.size();
-  EXPECT_TRUE(second.Open());
-  EXPECT_EQ(other->connectNames, std::vector<std::string>{"Virtual PCD 00 01"});
-  EXPECT_EQ(api->connectNames.size(), connectsBefore) << "the fixture's seam was not reached";
-  OpenWith(SCARD_PROTOCOL_T1);
-  EXPECT_EQ(api->connectNames.back(), "Virtual PCD 00 00");
-  EXPECT_EQ(other->connectNames.size(), 1u);
 }
 
 }  // namespace

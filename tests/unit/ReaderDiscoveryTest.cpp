@@ -215,18 +215,6 @@ TEST_F(VirtualKeySeams, AKeyWhoseNodeMayNotBeOpenedIsNamedInTheHint) {
   EXPECT_EQ(hint.find("pcscd"), std::string::npos);
 }
 
-TEST_F(VirtualKeySeams, AnotherSetOfBackendsSeesNoneOfTheseReadersNorTheirPermissionState) {
-  AddHidKey(kVirtualOtpInterface | kVirtualU2fInterface, true);
-  AddCardReader();
-  const DeviceBackends other = MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>());
-  EXPECT_TRUE(readers::ListAll(backends).hidPermissionDenied);
-  const readers::Listing otherListing = readers::ListAll(other);
-  EXPECT_TRUE(otherListing.names.empty());
-  EXPECT_FALSE(otherListing.hidPermissionDenied);
-  EXPECT_FALSE(readers::PcscReaderOpens(other, kCardReader));
-  EXPECT_TRUE(readers::PcscReaderOpens(backends, kCardReader));
-}
-
 TEST_F(VirtualKeySeams, TransportFollowsTheMarker) {
   const readers::Transport hidTransport = readers::CreateTransport(backends, L"VORTAN HID DEVICE U2F 1");
   ASSERT_NE(hidTransport.device, nullptr);

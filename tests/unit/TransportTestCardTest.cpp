@@ -14,23 +14,6 @@ using test_bytes::Sequence;
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(TransportTestCardAtr, T0AtrHasNoTd1AndT1AtrNamesOnlyT1WithAValidCheckByte) {
-  const Bytes& t0 = TransportTestCard::kT0Atr;
-  EXPECT_EQ(t0[1] & 0x80, 0) << "T0 byte must not announce TD1";
-
-  const Bytes& t1 = TransportTestCard::kT1Atr;
-  ASSERT_GE(t1.size(), 4u);
-  ASSERT_NE(t1[1] & 0x80, 0) << "T0 byte must announce TD1";
-  EXPECT_EQ(t1[2] & 0x0F, 1) << "TD1 must name T=1";
-  EXPECT_EQ(t1[2] & 0xF0, 0) << "no further interface bytes, so no other protocol";
-  std::uint8_t check = 0;
-  for (std::size_t i = 1; i < t1.size(); ++i) check ^= t1[i];
-  EXPECT_EQ(check, 0) << "TCK must make the XOR from T0 on zero";
-
-  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T0).Atr(), t0);
-  EXPECT_EQ(TransportTestCard(TransportTestCard::Protocol::T1).Atr(), t1);
-}
-
 TEST(TransportTestCardScript, AnswersExactBytesAndFallsBackToTheDefault) {
   TransportTestCard card;
   card.SetAnswer({0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}, {0x90, 0x00});
@@ -48,22 +31,8 @@ TEST(TransportTestCardScript, AnswersExactBytesAndFallsBackToTheDefault) {
   EXPECT_TRUE(card.Received().empty());
 }
 
-// The pieces themselves are T0ResponseChain's; the card reads the Le of each GET RESPONSE and
-// decides what abandons a chain.
-TEST(TransportTestCardChain, ServesAScriptedAnswerInGetResponsePieces) {
-  TransportTestCard card;
-  const Bytes command{0x00, 0xCA, 0x00, 0x00, 0x00};
-  card.SetChainedAnswer(command, Sequence(40), 0x9000, 16);
-
-  EXPECT_EQ(card.ProcessApdu(command), (Bytes{0x61, 0x10}));
-  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x10}), Concat(Sequence(16, 0), {0x61, 0x10}));
-  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x04}), Concat(Sequence(4, 16), {0x61, 0x10}));
-  // No Le, and Le 00, ask for 256 bytes: the piece limit still holds.
-  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00}), Concat(Sequence(16, 20), {0x61, 0x04}));
-  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x00}), Concat(Sequence(4, 36), {0x90, 0x00}));
-  EXPECT_EQ(card.ProcessApdu({0x00, 0xC0, 0x00, 0x00, 0x04}), (Bytes{0x69, 0x85})) << "chain is over";
-}
-
+// The pieces themselves are T0ResponseChainTest's, and the card's chained answers and ENVELOPE
+// reassembly through pcscd PcscTransportIntegrationTest's; here what abandons a chain.
 TEST(TransportTestCardChain, AnotherCommandOrAPowerCycleAbandonsTheChain) {
   TransportTestCard card;
   card.SetChainedAnswer({0x80, 0x10, 0x00, 0x00}, Sequence(256), 0x9000);
@@ -88,36 +57,6 @@ Bytes Envelope(const Bytes& piece) {
     command.insert(command.end(), piece.begin(), piece.end());
   }
   return command;
-}
-
-// An extended case-6 command: header, 00, two Lc bytes and the data.
-Bytes ExtendedCommand(std::size_t dataLength) {
-  Bytes command{0x00, 0xD6, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(dataLength >> 8),
-                static_cast<std::uint8_t>(dataLength & 0xFF)};
-  const Bytes data = Sequence(dataLength, 7);
-  command.insert(command.end(), data.begin(), data.end());
-  return command;
-}
-
-TEST(TransportTestCardEnvelope, ReassemblesAnExtendedCommandFromItsPieces) {
-  struct Case {
-    const char* name;
-    Bytes inner;
-  };
-  Bytes withLe = ExtendedCommand(300);
-  withLe.insert(withLe.end(), {0x01, 0x00});
-  const Case cases[] = {{"case 6, 307 bytes", ExtendedCommand(300)}, {"case 7 with its Le", withLe}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TransportTestCard card;
-    card.SetAnswer(c.inner, {0xAA, 0x90, 0x00});
-    const Bytes first(c.inner.begin(), c.inner.begin() + 250);
-    const Bytes second(c.inner.begin() + 250, c.inner.end());
-    EXPECT_EQ(card.ProcessApdu(Envelope(first)), (Bytes{0x90, 0x00}));
-    EXPECT_EQ(card.ProcessApdu(Envelope(second)), (Bytes{0xAA, 0x90, 0x00}));
-    EXPECT_EQ(card.EnvelopedCommands(), std::vector<Bytes>{c.inner});
-    EXPECT_EQ(card.Received(), (std::vector<Bytes>{Envelope(first), Envelope(second)}));
-  }
 }
 
 TEST(TransportTestCardEnvelope, EmptyEnvelopeClosesACommandOfUnknownLengthAndAnswersCanChain) {

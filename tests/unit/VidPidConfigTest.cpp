@@ -42,31 +42,29 @@ std::vector<VidPidEntry> Entries(std::initializer_list<std::pair<std::uint16_t, 
   return entries;
 }
 
-TEST_F(VidPidConfigTest, PrefixedAndBareHexBothReadAsHexAndAMissingPidIsZero) {
-  std::vector<VidPidEntry> entries;
-  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<Config><Key VID="0x1234"/><Key VID="1234" PID="5678"/></Config>)"), entries));
-  EXPECT_EQ(entries, Entries({{0x1234, 0x0000}, {0x1234, 0x5678}}));
-  EXPECT_EQ(entries[1].Value, 0x56781234u);
-}
-
-TEST_F(VidPidConfigTest, ElementsWithoutAUsableVidAreSkippedAndNothingUsableGivesTheDefault) {
-  std::vector<VidPidEntry> entries;
-  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<r><a PID="5678"/><b VID="" PID="1"/><c vid="1"/></r>)"), entries));
-  EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+TEST_F(VidPidConfigTest, EveryChildOfTheRootWithAUsableVidIsAnEntryInOrder) {
+  const struct {
+    const char* name;
+    std::string xml;
+    std::vector<VidPidEntry> entries;
+  } cases[] = {
+      {"prefixed and bare hex, a missing PID is 0", R"(<Config><Key VID="0x1234"/><Key VID="1234" PID="5678"/></Config>)",
+       Entries({{0x1234, 0x0000}, {0x1234, 0x5678}})},
+      {"no usable VID: the default", R"(<r><a PID="5678"/><b VID="" PID="1"/><c vid="1"/></r>)",
+       {VidPidEntry::Make(tokvane::build::kMakerVendorId, 0)}},
+      {"order and duplicates kept, nested elements not counted",
+       "<?xml version=\"1.0\"?>\n<!-- keys of the maker -->\n<AnyRoot>\n  <Second VID=\"2\" PID=\"\"/>\n"
+       "  <First VID=\"1\"><Nested VID=\"99\"/></First>\n  <Second VID=\"2\"/>\n</AnyRoot>",
+       Entries({{2, 0}, {1, 0}, {2, 0}})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<VidPidEntry> entries;
+    EXPECT_TRUE(LoadVidPidConfig(WriteFile(c.xml), entries));
+    EXPECT_EQ(entries, c.entries);
+  }
+  EXPECT_EQ(Entries({{0x1234, 0x5678}})[0].Value, 0x56781234u);
   EXPECT_EQ(DefaultVidPidEntry(), VidPidEntry::Make(tokvane::build::kMakerVendorId, 0));
-}
-
-TEST_F(VidPidConfigTest, OrderAndDuplicatesAreKeptAndOnlyChildrenOfTheRootCount) {
-  std::vector<VidPidEntry> entries;
-  EXPECT_TRUE(LoadVidPidConfig(WriteFile(R"(<?xml version="1.0"?>
-<!-- keys of the maker -->
-<AnyRoot>
-  <Second VID="2" PID=""/>
-  <First VID="1"><Nested VID="99"/></First>
-  <Second VID="2"/>
-</AnyRoot>)"),
-                               entries));
-  EXPECT_EQ(entries, Entries({{2, 0}, {1, 0}, {2, 0}}));
 }
 
 struct ValueCase {
@@ -119,53 +117,39 @@ TEST_F(VidPidConfigTest, AFileWithAWrongPidIsPassedOverNamingItsPathAndLine) {
   EXPECT_EQ(error, bad + " line 3: PID 'zz' is not a product ID from 0x0001 to 0xFFFF");
 }
 
-struct BrokenCase {
-  const char* name;
-  std::string content;
-};
-
-TEST_F(VidPidConfigTest, BrokenFilesFailAndFallBackToTheDefaultEntry) {
-  const std::vector<BrokenCase> cases{
-      {"empty", ""},
-      {"not XML", "VID=1209 PID=0001"},
-      {"unclosed element", R"(<r><k VID="1"/>)"},
-      {"mismatched tags", R"(<r><k VID="1"></r></k>)"},
-      {"binary", std::string("\x00\xFF<r>\x01", 6)},
-      {"nesting far too deep", std::string(20000, '<')},
-      {"deep but well formed", [] {
-         std::string s;
-         for (int i = 0; i < 5000; ++i) s += "<a>";
-         for (int i = 0; i < 5000; ++i) s += "</a>";
-         return s;
-       }()},
-  };
-  for (const BrokenCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<VidPidEntry> entries;
-    EXPECT_FALSE(LoadVidPidConfig(WriteFile(c.content), entries));
-    EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
-  }
-}
-
-TEST_F(VidPidConfigTest, MissingFilesAndThingsThatAreNotFilesFallBackToTheDefault) {
-  for (const std::string& path : {(dir_ / "absent.xml").string(), dir_.string(), std::string("/dev/zero")}) {
-    SCOPED_TRACE(path);
-    std::vector<VidPidEntry> entries;
-    EXPECT_FALSE(LoadVidPidConfig(path, entries));
-    EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
-  }
-}
-
-TEST_F(VidPidConfigTest, AHugeFileIsRefusedQuicklyAndFallsBackToTheDefault) {
+TEST_F(VidPidConfigTest, BrokenMissingOrHugeFilesFailQuicklyAndFallBackToTheDefaultEntry) {
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "<a>";
+  for (int i = 0; i < 5000; ++i) deep += "</a>";
   std::string huge = "<r>";
   while (huge.size() < 10 * 1024 * 1024) huge += R"(<k VID="1234" PID="5678"/>)";
   huge += "</r>";
-  const std::string path = WriteFile(huge);
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<VidPidEntry> entries;
-  EXPECT_FALSE(LoadVidPidConfig(path, entries));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  const struct {
+    const char* name;
+    std::optional<std::string> content;  // nothing: `path` as it is
+    std::string path;
+  } cases[] = {
+      {"empty", "", ""},
+      {"not XML", "VID=1209 PID=0001", ""},
+      {"unclosed element", R"(<r><k VID="1"/>)", ""},
+      {"mismatched tags", R"(<r><k VID="1"></r></k>)", ""},
+      {"binary", std::string("\x00\xFF<r>\x01", 6), ""},
+      {"nesting far too deep", std::string(20000, '<'), ""},
+      {"deep but well formed", deep, ""},
+      {"larger than any configuration", huge, ""},
+      {"absent", std::nullopt, (dir_ / "absent.xml").string()},
+      {"a directory", std::nullopt, dir_.string()},
+      {"a device", std::nullopt, "/dev/zero"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.content ? WriteFile(*c.content) : c.path;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<VidPidEntry> entries;
+    EXPECT_FALSE(LoadVidPidConfig(path, entries));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(entries, std::vector<VidPidEntry>{DefaultVidPidEntry()});
+  }
 }
 
 TEST_F(VidPidConfigTest, TheFileIsLookedForBesideTheExecutable) {

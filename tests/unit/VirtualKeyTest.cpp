@@ -263,19 +263,6 @@ TEST(VirtualKeyApplet, AFullStoreRefusesNewNamesButAcceptsRewrites) {
   EXPECT_EQ(ListedNames(s.key), (std::vector<std::string>{"one", "two"}));
 }
 
-TEST(VirtualKeyApplet, AppletVersionIsInBytesEightAndNine) {
-  VirtualKeyConfig config;
-  config.appletVersion = {0x02, 0x0B};
-  Selected s(config);
-  const Bytes answer = s.key.ProcessApdu(BuildGetAppletVersion());
-  ASSERT_EQ(Sw(answer), 0x9000);
-  const Bytes data = DataOf(answer);
-  EXPECT_GE(data.size(), 10u);
-  const auto version = ReadAppletVersion(data.data(), data.size());
-  ASSERT_TRUE(version.has_value());
-  EXPECT_EQ(FormatAppletVersion(*version), "2b");
-}
-
 TEST(VirtualKeyMode, NewInterfaceSetAppliesAtTheNextPlugIn) {
   VirtualKey key;
   std::vector<std::uint8_t> hooked;
@@ -379,36 +366,8 @@ TEST(VirtualKeyTouch, InspectionDoesNotWaitForATouch) {
   EXPECT_EQ(Hex(waiting.get()), "69 84");
 }
 
-TEST(VirtualKeyT0, AnswersWithDataComeThroughGetResponse) {
-  VirtualKeyConfig config;
-  config.useT0 = true;
-  Selected s(config);
-  EXPECT_EQ(s.key.Atr(), VirtualKey::kT0Atr);
-  // A command with Le gets its data at once.
-  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildGetCosVersion())), "43 00 01 90 00");
-  ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
-  EXPECT_EQ(Hex(s.key.ProcessApdu(BuildList())), "61 05");
-  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 02"))), "61 03 61 03");
-  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 03"))), "06 41 42 90 00");
-  EXPECT_EQ(Hex(s.key.ProcessApdu(FromHex("00 C0 00 00 03"))), "69 85");
-
-  // An answer over 256 bytes comes in 256-byte pieces.
-  for (int i = 0; i < 30; ++i) ASSERT_EQ(Sw(s.Put("credential-" + std::to_string(i))), 0x9000);
-  Bytes collected;
-  Bytes answer = s.key.ProcessApdu(BuildList());
-  int pieces = 0;
-  while (answer.size() >= 2 && answer[answer.size() - 2] == 0x61) {
-    collected.insert(collected.end(), answer.begin(), answer.end() - 2);
-    answer = s.key.ProcessApdu({0x00, 0xC0, 0x00, 0x00, answer.back()});
-    ++pieces;
-  }
-  ASSERT_EQ(Sw(answer), 0x9000);
-  collected.insert(collected.end(), answer.begin(), answer.end() - 2);
-  EXPECT_GT(pieces, 1);
-  EXPECT_EQ(ParseListResponse(collected.data(), collected.size()).size(), 31u);
-  EXPECT_EQ(s.key.Atr(), VirtualKey::kT0Atr);
-}
-
+// How a T=0 answer is served in pieces is T0ResponseChainTest's; the key's list through GET
+// RESPONSE over pcscd, FaultPcscdTest's.
 TEST(VirtualKeyT0, EnvelopePiecesMakeOneCommand) {
   VirtualKeyConfig config;
   config.useT0 = true;

@@ -285,46 +285,4 @@ TEST_F(VirtualPcscApiTest, AWaitingCardDoesNotBlockTheOtherCalls) {
   EXPECT_EQ(waiting.get(), (Bytes{0x69, 0x84}));
 }
 
-// The PC/SC transport itself over the in-process reader, as the GUI tests and the demo mode use it.
-TEST(VirtualPcscApiWithTransport, PcscInterfaceWorksAgainstTheVirtualReader) {
-  auto api = std::make_shared<VirtualPcscApi>();
-  auto key = MakeKey(/*useT0=*/true);
-  api->AddReader(kReader);
-  api->InsertCard(kReader, key);
-  CPcscInterface reader(kReader, api);
-  const auto exchange = [&](const Bytes& bytes, CApduResponse& response) {
-    CApduCommand command;
-    command.Parse(bytes.data(), bytes.size());
-    return reader.Exchange(command, response);
-  };
-
-  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-  EXPECT_TRUE(reader.IsOpen());
-  EXPECT_EQ(reader.GetProtocol(), ProtocolT0);
-  CApduResponse response;
-  ASSERT_TRUE(exchange(BuildSelectOath(), response));
-  EXPECT_TRUE(response.IsSuccess());
-  ASSERT_TRUE(exchange(BuildPut(oath::kInsPut, "AB", Bytes(20, 0x31), 6, ""), response));
-  EXPECT_TRUE(response.IsSuccess());
-  // Under T=0 the list answer arrives through GET RESPONSE; the transport collects it.
-  ASSERT_TRUE(exchange(BuildList(), response));
-  EXPECT_TRUE(response.IsSuccess());
-  const auto entries = ParseListResponse(response.Data.data(), response.Data.size());
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(std::string(entries[0].Name.begin(), entries[0].Name.end()), "AB");
-
-  // Closing powers the key down: the applet must be selected again.
-  EXPECT_TRUE(reader.Close());
-  EXPECT_FALSE(reader.IsOpen());
-  ASSERT_TRUE(reader.Open());
-  ASSERT_TRUE(exchange(BuildList(), response));
-  EXPECT_EQ(response.StatusWord(), 0x6985);
-
-  // A key pulled out: the transport notices.
-  api->RemoveCard(kReader);
-  EXPECT_FALSE(reader.IsOpen());
-  EXPECT_FALSE(exchange(BuildList(), response));
-  EXPECT_FALSE(reader.Open());
-}
-
 }  // namespace
