@@ -178,7 +178,7 @@ TEST_P(ActionLogTable, LogsAndBoxesAreExactlyThese) {
   StartWithListedCredential(action.ins, c.answer);
   const Bytes before = key->Credentials().empty() ? Bytes{} : key->Credentials()[0].name;
 
-  BoxAnswerer answerer(c.answer == Answer::Declined ? BoxAnswer::Cancel : BoxAnswer::Confirm);
+  BoxAnswerer answerer(c.answer == Answer::Declined ? BoxAnswer::Cancel : BoxAnswer::Confirm, window.get());
   if (c.answer == Answer::PulledDuringBox) {
     bool pulled = false;
     answerer.SetWhileOpen([&](CMsgWnd&) {
@@ -205,6 +205,7 @@ TEST_P(ActionLogTable, LogsAndBoxesAreExactlyThese) {
   for (std::size_t i = 0; i < c.boxes.size(); ++i) {
     EXPECT_EQ(answerer.Shown()[i].title, c.boxes[i].title) << i;
     EXPECT_EQ(answerer.Shown()[i].text, c.boxes[i].text) << i;
+    EXPECT_FALSE(answerer.Shown()[i].ownerEnabled) << i << ": every box of an action is modal to the window";
   }
   EXPECT_EQ(RowNames(), ExpectedRows(action.name, c.answer));
   if (c.answer == Answer::PulledDuringBox || c.answer == Answer::PulledDuringTouch || c.answer == Answer::Declined) {
