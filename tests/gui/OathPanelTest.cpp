@@ -464,6 +464,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAreNeverAs
     OtpFreshCButtonUI* button = Button(name, which);
     ASSERT_NE(button, nullptr) << which;
     EXPECT_TRUE(ShownToolTip(button->toolTip()).startsWith(what)) << button->toolTip().toStdString();
+    EXPECT_EQ(button->accessibleName(), what);
   }
 
   // A reader of that name is taken up (by the reader watcher, or by hand) and shown as it is.
@@ -517,7 +518,9 @@ TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
 
 TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
   Start();
-  Write("counted", kKey20, QStringLiteral("0005"), 1);
+  // Typed with a space: written, kept and shown without it (as the key holds it).
+  Write("coun ted", kKey20, QStringLiteral("0005"), 1);
+  EXPECT_EQ(RowNames(), QStringList{"counted"});
   OtpCredential* record = panel->Credentials().Find("counted");
   ASSERT_NE(record, nullptr);
   for (std::uint32_t round = 0; round < 3; ++round) {
