@@ -108,7 +108,8 @@ class ActionLogTable : public ReaderPanelWindow, public ::testing::WithParamInte
     QStringList names;
     auto* rows = window->FindControlAs<QListWidget>(QStringLiteral("listview"));
     for (int i = 0; i < rows->count(); ++i) {
-      names << rows->itemWidget(rows->item(i))->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
+      const QWidget* row = rows->itemWidget(rows->item(i));
+      names << row->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
     }
     return names;
   }
