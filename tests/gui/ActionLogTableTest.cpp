@@ -1,10 +1,11 @@
 // Every action of the credentials panel and the mode switch, pinned entry by entry: the whole log
-// (text and colour) and every box, for each way the key can answer its command: 90 00, 69 84, a
-// refusal, no status word, the key pulled out while the action's box is open, and the key pulled
-// out while it waits for the touch. The window handles a key pulled out as it happens, and an
-// action never sends anything to a key that has gone.
+// (text and colour), every box and the rows left, for each way the key can answer its command:
+// 90 00, 69 84, a refusal, no status word, the key pulled out while the action's box is open, the
+// key pulled out while it waits for the touch, and the action's box declined. The window handles a key pulled out as it
+// happens, and an action never sends anything to a key that has gone.
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "app/oath/CredentialRows.h"
 #include "device/CardOsCommands.h"
 #include "oath/OathCommands.h"
+#include "tests/support/TestKeys.h"
 
 using namespace guitest;
 using namespace readertest;
@@ -28,10 +30,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Log = std::vector<ExpectedEntry>;
 
-enum class Answer { Success, TouchTimeout, Refusal, NoStatusWord, PulledDuringBox, PulledDuringTouch };
+// Declined: the operator cancels the action's box, and nothing goes to the key.
+enum class Answer { Success, TouchTimeout, Refusal, NoStatusWord, PulledDuringBox, PulledDuringTouch, Declined };
 
-const std::string kSecretHex = "31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39 30";
-const Bytes kSecret = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+using test_keys::kRfcSecret;
 constexpr const char* kNoStatusWord = "the key's answer has no status word";
 const ShownBox kTouchBox{"Tip", "Please touch the blinking space on FIDO device within 3 seconds after clicking continue."};
 
@@ -69,7 +71,7 @@ class ActionLogTable : public ReaderPanelWindow, public ::testing::WithParamInte
   void StartWithListedCredential(std::uint8_t ins, Answer answer) {
     key->SetCosVersion({0x43, 0x01, 0x00});
     key->ProcessApdu(BuildSelectOath());
-    key->ProcessApdu(BuildPut(oath::kInsPut, "mail", kSecret, 6, ""));
+    key->ProcessApdu(BuildPut(oath::kInsPut, "mail", kRfcSecret, 6, ""));
     key->PowerOff();
     card = std::make_shared<ScriptedAnswers>(key, [this, ins, answer](const Bytes& command) -> std::optional<Bytes> {
       if (!scripted_ || command.size() < 2 || command[1] != ins) return std::nullopt;
@@ -102,8 +104,29 @@ class ActionLogTable : public ReaderPanelWindow, public ::testing::WithParamInte
     QCoreApplication::sendEvent(window.get(), &change);
   }
 
+  QStringList RowNames() const {
+    QStringList names;
+    auto* rows = window->FindControlAs<QListWidget>(QStringLiteral("listview"));
+    for (int i = 0; i < rows->count(); ++i) {
+      const QWidget* row = rows->itemWidget(rows->item(i));
+      names << row->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
+    }
+    return names;
+  }
+
   bool scripted_ = false;
 };
+
+// The rows the panel shows afterwards: a key let go of, or one that may have changed without
+// saying so, leaves none; otherwise only a confirmed change shows.
+QStringList ExpectedRows(const std::string& action, Answer answer) {
+  if (answer == Answer::PulledDuringBox || answer == Answer::PulledDuringTouch) return {};
+  if (answer == Answer::NoStatusWord && (action == "reset" || action == "delete")) return {};
+  if (answer != Answer::Success) return {"mail"};
+  if (action == "reset" || action == "delete") return {};
+  if (action == "write") return {"mail", "new"};
+  return {"mail"};
+}
 
 std::vector<ActionCase> Actions() {
   const auto clickRow = [](const char* which) {
@@ -132,7 +155,7 @@ std::vector<ActionCase> Actions() {
        [](CMainWnd& window) {
          window.FindControlAs<QLineEdit>(QStringLiteral("personinalize_edit_name"))->setText("new");
          window.FindControlAs<QLineEdit>(QStringLiteral("personinalize_edit_password"))
-             ->setText(QString::fromStdString(kSecretHex));
+             ->setText(QString::fromStdString(test_keys::kRfcSecretHex));
          window.FindControlAs<QAbstractButton>(QStringLiteral("btn_personalization"))->click();
        }},
       {"calculate", oath::kInsCalculate, true, clickRow(credential_rows::kCalculate)},
@@ -156,7 +179,7 @@ TEST_P(ActionLogTable, LogsAndBoxesAreExactlyThese) {
   StartWithListedCredential(action.ins, c.answer);
   const Bytes before = key->Credentials().empty() ? Bytes{} : key->Credentials()[0].name;
 
-  BoxAnswerer answerer(BoxAnswer::Confirm);
+  BoxAnswerer answerer(c.answer == Answer::Declined ? BoxAnswer::Cancel : BoxAnswer::Confirm, window.get());
   if (c.answer == Answer::PulledDuringBox) {
     bool pulled = false;
     answerer.SetWhileOpen([&](CMsgWnd&) {
@@ -183,13 +206,15 @@ TEST_P(ActionLogTable, LogsAndBoxesAreExactlyThese) {
   for (std::size_t i = 0; i < c.boxes.size(); ++i) {
     EXPECT_EQ(answerer.Shown()[i].title, c.boxes[i].title) << i;
     EXPECT_EQ(answerer.Shown()[i].text, c.boxes[i].text) << i;
+    EXPECT_FALSE(answerer.Shown()[i].ownerEnabled) << i << ": every box of an action is modal to the window";
   }
-  if (c.answer == Answer::PulledDuringBox || c.answer == Answer::PulledDuringTouch) {
+  EXPECT_EQ(RowNames(), ExpectedRows(action.name, c.answer));
+  if (c.answer == Answer::PulledDuringBox || c.answer == Answer::PulledDuringTouch || c.answer == Answer::Declined) {
     // The key kept its credential; after the box, not even the action's command was sent.
     ASSERT_EQ(key->Credentials().size(), 1u);
     EXPECT_EQ(key->Credentials()[0].name, before);
   }
-  if (c.answer == Answer::PulledDuringBox && action.guarded) {
+  if ((c.answer == Answer::PulledDuringBox || c.answer == Answer::Declined) && action.guarded) {
     const auto received = std::static_pointer_cast<ScriptedAnswers>(card)->Received();
     EXPECT_TRUE(std::none_of(received.begin(), received.end(),
                              [&](const Bytes& command) { return command.size() > 1 && command[1] == action.ins; }));
@@ -277,6 +302,7 @@ std::vector<TableCase> Cases() {
        {kWarningBox}},
       {"reset", Answer::PulledDuringTouch,
        Join({kSelectOath, Blue(kResetLine), Red(ReaderGone(erased)), Red(kOutOfDate), kReleased}), resetBoxes},
+      {"reset", Answer::Declined, Join({kSelectOath, kSelectFido}), {kWarningBox}},
 
       {"write", Answer::Success,
        Join({kSelectOath, Blue(kPutLine), Blue("put data successful\n"), Blue("Personalization successful.\n"),
@@ -289,6 +315,8 @@ std::vector<TableCase> Cases() {
        Join({kSelectOath, releasedOpen, Red("The device has been pulled out.\n")}), touch},
       {"write", Answer::PulledDuringTouch,
        Join({kSelectOath, Blue(kPutLine), Red(ReaderGone(written)), kReleased}), touch},
+      // A write the key never saw leaves it in the OATH applet (the FIDO applet follows only an answer).
+      {"write", Answer::Declined, kSelectOath, touch},
 
       {"calculate", Answer::Success, Answered(kCalculateLine, nullptr, "<< 62 05 06 4C 93 CF 18 90 00\n"), touch},
       {"calculate", Answer::TouchTimeout, Answered(kCalculateLine, "Confirm Time out.\n\n", "<< 69 84\n"), touch},
@@ -298,6 +326,7 @@ std::vector<TableCase> Cases() {
       {"calculate", Answer::PulledDuringBox, Join({kSelectOath, releasedOpen, Red("Please connect card\n")}), touch},
       {"calculate", Answer::PulledDuringTouch,
        Join({kSelectOath, Blue(kCalculateLine), Red(ReaderGone(nullptr)), kReleased}), touch},
+      {"calculate", Answer::Declined, Join({kSelectOath, kSelectFido}), touch},
 
       {"delete", Answer::Success, Answered(kDeleteLine, nullptr, "<< 90 00\n"), touch},
       {"delete", Answer::TouchTimeout, Answered(kDeleteLine, "Confirm Time out.\n\n", "<< 69 84\n"), touch},
@@ -307,6 +336,7 @@ std::vector<TableCase> Cases() {
       {"delete", Answer::PulledDuringBox, Join({kSelectOath, releasedOpen, Red("Please connect card.\n")}), touch},
       {"delete", Answer::PulledDuringTouch,
        Join({kSelectOath, Blue(kDeleteLine), Red(ReaderGone(deleted)), Red(kOutOfDate), kReleased}), touch},
+      {"delete", Answer::Declined, Join({kSelectOath, kSelectFido}), touch},
 
       {"default", Answer::Success, Answered(kDefaultLine, nullptr, "<< 90 00\n"), touch},
       {"default", Answer::TouchTimeout, Answered(kDefaultLine, "Confirm Time out.\n\n", "<< 69 84\n"), touch},
@@ -315,6 +345,7 @@ std::vector<TableCase> Cases() {
       {"default", Answer::PulledDuringBox, Join({kSelectOath, releasedOpen, Red("Please connect card.\n")}), touch},
       {"default", Answer::PulledDuringTouch,
        Join({kSelectOath, Blue(kDefaultLine), Red(ReaderGone(changed)), kReleased}), touch},
+      {"default", Answer::Declined, Join({kSelectOath, kSelectFido}), touch},
 
       {"mode", Answer::Success,
        Join({Blue(kModeLine), Blue("Apply ccid device successful.\n\n"),
@@ -327,12 +358,13 @@ std::vector<TableCase> Cases() {
       {"mode", Answer::PulledDuringBox, Join({releasedOpen, Red("Please connect device.\n")}), touch},
       // The switch keeps its connection open, so the refresh that follows closes it.
       {"mode", Answer::PulledDuringTouch, Join({Blue(kModeLine), Red(ReaderGone(nullptr)), releasedOpen}), touch},
+      {"mode", Answer::Declined, {}, touch},
   };
 }
 
 std::string CaseName(const ::testing::TestParamInfo<TableCase>& info) {
-  static const char* const kAnswers[] = {"Success",      "TouchTimeout",    "Refusal",
-                                         "NoStatusWord", "PulledDuringBox", "PulledDuringTouch"};
+  static const char* const kAnswers[] = {"Success",         "TouchTimeout",      "Refusal", "NoStatusWord",
+                                         "PulledDuringBox", "PulledDuringTouch", "Declined"};
   return std::string(info.param.action) + "_" + kAnswers[static_cast<int>(info.param.answer)];
 }
 

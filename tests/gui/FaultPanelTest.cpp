@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "GuiTestSupport.h"
+#include "ReaderPanelTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
@@ -29,22 +29,17 @@
 #include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
 #include "tests/support/FaultInjectingCard.h"
+#include "tests/support/TestKeys.h"
 
 using namespace guitest;
+using namespace readertest;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kSecretText = "12345678901234567890";
-const Bytes kSecret(kSecretText.begin(), kSecretText.end());
-constexpr const char* kHostileReader = "Hostile Key CCID 00 00";
-
-std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState>& credentials) {
-  std::vector<std::string> names;
-  for (const auto& credential : credentials) names.emplace_back(credential.name.begin(), credential.name.end());
-  return names;
-}
+using test_keys::KeyWithTwoCredentials;
+using test_keys::NamesOf;
 
 // A device change as the monitors deliver it; the refresh it starts is left to the caller.
 void SendDeviceChange(CMainWnd& window) {
@@ -128,97 +123,65 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   demo.SetDeviceChangeListener(nullptr);
 }
 
-// ---- the key pulled out in the middle of an action ----
+// ---- the key pulled out in the middle of an action, or a HID key that stops answering ----
 
-enum class Transport { Pcsc, U2f, Kb };
-
-TEST(FaultPanels, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItIsBack) {
-  for (const Transport transport : {Transport::Pcsc, Transport::U2f, Transport::Kb}) {
-    SCOPED_TRACE(transport == Transport::Pcsc ? "PC/SC" : transport == Transport::U2f ? "U2F" : "KB");
-    auto key = std::make_shared<VirtualKey>();
-    key->ProcessApdu(BuildSelectOath());
-    key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
-    key->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
-    key->PowerOff();
-    const auto before = key->Credentials();
-    auto card = std::make_shared<FaultInjectingCard>(key);
-    auto pcsc = std::make_shared<VirtualPcscApi>();
-    auto hid = std::make_shared<VirtualHidApi>();
-    VirtualHidApi::KeyId hidKey = 0;
-    if (transport == Transport::Pcsc) {
-      ASSERT_TRUE(pcsc->AddReader(kHostileReader));
-      ASSERT_TRUE(pcsc->InsertCard(kHostileReader, card));
-    } else {
-      VirtualHidKeyOptions options;
-      options.vendorId = DefaultVidPidEntry().Vid();
-      options.interfaces = transport == Transport::U2f ? kVirtualU2fInterface : kVirtualOtpInterface;
-      hidKey = hid->AddKey(card, options);
-    }
-    // A USB key is its own smart-card reader: pulled out, the reader goes with it.
-    auto unplug = [&] {
-      if (transport == Transport::Pcsc) {
-        pcsc->RemoveReader(kHostileReader);
-      } else {
-        hid->Unplug(hidKey);
-      }
-    };
-    auto plugIn = [&] {
-      if (transport == Transport::Pcsc) {
-        pcsc->AddReader(kHostileReader);
-        pcsc->InsertCard(kHostileReader, card);
-      } else {
-        hid->PlugIn(hidKey);
-      }
-    };
-    {
-      CMainWnd window(MakeDeviceBackends(pcsc, hid));
-      window.SetVidPidConfigFiles({});
-      BoxAnswerer answerer(BoxAnswer::Confirm);
-      ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-      window.show();
-      Settle(window);
-      ASSERT_TRUE(window.HasDevice()) << "the key is connected at start";
-      EXPECT_EQ(window.IsHidDevice(), transport != Transport::Pcsc);
-      auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
-      auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
-      auto* connect = window.FindControlAs<QAbstractButton>(QStringLiteral("Card_Connect"));
-      auto* label = window.FindControlAs<QLabel>(QStringLiteral("inserted_info"));
-      ASSERT_TRUE(list != nullptr && rows != nullptr && connect != nullptr && label != nullptr);
-
-      // Pulled out while the key works on the list command: its answer never arrives.
-      card->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), unplug, true);
-      const std::size_t entriesBefore = WindowLog(window).size();
-      const auto start = std::chrono::steady_clock::now();
-      list->click();
-      Settle(window);
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-      EXPECT_TRUE(card->Fired());
-      EXPECT_EQ(rows->count(), 0);
-      EXPECT_FALSE(RedTextSince(window, entriesBefore).trimmed().isEmpty()) << "the failure is logged in red";
-
-      // The device change that follows releases the key.
-      SendDeviceChange(window);
-      Settle(window);
-      EXPECT_FALSE(window.HasDevice());
-      EXPECT_TRUE(connect->isEnabled());
-      EXPECT_EQ(label->text(), QStringLiteral("No device inserted."));
-
-      // Back again: connected by itself, and it lists what it held.
-      plugIn();
-      SendDeviceChange(window);
-      Settle(window);
-      ASSERT_TRUE(window.HasDevice());
-      EXPECT_FALSE(connect->isEnabled());
-      EXPECT_TRUE(label->text().endsWith(QStringLiteral(" is inserted"))) << label->text().toStdString();
-      list->click();
-      Settle(window);
-      EXPECT_EQ(rows->count(), 2);
-      EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
-    }
+// The key with two credentials behind a card that can fault, plugged in with `interfaces`; every
+// box is confirmed.
+class FaultOnKey : public ReaderPanelWindow {
+ protected:
+  void StartWithTwoCredentials(std::uint8_t interfaces) {
+    key = KeyWithTwoCredentials();
+    before = key->Credentials();
+    faulty = std::make_shared<FaultInjectingCard>(key);
+    card = faulty;
+    PlugKey(interfaces);
+    Start();
+    ASSERT_TRUE(window->HasDevice()) << "the key is connected at start";
   }
+  int CredentialRows() { return ControlAs<QListWidget>("listview")->count(); }
+
+  BoxAnswerer answerer{BoxAnswer::Confirm};
+  std::vector<VirtualCredentialState> before;
+  std::shared_ptr<FaultInjectingCard> faulty;
+};
+
+class FaultMidAction : public FaultOnKey, public ::testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(FaultMidAction, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItIsBack) {
+  StartWithTwoCredentials(GetParam());
+  // Pulled out while the key works on the list command: its answer never arrives.
+  faulty->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), [this] { UnplugKey(); }, true);
+  const auto start = std::chrono::steady_clock::now();
+  Click("list_names");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_TRUE(faulty->Fired());
+  EXPECT_EQ(CredentialRows(), 0);
+  EXPECT_FALSE(RedTextSince(*window).trimmed().isEmpty()) << "the failure is logged in red";
+
+  // The device change that follows releases the key.
+  Refresh();
+  EXPECT_FALSE(window->HasDevice());
+  EXPECT_TRUE(Enabled("Card_Connect"));
+  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
+
+  // Back again: connected by itself, and it lists what it held.
+  PlugKey(GetParam());
+  Refresh();
+  ASSERT_TRUE(window->HasDevice());
+  EXPECT_FALSE(Enabled("Card_Connect"));
+  EXPECT_TRUE(ControlAs<QLabel>("inserted_info")->text().endsWith(QStringLiteral(" is inserted")));
+  Click("list_names");
+  EXPECT_EQ(CredentialRows(), 2);
+  EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
 }
 
-// ---- a HID key that stops answering ----
+INSTANTIATE_TEST_SUITE_P(Transports, FaultMidAction,
+                         ::testing::Values(kVirtualCcidInterface, kVirtualU2fInterface, kVirtualOtpInterface),
+                         [](const auto& info) {
+                           return std::string(info.param == kVirtualCcidInterface ? "Pcsc"
+                                              : info.param == kVirtualU2fInterface ? "U2f"
+                                                                                   : "Kb");
+                         });
 
 struct SilentCase {
   const char* name;
@@ -226,49 +189,27 @@ struct SilentCase {
   VirtualHidFault fault;
 };
 
-class FaultSilentHid : public ::testing::TestWithParam<SilentCase> {};
+class FaultSilentHid : public FaultOnKey, public ::testing::WithParamInterface<SilentCase> {};
 
 TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKeyWorksOnceItAnswers) {
   const SilentCase& c = GetParam();
-  auto key = std::make_shared<VirtualKey>();
-  key->ProcessApdu(BuildSelectOath());
-  key->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
-  const auto before = key->Credentials();
-  auto hid = std::make_shared<VirtualHidApi>();
-  VirtualHidKeyOptions options;
-  options.vendorId = DefaultVidPidEntry().Vid();
-  options.interfaces = c.interfaces;
-  const auto id = hid->AddKey(key, options);
-  {
-    CMainWnd window(MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), hid));
-    window.SetVidPidConfigFiles({});
-    BoxAnswerer answerer(BoxAnswer::Confirm);
-    ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-    window.show();
-    Settle(window);
-    ASSERT_TRUE(window.HasDevice());
-    ASSERT_TRUE(window.IsHidDevice());
-    auto* list = window.FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
-    auto* rows = window.FindControlAs<QListWidget>(QStringLiteral("listview"));
-    ASSERT_TRUE(list != nullptr && rows != nullptr);
+  StartWithTwoCredentials(c.interfaces);
+  ASSERT_TRUE(window->IsHidDevice());
 
-    hid->SetFault(id, c.fault);
-    const std::size_t entriesBefore = WindowLog(window).size();
-    const auto start = std::chrono::steady_clock::now();
-    list->click();
-    Settle(window, 60000);
-    // Each exchange gives up after its own limit; a click holds a few of them.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
-    EXPECT_EQ(rows->count(), 0);
-    EXPECT_GT(WindowLog(window).size(), entriesBefore);
-    EXPECT_TRUE(window.HasDevice()) << "a key still plugged in stays selected";
+  hid->SetFault(hidKey, c.fault);
+  const auto start = std::chrono::steady_clock::now();
+  ControlAs<QAbstractButton>("list_names")->click();
+  Settle(*window, 60000);
+  // Each exchange gives up after its own limit; a click holds a few of them.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+  EXPECT_EQ(CredentialRows(), 0);
+  EXPECT_FALSE(Log().empty());
+  EXPECT_TRUE(window->HasDevice()) << "a key still plugged in stays selected";
 
-    hid->SetFault(id, VirtualHidFault::None);
-    list->click();
-    Settle(window);
-    EXPECT_EQ(rows->count(), 1);
-    EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
-  }
+  hid->SetFault(hidKey, VirtualHidFault::None);
+  Click("list_names");
+  EXPECT_EQ(CredentialRows(), 2);
+  EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -324,50 +265,30 @@ class HostileCard : public VirtualCard {
   bool inChain_ = false;
 };
 
-class FaultHostileAnswers : public ::testing::Test {
+class FaultHostileAnswers : public ReaderPanelWindow {
  protected:
   void SetUp() override {
-    VirtualKeyConfig config;
-    config.useT0 = true;  // 61 xx chains are T=0's
-    key_ = std::make_shared<VirtualKey>(config);
-    key_->ProcessApdu(BuildSelectOath());
-    key_->ProcessApdu(BuildPut(oath::kInsPut, "alpha", kSecret, 6, ""));
-    key_->ProcessApdu(BuildPut(oath::kInsPut, "beta", kSecret, 8, ""));
-    key_->PowerOff();
-    card_ = std::make_shared<HostileCard>(key_);
-    pcsc_ = std::make_shared<VirtualPcscApi>();
-    ASSERT_TRUE(pcsc_->AddReader(kHostileReader));
-    ASSERT_TRUE(pcsc_->InsertCard(kHostileReader, card_));
-    window_ = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc_, std::make_shared<VirtualHidApi>()));
-    window_->SetVidPidConfigFiles({});
-    BoxAnswerer startup(BoxAnswer::Confirm);
-    ASSERT_TRUE(window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-    window_->show();
-    Settle(*window_);
+    ReaderPanelWindow::SetUp();
+    key = KeyWithTwoCredentials(/*useT0=*/true);  // 61 xx chains are T=0's
+    hostile = std::make_shared<HostileCard>(key);
+    card = hostile;
+    PlugKey(kVirtualCcidInterface);
+    Start();
   }
-  void TearDown() override { window_.reset(); }
 
   int ListedRows() {
     BoxAnswerer answerer(BoxAnswer::Confirm);
-    auto* list = window_->FindControlAs<QAbstractButton>(QStringLiteral("list_names"));
-    EXPECT_NE(list, nullptr);
-    if (list == nullptr) return -1;
-    list->click();
-    Settle(*window_);
-    auto* rows = window_->FindControlAs<QListWidget>(QStringLiteral("listview"));
-    return rows == nullptr ? -1 : rows->count();
+    Click("list_names");
+    return ControlAs<QListWidget>("listview")->count();
   }
 
-  std::shared_ptr<VirtualKey> key_;
-  std::shared_ptr<HostileCard> card_;
-  std::shared_ptr<VirtualPcscApi> pcsc_;
-  std::unique_ptr<CMainWnd> window_;
+  std::shared_ptr<HostileCard> hostile;
 };
 
 TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
-  ASSERT_TRUE(window_->HasDevice()) << "the key's reader is connected at start";
+  ASSERT_TRUE(window->HasDevice()) << "the key's reader is connected at start";
   ASSERT_EQ(ListedRows(), 2);
-  const auto before = key_->Credentials();
+  const auto before = key->Credentials();
 
   // An entry is a tag, a length, a kind byte and the name: "alpha" as a well-formed first entry.
   const Bytes good{0x71, 0x06, 0x21, 'a', 'l', 'p', 'h', 'a'};
@@ -396,21 +317,20 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    card_->Set(c.mode, c.listAnswer);
-    const std::size_t entriesBefore = WindowLog(*window_).size();
+    hostile->Set(c.mode, c.listAnswer);
+    const std::size_t entriesBefore = Log().size();
     const auto start = std::chrono::steady_clock::now();
     // Known records stay, and nothing malformed becomes a row.
     EXPECT_EQ(ListedRows(), 2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
     if (c.failureText != nullptr) {
-      const QString red = RedTextSince(*window_, entriesBefore);
+      const QString red = RedTextSince(*window, entriesBefore);
       EXPECT_TRUE(red.contains(QString::fromLatin1(c.failureText))) << red.toStdString();
     }
-    // Responsive, still connected, and the key keeps what it holds.
-    EXPECT_TRUE(window_->AppendLog(L"still here\n", log_color::kBlue));
-    EXPECT_TRUE(window_->HasDevice());
-    EXPECT_EQ(NamesOf(key_->Credentials()), NamesOf(before));
-    card_->Set(HostileCard::Mode::Friendly);
+    // Still connected, and the key keeps what it holds.
+    EXPECT_TRUE(window->HasDevice());
+    EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
+    hostile->Set(HostileCard::Mode::Friendly);
     EXPECT_EQ(ListedRows(), 2) << "a friendly answer lists both again";
   }
 }

@@ -157,117 +157,95 @@ class FaultSkin : public ::testing::Test {
   std::vector<VirtualCredentialState> before_;
 };
 
-TEST_F(FaultSkin, ASkinFolderMissingAFileReportsThatFileOrStartsWithoutIt) {
-  for (const char* file : {"main.xml", "InitDemoToCardUI.xml", "GetOtp.xml", "msg.xml", "R5.png"}) {
-    SCOPED_TRACE(file);
-    failures_.clear();
-    const QByteArray saved = Read(QString::fromLatin1(file));
-    ASSERT_TRUE(QFile::remove(Path(QString::fromLatin1(file))));
-    const bool started = Start();
-    if (QByteArray(file) == "main.xml") {
-      EXPECT_FALSE(started) << "the main window cannot be built without its skin";
-    } else {
-      ASSERT_TRUE(started);
-      RunSession();
-      EXPECT_TRUE(window_->AppendLog(L"still here\n", log_color::kBlue));
-      ExpectCredentialsIntact();
-    }
-    if (QByteArray(file) == "R5.png") {
-      EXPECT_TRUE(failures_.isEmpty()) << "a missing picture is no skin failure";
-    } else if (QByteArray(file) != "msg.xml") {
-      ASSERT_FALSE(failures_.isEmpty());
-      EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(file))) << failures_.front().toStdString();
-    } else {
-      // The box is built only when one is shown: the first one reports the file.
-      EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u);
-      ASSERT_FALSE(failures_.isEmpty());
-      EXPECT_TRUE(failures_.back().contains(QStringLiteral("msg.xml")));
-    }
-    window_.reset();
-    demo_.reset();
-    Write(QString::fromLatin1(file), saved);
-  }
-}
+// One damage done to one file of the skin folder.
+struct SkinDamage {
+  std::string name;
+  QString file;
+  enum Kind { Removed, Replaced, Edited } kind;
+  QByteArray content;  // Replaced: the whole file; Edited: the text put in place of `from`
+  QByteArray from;
+  const char* named = nullptr;  // Edited: what the report names besides the file
+};
 
-TEST_F(FaultSkin, SkinFilesThatAreMalformedEmptyOrHugeAreReportedAsSkinFailures) {
-  QByteArray junk(kTenMegabytes, 'x');
-  const QByteArray huge = "<?xml version=\"1.0\"?><ui version=\"4.0\"><widget class=\"QWidget\" name=\"r\"><!--" +
-                          junk + "--></widget>";
-  struct Case {
-    const char* what;
-    QByteArray content;
-  } cases[] = {
-      {"malformed", "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"root\">"},
-      {"empty", ""},
-      {"10 MB of junk", junk},
-      {"10 MB comment inside a widget", huge},
+std::vector<SkinDamage> Damages() {
+  std::vector<SkinDamage> damages;
+  const auto stem = [](const char* file) { return std::string(file).substr(0, std::string(file).find('.')); };
+  for (const char* file : {"main.xml", "InitDemoToCardUI.xml", "GetOtp.xml", "msg.xml", "R5.png"}) {
+    damages.push_back({stem(file) + "_Missing", QString::fromLatin1(file), SkinDamage::Removed, {}, {}});
+  }
+  const QByteArray junk(kTenMegabytes, 'x');
+  const std::pair<const char*, QByteArray> contents[] = {
+      {"Malformed", "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"root\">"},
+      {"Empty", ""},
+      {"TenMegabytesOfJunk", junk},
+      {"TenMegabyteCommentInAWidget",
+       "<?xml version=\"1.0\"?><ui version=\"4.0\"><widget class=\"QWidget\" name=\"r\"><!--" + junk + "--></widget>"},
   };
   for (const char* file : {"main.xml", "InitDemoToCardUI.xml", "GetOtp.xml"}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(file) + ": " + c.what);
-      failures_.clear();
-      Write(QString::fromLatin1(file), c.content);
-      const auto start = std::chrono::steady_clock::now();
-      const bool started = Start();
-      if (started) {
-        RunSession();
-        ExpectCredentialsIntact();
-      }
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-      if (failures_.isEmpty()) {
-        EXPECT_TRUE(started) << "no failure reported, so the window must be there";
-      } else {
-        EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(file))) << failures_.front().toStdString();
-        if (QByteArray(file) == "main.xml") {
-          EXPECT_FALSE(started);
-        }
-      }
-      window_.reset();
-      demo_.reset();
-      Restore(QString::fromLatin1(file));
+    for (const auto& [what, content] : contents) {
+      damages.push_back({stem(file) + "_" + what, QString::fromLatin1(file), SkinDamage::Replaced, content, {}});
     }
   }
+  // Qt Designer lets a skin name anything; what the program cannot make or set is reported with
+  // the file and the element, never left out or guessed.
+  damages.push_back({"main_UnknownClass", "main.xml", SkinDamage::Edited,
+                     "<widget class=\"QFancyEdit\" name=\"RichEdit_InitDeomo\">",
+                     "<widget class=\"QTextEdit\" name=\"RichEdit_InitDeomo\">", "QFancyEdit"});
+  damages.push_back({"GetOtp_UnknownLayout", "GetOtp.xml", SkinDamage::Edited, "class=\"QFlowLayout\"",
+                     "class=\"QGridLayout\"", "QFlowLayout"});
+  damages.push_back({"InitDemoToCardUI_UnknownProperty", "InitDemoToCardUI.xml", SkinDamage::Edited,
+                     "<property name=\"wordWarp\">", "<property name=\"wordWrap\">", "wordWarp"});
+  damages.push_back({"msg_UnknownProperty", "msg.xml", SkinDamage::Edited, "<property name=\"accessibleNam\">",
+                     "<property name=\"accessibleName\">", "accessibleNam"});
+  return damages;
 }
 
-// Qt Designer lets a skin name anything; what the program cannot make or set is reported with the
-// file and the element, never left out or guessed.
-TEST_F(FaultSkin, ASkinNamingAnUnknownClassLayoutOrPropertyIsReportedWithTheElement) {
-  struct Case {
-    const char* file;
-    const char* from;
-    const char* to;
-    const char* named;  // what the report must name besides the file
-  };
-  const Case cases[] = {
-      {"main.xml", "<widget class=\"QTextEdit\" name=\"RichEdit_InitDeomo\">",
-       "<widget class=\"QFancyEdit\" name=\"RichEdit_InitDeomo\">", "QFancyEdit"},
-      {"GetOtp.xml", "class=\"QGridLayout\"", "class=\"QFlowLayout\"", "QFlowLayout"},
-      {"InitDemoToCardUI.xml", "<property name=\"wordWrap\">", "<property name=\"wordWarp\">", "wordWarp"},
-      {"msg.xml", "<property name=\"accessibleName\">", "<property name=\"accessibleNam\">", "accessibleNam"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.file) + ": " + c.named);
-    failures_.clear();
-    QByteArray content = Read(QString::fromLatin1(c.file));
-    const qsizetype at = content.indexOf(c.from);
+class FaultSkinDamage : public FaultSkin, public ::testing::WithParamInterface<SkinDamage> {};
+
+// Whatever is wrong is reported as a skin failure naming the file (the main window cannot be built
+// without its own), or the program starts and works without the missing piece.
+TEST_P(FaultSkinDamage, IsReportedNamingTheFileOrTheProgramWorksWithoutIt) {
+  const SkinDamage& d = GetParam();
+  if (d.kind == SkinDamage::Removed) {
+    ASSERT_TRUE(QFile::remove(Path(d.file)));
+  } else if (d.kind == SkinDamage::Replaced) {
+    Write(d.file, d.content);
+  } else {
+    QByteArray content = Read(d.file);
+    const qsizetype at = content.indexOf(d.from);
     ASSERT_GE(at, 0);
-    content.replace(at, qstrlen(c.from), c.to);
-    Write(QString::fromLatin1(c.file), content);
-    const bool started = Start();
-    if (QByteArray(c.file) == "msg.xml") {
-      ASSERT_TRUE(started);
-      EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u);
-    } else {
-      EXPECT_EQ(started, QByteArray(c.file) != "main.xml");
-    }
-    ASSERT_FALSE(failures_.isEmpty());
-    EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(c.file))) << failures_.front().toStdString();
-    EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(c.named))) << failures_.front().toStdString();
-    window_.reset();
-    demo_.reset();
-    Restore(QString::fromLatin1(c.file));
+    Write(d.file, content.replace(at, d.from.size(), d.content));
   }
+  const auto start = std::chrono::steady_clock::now();
+  const bool started = Start();
+  if (started) {
+    RunSession();
+    ExpectCredentialsIntact();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  if (d.file == QLatin1String("msg.xml")) {
+    // The box is built only when one is shown: the first one reports the file.
+    ASSERT_TRUE(started);
+    EXPECT_EQ(ShowMessageBox(nullptr, L"Tip", L"text"), 0u);
+  }
+  if (d.file == QLatin1String("R5.png")) {
+    EXPECT_TRUE(failures_.isEmpty()) << "a missing picture is no skin failure";
+    return;
+  }
+  if (d.kind == SkinDamage::Replaced && failures_.isEmpty()) {
+    EXPECT_TRUE(started) << "no failure reported, so the window must be there";
+    return;
+  }
+  ASSERT_FALSE(failures_.isEmpty());
+  EXPECT_TRUE(failures_.front().contains(d.file)) << failures_.front().toStdString();
+  if (d.named != nullptr) {
+    EXPECT_TRUE(failures_.front().contains(QString::fromLatin1(d.named))) << failures_.front().toStdString();
+  }
+  EXPECT_EQ(started, d.file != QLatin1String("main.xml"));
 }
+
+INSTANTIATE_TEST_SUITE_P(SkinFiles, FaultSkinDamage, ::testing::ValuesIn(Damages()),
+                         [](const auto& info) { return info.param.name; });
 
 class FaultSkinControl : public FaultSkin, public ::testing::WithParamInterface<const char*> {};
 

@@ -225,10 +225,6 @@ bool OpenAndSelectOath(CMainWnd& window) {
   return selected;
 }
 
-std::shared_ptr<KeyConnection> ConnectionFor(std::unique_ptr<IDeveiceInterface> transport, const std::wstring& name) {
-  return std::make_shared<KeyConnection>(std::move(transport), name, false);
-}
-
 QString Hex(const std::vector<std::uint8_t>& bytes) {
   QStringList pairs;
   for (std::uint8_t byte : bytes) pairs << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();

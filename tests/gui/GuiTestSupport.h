@@ -162,9 +162,6 @@ bool DeviceIsOpen(CMainWnd& window);
 // Opens the window's device and selects the OATH applet on it, as an action does, in one task;
 // true when it opened and the selection was made. The device stays open.
 bool OpenAndSelectOath(CMainWnd& window);
-// A connection for `transport` to hand to ReplaceDevice (unnamed, not HID).
-std::shared_ptr<KeyConnection> ConnectionFor(std::unique_ptr<IDeveiceInterface> transport,
-                                             const std::wstring& name = std::wstring());
 
 // Hex text of bytes as the log writes it ("00 A4 04 00").
 QString Hex(const std::vector<std::uint8_t>& bytes);

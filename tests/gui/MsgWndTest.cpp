@@ -34,14 +34,6 @@ TEST(MessageBox, OnlyConfirmAnswersOne) {
   }
 }
 
-TEST(MessageBox, ShowsTheGivenTitleAndText) {
-  BoxAnswerer answerer;
-  ShowMessageBox(nullptr, L"Communication error", L"The card was removed.");
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The card was removed."));
-}
-
 TEST(MessageBox, EmptyTitleKeepsTheSkinsTitle) {
   QString error;
   QWidget holder;

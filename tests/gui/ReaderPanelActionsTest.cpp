@@ -10,6 +10,7 @@
 #include "ReaderPanelTestSupport.h"
 #include "app/setup/InitDemoToCardUI.h"
 #include "oath/OathCommands.h"
+#include "tests/support/ScriptedPcscApi.h"
 
 using namespace guitest;
 using namespace readertest;
@@ -163,26 +164,10 @@ INSTANTIATE_TEST_SUITE_P(FlagAndTarget, WakeUpExchange,
 
 // ---- the fix-it hint ----
 
-// A smart-card service that is not running.
-class StoppedService final : public PcscApi {
- public:
-  LONG EstablishContext(SCARDCONTEXT*) override { return SCARD_E_NO_SERVICE; }
-  LONG ReleaseContext(SCARDCONTEXT) override { return SCARD_E_NO_SERVICE; }
-  LONG ListReaders(SCARDCONTEXT, std::vector<char>&) override { return SCARD_E_NO_SERVICE; }
-  LONG Connect(SCARDCONTEXT, const std::string&, DWORD, DWORD, SCARDHANDLE*, DWORD*) override {
-    return SCARD_E_NO_SERVICE;
-  }
-  LONG Disconnect(SCARDHANDLE, DWORD) override { return SCARD_E_NO_SERVICE; }
-  LONG Transmit(SCARDHANDLE, DWORD, const BYTE*, DWORD, BYTE*, DWORD*) override { return SCARD_E_NO_SERVICE; }
-  LONG GetAttrib(SCARDHANDLE, DWORD, std::vector<BYTE>&) override { return SCARD_E_NO_SERVICE; }
-  LONG Status(SCARDHANDLE, std::vector<BYTE>&, DWORD*, DWORD*) override { return SCARD_E_NO_SERVICE; }
-  LONG GetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) override { return SCARD_E_NO_SERVICE; }
-  LONG Cancel(SCARDCONTEXT) override { return SCARD_E_NO_SERVICE; }
-  std::string ErrorText(LONG) override { return "Service not available."; }
-};
-
 TEST_F(ReaderPanelWindow, HintSaysWhatToFixAndGoesAwayOnceFixed) {
-  service->SetInner(std::make_shared<StoppedService>());
+  auto stopped = std::make_shared<ScriptedPcscApi>();  // a smart-card service that is not running
+  stopped->establishResult = SCARD_E_NO_SERVICE;
+  service->SetInner(stopped);
   VirtualHidKeyOptions denied;
   denied.vendorId = tokvane::build::kMakerVendorId;
   denied.permissionDenied = true;

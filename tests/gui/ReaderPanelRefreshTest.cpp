@@ -68,6 +68,7 @@ TEST_F(ReaderPanelWindow, OnlyReadersWithoutCardsPresetNoneAndConnectNothing) {
   EXPECT_TRUE(Log().empty());
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_FALSE(Enabled("Card_Disconnect"));
+  EXPECT_FALSE(Enabled("Card_Reset"));
 }
 
 TEST_F(ReaderPanelWindow, CcidAddedNextToAListedU2fPresetsBothButConnectsNothingNew) {

@@ -1,5 +1,5 @@
-// The main window's applet selections against the virtual key in the in-process reader (the
-// real PC/SC transport on top), pcscd-style reader-change notifications, and the demo mode.
+// The main window over the in-process reader (the real PC/SC transport on top): a card pulled out
+// after opening, pcscd-style reader-change notifications, and the demo mode's seams.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QSignalSpy>
@@ -87,57 +87,6 @@ class VirtualReaderWindow : public ::testing::Test {
   std::unique_ptr<CMainWnd> window;
 };
 
-TEST_F(VirtualReaderWindow, SelectOathAppletOnTheVirtualKeyLogsCommandAndSuccessInBlue) {
-  auto key = std::make_shared<VirtualKey>();
-  StartWith(key);
-  EXPECT_TRUE(OpenAndSelectOath(*window));
-  EXPECT_TRUE(key->IsOathSelected());
-  ASSERT_FALSE(key->ReceivedApdus().empty());
-  EXPECT_EQ(key->ReceivedApdus().front(), BuildSelectOath());
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
-  EXPECT_EQ(entries[0].color, kLogBlue);
-  EXPECT_EQ(entries[1].text, QStringLiteral("Select ins successful.\n"));
-  EXPECT_EQ(entries[1].color, kLogBlue);
-}
-
-TEST_F(VirtualReaderWindow, RefusedSelectIsLoggedInRedAndTheActionGoesOn) {
-  auto card = std::make_shared<SelectCard>();
-  card->statusWord = 0x6A82;
-  StartWith(card);
-  ASSERT_TRUE(OpenAndSelectOath(*window));
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].text, QStringLiteral("Select ins error.\n"));
-  EXPECT_EQ(entries[1].color, kLogRed);
-  // The caller goes on with the same open device.
-  ASSERT_TRUE(DeviceIsOpen(*window));
-  CApduCommand next;
-  const OathBytes list = BuildList();
-  ASSERT_TRUE(next.Parse(list.data(), list.size()));
-  bool exchanged = false;
-  RunTask(*window, [&](KeyTaskHost& host) {
-    CApduResponse answer;
-    exchanged = host.Device().Exchange(next, answer);
-  });
-  EXPECT_TRUE(exchanged);
-  EXPECT_EQ(card->received.size(), 2u);
-}
-
-TEST_F(VirtualReaderWindow, SelectFidoAppletOpensSelectsAndLeavesTheDeviceClosed) {
-  auto key = std::make_shared<VirtualKey>();
-  StartWith(key);
-  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
-  ASSERT_EQ(key->ReceivedApdus().size(), 1u);
-  EXPECT_EQ(key->ReceivedApdus()[0], BuildSelectFido());
-  EXPECT_FALSE(DeviceIsOpen(*window));
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
-  EXPECT_EQ(entries[0].color, kLogBlue);
-}
-
 TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothing) {
   auto key = std::make_shared<VirtualKey>();
   StartWith(key);
@@ -182,16 +131,6 @@ TEST_F(VirtualReaderWindow, ClosingTheWindowStopsTheReaderWatcherPromptly) {
 
 // ---- demo mode ----
 
-class Demo : public ::testing::Test {
- protected:
-  void TearDown() override {
-    window.reset();
-    demo.reset();
-  }
-  std::unique_ptr<DemoMode> demo;
-  std::unique_ptr<CMainWnd> window;
-};
-
 std::vector<std::wstring> HidNames(const DeviceBackends& backends) {
   std::vector<std::wstring> names;
   EnumerateHidDevices(*backends.hid, *backends.models, names);
@@ -204,8 +143,8 @@ std::vector<std::string> PcscNames(const DeviceBackends& backends) {
   return names;
 }
 
-TEST_F(Demo, PresentsTheVirtualKeyThroughItsOwnSeamsOnly) {
-  demo = std::make_unique<DemoMode>();
+TEST(Demo, PresentsTheVirtualKeyThroughItsOwnSeamsOnly) {
+  auto demo = std::make_unique<DemoMode>();
   EXPECT_EQ(PcscNames(demo->Backends()), std::vector<std::string>{DemoMode::kReaderName});
   const auto hid = HidNames(demo->Backends());
   ASSERT_EQ(hid.size(), 2u);
@@ -228,41 +167,6 @@ TEST_F(Demo, PresentsTheVirtualKeyThroughItsOwnSeamsOnly) {
   const std::vector<std::string> systemReaders = PcscNames(system);
   EXPECT_EQ(std::find(systemReaders.begin(), systemReaders.end(), DemoMode::kReaderName), systemReaders.end());
   EXPECT_FALSE(CPcscInterface(DemoMode::kReaderName, system.pcsc).Open());
-}
-
-TEST_F(Demo, AModeChangeUnplugsAndReplugsTheKeyWithItsNewInterfaces) {
-  demo = std::make_unique<DemoMode>();
-  window = std::make_unique<CMainWnd>(demo->Backends());
-  window->SetVidPidConfigFiles({});
-  demo->SetDeviceChangeListener([this] { QCoreApplication::postEvent(window.get(), new DeviceChangeEvent()); });
-  {
-    BoxAnswerer answerer;
-    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-  }
-  QSignalSpy refreshes(window.get(), &CMainWnd::readerListRefreshed);
-
-  CPcscInterface reader(DemoMode::kReaderName, demo->Backends().pcsc);
-  ASSERT_TRUE(reader.Open());
-  const OathBytes mode = BuildSetInterfaceMode(card_os::kInterfaceOtp);
-  CApduCommand command;
-  command.Parse(mode.data(), mode.size());
-  CApduResponse answer;
-  ASSERT_TRUE(reader.Exchange(command, answer));
-  ASSERT_TRUE(answer.IsSuccess());
-  reader.Close();
-
-  // Unplugged right after the answer...
-  ASSERT_TRUE(QTest::qWaitFor([this] { return !demo->IsPluggedIn(); }, 2000));
-  EXPECT_TRUE(PcscNames(demo->Backends()).empty());
-  EXPECT_TRUE(HidNames(demo->Backends()).empty());
-  // ...and back a little later with the keyboard interface only.
-  ASSERT_TRUE(QTest::qWaitFor([this] { return demo->IsPluggedIn(); }, DemoMode::kReplugDelayMs + 3000));
-  EXPECT_TRUE(PcscNames(demo->Backends()).empty());
-  const auto hid = HidNames(demo->Backends());
-  ASSERT_EQ(hid.size(), 1u);
-  EXPECT_NE(hid[0].find(L"KB"), std::wstring::npos);
-  // At least one refresh for each change.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return refreshes.count() >= 2; }, kWatcherLimitMs)) << refreshes.count();
 }
 
 }  // namespace
