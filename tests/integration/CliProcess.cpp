@@ -90,7 +90,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
-  result.started = true;
   in.CloseRead();
   out.CloseWrite();
   err.CloseWrite();
@@ -159,17 +158,6 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
 BackgroundProcess::~BackgroundProcess() {
   Stop();
   if (!logPath_.empty()) ::unlink(logPath_.c_str());
-}
-
-bool BackgroundProcess::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-  if (done == pid_) {
-    pid_ = -1;
-    return false;
-  }
-  return true;
 }
 
 bool BackgroundProcess::Stop(std::chrono::milliseconds grace) {

@@ -11,7 +11,6 @@
 namespace tokvane::integration {
 
 struct ProcessResult {
-  bool started = false;
   bool timedOut = false;
   int exitCode = -1;  // -1 when the child did not exit normally
   std::string out;
@@ -33,8 +32,6 @@ class BackgroundProcess {
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
-  // True while the child has not exited.
-  bool Running();
   // Sends SIGTERM, then SIGKILL after `grace`; true when the child had exited by itself or on TERM.
   bool Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
   // Standard output and error of the child so far (for failure messages).

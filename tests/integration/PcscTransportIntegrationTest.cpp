@@ -88,6 +88,10 @@ TEST_F(PcscTransportIntegrationTest, OpenWithoutACardFailsWithTheServiceTextAndT
   ASSERT_TRUE(reader.Exchange(Command(extended), update)) << reader.GetLastErrorText();
   EXPECT_EQ(update.StatusWord(), 0x9000);
   EXPECT_EQ(card_->Received(), std::vector<Bytes>{extended});
+  // Opening again resets the card: it is powered down at every close.
+  const int resetsBefore = card_->ResetCount();
+  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
+  EXPECT_GT(card_->ResetCount(), resetsBefore);
   CPcscInterface closedBefore(kVpcdReader, SystemPcscApi());
   ASSERT_TRUE(closedBefore.Open()) << closedBefore.GetLastErrorText();
   ASSERT_TRUE(closedBefore.Close());
@@ -133,16 +137,6 @@ TEST_F(PcscTransportIntegrationTest, T0ExchangeSendsShortFormsGetResponseAndEnve
   EXPECT_EQ(card_->Received(), (std::vector<Bytes>{Envelope(firstPiece), Envelope(secondPiece),
                                                    {0x00, 0xC0, 0x00, 0x00, 0x14}}));
   EXPECT_EQ(card_->EnvelopedCommands(), std::vector<Bytes>{extended});
-}
-
-TEST_F(PcscTransportIntegrationTest, OpenAgainResetsTheCard) {
-  Serve(TransportTestCard::Protocol::T1);
-  InsertOrFail();
-  CPcscInterface reader(kVpcdReader, SystemPcscApi());
-  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-  const int resetsBefore = card_->ResetCount();
-  ASSERT_TRUE(reader.Open()) << reader.GetLastErrorText();
-  EXPECT_GT(card_->ResetCount(), resetsBefore) << "the card is powered down at every close";
 }
 
 TEST_F(PcscTransportIntegrationTest, ExchangeAfterTheCardWasPulledFailsPromptly) {

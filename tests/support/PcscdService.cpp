@@ -87,12 +87,6 @@ std::string DescribeExit(int status) {
 
 }  // namespace
 
-std::vector<std::string> ListReaderNamesNow() {
-  const Context context;
-  if (context.Result() != SCARD_S_SUCCESS) return {};
-  return ListReaders(context);
-}
-
 PcscdService& PcscdService::Instance() {
   static PcscdService instance;
   return instance;

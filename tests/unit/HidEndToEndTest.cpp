@@ -13,13 +13,12 @@
 #include "device/VnCosHidInterface.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
-#include "oath/OathAnswers.h"
-#include "oath/OathCommands.h"
 #include "tests/support/TestKeys.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using test_keys::CommandOfLength;
 
 constexpr std::uint16_t kVid = 0x1209;
 const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
@@ -39,17 +38,6 @@ class EchoCard : public VirtualCard {
     return answer;
   }
 };
-
-CApduCommand CommandOfLength(std::size_t length) {
-  std::vector<std::uint8_t> bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
-  if (length > 5) {
-    bytes = {0x00, 0xD0, 0x00, 0x00, static_cast<std::uint8_t>(length - 5)};
-    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 7));
-  }
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
 
 class HidVirtualKeyTest : public ::testing::Test {
  protected:

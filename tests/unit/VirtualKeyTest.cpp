@@ -28,7 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 using test_keys::Hex;
-using test_keys::kRfcCodes6;
 using test_keys::kRfcSecret;
 using test_keys::kRfcSecretHex;
 using test_keys::Oathtool;
@@ -189,32 +188,6 @@ TEST(VirtualKeyApplet, UnknownAndMalformedCommandsGetIsoStatusWords) {
   EXPECT_EQ(Text(credentials[0].name), "AB");
   EXPECT_EQ(credentials[0].counter, 0u);
   EXPECT_EQ(s.key.StoredInterfaceMode(), 0x70);
-}
-
-TEST(VirtualKeyApplet, CodesAreThoseOfRfc4226AndOathtoolAndTheCounterAdvances) {
-  Selected s;
-  ASSERT_EQ(Hex(s.Put("rfc")), "90 00");
-  for (std::uint32_t count = 0; count < 4; ++count) {
-    EXPECT_EQ(CalculatedCode(s.key, "rfc"), kRfcCodes6[count]) << count;
-  }
-  EXPECT_EQ(s.key.Credentials()[0].counter, 4u);
-
-  // With an imf and eight digits the key starts counting at the imf's bytes.
-  ASSERT_EQ(Hex(s.Put("imf", kRfcSecret, 8, "12AB")), "90 00");
-  EXPECT_EQ(s.key.Credentials()[1].counter, 0x31324142u);
-  for (std::uint32_t count = 0; count < 3; ++count) {
-    EXPECT_EQ(CalculatedCode(s.key, "imf"), Oathtool(kRfcSecretHex, 8, 0x31324142u + count)) << count;
-  }
-  // Each credential keeps its own counter.
-  EXPECT_EQ(CalculatedCode(s.key, "rfc"), kRfcCodes6[4]);
-
-  // The answer layout: tag, length 5, digits, four value bytes with the top bit clear.
-  const Bytes answer = s.key.ProcessApdu(BuildCalculate("imf"));
-  ASSERT_EQ(answer.size(), 9u);
-  EXPECT_EQ(answer[0], VirtualKey::kCalculateAnswerTag);
-  EXPECT_EQ(answer[1], 0x05);
-  EXPECT_EQ(answer[2], 8);
-  EXPECT_EQ(answer[3] & 0x80, 0);
 }
 
 TEST(VirtualKeyApplet, ListDefaultDeleteAndReset) {
