@@ -70,6 +70,20 @@ inline std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState
   return names;
 }
 
+// A card that answers every command with the command itself and 90 00.
+class EchoCard : public VirtualCard {
+ public:
+  Bytes Atr() override { return {0x3B, 0x00}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  Bytes ProcessApdu(const Bytes& command) override {
+    Bytes answer = command;
+    answer.insert(answer.end(), {0x90, 0x00});
+    return answer;
+  }
+};
+
 // A key holding "alpha" (6 digits) and "beta" (8 digits, the default), both of the RFC secret,
 // written straight into it.
 inline std::shared_ptr<VirtualKey> KeyWithTwoCredentials(bool useT0 = false) {

@@ -19,25 +19,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using test_keys::CommandOfLength;
+using test_keys::EchoCard;
 
 constexpr std::uint16_t kVid = 0x1209;
 const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
 const std::wstring kU2fName = L"VORTAN HID DEVICE U2F 1";
-
-// Answers every command with the command bytes themselves and 90 00.
-class EchoCard : public VirtualCard {
- public:
-  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x00}; }
-  void PowerOn() override {}
-  void PowerOff() override {}
-  void Reset() override {}
-  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
-    std::vector<std::uint8_t> answer = command;
-    answer.push_back(0x90);
-    answer.push_back(0x00);
-    return answer;
-  }
-};
 
 class HidVirtualKeyTest : public ::testing::Test {
  protected:

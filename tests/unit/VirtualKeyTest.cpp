@@ -426,20 +426,8 @@ TEST(VirtualKeyState, PersistsAcrossRestartsAndContinuesTheCounters) {
   EXPECT_EQ(restarted.key.Credentials()[1].digits, 8);
 }
 
-TEST(VirtualKeyState, ADamagedFileIsReportedAndNeverOverwritten) {
-  TempDir dir;
-  VirtualKeyConfig config;
-  config.stateFile = dir.File("key.state");
-  { std::ofstream(config.stateFile) << "not a key\n"; }
-  Selected s(config);
-  EXPECT_NE(s.key.StateFileError(), "");
-  EXPECT_TRUE(s.key.Credentials().empty());
-  EXPECT_EQ(Sw(s.Put("AB")), 0x9000);
-  std::ifstream in(config.stateFile);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a key\n");
-}
-
-TEST(VirtualKeyState, ANameThatIsNoRegularFileOfTheUsersOwnIsRefusedAtOnceAndLeftAlone) {
+// A state file the key cannot use is reported and never written over, and the key works without it.
+TEST(VirtualKeyState, AFileThatIsNoStateOrNoRegularFileOfTheUsersOwnIsRefusedAtOnceAndLeftAlone) {
   struct Case {
     const char* what;
     std::function<bool(const std::string& path, const std::string& validState)> make;
@@ -450,6 +438,12 @@ TEST(VirtualKeyState, ANameThatIsNoRegularFileOfTheUsersOwnIsRefusedAtOnceAndLef
     return std::filesystem::copy_file(from, to, error);
   };
   const std::vector<Case> cases = {
+      {"a damaged state",
+       [](const std::string& path, const std::string&) {
+         std::ofstream(path) << "not a key\n";
+         return true;
+       },
+       "does not hold a virtual key state"},
       {"a FIFO, which would block a reader until a writer comes",
        [](const std::string& path, const std::string&) { return ::mkfifo(path.c_str(), 0600) == 0; },
        "is not a regular file"},
