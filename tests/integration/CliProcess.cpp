@@ -135,7 +135,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args) {
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                                     const std::function<void()>& inChild) {
   char pattern[] = "/tmp/tokvane-cli-test-XXXXXX";
   const int logFd = ::mkstemp(pattern);
   if (logFd < 0) return;
@@ -144,7 +145,8 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
   auto argv = ArgumentVector(program, args, storage);
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test run
+    if (inChild) inChild();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test run (set after a user change, which clears it)
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
     ::dup2(logFd, STDOUT_FILENO);
