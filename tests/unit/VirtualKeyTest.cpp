@@ -96,11 +96,6 @@ TEST(VirtualKeyCardOs, AnswersVersionAndE3CommandsWithoutAnySelection) {
   EXPECT_EQ(Hex(key.ProcessApdu(BuildGetCosVersion())), "31 07 02 90 00");
   EXPECT_EQ(Hex(key.ProcessApdu(BuildE3P1Command())), "90 00");
   EXPECT_EQ(Hex(key.ProcessApdu(FromHex("80 E3 02 00"))), "6A 86");
-  // The default COS version needs no touch.
-  VirtualKey plain;
-  const Bytes version = DataOf(plain.ProcessApdu(BuildGetCosVersion()));
-  ASSERT_EQ(version.size(), 3u);
-  EXPECT_FALSE(CosVersionNeedsTouch(version[0], version[1]));
 }
 
 TEST(VirtualKeyApplet, OathCommandsNeedTheAppletSelectedSincePowerOn) {
@@ -293,7 +288,7 @@ TEST(VirtualKeyTouch, WithoutATouchGuardedCommandsTimeOutAndChangeNothing) {
 TEST(VirtualKeyTouch, KeysThatNeedNoTouchIgnoreTheTouchSource) {
   VirtualKeyConfig config;
   config.touch = TouchMode::Never;
-  Selected s(config);  // default COS 43 00 01
+  Selected s(config);  // the default COS version, which needs no touch
   ASSERT_EQ(Sw(s.Put("AB")), 0x9000);
   for (const auto& [what, command] : kGuarded) EXPECT_EQ(Sw(s.key.ProcessApdu(command)), 0x9000) << what;
   EXPECT_EQ(s.key.TouchRequests(), 0);
