@@ -1,5 +1,5 @@
 // The vpcd client against a scripted vpcd: a local TCP listener playing the reader's side of the
-// length-prefixed protocol, and a card that records what the client asked of it.
+// length-prefixed protocol, and the transport test card recording what the client asked of it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,14 +11,13 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "keysim/TransportTestCard.h"
 #include "keysim/VpcdClient.h"
+#include "tests/support/FaultInjectingCard.h"
 #include "tests/support/WaitUntil.h"
 
 namespace {
@@ -26,41 +25,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-class RecordingCard : public VirtualCard {
- public:
-  Bytes Atr() override {
-    Note("atr");
-    return {0x3B, 0x02, 0x14, 0x50};
-  }
-  void PowerOn() override { Note("on"); }
-  void PowerOff() override { Note("off"); }
-  void Reset() override { Note("reset"); }
-  Bytes ProcessApdu(const Bytes& command) override {
-    Note("apdu");
-    if (throws) throw std::runtime_error("card failure");
-    return answer.has_value() ? *answer : Concat(command, {0x90, 0x00});
-  }
-  std::vector<std::string> Events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-
-  std::optional<Bytes> answer;  // set before the client starts
-  bool throws = false;
-
- private:
-  static Bytes Concat(Bytes left, const Bytes& right) {
-    left.insert(left.end(), right.begin(), right.end());
-    return left;
-  }
-  void Note(const char* event) {
-    std::lock_guard lock(mutex_);
-    events_.emplace_back(event);
-  }
-  std::mutex mutex_;
-  std::vector<std::string> events_;
-};
 
 // A socket closed with its owner.
 struct Fd {
@@ -104,12 +68,8 @@ class FakeVpcd {
     peer_.Reset(::accept(listener_.value, nullptr, nullptr));
     return peer_.value >= 0;
   }
+  // Bytes as they are: a message is its two-byte big-endian length, then the payload.
   void SendRaw(const Bytes& bytes) { ASSERT_EQ(::send(peer_.value, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
-  void Send(const Bytes& payload) {
-    Bytes message{static_cast<std::uint8_t>(payload.size() >> 8), static_cast<std::uint8_t>(payload.size())};
-    message.insert(message.end(), payload.begin(), payload.end());
-    SendRaw(message);
-  }
   // The next framed message, or nothing when none arrives within the limit or the peer closed.
   std::optional<Bytes> Receive(std::chrono::milliseconds limit = 2s) {
     Bytes prefix(2);
@@ -151,13 +111,14 @@ bool BecomesFalse(const VpcdClient& client) {
   return test_wait::WaitUntil([&] { return !client.IsRunning(); });
 }
 
-// A client of a fresh scripted vpcd, serving a recording card; Connect starts it and takes its
-// connection (the card is set up before).
+// A client of a fresh scripted vpcd, serving the transport test card behind a card that can
+// throw; Connect starts it and takes its connection (the cards are set up before).
 struct Session {
   bool Connect() { return client.Start(2s) && vpcd.Accept(); }
   FakeVpcd vpcd;
-  std::shared_ptr<RecordingCard> card = std::make_shared<RecordingCard>();
-  VpcdClient client{card, "127.0.0.1", vpcd.Port()};
+  std::shared_ptr<TransportTestCard> card = std::make_shared<TransportTestCard>();
+  std::shared_ptr<FaultInjectingCard> front = std::make_shared<FaultInjectingCard>(card);
+  VpcdClient client{front, "127.0.0.1", vpcd.Port()};
 };
 
 // The session as pcscd's vpcd drives it (the ATR, power codes left unanswered, commands and answers
@@ -177,9 +138,9 @@ TEST(VpcdClient, AnswersThatCannotBeFramedBecomeNoPreciseDiagnosis) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Session s;
-    s.card->answer = c.cardAnswer;
+    s.card->SetDefaultAnswer(c.cardAnswer);
     ASSERT_TRUE(s.Connect());
-    s.vpcd.Send({0x00, 0xB0, 0x00, 0x00});
+    s.vpcd.SendRaw({0x00, 0x04, 0x00, 0xB0, 0x00, 0x00});  // a framed four-byte command
     EXPECT_EQ(s.vpcd.Receive(), c.sent);
     EXPECT_TRUE(s.client.IsRunning());
   }
@@ -203,7 +164,7 @@ TEST(VpcdClient, MalformedOrBrokenSessionsEndCleanly) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Session s;
-    s.card->throws = c.cardThrows;
+    if (c.cardThrows) s.front->Arm(FaultInjectingCard::OnInstruction(0xB0), &FaultInjectingCard::ThrowPulledOut, true);
     ASSERT_TRUE(s.Connect());
     if (!c.raw.empty()) s.vpcd.SendRaw(c.raw);
     if (c.closeAfter) {
@@ -213,7 +174,7 @@ TEST(VpcdClient, MalformedOrBrokenSessionsEndCleanly) {
     }
     EXPECT_TRUE(BecomesFalse(s.client));
     // Nothing half-read may reach the card.
-    EXPECT_EQ(s.card->Events(), c.cardThrows ? std::vector<std::string>{"apdu"} : std::vector<std::string>{});
+    EXPECT_EQ(s.card->Received().size(), c.cardThrows ? 1u : 0u);
   }
 }
 
@@ -235,7 +196,7 @@ TEST(VpcdClient, StartGivesUpAtItsLimitWhenNothingListens) {
     FakeVpcd closedAgain;  // a port that was free a moment ago and is closed now
     port = closedAgain.Port();
   }
-  VpcdClient client(std::make_shared<RecordingCard>(), "127.0.0.1", port);
+  VpcdClient client(std::make_shared<TransportTestCard>(), "127.0.0.1", port);
   const auto before = Clock::now();
   EXPECT_FALSE(client.Start(300ms));
   const auto took = Clock::now() - before;
