@@ -90,7 +90,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
-  result.started = true;
   in.CloseRead();
   out.CloseWrite();
   err.CloseWrite();
@@ -136,7 +135,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args) {
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                                     const std::function<void()>& inChild) {
   char pattern[] = "/tmp/tokvane-cli-test-XXXXXX";
   const int logFd = ::mkstemp(pattern);
   if (logFd < 0) return;
@@ -145,7 +145,8 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
   auto argv = ArgumentVector(program, args, storage);
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test run
+    if (inChild) inChild();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test run (set after a user change, which clears it)
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
     ::dup2(logFd, STDOUT_FILENO);
@@ -159,17 +160,6 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
 BackgroundProcess::~BackgroundProcess() {
   Stop();
   if (!logPath_.empty()) ::unlink(logPath_.c_str());
-}
-
-bool BackgroundProcess::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-  if (done == pid_) {
-    pid_ = -1;
-    return false;
-  }
-  return true;
 }
 
 bool BackgroundProcess::Stop(std::chrono::milliseconds grace) {

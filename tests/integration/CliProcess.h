@@ -5,13 +5,13 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tokvane::integration {
 
 struct ProcessResult {
-  bool started = false;
   bool timedOut = false;
   int exitCode = -1;  // -1 when the child did not exit normally
   std::string out;
@@ -24,17 +24,17 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                          const std::vector<std::string>& extraEnvironment = {});
 
 // A child left running in the background (a virtual key serving pcscd), killed and reaped when
-// the object goes.
+// the object goes. `inChild` runs in the child before the program starts (limits, another user).
 class BackgroundProcess {
  public:
-  BackgroundProcess(const std::string& program, const std::vector<std::string>& args);
+  BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                    const std::function<void()>& inChild = {});
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
-  // True while the child has not exited.
-  bool Running();
+  pid_t Pid() const { return pid_; }
   // Sends SIGTERM, then SIGKILL after `grace`; true when the child had exited by itself or on TERM.
   bool Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
   // Standard output and error of the child so far (for failure messages).

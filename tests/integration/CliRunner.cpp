@@ -86,11 +86,4 @@ CliResult RunCliProgram(std::vector<std::string> args, const std::string& input)
   return CliResult{process.exitCode, process.out, process.err};
 }
 
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
-  const auto newline = trimmed.rfind('\n');
-  return newline == std::string::npos ? trimmed : trimmed.substr(newline + 1);
-}
-
 }  // namespace tokvane::integration

@@ -37,7 +37,4 @@ std::string KeysimProgram();
 // (TOKVANE_NO_SYSTEM_HID=1); --demo runs need no guard.
 CliResult RunCliProgram(std::vector<std::string> args, const std::string& input = {});
 
-// The last line of `text` without its newline ("" for none).
-std::string LastLine(const std::string& text);
-
 }  // namespace tokvane::integration

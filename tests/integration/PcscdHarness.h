@@ -19,24 +19,11 @@ class PcscdEnvironment : public ::testing::Environment {
   void TearDown() override;
 };
 
-// A fixture whose tests all need pcscd.
+// A fixture whose tests all need pcscd: without it each fails with the reason (or, with
+// TOKVANE_ALLOW_SKIPS=1, is skipped).
 class PcscdTest : public ::testing::Test {
  protected:
   void SetUp() override;
 };
 
 }  // namespace tokvane::integration
-
-// Fails (or, with TOKVANE_ALLOW_SKIPS=1, skips) the current test when no pcscd with the vpcd reader
-// runs. Use it at the top of a test body or a fixture's SetUp.
-#define TOKVANE_REQUIRE_PCSCD()                                                                      \
-  do {                                                                                               \
-    auto& tokvanePcscd = ::tokvane::integration::PcscdService::Instance();                           \
-    if (!tokvanePcscd.Ensure()) {                                                                    \
-      if (!::tokvane::integration::SkipsAllowed()) {                                                 \
-        GTEST_FAIL() << "pcscd is required (TOKVANE_ALLOW_SKIPS=1 skips instead): " << tokvanePcscd.Reason(); \
-      } else {                                                                                       \
-        GTEST_SKIP() << "pcscd unavailable: " << tokvanePcscd.Reason();                              \
-      }                                                                                              \
-    }                                                                                                \
-  } while (false)

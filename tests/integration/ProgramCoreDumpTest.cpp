@@ -1,13 +1,9 @@
 // The built programs turn core dumps off as they start: seen from outside, through /proc, while
 // each waits for something (the CLI for its secret, the virtual key for vpcd).
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,52 +24,24 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uid_t kNobody = 65534;
 
-// A program run as a child and killed when the object goes. Run by root, the child runs as
+// Gives the child a core limit the program has to lower itself. Run by root, the child runs as
 // nobody: /proc shows an undumpable process as root's, which only tells something when the
 // process is not root's anyway.
-class ProbedChild {
- public:
-  ProbedChild(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> storage{program};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : storage) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ != 0) return;
-    const int devNull = ::open("/dev/null", O_RDWR);
-    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(devNull, fd);
-    if (::geteuid() == 0) {
-      // A core limit the program has to lower itself, then another user.
-      const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-      ::setrlimit(RLIMIT_CORE, &unlimited);
-      if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-          ::setresuid(kNobody, kNobody, kNobody) != 0) {
-        ::_exit(126);
-      }
-    } else {
-      rlimit limit{};
-      ::getrlimit(RLIMIT_CORE, &limit);
-      limit.rlim_cur = limit.rlim_max;
-      ::setrlimit(RLIMIT_CORE, &limit);
+void RaiseCoreLimitAsAnotherUser() {
+  if (::geteuid() == 0) {
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_CORE, &unlimited);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+        ::setresuid(kNobody, kNobody, kNobody) != 0) {
+      ::_exit(126);
     }
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // set after the user change, which clears it
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+  } else {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_CORE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_CORE, &limit);
   }
-  ~ProbedChild() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  ProbedChild(const ProbedChild&) = delete;
-  ProbedChild& operator=(const ProbedChild&) = delete;
-
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-};
+}
 
 std::string ProcFile(pid_t pid, const char* name) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
@@ -150,12 +118,13 @@ TEST(ProgramCoreDumps, EachProgramIsUndumpableWithNoCoreLimitSoonAfterStart) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.program);
-    ProbedChild child(c.program, c.args);
-    ASSERT_GT(child.Pid(), 0);
+    BackgroundProcess child(c.program, c.args, RaiseCoreLimitAsAnotherUser);
+    ASSERT_TRUE(child.Started());
     const Seen seen = WatchUntilHardened(child.Pid(), c.program);
     ASSERT_TRUE(seen.started) << "the program did not start";
     EXPECT_EQ(seen.coreLimit, "0 0");
     EXPECT_EQ(seen.owner, 0u) << "still dumpable";
+    child.Stop(0ms);  // how the program ends is not looked at here
   }
   std::filesystem::remove_all(directory);
 }

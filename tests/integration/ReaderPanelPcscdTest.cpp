@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,46 +17,12 @@
 #include "device/PcscInterface.h"
 #include "keysim/VirtualKey.h"
 #include "tests/integration/PcscdHarness.h"
+#include "tests/support/FaultInjectingCard.h"
 #include "tests/support/VirtualOnlyBackends.h"
 #include "ui/SkinFiles.h"
 
 namespace tokvane::integration {
 namespace {
-
-// The virtual key, with the power events vpcd passes on to it recorded in order.
-class PowerRecordingKey final : public VirtualCard {
- public:
-  explicit PowerRecordingKey(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
-  std::vector<std::uint8_t> Atr() override { return key_->Atr(); }
-  void PowerOn() override {
-    Record("on");
-    key_->PowerOn();
-  }
-  void PowerOff() override {
-    Record("off");
-    key_->PowerOff();
-  }
-  void Reset() override {
-    Record("reset");
-    key_->Reset();
-  }
-  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
-    return key_->ProcessApdu(command);
-  }
-  std::vector<std::string> Events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-
- private:
-  void Record(const char* event) {
-    std::lock_guard lock(mutex_);
-    events_.emplace_back(event);
-  }
-  std::shared_ptr<VirtualKey> key_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> events_;
-};
 
 // True when `events` hold a power-down followed by a power-up, or a reset.
 bool HoldsPowerCycle(const std::vector<std::string>& events) {
@@ -78,7 +43,7 @@ class ReaderPanelThroughPcscd : public PcscdTest {
 
 TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   auto key = std::make_shared<VirtualKey>();
-  auto recorder = std::make_shared<PowerRecordingKey>(key);
+  auto recorder = std::make_shared<FaultInjectingCard>(key);  // records the power events vpcd passes on
   served = std::make_unique<ServedCard>(recorder);
   ASSERT_TRUE(served->Insert()) << "pcscd did not show the served key";
 
@@ -106,7 +71,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   // An action selects the applet on an open connection; the reset then starts the card afresh.
   ASSERT_TRUE(guitest::OpenAndSelectOath(*window));
   ASSERT_TRUE(key->IsOathSelected());
-  const std::size_t eventsBefore = recorder->Events().size();
+  const std::size_t eventsBefore = recorder->PowerEvents().size();
   guitest::ClearWindowLog(*window);
 
   guitest::ClickAndSettle(*window, window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset")));
@@ -114,7 +79,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
   const auto log = guitest::WindowLog(*window);
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
-  const std::vector<std::string> events = recorder->Events();
+  const std::vector<std::string> events = recorder->PowerEvents();
   const std::vector<std::string> sinceReset(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore), events.end());
   EXPECT_TRUE(HoldsPowerCycle(sinceReset)) << "events since the reset: " << sinceReset.size();
   EXPECT_FALSE(key->IsOathSelected());

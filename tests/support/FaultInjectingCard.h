@@ -2,10 +2,12 @@
 // A card in front of another card that passes everything through until a chosen command arrives,
 // and then lets the test act at that very moment: pull the card out, stop the service. The
 // command can reach the inner card first (the key did the work, its answer is lost) or not at all.
+// The power events passed on to the inner card are recorded in order.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -42,9 +44,22 @@ class FaultInjectingCard : public VirtualCard {
   static void ThrowPulledOut() { throw PulledOut{}; }
 
   Bytes Atr() override { return inner_->Atr(); }
-  void PowerOn() override { inner_->PowerOn(); }
-  void PowerOff() override { inner_->PowerOff(); }
-  void Reset() override { inner_->Reset(); }
+  void PowerOn() override {
+    Note("on");
+    inner_->PowerOn();
+  }
+  void PowerOff() override {
+    Note("off");
+    inner_->PowerOff();
+  }
+  void Reset() override {
+    Note("reset");
+    inner_->Reset();
+  }
+  std::vector<std::string> PowerEvents() const {
+    std::lock_guard lock(mutex_);
+    return powerEvents_;
+  }
 
   Bytes ProcessApdu(const Bytes& command) override {
     Action action;
@@ -65,10 +80,16 @@ class FaultInjectingCard : public VirtualCard {
   }
 
  private:
+  void Note(const char* event) {
+    std::lock_guard lock(mutex_);
+    powerEvents_.emplace_back(event);
+  }
+
   std::shared_ptr<VirtualCard> inner_;
   mutable std::mutex mutex_;
   Trigger trigger_;
   Action action_;
   bool keyFirst_ = false;
   bool fired_ = false;
+  std::vector<std::string> powerEvents_;
 };

@@ -14,6 +14,9 @@
 #include <sstream>
 #include <thread>
 
+#include "device/PcscApi.h"
+#include "device/PcscReaderList.h"
+
 namespace tokvane::integration {
 
 namespace {
@@ -27,40 +30,6 @@ constexpr auto kStartLimit = 20s;
 constexpr auto kRunningWithoutReaderLimit = 3s;
 constexpr auto kStopLimit = 5s;
 constexpr auto kPollPause = 50ms;
-
-class Context {
- public:
-  Context() : result_(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_)) {}
-  ~Context() {
-    if (result_ == SCARD_S_SUCCESS) SCardReleaseContext(context_);
-  }
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  LONG Result() const { return result_; }
-  SCARDCONTEXT Get() const { return context_; }
-
- private:
-  SCARDCONTEXT context_ = 0;
-  LONG result_;
-};
-
-std::vector<std::string> ListReaders(const Context& context) {
-  std::vector<std::string> names;
-  DWORD length = 0;
-  if (SCardListReaders(context.Get(), nullptr, nullptr, &length) != SCARD_S_SUCCESS || length == 0) {
-    return names;
-  }
-  std::vector<char> multiString(length);
-  if (SCardListReaders(context.Get(), nullptr, multiString.data(), &length) != SCARD_S_SUCCESS) {
-    return names;
-  }
-  multiString.resize(length);
-  multiString.push_back('\0');  // the walk below stops even on a truncated list
-  for (const char* name = multiString.data(); *name != '\0'; name += std::strlen(name) + 1) {
-    names.emplace_back(name);
-  }
-  return names;
-}
 
 std::string FindPcscd() {
   std::vector<std::string> directories;
@@ -87,12 +56,6 @@ std::string DescribeExit(int status) {
 
 }  // namespace
 
-std::vector<std::string> ListReaderNamesNow() {
-  const Context context;
-  if (context.Result() != SCARD_S_SUCCESS) return {};
-  return ListReaders(context);
-}
-
 PcscdService& PcscdService::Instance() {
   static PcscdService instance;
   return instance;
@@ -101,11 +64,15 @@ PcscdService& PcscdService::Instance() {
 PcscdService::~PcscdService() { Shutdown(); }
 
 PcscdService::Probe PcscdService::ProbeNow() {
-  const Context context;
-  if (context.Result() != SCARD_S_SUCCESS) return Probe::NoService;
-  const auto names = ListReaders(context);
-  const bool listed = std::find(names.begin(), names.end(), kVpcdReader) != names.end();
-  return listed ? Probe::ReaderListed : Probe::ReaderMissing;
+  const auto api = SystemPcscApi();
+  std::vector<std::string> names;
+  ListPcscReaderNamesNarrow(names, api);
+  if (std::find(names.begin(), names.end(), kVpcdReader) != names.end()) return Probe::ReaderListed;
+  // No reader listed: a service that is still starting, or none at all.
+  SCARDCONTEXT context = 0;
+  if (api->EstablishContext(&context) != SCARD_S_SUCCESS) return Probe::NoService;
+  api->ReleaseContext(context);
+  return Probe::ReaderMissing;
 }
 
 bool PcscdService::Ensure() {

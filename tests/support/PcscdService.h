@@ -14,9 +14,6 @@ namespace tokvane::integration {
 inline constexpr const char* kVpcdReader = "Virtual PCD 00 00";
 inline constexpr const char* kVpcdSecondReader = "Virtual PCD 00 01";
 
-// The reader names pcscd lists now; empty when it cannot be asked or lists none.
-std::vector<std::string> ListReaderNamesNow();
-
 class PcscdService {
  public:
   // The process-wide instance; its destruction at exit stops a pcscd it started.

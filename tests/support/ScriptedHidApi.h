@@ -28,7 +28,6 @@ class ScriptedHidApi : public HidApi {
   std::vector<Report> written;
   std::vector<Report> featuresSent;
   int featureReads = 0;
-  int flushes = 0;
 
   // Input reports released once `Write` has been called the given number of times; a report
   // of length 0 in `input` stands for a read error.
@@ -99,7 +98,6 @@ class ScriptedHidApi : public HidApi {
   }
 
   bool Flush(HidHandle handle) override {
-    ++flushes;
     if (!open_.count(handle) || flushFails) return false;
     input.clear();
     return true;
@@ -120,12 +118,6 @@ class ScriptedHidApi : public HidApi {
     interfaces.push_back({path, vid, pid, static_cast<std::uint16_t>(keyboard ? 0x01 : 0xF1D0),
                           static_cast<std::uint16_t>(keyboard ? 0x06 : 0x01)});
     if (keyboard) keyboardPaths.insert(path);
-  }
-
-  void RemoveInterface(const std::string& path) {
-    interfaces.erase(std::remove_if(interfaces.begin(), interfaces.end(),
-                                    [&](const HidInterfaceInfo& info) { return info.path == path; }),
-                     interfaces.end());
   }
 
  private:

@@ -72,7 +72,6 @@ class ScriptedPcscApi : public PcscApi {
   std::vector<DWORD> connectShareModes;
   std::vector<DWORD> connectPreferred;
   std::vector<DWORD> disconnectDispositions;
-  int attribQueries = 0;
   int contextsEstablished = 0;
 
   LONG EstablishContext(SCARDCONTEXT* context) override {
@@ -132,7 +131,6 @@ class ScriptedPcscApi : public PcscApi {
     return SCARD_S_SUCCESS;
   }
   LONG GetAttrib(SCARDHANDLE card, DWORD, std::vector<BYTE>& value) override {
-    ++attribQueries;
     value.clear();
     if (liveHandles.count(card) == 0) return SCARD_E_INVALID_HANDLE;
     return attribResult;

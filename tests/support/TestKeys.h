@@ -54,11 +54,35 @@ inline CApduCommand Command(const Bytes& bytes) {
   return command;
 }
 
+// A command whose encoding is exactly `length` bytes (5: case 2; more: case 3, its data counting up).
+inline CApduCommand CommandOfLength(std::size_t length) {
+  Bytes bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
+  if (length > 5) {
+    bytes = {0x00, 0xA4, 0x04, 0x00, static_cast<std::uint8_t>(length - 5)};
+    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
+  }
+  return Command(bytes);
+}
+
 inline std::vector<std::string> NamesOf(const std::vector<VirtualCredentialState>& credentials) {
   std::vector<std::string> names;
   for (const auto& credential : credentials) names.emplace_back(credential.name.begin(), credential.name.end());
   return names;
 }
+
+// A card that answers every command with the command itself and 90 00.
+class EchoCard : public VirtualCard {
+ public:
+  Bytes Atr() override { return {0x3B, 0x00}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  Bytes ProcessApdu(const Bytes& command) override {
+    Bytes answer = command;
+    answer.insert(answer.end(), {0x90, 0x00});
+    return answer;
+  }
+};
 
 // A key holding "alpha" (6 digits) and "beta" (8 digits, the default), both of the RFC secret,
 // written straight into it.

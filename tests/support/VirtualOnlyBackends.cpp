@@ -32,10 +32,7 @@ LONG VirtualReadersOnlyPcscApi::ListReaders(SCARDCONTEXT context, std::vector<ch
 
 LONG VirtualReadersOnlyPcscApi::Connect(SCARDCONTEXT context, const std::string& readerName, DWORD shareMode,
                                         DWORD preferredProtocols, SCARDHANDLE* card, DWORD* activeProtocol) {
-  if (!IsVirtualReaderName(readerName)) {
-    ++refused_;
-    return SCARD_E_UNKNOWN_READER;
-  }
+  if (!IsVirtualReaderName(readerName)) return SCARD_E_UNKNOWN_READER;
   return inner_->Connect(context, readerName, shareMode, preferredProtocols, card, activeProtocol);
 }
 
@@ -44,10 +41,7 @@ LONG VirtualReadersOnlyPcscApi::GetStatusChange(SCARDCONTEXT context, DWORD time
   for (DWORD i = 0; i < count; ++i) {
     const char* name = states[i].szReader;
     if (name == nullptr || std::strcmp(name, kPnpNotification) == 0) continue;
-    if (!IsVirtualReaderName(name)) {
-      ++refused_;
-      return SCARD_E_UNKNOWN_READER;
-    }
+    if (!IsVirtualReaderName(name)) return SCARD_E_UNKNOWN_READER;
   }
   return inner_->GetStatusChange(context, timeoutMs, states, count);
 }

@@ -2,8 +2,7 @@
 // The backends every test that goes through the system's pcscd uses: pcsc-lite, but only the
 // vpcd readers are listed or reached, and an empty set of HID interfaces in place of hidraw. A
 // contributor's own key, plugged into the machine the tests run on, is never listed, connected
-// or sent a command; an attempt to reach it is counted and refused.
-#include <atomic>
+// or sent a command; an attempt to reach it is refused.
 #include <memory>
 #include <string>
 
@@ -20,9 +19,6 @@ bool IsVirtualReaderName(const std::string& name);
 class VirtualReadersOnlyPcscApi final : public PcscApi {
  public:
   explicit VirtualReadersOnlyPcscApi(std::shared_ptr<PcscApi> inner) : inner_(std::move(inner)) {}
-
-  // How many times something tried to reach a reader that is not a virtual one.
-  int RefusedReaches() const { return refused_.load(); }
 
   LONG EstablishContext(SCARDCONTEXT* context) override { return inner_->EstablishContext(context); }
   LONG ReleaseContext(SCARDCONTEXT context) override { return inner_->ReleaseContext(context); }
@@ -46,7 +42,6 @@ class VirtualReadersOnlyPcscApi final : public PcscApi {
 
  private:
   std::shared_ptr<PcscApi> inner_;
-  std::atomic<int> refused_{0};
 };
 
 // pcsc-lite behind VirtualReadersOnlyPcscApi, and a VirtualHidApi without keys.

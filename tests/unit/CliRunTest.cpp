@@ -148,7 +148,7 @@ TEST_F(CliRun, JsonErrorsAreADocumentOnStandardOutput) {
   EXPECT_EQ(Lines(run.err), 1u) << run.err;
 }
 
-TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
+TEST_F(CliRun, BadSecretsAndAnUnconfirmedResetAreRefusedBeforeAnyKeyIsReached) {
   const std::string rfcBase32 = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
   // How the secret's own forms are judged is SecretFormatsTest's; here the CLI's own checks, and
   // that a refused secret is never echoed nor the key reached.
@@ -172,6 +172,8 @@ TEST_F(CliRun, BadSecretsAreRefusedBeforeAnyKeyIsReached) {
       {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5001)}, "", "8000 x 5001 pixels; at most 40 million"},
       // Exactly the limit is decoded, and the missing pixel data found.
       {{"oath", "add", "n", "--qr", PngHeaderImage(8000, 5000)}, "", "cannot read the image"},
+      // Standard input is a pipe, not a terminal: even a "y" in it does not confirm a reset.
+      {{"oath", "reset"}, "y\n", "--yes"},
   };
   for (const auto& c : cases) {
     const CliResult run = RunWith(Demo(c.args), c.input);
@@ -310,14 +312,6 @@ TEST(CliTouchCountdown, ATerminalSeesTheTouchWindowCountedDownAndClearedBeforeTh
     EXPECT_EQ(run.err, c.err) << c.what;
     EXPECT_EQ(run.code, c.keyWantsTouch ? 1 : 0) << c.what;
   }
-}
-
-TEST_F(CliRun, ResetWantsAConfirmationAScriptCannotGiveByAccident) {
-  // Standard input is a pipe, not a terminal: even a "y" in it does not confirm.
-  const CliResult run = RunWith(Demo({"oath", "reset"}), "y\n");
-  EXPECT_EQ(run.code, 2);
-  EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
-  EXPECT_FALSE(KeyWasReached());
 }
 
 // The demo key stands for every reader, and a state file carries it from one run to the next: a

@@ -10,20 +10,12 @@
 #include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
 constexpr std::uint16_t kVid = 0x1209;
 constexpr std::uint16_t kOtherVendor = 0x05AC;
-
-class AlwaysOkCard : public VirtualCard {
- public:
-  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x00}; }
-  void PowerOn() override {}
-  void PowerOff() override {}
-  void Reset() override {}
-  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>&) override { return {0x90, 0x00}; }
-};
 
 VirtualHidKeyOptions Key(std::uint16_t vid, std::uint16_t pid, std::uint8_t interfaces) {
   VirtualHidKeyOptions options;
@@ -42,7 +34,7 @@ class HidDiscoveryTest : public ::testing::Test {
     models = std::make_shared<KeyModels>(std::vector<VidPidEntry>{VidPidEntry::Make(kVid, 0)});
   }
 
-  VirtualHidApi::KeyId AddKey(VirtualHidKeyOptions options) { return api->AddKey(std::make_shared<AlwaysOkCard>(), std::move(options)); }
+  VirtualHidApi::KeyId AddKey(VirtualHidKeyOptions options) { return api->AddKey(std::make_shared<test_keys::EchoCard>(), std::move(options)); }
 
   std::vector<std::wstring> Enumerate() {
     std::vector<std::wstring> names;

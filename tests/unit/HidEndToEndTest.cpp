@@ -13,43 +13,17 @@
 #include "device/VnCosHidInterface.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
-#include "oath/OathAnswers.h"
-#include "oath/OathCommands.h"
 #include "tests/support/TestKeys.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using test_keys::CommandOfLength;
+using test_keys::EchoCard;
 
 constexpr std::uint16_t kVid = 0x1209;
 const std::wstring kKbName = L"VORTAN HID DEVICE KB 0";
 const std::wstring kU2fName = L"VORTAN HID DEVICE U2F 1";
-
-// Answers every command with the command bytes themselves and 90 00.
-class EchoCard : public VirtualCard {
- public:
-  std::vector<std::uint8_t> Atr() override { return {0x3B, 0x00}; }
-  void PowerOn() override {}
-  void PowerOff() override {}
-  void Reset() override {}
-  std::vector<std::uint8_t> ProcessApdu(const std::vector<std::uint8_t>& command) override {
-    std::vector<std::uint8_t> answer = command;
-    answer.push_back(0x90);
-    answer.push_back(0x00);
-    return answer;
-  }
-};
-
-CApduCommand CommandOfLength(std::size_t length) {
-  std::vector<std::uint8_t> bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
-  if (length > 5) {
-    bytes = {0x00, 0xD0, 0x00, 0x00, static_cast<std::uint8_t>(length - 5)};
-    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 7));
-  }
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
-}
 
 class HidVirtualKeyTest : public ::testing::Test {
  protected:

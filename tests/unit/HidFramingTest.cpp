@@ -15,10 +15,12 @@
 #include "device/VidPidConfig.h"
 #include "device/VnCosHidInterface.h"
 #include "tests/support/ScriptedHidApi.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
 using Report = ScriptedHidApi::Report;
+using test_keys::CommandOfLength;
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t kVid = 0x1209;
@@ -73,18 +75,6 @@ Report FeatureReply(const std::vector<std::uint8_t>& payload, std::size_t report
   report[1] = static_cast<std::uint8_t>(lengthByte < 0 ? static_cast<int>(payload.size()) : lengthByte);
   std::copy_n(payload.begin(), std::min(payload.size(), reportLength - 2), report.begin() + 2);
   return report;
-}
-
-// A command whose encoding is exactly `length` bytes (5: case 2; more: case 3).
-CApduCommand CommandOfLength(std::size_t length) {
-  std::vector<std::uint8_t> bytes{0x80, 0xE3, 0x00, 0x00, 0x03};
-  if (length > 5) {
-    bytes = {0x00, 0xA4, 0x04, 0x00, static_cast<std::uint8_t>(length - 5)};
-    for (std::size_t i = 5; i < length; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
-  }
-  CApduCommand command;
-  command.Parse(bytes.data(), bytes.size());
-  return command;
 }
 
 std::vector<std::uint8_t> AnswerOfLength(std::size_t length) {

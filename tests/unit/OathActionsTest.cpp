@@ -16,6 +16,7 @@
 #include "oath/OtpCredentialList.h"
 #include "oath/TypedKey.h"
 #include "tests/support/CardDevice.h"
+#include "tests/support/TestKeys.h"
 
 namespace {
 
@@ -39,11 +40,8 @@ class RecordingHost final : public OathActionHost {
   void LogSuccess(const std::string& entry) override { log.push_back({"ok", entry}); }
   void LogFailure(const std::string& entry) override { log.push_back({"err", entry}); }
   bool SelectOathApplet() override {
-    const OathBytes select = BuildSelectOath();
-    CApduCommand command;
-    command.Parse(select.data(), select.size());
     CApduResponse response;
-    return device_.IsOpen() && device_.Exchange(command, response);
+    return device_.IsOpen() && device_.Exchange(test_keys::Command(BuildSelectOath()), response);
   }
   void SelectFidoApplet() override { ++fidoSelections; }
   bool ConfirmUserPresence() override {
@@ -75,8 +73,6 @@ class RecordingHost final : public OathActionHost {
  private:
   CardDevice& device_;
 };
-
-std::string HexOf(const Bytes& bytes) { return BytesToHex(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
 
 class OathActionsTest : public ::testing::Test {
  protected:
@@ -121,7 +117,7 @@ class OathActionsTest : public ::testing::Test {
   std::optional<std::vector<std::string>> listedNames;
 };
 
-const std::string kKey20 = "3132333435363738393031323334353637383930";  // RFC 4226's test secret
+const std::string& kKey20 = test_keys::kRfcSecretHex;
 
 TEST_F(OathActionsTest, PersonalizeInputIsCheckedBeforeAnythingIsSent) {
   struct Case {
@@ -171,7 +167,7 @@ TEST_F(OathActionsTest, PersonalizeInputIsCheckedBeforeAnythingIsSent) {
 TEST_F(OathActionsTest, PersonalizeSendsTheNameWithoutSpacesAndLogsTheExactSequence) {
   ASSERT_EQ(Write(" 12 34 ", "31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39 30", "", true),
             OathOutcome::Done);
-  const Bytes secret = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0'};
+  const Bytes& secret = test_keys::kRfcSecret;
   const Bytes put = BuildPut(oath::kInsPut, std::string_view("1234"), secret, 8, std::string_view(""));
   ASSERT_EQ(Sent(), std::vector<Bytes>{put});
   // The log shows the command with every key byte hidden; its length and the rest stay readable.
@@ -333,7 +329,7 @@ TEST_F(OathActionsTest, StatusWordsAndFailedExchangesGetTheirOwnTexts) {
   EXPECT_EQ(failing.SetDefault("abc"), OathOutcome::ExchangeFailed);
   EXPECT_FALSE(failing.LastStatusWord());
   EXPECT_EQ(failing.TransportReason(), "The card is gone.");
-  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildSetDefault(std::string_view("abc"))) + "\n"},
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", test_keys::Hex(BuildSetDefault(std::string_view("abc"))) + "\n"},
                                            {"err", "The card is gone; the default credential may or may not "
                                                    "have been changed\n"}}));
   EXPECT_FALSE(device->IsOpen());
@@ -438,7 +434,7 @@ TEST_F(OathActionsTest, VersionsAreToldWithTheirExactTexts) {
   EXPECT_EQ(Actions().ShowVersions(), OathOutcome::Done);
   EXPECT_EQ(host->told, std::vector<std::string>{"Otp Version  : Applet version: 1a   Cos version: 4305"});
   EXPECT_EQ(host->fidoSelections, 1);
-  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", HexOf(BuildGetAppletVersion()) + "\n"}}));
+  EXPECT_EQ(host->log, (std::vector<Entry>{{"cmd", test_keys::Hex(BuildGetAppletVersion()) + "\n"}}));
 
   Use(VirtualKeyConfig{});
   device->failOpen = true;

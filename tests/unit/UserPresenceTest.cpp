@@ -2,56 +2,38 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "device/DeviceInterface.h"
+#include "keysim/TransportTestCard.h"
 #include "oath/OathCommands.h"
 #include "oath/UserPresence.h"
+#include "tests/support/CardDevice.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An open transport whose key answers the version query with a chosen answer.
-class VersionDevice final : public IDeveiceInterface {
- public:
-  explicit VersionDevice(Bytes answer, bool exchangeWorks = true)
-      : answer_(std::move(answer)), exchangeWorks_(exchangeWorks) {}
-  bool Open() override { return true; }
-  bool IsOpen() override { return true; }
-  bool Close() override {
-    ++closes;
-    return true;
+// An open transport whose key answers every command, the version query too, with `answer`.
+struct VersionKey {
+  explicit VersionKey(Bytes answer) {
+    card->SetDefaultAnswer(std::move(answer));
+    device.Open();
   }
-  bool Exchange(const CApduCommand& command, CApduResponse& response) override {
-    sent.push_back(command.Serialize());
-    if (!exchangeWorks_) return false;
-    return response.Parse(answer_.data(), answer_.size());
-  }
-  std::string GetLastErrorText() override { return "gone"; }
-  void SetName(const std::wstring&) override {}
-  std::wstring GetName() override { return L"version device"; }
-
-  std::vector<Bytes> sent;
-  int closes = 0;
-
- private:
-  Bytes answer_;
-  bool exchangeWorks_;
+  std::shared_ptr<TransportTestCard> card = std::make_shared<TransportTestCard>();
+  CardDevice device{card};
 };
 
 bool NeedsTouchFor(const Bytes& answer) {
-  VersionDevice device(answer);
-  return NeedsUserPresence(device);
+  VersionKey key(answer);
+  return NeedsUserPresence(key.device);
 }
 
 TEST(UserPresence, AsksTheCardOsOnceAndLeavesTheTransportOpen) {
-  VersionDevice device({0x43, 0x01, 0x00, 0x90, 0x00});
-  EXPECT_TRUE(NeedsUserPresence(device));
-  ASSERT_EQ(device.sent.size(), 1u);
-  EXPECT_EQ(device.sent[0], (Bytes{0x80, 0xE3, 0x00, 0x00, 0x03}));
-  EXPECT_EQ(device.sent[0], BuildGetCosVersion());
-  EXPECT_EQ(device.closes, 0);
+  VersionKey key({0x43, 0x01, 0x00, 0x90, 0x00});
+  EXPECT_TRUE(NeedsUserPresence(key.device));
+  EXPECT_EQ(key.card->Received(), std::vector<Bytes>{BuildGetCosVersion()});
+  EXPECT_EQ(key.device.closes, 0);
 }
 
 // Which versions want a touch, and how a short answer reads, is OathAnswersTest's table.
@@ -62,8 +44,9 @@ TEST(UserPresence, TheKeysAnswerDecidesAndARefusedOrFailedQueryWantsNoTouch) {
   EXPECT_FALSE(NeedsTouchFor({0x31, 0x00, 0x69, 0x85}));
   EXPECT_FALSE(NeedsTouchFor({0x6D, 0x00}));
   EXPECT_FALSE(NeedsTouchFor({0x90, 0x00}));
-  VersionDevice failing({0x31, 0x00, 0x90, 0x00}, false);
-  EXPECT_FALSE(NeedsUserPresence(failing));
+  VersionKey failing({0x31, 0x00, 0x90, 0x00});
+  failing.device.failExchange = true;
+  EXPECT_FALSE(NeedsUserPresence(failing.device));
 }
 
 }  // namespace

@@ -55,8 +55,17 @@ class VirtualPcscApiTest : public ::testing::Test {
     return rv;
   }
 
+  // The reader with `key` in it, connected to through `card` and `protocol`.
+  void Plugged(std::shared_ptr<VirtualKey> key = MakeKey()) {
+    api.AddReader(kReader);
+    api.InsertCard(kReader, std::move(key));
+    ASSERT_EQ(Connect(&card, &protocol), SCARD_S_SUCCESS);
+  }
+
   VirtualPcscApi api;
   SCARDCONTEXT context = 0;
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
 };
 
 TEST_F(VirtualPcscApiTest, ListsReadersInTheOrderTheyWereAdded) {
@@ -76,8 +85,6 @@ TEST_F(VirtualPcscApiTest, ListsReadersInTheOrderTheyWereAdded) {
 }
 
 TEST_F(VirtualPcscApiTest, ConnectNeedsAReaderWithACardAndAMatchingProtocol) {
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
   EXPECT_EQ(Connect(&card, &protocol), SCARD_E_UNKNOWN_READER);
   api.AddReader(kReader);
   EXPECT_EQ(Connect(&card, &protocol), SCARD_E_NO_SMARTCARD);
@@ -108,11 +115,7 @@ TEST_F(VirtualPcscApiTest, ConnectNeedsAReaderWithACardAndAMatchingProtocol) {
 
 TEST_F(VirtualPcscApiTest, TransmitReachesTheCardAndReportsASmallBuffer) {
   auto key = MakeKey();
-  api.AddReader(kReader);
-  api.InsertCard(kReader, key);
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
-  ASSERT_EQ(Connect(&card, &protocol), SCARD_S_SUCCESS);
+  Plugged(key);
   Bytes answer;
   ASSERT_EQ(Send(card, protocol, BuildSelectOath(), answer), SCARD_S_SUCCESS);
   EXPECT_EQ(answer, (Bytes{0x90, 0x00}));
@@ -130,11 +133,7 @@ TEST_F(VirtualPcscApiTest, TransmitReachesTheCardAndReportsASmallBuffer) {
 }
 
 TEST_F(VirtualPcscApiTest, HandlesAnswerLikePcscdWithVpcd) {
-  api.AddReader(kReader);
-  api.InsertCard(kReader, MakeKey());
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
-  ASSERT_EQ(Connect(&card, &protocol), SCARD_S_SUCCESS);
+  Plugged();
   std::vector<BYTE> value;
   std::vector<BYTE> atr;
   Bytes answer;
@@ -164,11 +163,8 @@ TEST_F(VirtualPcscApiTest, HandlesAnswerLikePcscdWithVpcd) {
 }
 
 TEST_F(VirtualPcscApiTest, UnpoweringDisconnectDeselectsTheAppletLeavingDoesNot) {
-  auto key = MakeKey();
-  api.AddReader(kReader);
-  api.InsertCard(kReader, key);
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
+  Plugged();
+  api.Disconnect(card, SCARD_LEAVE_CARD);
   Bytes answer;
   const std::pair<DWORD, bool> cases[] = {
       {SCARD_LEAVE_CARD, true}, {SCARD_RESET_CARD, false}, {SCARD_UNPOWER_CARD, false}};
@@ -264,11 +260,7 @@ TEST_F(VirtualPcscApiTest, AWaitingCardDoesNotBlockTheOtherCalls) {
   config.touch = TouchMode::Never;
   config.touchWindow = 500ms;
   auto key = std::make_shared<VirtualKey>(config);
-  api.AddReader(kReader);
-  api.InsertCard(kReader, key);
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
-  ASSERT_EQ(Connect(&card, &protocol), SCARD_S_SUCCESS);
+  Plugged(key);
   Bytes answer;
   ASSERT_EQ(Send(card, protocol, BuildSelectOath(), answer), SCARD_S_SUCCESS);
   auto waiting = std::async(std::launch::async, [&] {
