@@ -12,6 +12,7 @@
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
 #include "core/CoreDumps.h"
+#include "core/Translate.h"
 #include "device/DeviceBackends.h"
 #include "ui/Controls.h"
 #include "ui/SkinFiles.h"
@@ -71,7 +72,7 @@ Options ParseRawOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (std::string reason; !DisableCoreDumps(reason)) std::fprintf(stderr, "tokvane: %s\n", reason.c_str());
-  std::setlocale(LC_ALL, "");
+  tokvane::InitTranslations();
   const Options early = ParseRawOptions(argc, argv);
   if (early.help) {
     QTextStream(stdout) << kUsage;

@@ -1,4 +1,5 @@
 #include "ui/SkinBuilder.h"
+#include "ui/SkinTexts.h"
 
 #include <QBoxLayout>
 #include <QBuffer>
@@ -259,6 +260,7 @@ QWidget* BuildSkinTree(QIODevice& file, const QDir& pictureFolder, const CustomC
     error = loader.Unmade().isEmpty() ? loader.errorString() : loader.Unmade();
     return nullptr;
   }
+  TranslateSkinTexts(root);
   return root;
 }
 
