@@ -1,4 +1,5 @@
 #include "app/KeyWorker.h"
+#include "ui/SkinTexts.h"
 
 #include <exception>
 #include <memory>
@@ -29,9 +30,9 @@ void KeyWorker::Start(std::function<void()> work, std::function<void()> apply) {
       work();
     } catch (const std::exception& thrown) {
       failure = QString::fromLocal8Bit(thrown.what());
-      if (failure.isEmpty()) failure = QStringLiteral("an unknown error");
+      if (failure.isEmpty()) failure = TrQ("an unknown error");
     } catch (...) {
-      failure = QStringLiteral("an unknown error");
+      failure = TrQ("an unknown error");
     }
     // What the work held (a transport among it) is let go of here, on the worker.
     work = nullptr;

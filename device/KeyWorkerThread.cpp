@@ -1,4 +1,5 @@
 #include "device/KeyWorkerThread.h"
+#include "core/Translate.h"
 
 #include <cstdio>
 #include <exception>
@@ -42,7 +43,7 @@ void KeyWorkerThread::RunGuarded(std::function<void()>& task) {
     }
   } catch (...) {
     if (onFailure_) {
-      onFailure_("an unknown error");
+      onFailure_(tokvane::Tr("an unknown error"));
     } else {
       std::fprintf(stderr, "tokvane: a key worker task failed with an unknown error\n");
     }
