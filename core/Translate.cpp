@@ -23,6 +23,11 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::string& DirectoryOverride() {
+  static std::string directory;
+  return directory;
+}
+
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -107,7 +112,12 @@ std::string CatalogueDirectoryFor(const std::string& executable) {
   return std::string(build::kDataDir) + "/locale";
 }
 
-std::string CatalogueDirectory() { return CatalogueDirectoryFor(ExecutablePath()); }
+std::string CatalogueDirectory() {
+  if (!DirectoryOverride().empty()) return DirectoryOverride();
+  return CatalogueDirectoryFor(ExecutablePath());
+}
+
+void SetCatalogueDirectoryOverride(const std::string& directory) { DirectoryOverride() = directory; }
 
 void InitTranslations() {
   std::setlocale(LC_ALL, "");

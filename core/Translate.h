@@ -32,6 +32,9 @@ std::string Substitute(std::string_view pattern, std::initializer_list<std::stri
 std::string CatalogueDirectory();
 // The folder the catalogue of `executable` is looked up in (empty `executable`: the data directory's).
 std::string CatalogueDirectoryFor(const std::string& executable);
+// Tests and tools running from elsewhere in the build tree name the folder themselves; empty: the
+// folder of the rule above. Takes effect at the next InitTranslations or SwitchLanguage.
+void SetCatalogueDirectoryOverride(const std::string& directory);
 
 // Takes the language from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) and binds the
 // catalogue as UTF-8. Call once at start, before any text is shown.
@@ -39,7 +42,8 @@ void InitTranslations();
 
 // Switches the running process to `locale` (e.g. "de_DE.UTF-8", "C") with the language list
 // `language` (the LANGUAGE variable; empty: unset). Texts fetched afterwards come in the new
-// language; texts already shown stay as they are. False when the C library lacks that locale.
+// language, so a window built afterwards is in it (its skin texts are translated as it loads);
+// texts already shown stay as they are. False when the C library lacks that locale.
 bool SwitchLanguage(const std::string& locale, const std::string& language);
 
 }  // namespace tokvane
