@@ -16,7 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core
-  gettext locales
+  gettext locales fonts-noto-cjk
   dpkg-dev file lintian desktop-file-utils appstream mandoc man-db
 )
 

@@ -11,8 +11,10 @@
 #include "app/DemoMode.h"
 #include "app/MainWnd.h"
 #include "app/MsgWnd.h"
+#include "core/Translate.h"
 #include "device/PcscInterface.h"
 #include "ui/Controls.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
     return 2;
   }
-  std::setlocale(LC_ALL, "");
+  tokvane::InitTranslations();
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   const QString output = QString::fromLocal8Bit(argv[1]);
@@ -45,12 +47,12 @@ int main(int argc, char** argv) {
   CMainWnd window(demo.Backends());
   if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return 1;
   controls::SetText(window.FindControl(QStringLiteral("title_subtext")),
-                    QStringLiteral("demo mode \u2014 a virtual key, no hardware needed"));
+                    TrQ("demo mode \u2014 a virtual key, no hardware needed"));
   window.show();
 
   int code = 1;
   QTimer::singleShot(300, &window, [&window] {
-    if (window.Device() != nullptr && !window.Device()->GetName().empty()) return;
+    if (window.HasDevice()) return;
     ClickIfPresent(window, "Card_Connect");
   });
   QTimer::singleShot(700, &window, [&window] { ClickIfPresent(window, "list_names"); });
