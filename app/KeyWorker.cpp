@@ -1,9 +1,10 @@
 #include "app/KeyWorker.h"
-#include "ui/SkinTexts.h"
 
 #include <exception>
 #include <memory>
 #include <utility>
+
+#include "ui/SkinTexts.h"
 
 KeyWorker::KeyWorker()
     : thread_([this](const std::string& what) {

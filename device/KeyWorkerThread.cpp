@@ -1,9 +1,10 @@
 #include "device/KeyWorkerThread.h"
-#include "core/Translate.h"
 
 #include <cstdio>
 #include <exception>
 #include <utility>
+
+#include "core/Translate.h"
 
 KeyWorkerThread::KeyWorkerThread(FailureReport onFailure)
     : onFailure_(std::move(onFailure)), thread_([this] { Loop(); }) {}

@@ -1,8 +1,9 @@
 #include "oath/Base32.h"
-#include "core/Translate.h"
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/Translate.h"
 
 using tokvane::Substitute;
 using tokvane::Tr;

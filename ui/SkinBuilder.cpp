@@ -1,5 +1,4 @@
 #include "ui/SkinBuilder.h"
-#include "ui/SkinTexts.h"
 
 #include <QBoxLayout>
 #include <QBuffer>
@@ -31,6 +30,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "ui/SkinTexts.h"
 
 namespace skin {
 namespace {
