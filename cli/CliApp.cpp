@@ -77,8 +77,9 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
     // oath add --qr without a NAME: the URI's label names the credential, spaces dropped.
     args.name = RemoveSpaces(secret.name);
     if (args.name.empty() || args.name.size() > kMaxCredentialNameBytes) {
-      code = reporter.Fail(ExitCode::Usage, Substitute(Tr("the QR code's label makes no name of 1 to %1 bytes: give the NAME"),
-                                                       {std::to_string(kMaxCredentialNameBytes)}));
+      code = reporter.Fail(ExitCode::Usage,
+                           Substitute(Tr("the QR code's label makes no name of 1 to %1 bytes: give the NAME"),
+                                      {std::to_string(kMaxCredentialNameBytes)}));
       return false;
     }
   }
@@ -162,9 +163,9 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams, const Devic
         parsed.yes || ConfirmOnTerminal(streams.inFd, streams.err,
                                         Tr("The applet will be reset, all stored data will be discarded. Continue?"));
     if (!input.operatorAgreed) {
-      return ToInt(reporter.Fail(ExitCode::Usage, IsTerminal(streams.inFd)
-                                                      ? Tr("not confirmed; nothing was sent")
-                                                      : Tr("oath reset discards every credential: confirm with --yes")));
+      return ToInt(reporter.Fail(
+          ExitCode::Usage, IsTerminal(streams.inFd) ? Tr("not confirmed; nothing was sent")
+                                                    : Tr("oath reset discards every credential: confirm with --yes")));
     }
   }
 

@@ -63,9 +63,9 @@ ExitCode RunInfo(const CommandInput& input) {
     case OathOutcome::Done:
       break;
     case OathOutcome::NoAnswer:
-      return input.reporter.Fail(ExitCode::NoDevice,
-                                 WithReason(Substitute(Tr("the key on %1 stopped answering when asked for its versions"), {reader}),
-                                            reason));
+      return input.reporter.Fail(
+          ExitCode::NoDevice,
+          WithReason(Substitute(Tr("the key on %1 stopped answering when asked for its versions"), {reader}), reason));
     case OathOutcome::Refused:
       // The versions action reports an unanswered query like a refused one: no status word tells.
       if (!actions.LastStatusWord()) {
@@ -74,13 +74,16 @@ ExitCode RunInfo(const CommandInput& input) {
       }
       return input.reporter.Fail(ExitCode::KeyRefused, Tr("the key did not tell its applet version"));
     case OathOutcome::SelectFailed:
-      return input.reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
     default:
-      return input.reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot connect to %1"), {reader}), reason));
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason(Substitute(Tr("cannot connect to %1"), {reader}), reason));
   }
   const std::string interfaces = FormatInterfaceSet(readers::ModeByteOf(session.Scan().present));
   input.reporter.Line(Substitute(Tr("Reader: %1"), {PrintableText(session.ReaderName())}));
-  input.reporter.Line(Substitute(Tr("COS version: %1"), {versions.Cos.empty() ? std::string(Tr("unknown")) : versions.Cos}));
+  input.reporter.Line(
+      Substitute(Tr("COS version: %1"), {versions.Cos.empty() ? std::string(Tr("unknown")) : versions.Cos}));
   input.reporter.Line(Substitute(Tr("Applet version: %1"), {versions.Applet}));
   input.reporter.Line(Substitute(Tr("Interfaces: %1"), {interfaces}));
   input.reporter.JsonResult(JsonObject()
@@ -111,7 +114,8 @@ ExitCode RunModeShow(const CommandInput& input) {
 }
 
 ExitCode RunModeSet(const CommandInput& input) {
-  if (!interface_mode::IsKnownMode(input.args.mode)) return input.reporter.Fail(ExitCode::Usage, Tr("no interface chosen"));
+  if (!interface_mode::IsKnownMode(input.args.mode))
+    return input.reporter.Fail(ExitCode::Usage, Tr("no interface chosen"));
 
   KeySession session(input.backends);
   ExitCode code = ExitCode::Success;
@@ -122,8 +126,8 @@ ExitCode RunModeSet(const CommandInput& input) {
 
   // The command goes out on a fresh connection, as the reader panel sends it.
   if (!interface_mode::OpenFreshConnection(device)) {
-    return input.reporter.Fail(ExitCode::NoDevice,
-                               WithReason(Substitute(Tr("cannot connect to %1"), {reader}), PrintableText(device.GetLastErrorText())));
+    return input.reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot connect to %1"), {reader}),
+                                                              PrintableText(device.GetLastErrorText())));
   }
   PromptForTouchIfNeeded(device, input.reporter);
 
@@ -150,8 +154,9 @@ ExitCode RunModeSet(const CommandInput& input) {
                                  Tr("the key was not touched in time and kept its interfaces (status 69 84)"));
     case interface_mode::Outcome::Refused: {
       const std::string status = response.ToHex();
-      return input.reporter.Fail(ExitCode::KeyRefused, Substitute(Tr("the key refused the interface mode %1 (status %2)"),
-                                                                  {interfaces, status.substr(status.size() - 5)}));
+      return input.reporter.Fail(ExitCode::KeyRefused,
+                                 Substitute(Tr("the key refused the interface mode %1 (status %2)"),
+                                            {interfaces, status.substr(status.size() - 5)}));
     }
   }
   input.reporter.Line(

@@ -20,7 +20,9 @@ constexpr const char* kExitCodes = N_(
     "Exit status: 0 success, 1 the key refused (or holds no credential of that name, or oath add\n"
     "would replace one), 2 usage error, 3 no device or transport failure.\n");
 
-std::string WithOptions(const char* text) { return std::string(tokvane::Tr(text)) + "\n" + tokvane::Tr(kGlobalOptions); }
+std::string WithOptions(const char* text) {
+  return std::string(tokvane::Tr(text)) + "\n" + tokvane::Tr(kGlobalOptions);
+}
 
 }  // namespace
 

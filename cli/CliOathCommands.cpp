@@ -41,13 +41,15 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
   const std::string reader = QuotedText(session.ReaderName());
   const std::string reason = PrintableText(actions.TransportReason());
   const std::optional<std::uint16_t> status = actions.LastStatusWord();
-  const std::string mayHaveHappened = uncertainEffect != nullptr ? std::string("; ") + Tr(uncertainEffect) : std::string();
+  const std::string mayHaveHappened =
+      uncertainEffect != nullptr ? std::string("; ") + Tr(uncertainEffect) : std::string();
   switch (outcome) {
     case OathOutcome::Done:
       return ExitCode::Success;
     case OathOutcome::Refused:
       if (name != nullptr && status == kSwNoSuchCredential) {
-        return reporter.Fail(ExitCode::KeyRefused, Substitute(Tr("no credential named %1 on the key"), {QuotedText(*name)}),
+        return reporter.Fail(ExitCode::KeyRefused,
+                             Substitute(Tr("no credential named %1 on the key"), {QuotedText(*name)}),
                              StatusWordText(*status));
       }
       return reporter.Fail(ExitCode::KeyRefused,
@@ -65,20 +67,22 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
                                mayHaveHappened);
     case OathOutcome::NoAnswer:
       // Nothing came back, so nothing was refused: the key went (pulled out) or broke off.
-      return reporter.Fail(ExitCode::NoDevice,
-                           WithReason(Substitute(Tr("the key on %1 stopped answering when asked to %2"), {reader, what}),
-                                      reason) +
-                               mayHaveHappened);
+      return reporter.Fail(
+          ExitCode::NoDevice,
+          WithReason(Substitute(Tr("the key on %1 stopped answering when asked to %2"), {reader, what}), reason) +
+              mayHaveHappened);
     case OathOutcome::NotOpen:
       return reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot connect to %1"), {reader}), reason));
     case OathOutcome::SelectFailed:
-      return reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
+      return reporter.Fail(ExitCode::NoDevice,
+                           WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
     case OathOutcome::DeviceGone:
       return reporter.Fail(ExitCode::NoDevice, Tr("the key went away during the action"));
     case OathOutcome::Declined:
       return reporter.Fail(ExitCode::Usage, Tr("not confirmed; nothing was sent"));
     case OathOutcome::InvalidInput:
-      return reporter.Fail(ExitCode::Usage, Substitute(Tr("the key cannot take this input: %1"), {host.LastFailureText()}));
+      return reporter.Fail(ExitCode::Usage,
+                           Substitute(Tr("the key cannot take this input: %1"), {host.LastFailureText()}));
   }
   return ExitCode::NoDevice;
 }
@@ -100,7 +104,8 @@ ExitCode List(const CommandInput& input, KeySession& session, OathActions& actio
     // TRANSLATORS: completes "the key refused to %1" and the like.
     return ReportOutcome(outcome, Tr("list its credentials"), session, actions, host, input.reporter);
   }
-  if (!defaultKnown) input.reporter.Notice(std::string("tokvane-cli: ") + Tr("the key did not tell its default credential"));
+  if (!defaultKnown)
+    input.reporter.Notice(std::string("tokvane-cli: ") + Tr("the key did not tell its default credential"));
 
   std::vector<std::string> entries;
   for (const std::string& name : list.Names) {
@@ -124,8 +129,8 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   const OathOutcome outcome = actions.Calculate(credential, result);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, Substitute(Tr("calculate a code for %1"), {QuotedText(input.args.name)}), session, actions, host,
-                         input.reporter, nullptr, &input.args.name);
+    return ReportOutcome(outcome, Substitute(Tr("calculate a code for %1"), {QuotedText(input.args.name)}), session,
+                         actions, host, input.reporter, nullptr, &input.args.name);
   }
   input.reporter.Line(result.CardCode);
   input.reporter.JsonResult(JsonObject()
@@ -209,8 +214,8 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
   const OathOutcome outcome = actions.SetDefault(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, Substitute(Tr("make %1 the default"), {QuotedText(input.args.name)}), session, actions, host,
-                         input.reporter, nullptr, &input.args.name);
+    return ReportOutcome(outcome, Substitute(Tr("make %1 the default"), {QuotedText(input.args.name)}), session,
+                         actions, host, input.reporter, nullptr, &input.args.name);
   }
   input.reporter.Line(Substitute(Tr("Credential %1 is now the default."), {QuotedText(input.args.name)}));
   input.reporter.JsonResult(

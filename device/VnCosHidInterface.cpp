@@ -43,7 +43,8 @@ constexpr std::chrono::milliseconds kPollPause{1};
 
 constexpr const char* kAlreadyOpenText = N_("The HID interface is already open.");
 constexpr const char* kNoNameText = N_("No HID interface was chosen.");
-constexpr const char* kNotFoundText = N_("The key's HID interface is not there any more: plug the key in and connect again.");
+constexpr const char* kNotFoundText =
+    N_("The key's HID interface is not there any more: plug the key in and connect again.");
 constexpr const char* kPermissionDeniedText =
     N_("No permission to open the key's /dev/hidraw node: install the udev rules (see docs/hid.md), "
     "then plug the key in again.");
@@ -144,7 +145,8 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
   if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(Tr(kNoReportLengthsText));
   const std::size_t featureLength = lengths.feature;
   if (featureLength > kFeatureBufferLength) return Fail(Tr("The key's feature report is longer than 108 bytes."));
-  if (featureLength <= kFeaturePayloadOffset) return Fail(Tr("The key's feature report is too short to carry a command."));
+  if (featureLength <= kFeaturePayloadOffset)
+    return Fail(Tr("The key's feature report is too short to carry a command."));
   if (length > featureLength - kFeaturePayloadOffset || length > kMaxFeaturePayload) {
     return Fail(Tr("The command is longer than the key's feature report."));
   }
@@ -180,7 +182,8 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
 
   const std::size_t reportSize = std::min<std::size_t>(static_cast<std::size_t>(received), featureLength);
   const std::size_t answerSize = report[kFeatureLengthOffset];
-  if (kFeaturePayloadOffset + answerSize > reportSize) return Fail(Tr("The key's answer length points past its feature report."));
+  if (kFeaturePayloadOffset + answerSize > reportSize)
+    return Fail(Tr("The key's answer length points past its feature report."));
   std::memcpy(answer, report.data() + kFeaturePayloadOffset, answerSize);
   answerLength = answerSize;
   return true;
@@ -197,7 +200,8 @@ bool VnCosHidInterface::U2fHidInit() {
   report[kCommandOffset] = kU2fHidInit;
   report[kLengthHighOffset] = 0;
   report[kLengthLowOffset] = kInitNonceLength;
-  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1) return Fail(Tr("No random nonce for INIT."));
+  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1)
+    return Fail(Tr("No random nonce for INIT."));
   if (!WritePacket(report.data(), lengths.output)) {
     return Fail(WithHidErrorText(Tr("The U2FHID INIT request could not be written to the key."), WriteHandle));
   }

@@ -70,7 +70,8 @@ bool ReadOtpauthQrCode(const GreyImage& image, SecretBuffer& uri, std::string& e
   }
   if (count > 1) {
     uri.Clear();
-    error = Substitute(Tr("the image holds %1 QR codes; crop it to the one of the credential"), {std::to_string(count)});
+    error =
+        Substitute(Tr("the image holds %1 QR codes; crop it to the one of the credential"), {std::to_string(count)});
     return false;
   }
   if (!StartsWithOtpauthScheme(uri.Text())) {

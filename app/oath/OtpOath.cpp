@@ -247,7 +247,8 @@ bool OtpOath::ImportQrImageFile(const QString& path) {
   QImageReader reader(path);
   QImage image = reader.read();
   if (image.isNull()) {
-    ShowMessageBox(this, tokvane::TrW("Warning"), TrQ("Cannot read the image: %1").arg(reader.errorString()).toStdWString());
+    ShowMessageBox(this, tokvane::TrW("Warning"),
+                   TrQ("Cannot read the image: %1").arg(reader.errorString()).toStdWString());
     return false;
   }
   return ImportQrImage(std::move(image));

@@ -47,7 +47,8 @@ TEST(TranslationCatalogue, TheShippedLanguagesAreGermanAndSimplifiedChinese) {
 
 TEST(TranslationCatalogue, EveryCatalogueCompilesWithoutUntranslatedOrFuzzyEntries) {
   for (const std::string& language : ShippedLanguages()) {
-    const auto result = RunProcess(TOKVANE_MSGFMT, {"--check", "--statistics", "-o", "/dev/null", kPoDir + "/" + language + ".po"});
+    const auto result =
+        RunProcess(TOKVANE_MSGFMT, {"--check", "--statistics", "-o", "/dev/null", kPoDir + "/" + language + ".po"});
     ASSERT_TRUE(result.started) << TOKVANE_MSGFMT;
     EXPECT_EQ(result.exitCode, 0) << language << ": " << result.err;
     EXPECT_NE(result.err.find("translated message"), std::string::npos) << language << ": " << result.err;
