@@ -7,6 +7,7 @@
 
 #include "oath/UserPresence.h"
 #include "ui/SkinStyle.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr auto kCountdownTick = std::chrono::milliseconds(200);
 
 KeyStatusLine::KeyStatusLine(QWidget* parent) : QLabel(parent) {
   setObjectName(QStringLiteral("key_status"));
-  setAccessibleName(QStringLiteral("Key status"));
+  setAccessibleName(TrQ("Key status"));
   setFocusPolicy(Qt::NoFocus);
   setTextFormat(Qt::PlainText);
   setWordWrap(true);
@@ -77,7 +78,7 @@ void KeyStatusLine::Refresh(bool alert) {
   } else if (!announcement_.isEmpty()) {
     shown = announcement_;
   } else if (waiting_) {
-    shown = QStringLiteral("Waiting for the key…");
+    shown = TrQ("Waiting for the key…");
   }
   if (shown.isEmpty()) {
     hide();

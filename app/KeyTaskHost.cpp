@@ -9,6 +9,7 @@
 #include "core/SecureBytes.h"
 #include "device/AppletSelection.h"
 #include "oath/UserPresence.h"
+#include "core/Translate.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ unsigned KeyTaskHost::Box(const std::wstring& title, const std::wstring& text, M
 bool KeyTaskHost::ConfirmUserPresence() {
   if (!NeedsUserPresence(Device())) return true;
   constexpr unsigned kConfirmed = 1;
-  if (Box(kUserPresenceTitle, kUserPresenceText) != kConfirmed) return false;
+  if (Box(tokvane::TrW(kUserPresenceTitle), tokvane::TrW(kUserPresenceText)) != kConfirmed) return false;
   // The guarded command goes out next: the window counts the touch window down while it waits.
   if (IsSameDevice() && !counting_) {
     counting_ = true;
@@ -60,13 +61,13 @@ bool KeyTaskHost::ConfirmUserPresence() {
 
 void KeyTaskHost::ReportExchangeFailure(const std::string& reason) {
   Log(reason + "\n", log_color::kRed);
-  Tell(L"Communication error", AnsiToWide(reason), Modality::None);
+  Tell(tokvane::TrW("Communication error"), AnsiToWide(reason), Modality::None);
 }
 
 bool KeyTaskHost::SelectOathApplet() {
   IDeveiceInterface& device = Device();
   if (!device.IsOpen()) {
-    Tell(L"Error", L"Please connect device first", Modality::None);
+    Tell(tokvane::TrW("Error"), tokvane::TrW("Please connect device first"), Modality::None);
     return false;
   }
   Log(HexLine(applets::SelectionCommand(applets::Applet::Oath)), log_color::kBlue);
@@ -81,9 +82,9 @@ bool KeyTaskHost::SelectOathApplet() {
     return false;
   }
   if (answer.response.IsSuccess()) {
-    Log("Select ins successful.\n", log_color::kBlue);
+    Log(tokvane::Tr("Select ins successful.\n"), log_color::kBlue);
   } else {
-    Log("Select ins error.\n", log_color::kRed);
+    Log(tokvane::Tr("Select ins error.\n"), log_color::kRed);
   }
   return true;
 }
@@ -94,7 +95,7 @@ void KeyTaskHost::SelectFidoApplet() {
   IDeveiceInterface& device = Device();
   if (!device.IsOpen()) device.Open();
   if (!device.IsOpen()) {
-    Tell(L"Error", L"Please connect device first", Modality::None);
+    Tell(tokvane::TrW("Error"), tokvane::TrW("Please connect device first"), Modality::None);
     if (!IsSameDevice()) return;
   }
   Log(HexLine(applets::SelectionCommand(applets::Applet::Fido)), log_color::kBlue);

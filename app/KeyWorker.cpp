@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "ui/SkinTexts.h"
+
 KeyWorker::KeyWorker()
     : thread_([this](const std::string& what) {
         if (closing_) return;
@@ -29,9 +31,9 @@ void KeyWorker::Start(std::function<void()> work, std::function<void()> apply) {
       work();
     } catch (const std::exception& thrown) {
       failure = QString::fromLocal8Bit(thrown.what());
-      if (failure.isEmpty()) failure = QStringLiteral("an unknown error");
+      if (failure.isEmpty()) failure = TrQ("an unknown error");
     } catch (...) {
-      failure = QStringLiteral("an unknown error");
+      failure = TrQ("an unknown error");
     }
     // What the work held (a transport among it) is let go of here, on the worker.
     work = nullptr;

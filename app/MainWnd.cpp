@@ -23,6 +23,7 @@
 #include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "ui/Controls.h"
+#include "ui/SkinTexts.h"
 
 
 namespace {
@@ -117,7 +118,7 @@ void CMainWnd::InitWindow() {
   connect(m_pBusyDelay, &QTimer::timeout, this, [this] { ShowBusy(true); });
   connect(&m_KeyWorker, &KeyWorker::stepRunning, this, &CMainWnd::OnStepRunning);
   connect(&m_KeyWorker, &KeyWorker::taskFailed, this, [this](const QString& what) {
-    AppendLog(L"The action ended unexpectedly: " + what.toStdWString() + L"\n", log_color::kRed);
+    AppendLog(TrQ("The action ended unexpectedly: %1\n").arg(what).toStdWString(), log_color::kRed);
   });
   if (m_pReaderPanel != nullptr) {
     connect(m_pReaderPanel, &InitDemoToCardUI::refreshed, this, &CMainWnd::readerListRefreshed);
@@ -131,7 +132,7 @@ void CMainWnd::InitWindow() {
   connect(refresh, &QShortcut::activated, this, [this] { RefreshReaders(); });
   if (QWidget* readers = FindControl(QStringLiteral("list_for_reader"))) {
     readers->setFocus();
-    readers->setToolTip(QStringLiteral("The readers of the plugged-in keys (F5 lists them again)"));
+    readers->setToolTip(TrQ("The readers of the plugged-in keys (F5 lists them again)"));
   }
 
   // The warning about a missing configuration comes before the window, as it always did.
@@ -168,7 +169,7 @@ void CMainWnd::StartPendingDevices() {
 
 void CMainWnd::LoadDeviceConfiguration() {
   if (!LoadKeyModels(m_VidPidConfigFiles, *m_Backends.models)) {
-    ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
+    ShowMessageBox(nullptr, tokvane::TrW("Warning"), tokvane::TrW("Can find the vid and pid config file"));
   }
 }
 
@@ -384,6 +385,6 @@ bool CMainWnd::AppendLog(const std::wstring& text, COLORREF colour) {
 
 bool CMainWnd::CheckDeviceSelected() {
   if (m_pConnection != nullptr) return true;
-  AppendLog(L"Please select device.\n", log_color::kRed);
+  AppendLog(tokvane::TrW("Please select device.\n"), log_color::kRed);
   return false;
 }

@@ -12,13 +12,15 @@
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
 #include "core/CoreDumps.h"
+#include "core/Translate.h"
 #include "device/DeviceBackends.h"
 #include "ui/Controls.h"
 #include "ui/SkinFiles.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsage = N_(
     "Usage: tokvane [--demo]\n"
     "\n"
     "Tokvane manages USB security keys: it lists the readers a key shows up as, connects to one,\n"
@@ -31,7 +33,7 @@ constexpr const char* kUsage =
     "  --version   show the version\n"
     "\n"
     "Without --demo, keys are reached through the PC/SC smart-card service (pcscd) and the\n"
-    "hidraw devices; a HID key is listed only when your user may open its /dev/hidraw node.\n";
+    "hidraw devices; a HID key is listed only when your user may open its /dev/hidraw node.\n");
 
 struct Options {
   bool demo = false;
@@ -71,10 +73,10 @@ Options ParseRawOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (std::string reason; !DisableCoreDumps(reason)) std::fprintf(stderr, "tokvane: %s\n", reason.c_str());
-  std::setlocale(LC_ALL, "");
+  tokvane::InitTranslations();
   const Options early = ParseRawOptions(argc, argv);
   if (early.help) {
-    QTextStream(stdout) << kUsage;
+    QTextStream(stdout) << QString::fromUtf8(tokvane::Tr(kUsage));
     return 0;
   }
   if (early.version) {
@@ -91,7 +93,8 @@ int main(int argc, char** argv) {
 
   const Options options = ParseOptions(QApplication::arguments());
   if (!options.unknown.isEmpty()) {
-    QTextStream(stderr) << "tokvane: unknown option " << options.unknown << "\n\n" << kUsage;
+    QTextStream(stderr) << "tokvane: " << TrQ("unknown option %1").arg(options.unknown) << "\n\n"
+                        << QString::fromUtf8(tokvane::Tr(kUsage));
     return 2;
   }
 
@@ -109,7 +112,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(skin::LoadSkinPicture(window.GetSkinPath() + QStringLiteral("R5.png"))));
   if (demo != nullptr) {
     controls::SetText(window.FindControl(QStringLiteral("title_subtext")),
-                      QStringLiteral("demo mode \u2014 a virtual key, no hardware needed"));
+                      TrQ("demo mode \u2014 a virtual key, no hardware needed"));
   }
   window.show();
   window.CenterWindow();

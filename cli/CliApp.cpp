@@ -17,9 +17,13 @@
 #include "core/Conversions.h"
 #include "device/DeviceBackends.h"
 #include "device/KeyModels.h"
+#include "core/Translate.h"
 
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -29,9 +33,19 @@ constexpr std::size_t kPutOverhead = 7;
 constexpr std::size_t kImfOverhead = 2;
 constexpr std::size_t kMaxDataField = 255;
 
+// True for the hex reader's "character N is not a hex digit", in the operator's language.
+bool IsNotHexDigitError(const std::string& error) {
+  const std::string_view pattern = Tr(kNotHexDigitText);
+  const std::size_t place = pattern.find("%1");
+  if (place == std::string_view::npos) return false;
+  const std::string_view before = pattern.substr(0, place);
+  const std::string_view after = pattern.substr(place + 2);
+  return error.size() > before.size() + after.size() && error.starts_with(before) && error.ends_with(after);
+}
+
 ExitCode UsageError(CliReporter& reporter, const std::string& message) {
   const ExitCode code = reporter.Fail(ExitCode::Usage, message);
-  if (!reporter.Json()) reporter.Notice("Try 'tokvane-cli --help'.");
+  if (!reporter.Json()) reporter.Notice(Tr("Try 'tokvane-cli --help'."));
   return code;
 }
 
@@ -51,8 +65,8 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
     // Text read as hex that holds other characters may well be one of the other forms.
     const bool readAsHex = args.format == SecretFormat::Hex ||
                            (args.format == SecretFormat::Auto && !StartsWithOtpauthScheme(text.Text()));
-    if (readAsHex && error.ends_with("is not a hex digit")) {
-      error += " (use --format base32 or --format uri for the other forms)";
+    if (readAsHex && IsNotHexDigitError(error)) {
+      error += Tr(" (use --format base32 or --format uri for the other forms)");
     }
     text.Clear();
     code = reporter.Fail(ExitCode::Usage, error);
@@ -63,25 +77,26 @@ bool PrepareSecret(CliArguments& args, CliStreams& streams, CliReporter& reporte
     // oath add --qr without a NAME: the URI's label names the credential, spaces dropped.
     args.name = RemoveSpaces(secret.name);
     if (args.name.empty() || args.name.size() > kMaxCredentialNameBytes) {
-      code = reporter.Fail(ExitCode::Usage, "the QR code's label makes no name of 1 to " +
-                                                std::to_string(kMaxCredentialNameBytes) + " bytes: give the NAME");
+      code = reporter.Fail(ExitCode::Usage,
+                           Substitute(Tr("the QR code's label makes no name of 1 to %1 bytes: give the NAME"),
+                                      {std::to_string(kMaxCredentialNameBytes)}));
       return false;
     }
   }
   if (secret.digits && args.digits && *secret.digits != *args.digits) {
-    code = reporter.Fail(ExitCode::Usage, "--digits " + std::to_string(*args.digits) +
-                                              " contradicts the URI's digits=" + std::to_string(*secret.digits));
+    code = reporter.Fail(ExitCode::Usage, Substitute(Tr("--digits %1 contradicts the URI's digits=%2"),
+                                                     {std::to_string(*args.digits), std::to_string(*secret.digits)}));
     return false;
   }
   if (args.imf && secret.fromUri) {
-    code = reporter.Fail(ExitCode::Usage, "--imf does not go with a URI: its counter sets the moving factor");
+    code = reporter.Fail(ExitCode::Usage, Tr("--imf does not go with a URI: its counter sets the moving factor"));
     return false;
   }
   const std::size_t imfLength = !secret.imf.empty() ? secret.imf.size() : args.imf.value_or("").size();
   const std::size_t dataField =
       secret.key.Size() + args.name.size() + kPutOverhead + (imfLength > 0 ? imfLength + kImfOverhead : 0);
   if (dataField > kMaxDataField) {
-    code = reporter.Fail(ExitCode::Usage, "the initial moving factor is too long for one command");
+    code = reporter.Fail(ExitCode::Usage, Tr("the initial moving factor is too long for one command"));
     return false;
   }
   return true;
@@ -109,7 +124,7 @@ ExitCode Dispatch(const CommandInput& input) {
     case Command::OathReset: return RunOath(input);
     default: break;
   }
-  return input.reporter.Fail(ExitCode::Usage, "no subcommand given");
+  return input.reporter.Fail(ExitCode::Usage, Tr("no subcommand given"));
 }
 
 }  // namespace
@@ -146,11 +161,11 @@ int RunCli(const std::vector<std::string>& args, CliStreams streams, const Devic
   if (parsed.command == Command::OathReset) {
     input.operatorAgreed =
         parsed.yes || ConfirmOnTerminal(streams.inFd, streams.err,
-                                        "The applet will be reset, all stored data will be discarded. Continue?");
+                                        Tr("The applet will be reset, all stored data will be discarded. Continue?"));
     if (!input.operatorAgreed) {
-      return ToInt(reporter.Fail(ExitCode::Usage, IsTerminal(streams.inFd)
-                                                      ? "not confirmed; nothing was sent"
-                                                      : "oath reset discards every credential: confirm with --yes"));
+      return ToInt(reporter.Fail(
+          ExitCode::Usage, IsTerminal(streams.inFd) ? Tr("not confirmed; nothing was sent")
+                                                    : Tr("oath reset discards every credential: confirm with --yes")));
     }
   }
 

@@ -7,8 +7,12 @@
 
 #include "cli/InterfaceModeText.h"
 #include "core/Conversions.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -114,14 +118,14 @@ bool Tokenise(const std::vector<std::string>& args, std::vector<GivenOption>& op
       continue;
     }
     if (arg.size() < 3 || arg[1] != '-') {
-      error = "unknown option " + arg;
+      error = Substitute(Tr("unknown option %1"), {arg});
       return false;
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const OptionDefinition* definition = FindOption(name);
     if (definition == nullptr) {
-      error = "unknown option --" + name;
+      error = Substitute(Tr("unknown option --%1"), {name});
       return false;
     }
     GivenOption given{definition, {}};
@@ -131,11 +135,11 @@ bool Tokenise(const std::vector<std::string>& args, std::vector<GivenOption>& op
       } else if (i + 1 < args.size()) {
         given.value = args[++i];
       } else {
-        error = "option --" + name + " needs a value";
+        error = Substitute(Tr("option --%1 needs a value"), {name});
         return false;
       }
     } else if (equals != std::string::npos) {
-      error = "option --" + name + " takes no value";
+      error = Substitute(Tr("option --%1 takes no value"), {name});
       return false;
     }
     options.push_back(std::move(given));
@@ -154,9 +158,9 @@ bool ResolveCommand(std::vector<std::string>& operands, Command& command, std::s
     });
     if (match == kCommandWords.end()) {
       error = group == Command::None
-                  ? "unknown subcommand '" + operands[used] + "'"
-                  : "unknown subcommand '" + std::string(CommandName(group)) + " " + operands[used] + "' (choose " +
-                        GroupChoices(group) + ")";
+                  ? Substitute(Tr("unknown subcommand '%1'"), {operands[used]})
+                  : Substitute(Tr("unknown subcommand '%1 %2' (choose %3)"),
+                               {CommandName(group), operands[used], GroupChoices(group)});
       return false;
     }
     command = match->command;
@@ -168,13 +172,13 @@ bool ResolveCommand(std::vector<std::string>& operands, Command& command, std::s
 
 bool CheckName(Command command, const std::string& name, std::string& error) {
   if (name.empty()) {
-    error = "the credential name is empty";
+    error = Tr("the credential name is empty");
     return false;
   }
   const std::size_t limit = command == Command::OathAdd ? kMaxCredentialNameBytes : kMaxCommandNameBytes;
   if (name.size() > limit) {
-    error = "the credential name is " + std::to_string(name.size()) + " bytes long; at most " +
-            std::to_string(limit) + " fit";
+    error = Substitute(Tr("the credential name is %1 bytes long; at most %2 fit"),
+                       {std::to_string(name.size()), std::to_string(limit)});
     return false;
   }
   return true;
@@ -184,8 +188,7 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
   const OptionDefinition& definition = *given.definition;
   if (definition.only.size() != 0 &&
       std::find(definition.only.begin(), definition.only.end(), command) == definition.only.end()) {
-    error = "option --" + std::string(definition.name) + " does not apply to '" +
-            std::string(CommandName(command)) + "'";
+    error = Substitute(Tr("option --%1 does not apply to '%2'"), {definition.name, CommandName(command)});
     return false;
   }
   switch (definition.id) {
@@ -206,14 +209,14 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
       break;
     case OptionId::SecretFile:
       if (given.value.empty()) {
-        error = "option --secret-file needs a file name, or '-' for standard input";
+        error = Tr("option --secret-file needs a file name, or '-' for standard input");
         return false;
       }
       out.secretFile = given.value;
       break;
     case OptionId::Qr:
       if (given.value.empty()) {
-        error = "option --qr needs the file name of a PNG or JPEG image";
+        error = Tr("option --qr needs the file name of a PNG or JPEG image");
         return false;
       }
       out.qrFile = given.value;
@@ -221,7 +224,7 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
     case OptionId::Format: {
       const auto format = ParseSecretFormat(given.value);
       if (!format) {
-        error = "option --format takes hex, base32, uri or auto";
+        error = Tr("option --format takes hex, base32, uri or auto");
         return false;
       }
       out.format = *format;
@@ -229,7 +232,7 @@ bool ApplyOption(const GivenOption& given, Command command, CliArguments& out, s
     }
     case OptionId::Digits:
       if (given.value != "6" && given.value != "8") {
-        error = "option --digits takes 6 or 8";
+        error = Tr("option --digits takes 6 or 8");
         return false;
       }
       out.digits = static_cast<std::uint8_t>(given.value[0] - '0');
@@ -252,7 +255,7 @@ bool CheckRepeats(const std::vector<GivenOption>& options, std::string& error) {
     if (!options[i].definition->takesValue) continue;
     for (std::size_t j = i + 1; j < options.size(); ++j) {
       if (options[j].definition == options[i].definition) {
-        error = "option --" + std::string(options[i].definition->name) + " given twice";
+        error = Substitute(Tr("option --%1 given twice"), {options[i].definition->name});
         return false;
       }
     }
@@ -265,28 +268,28 @@ bool ApplyOperands(const std::vector<std::string>& operands, bool nameFromQr, Cl
   const Command command = out.command;
   const std::string name(CommandName(command));
   if (command == Command::None) {
-    error = "no subcommand given";
+    error = Tr("no subcommand given");
     return false;
   }
   if (IsGroup(command)) {
-    error = "'" + name + "' needs a subcommand: " + GroupChoices(command);
+    error = Substitute(Tr("'%1' needs a subcommand: %2"), {name, GroupChoices(command)});
     return false;
   }
   const bool nameOptional = nameFromQr && command == Command::OathAdd && operands.empty();
   const std::size_t wanted = ((NeedsName(command) && !nameOptional) || command == Command::ModeSet) ? 1 : 0;
   if (operands.size() < wanted) {
-    error = command == Command::ModeSet ? "'mode set' needs the interfaces, for example otp+u2f+ccid"
-                                        : "'" + name + "' needs a credential NAME";
+    error = command == Command::ModeSet ? std::string(Tr("'mode set' needs the interfaces, for example otp+u2f+ccid"))
+                                        : Substitute(Tr("'%1' needs a credential NAME"), {name});
     return false;
   }
   if (operands.size() > wanted) {
-    error = "unexpected operand '" + operands[wanted] + "' for '" + name + "'";
+    error = Substitute(Tr("unexpected operand '%1' for '%2'"), {operands[wanted], name});
     return false;
   }
   if (command == Command::ModeSet) {
     const auto mode = ParseInterfaceSet(operands[0]);
     if (!mode) {
-      error = "'" + operands[0] + "' is not a set of interfaces: join otp, u2f and ccid with '+'";
+      error = Substitute(Tr("'%1' is not a set of interfaces: join otp, u2f and ccid with '+'"), {operands[0]});
       return false;
     }
     out.mode = *mode;
@@ -319,14 +322,14 @@ bool ParseArguments(const std::vector<std::string>& args, CliArguments& out, std
   };
   if (!CheckRepeats(options, error) || !ApplyOperands(operands, given(OptionId::Qr), out, error)) return false;
   if (given(OptionId::Qr) && (given(OptionId::SecretFile) || given(OptionId::Format))) {
-    error = "option --qr reads the secret from the image: it does not go with --secret-file or --format";
+    error = Tr("option --qr reads the secret from the image: it does not go with --secret-file or --format");
     return false;
   }
   for (const auto& option : options) {
     if (!ApplyOption(option, out.command, out, error)) return false;
   }
   if (out.demoState && !out.demo) {
-    error = "option --demo-state needs --demo";
+    error = Tr("option --demo-state needs --demo");
     return false;
   }
   return true;

@@ -9,8 +9,12 @@
 #include "cli/KeySession.h"
 #include "device/InterfaceMode.h"
 #include "oath/OathActions.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -59,25 +63,29 @@ ExitCode RunInfo(const CommandInput& input) {
     case OathOutcome::Done:
       break;
     case OathOutcome::NoAnswer:
-      return input.reporter.Fail(ExitCode::NoDevice,
-                                 WithReason("the key on " + reader + " stopped answering when asked for its versions",
-                                            reason));
+      return input.reporter.Fail(
+          ExitCode::NoDevice,
+          WithReason(Substitute(Tr("the key on %1 stopped answering when asked for its versions"), {reader}), reason));
     case OathOutcome::Refused:
       // The versions action reports an unanswered query like a refused one: no status word tells.
       if (!actions.LastStatusWord()) {
-        return input.reporter.Fail(ExitCode::NoDevice, WithReason("no answer from the key on " + reader, reason));
+        return input.reporter.Fail(ExitCode::NoDevice,
+                                   WithReason(Substitute(Tr("no answer from the key on %1"), {reader}), reason));
       }
-      return input.reporter.Fail(ExitCode::KeyRefused, "the key did not tell its applet version");
+      return input.reporter.Fail(ExitCode::KeyRefused, Tr("the key did not tell its applet version"));
     case OathOutcome::SelectFailed:
-      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader, reason));
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
     default:
-      return input.reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
+      return input.reporter.Fail(ExitCode::NoDevice,
+                                 WithReason(Substitute(Tr("cannot connect to %1"), {reader}), reason));
   }
   const std::string interfaces = FormatInterfaceSet(readers::ModeByteOf(session.Scan().present));
-  input.reporter.Line("Reader: " + PrintableText(session.ReaderName()));
-  input.reporter.Line("COS version: " + (versions.Cos.empty() ? std::string("unknown") : versions.Cos));
-  input.reporter.Line("Applet version: " + versions.Applet);
-  input.reporter.Line("Interfaces: " + interfaces);
+  input.reporter.Line(Substitute(Tr("Reader: %1"), {PrintableText(session.ReaderName())}));
+  input.reporter.Line(
+      Substitute(Tr("COS version: %1"), {versions.Cos.empty() ? std::string(Tr("unknown")) : versions.Cos}));
+  input.reporter.Line(Substitute(Tr("Applet version: %1"), {versions.Applet}));
+  input.reporter.Line(Substitute(Tr("Interfaces: %1"), {interfaces}));
   input.reporter.JsonResult(JsonObject()
                                 .Text("reader", session.ReaderName())
                                 .Raw("cosVersion", versions.Cos.empty() ? "null" : JsonQuote(versions.Cos))
@@ -92,7 +100,7 @@ ExitCode RunModeShow(const CommandInput& input) {
   const std::uint8_t mode = readers::ModeByteOf(scan.present);
   if (mode == 0) {
     NoticeHint(scan.listing, input.reporter);
-    return input.reporter.Fail(ExitCode::NoDevice, "no key found");
+    return input.reporter.Fail(ExitCode::NoDevice, Tr("no key found"));
   }
   input.reporter.Line(FormatInterfaceSet(mode));
   input.reporter.JsonResult(JsonObject()
@@ -106,7 +114,8 @@ ExitCode RunModeShow(const CommandInput& input) {
 }
 
 ExitCode RunModeSet(const CommandInput& input) {
-  if (!interface_mode::IsKnownMode(input.args.mode)) return input.reporter.Fail(ExitCode::Usage, "no interface chosen");
+  if (!interface_mode::IsKnownMode(input.args.mode))
+    return input.reporter.Fail(ExitCode::Usage, Tr("no interface chosen"));
 
   KeySession session(input.backends);
   ExitCode code = ExitCode::Success;
@@ -117,8 +126,8 @@ ExitCode RunModeSet(const CommandInput& input) {
 
   // The command goes out on a fresh connection, as the reader panel sends it.
   if (!interface_mode::OpenFreshConnection(device)) {
-    return input.reporter.Fail(ExitCode::NoDevice,
-                               WithReason("cannot connect to " + reader, PrintableText(device.GetLastErrorText())));
+    return input.reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot connect to %1"), {reader}),
+                                                              PrintableText(device.GetLastErrorText())));
   }
   PromptForTouchIfNeeded(device, input.reporter);
 
@@ -129,27 +138,29 @@ ExitCode RunModeSet(const CommandInput& input) {
   const std::string interfaces = FormatInterfaceSet(input.args.mode);
   if (sent.exchanged && !response.HasStatusWord()) {
     return input.reporter.Fail(ExitCode::NoDevice,
-                               WithReason("the key on " + reader + " stopped answering when asked to present " +
-                                              interfaces,
+                               WithReason(Substitute(Tr("the key on %1 stopped answering when asked to present %2"),
+                                                     {reader, interfaces}),
                                           reason) +
-                                   std::string("; ") + interface_mode::kMayHaveChanged);
+                                   std::string("; ") + Tr(interface_mode::kMayHaveChanged));
   }
   switch (sent.outcome) {
     case interface_mode::Outcome::Applied:
       break;
     case interface_mode::Outcome::ExchangeFailed:
       return input.reporter.Fail(ExitCode::NoDevice,
-                                 WithReason("no answer from the key on " + reader, reason));
+                                 WithReason(Substitute(Tr("no answer from the key on %1"), {reader}), reason));
     case interface_mode::Outcome::TouchTimedOut:
       return input.reporter.Fail(ExitCode::KeyRefused,
-                                 "the key was not touched in time and kept its interfaces (status 69 84)");
+                                 Tr("the key was not touched in time and kept its interfaces (status 69 84)"));
     case interface_mode::Outcome::Refused: {
       const std::string status = response.ToHex();
-      return input.reporter.Fail(ExitCode::KeyRefused, "the key refused the interface mode " + interfaces +
-                                                           " (status " + status.substr(status.size() - 5) + ")");
+      return input.reporter.Fail(ExitCode::KeyRefused,
+                                 Substitute(Tr("the key refused the interface mode %1 (status %2)"),
+                                            {interfaces, status.substr(status.size() - 5)}));
     }
   }
-  input.reporter.Line("Interface mode set to " + interfaces + ". Unplug the key and plug it in again to use it.");
+  input.reporter.Line(
+      Substitute(Tr("Interface mode set to %1. Unplug the key and plug it in again to use it."), {interfaces}));
   input.reporter.JsonResult(JsonObject()
                                 .Text("reader", session.ReaderName())
                                 .Text("interfaces", interfaces)

@@ -1,10 +1,12 @@
 #include "cli/CliHelp.h"
 
+#include "core/Translate.h"
+
 namespace cli {
 
 namespace {
 
-constexpr const char* kGlobalOptions =
+constexpr const char* kGlobalOptions = N_(
     "Options for every subcommand:\n"
     "  --reader NAME   use this reader (as 'readers' lists it); otherwise the key's U2F\n"
     "                  interface is preferred, then its CCID reader, then its OTP interface\n"
@@ -12,20 +14,22 @@ constexpr const char* kGlobalOptions =
     "  --demo          use a virtual key instead of the real readers\n"
     "  --demo-state F  keep the virtual key's credentials in file F between runs; a file\n"
     "                  of your own, e.g. $XDG_STATE_HOME/tokvane/demo.key (not under /tmp)\n"
-    "  -h, --help      show the help of the subcommand\n";
+    "  -h, --help      show the help of the subcommand\n");
 
-constexpr const char* kExitCodes =
+constexpr const char* kExitCodes = N_(
     "Exit status: 0 success, 1 the key refused (or holds no credential of that name, or oath add\n"
-    "would replace one), 2 usage error, 3 no device or transport failure.\n";
+    "would replace one), 2 usage error, 3 no device or transport failure.\n");
 
-std::string WithOptions(const char* text) { return std::string(text) + "\n" + kGlobalOptions; }
+std::string WithOptions(const char* text) {
+  return std::string(tokvane::Tr(text)) + "\n" + tokvane::Tr(kGlobalOptions);
+}
 
 }  // namespace
 
 std::string HelpText(Command command) {
   switch (command) {
     case Command::None:
-      return std::string(
+      return std::string(tokvane::Tr(
                  "Usage: tokvane-cli [options] SUBCOMMAND [arguments]\n"
                  "Manage the HOTP credentials and the interface mode of a security key.\n"
                  "\n"
@@ -40,36 +44,36 @@ std::string HelpText(Command command) {
                  "  oath reset            erase every credential\n"
                  "  mode show             the interfaces the key presents\n"
                  "  mode set IFACES       choose the interfaces, e.g. otp+u2f+ccid\n"
-                 "\n") +
-             kGlobalOptions + "\n" + kExitCodes;
+                 "\n")) +
+             tokvane::Tr(kGlobalOptions) + "\n" + tokvane::Tr(kExitCodes);
     case Command::Readers:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli readers\n"
           "Lists every PC/SC reader and every HID interface of a configured key, one per line:\n"
           "the reader name, a tab, and its kind (CCID for a reader holding a key, PCSC for an\n"
-          "empty one, OTP for the keyboard interface, U2F for the FIDO interface).\n");
+          "empty one, OTP for the keyboard interface, U2F for the FIDO interface).\n"));
     case Command::Info:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli info\n"
           "Shows the reader used, the card OS version, the OATH applet version and the\n"
-          "interfaces the key presents.\n");
+          "interfaces the key presents.\n"));
     case Command::Oath:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath list|code|add|delete|default|reset ...\n"
           "Manage the HOTP credentials of the key's OATH applet; see\n"
-          "'tokvane-cli oath SUBCOMMAND --help'.\n");
+          "'tokvane-cli oath SUBCOMMAND --help'.\n"));
     case Command::OathList:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath list\n"
           "Lists the credential names stored on the key, one per line; the default credential\n"
-          "is marked with a '*' in front. With --json: {\"credentials\":[{\"name\":...,\"default\":...}]}.\n");
+          "is marked with a '*' in front. With --json: {\"credentials\":[{\"name\":...,\"default\":...}]}.\n"));
     case Command::OathCode:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath code NAME\n"
           "Asks the key for the next code of credential NAME and prints only the code. The key\n"
-          "advances the credential's counter. A key that wants a touch prompts on standard error.\n");
+          "advances the credential's counter. A key that wants a touch prompts on standard error.\n"));
     case Command::OathAdd:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath add NAME [--secret-file F] [--format hex|base32|uri]\n"
           "       tokvane-cli oath add [NAME] --qr IMAGE\n"
           "                              [--digits 6|8] [--imf TEXT] [--force]\n"
@@ -87,34 +91,34 @@ std::string HelpText(Command command) {
           "                   may then be left out for the URI's label\n"
           "  --digits 6|8     code length (default 6, or the URI's)\n"
           "  --imf TEXT       initial moving factor text, sent as typed (not with a URI)\n"
-          "  --force          replace a credential of that name; its old secret is lost\n");
+          "  --force          replace a credential of that name; its old secret is lost\n"));
     case Command::OathDelete:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath delete NAME\n"
-          "Deletes credential NAME from the key.\n");
+          "Deletes credential NAME from the key.\n"));
     case Command::OathDefault:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath default NAME\n"
-          "Makes credential NAME the key's default credential.\n");
+          "Makes credential NAME the key's default credential.\n"));
     case Command::OathReset:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli oath reset [--yes]\n"
           "Resets the OATH applet: every stored credential is discarded. Asks for confirmation\n"
-          "on a terminal; --yes confirms in advance (needed when standard input is not a terminal).\n");
+          "on a terminal; --yes confirms in advance (needed when standard input is not a terminal).\n"));
     case Command::Mode:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli mode show|set ...\n"
-          "Show or choose the USB interfaces the key presents; see 'tokvane-cli mode SUBCOMMAND --help'.\n");
+          "Show or choose the USB interfaces the key presents; see 'tokvane-cli mode SUBCOMMAND --help'.\n"));
     case Command::ModeShow:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli mode show\n"
-          "Shows which interfaces the key presents now (otp, u2f, ccid), judged from the readers.\n");
+          "Shows which interfaces the key presents now (otp, u2f, ccid), judged from the readers.\n"));
     case Command::ModeSet:
-      return WithOptions(
+      return WithOptions(N_(
           "Usage: tokvane-cli mode set IFACES\n"
           "Chooses the interfaces the key presents after it is plugged in again: otp, u2f and ccid\n"
           "joined by '+', in any order (for example otp+u2f+ccid or ccid). Unplug the key and\n"
-          "plug it in again afterwards.\n");
+          "plug it in again afterwards.\n"));
   }
   return {};
 }

@@ -9,8 +9,12 @@
 #include "cli/KeySession.h"
 #include "core/Conversions.h"
 #include "oath/OathActions.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -37,41 +41,48 @@ ExitCode ReportOutcome(OathOutcome outcome, const std::string& what, KeySession&
   const std::string reader = QuotedText(session.ReaderName());
   const std::string reason = PrintableText(actions.TransportReason());
   const std::optional<std::uint16_t> status = actions.LastStatusWord();
-  const std::string mayHaveHappened = uncertainEffect != nullptr ? std::string("; ") + uncertainEffect : std::string();
+  const std::string mayHaveHappened =
+      uncertainEffect != nullptr ? std::string("; ") + Tr(uncertainEffect) : std::string();
   switch (outcome) {
     case OathOutcome::Done:
       return ExitCode::Success;
     case OathOutcome::Refused:
       if (name != nullptr && status == kSwNoSuchCredential) {
-        return reporter.Fail(ExitCode::KeyRefused, "no credential named " + QuotedText(*name) + " on the key",
+        return reporter.Fail(ExitCode::KeyRefused,
+                             Substitute(Tr("no credential named %1 on the key"), {QuotedText(*name)}),
                              StatusWordText(*status));
       }
       return reporter.Fail(ExitCode::KeyRefused,
-                           "the key refused to " + what + (status ? " (status " + StatusWordText(*status) + ")" : ""),
+                           status ? Substitute(Tr("the key refused to %1 (status %2)"), {what, StatusWordText(*status)})
+                                  : Substitute(Tr("the key refused to %1"), {what}),
                            status ? StatusWordText(*status) : std::string());
     case OathOutcome::TouchTimeout:
       return reporter.Fail(ExitCode::KeyRefused,
-                           "the key was not touched in time and did not " + what + " (status 69 84)", "69 84");
+                           Substitute(Tr("the key was not touched in time and did not %1 (status 69 84)"), {what}),
+                           "69 84");
     case OathOutcome::ExchangeFailed:
       // The command may have reached the key before the connection broke.
       return reporter.Fail(ExitCode::NoDevice,
-                           WithReason("no answer from the key on " + reader, reason) +
+                           WithReason(Substitute(Tr("no answer from the key on %1"), {reader}), reason) +
                                mayHaveHappened);
     case OathOutcome::NoAnswer:
       // Nothing came back, so nothing was refused: the key went (pulled out) or broke off.
-      return reporter.Fail(ExitCode::NoDevice,
-                           WithReason("the key on " + reader + " stopped answering when asked to " + what, reason) +
-                               mayHaveHappened);
+      return reporter.Fail(
+          ExitCode::NoDevice,
+          WithReason(Substitute(Tr("the key on %1 stopped answering when asked to %2"), {reader, what}), reason) +
+              mayHaveHappened);
     case OathOutcome::NotOpen:
-      return reporter.Fail(ExitCode::NoDevice, WithReason("cannot connect to " + reader, reason));
+      return reporter.Fail(ExitCode::NoDevice, WithReason(Substitute(Tr("cannot connect to %1"), {reader}), reason));
     case OathOutcome::SelectFailed:
-      return reporter.Fail(ExitCode::NoDevice, WithReason("cannot select the OATH applet on " + reader, reason));
+      return reporter.Fail(ExitCode::NoDevice,
+                           WithReason(Substitute(Tr("cannot select the OATH applet on %1"), {reader}), reason));
     case OathOutcome::DeviceGone:
-      return reporter.Fail(ExitCode::NoDevice, "the key went away during the action");
+      return reporter.Fail(ExitCode::NoDevice, Tr("the key went away during the action"));
     case OathOutcome::Declined:
-      return reporter.Fail(ExitCode::Usage, "not confirmed; nothing was sent");
+      return reporter.Fail(ExitCode::Usage, Tr("not confirmed; nothing was sent"));
     case OathOutcome::InvalidInput:
-      return reporter.Fail(ExitCode::Usage, "the key cannot take this input: " + host.LastFailureText());
+      return reporter.Fail(ExitCode::Usage,
+                           Substitute(Tr("the key cannot take this input: %1"), {host.LastFailureText()}));
   }
   return ExitCode::NoDevice;
 }
@@ -90,9 +101,11 @@ ExitCode List(const CommandInput& input, KeySession& session, OathActions& actio
   }
   host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "list its credentials", session, actions, host, input.reporter);
+    // TRANSLATORS: completes "the key refused to %1" and the like.
+    return ReportOutcome(outcome, Tr("list its credentials"), session, actions, host, input.reporter);
   }
-  if (!defaultKnown) input.reporter.Notice("tokvane-cli: the key did not tell its default credential");
+  if (!defaultKnown)
+    input.reporter.Notice(std::string("tokvane-cli: ") + Tr("the key did not tell its default credential"));
 
   std::vector<std::string> entries;
   for (const std::string& name : list.Names) {
@@ -116,8 +129,8 @@ ExitCode Code(const CommandInput& input, KeySession& session, OathActions& actio
   const OathOutcome outcome = actions.Calculate(credential, result);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "calculate a code for " + QuotedText(input.args.name), session, actions, host,
-                         input.reporter, nullptr, &input.args.name);
+    return ReportOutcome(outcome, Substitute(Tr("calculate a code for %1"), {QuotedText(input.args.name)}), session,
+                         actions, host, input.reporter, nullptr, &input.args.name);
   }
   input.reporter.Line(result.CardCode);
   input.reporter.JsonResult(JsonObject()
@@ -138,14 +151,15 @@ bool NothingToReplace(const CommandInput& input, KeySession& session, OathAction
   const OathOutcome outcome = actions.List(session.IsHid(), list);
   if (outcome != OathOutcome::Done) {
     if (ReselectFido(outcome)) host.SelectFidoApplet();
-    code = ReportOutcome(outcome, "list its credentials", session, actions, host, input.reporter);
+    code = ReportOutcome(outcome, Tr("list its credentials"), session, actions, host, input.reporter);
     return false;
   }
   if (!IsListedName(list.Names, input.args.name)) return true;
   host.SelectFidoApplet();
-  code = input.reporter.Fail(ExitCode::KeyRefused, "a credential named " + QuotedText(input.args.name) +
-                                                       " is already on the key; --force replaces it (its old "
-                                                       "secret is lost)");
+  code = input.reporter.Fail(ExitCode::KeyRefused,
+                             Substitute(Tr("a credential named %1 is already on the key; --force replaces it (its old "
+                                           "secret is lost)"),
+                                        {QuotedText(input.args.name)}));
   return false;
 }
 
@@ -200,10 +214,10 @@ ExitCode Default(const CommandInput& input, KeySession& session, OathActions& ac
   const OathOutcome outcome = actions.SetDefault(input.args.name);
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "make " + QuotedText(input.args.name) + " the default", session, actions, host,
-                         input.reporter, nullptr, &input.args.name);
+    return ReportOutcome(outcome, Substitute(Tr("make %1 the default"), {QuotedText(input.args.name)}), session,
+                         actions, host, input.reporter, nullptr, &input.args.name);
   }
-  input.reporter.Line("Credential " + QuotedText(input.args.name) + " is now the default.");
+  input.reporter.Line(Substitute(Tr("Credential %1 is now the default."), {QuotedText(input.args.name)}));
   input.reporter.JsonResult(
       JsonObject().Text("reader", session.ReaderName()).Text("name", input.args.name).Bool("default", true).Str());
   return ExitCode::Success;
@@ -213,10 +227,10 @@ ExitCode Reset(const CommandInput& input, KeySession& session, OathActions& acti
   const OathOutcome outcome = actions.Reset();
   if (ReselectFido(outcome)) host.SelectFidoApplet();
   if (outcome != OathOutcome::Done) {
-    return ReportOutcome(outcome, "reset its OATH applet", session, actions, host, input.reporter,
+    return ReportOutcome(outcome, Tr("reset its OATH applet"), session, actions, host, input.reporter,
                          oath_uncertain::kErased);
   }
-  input.reporter.Line("OATH applet reset: every credential is gone.");
+  input.reporter.Line(Tr("OATH applet reset: every credential is gone."));
   input.reporter.JsonResult(JsonObject().Text("reader", session.ReaderName()).Bool("reset", true).Str());
   return ExitCode::Success;
 }
@@ -242,7 +256,7 @@ ExitCode RunOath(const CommandInput& input) {
     case Command::OathReset: return Reset(input, session, actions, host);
     default: break;
   }
-  return input.reporter.Fail(ExitCode::Usage, "not an oath subcommand");
+  return input.reporter.Fail(ExitCode::Usage, Tr("not an oath subcommand"));
 }
 
 }  // namespace cli

@@ -21,7 +21,7 @@ std::string OneLine(std::string text) {
 
 bool PromptForTouchIfNeeded(CountdownDevice& device, CliReporter& reporter) {
   if (NeedsUserPresence(device)) {
-    reporter.Notice(kTouchPrompt);
+    reporter.Notice(tokvane::Tr(kTouchPrompt));
     device.CountDownNextExchange();
   }
   return true;

@@ -9,11 +9,12 @@
 #include "cli/TouchCountdown.h"
 #include "device/DeviceInterface.h"
 #include "oath/OathActions.h"
+#include "core/Translate.h"
 
 namespace cli {
 
 // The prompt shown on standard error before a command the key carries out only after a touch.
-inline constexpr const char* kTouchPrompt = "Please touch the blinking space on FIDO device within 3 seconds.";
+inline constexpr const char* kTouchPrompt = N_("Please touch the blinking space on FIDO device within 3 seconds.");
 
 // Shows kTouchPrompt when the key wants a touch (asking it over the open `device`), and has the
 // touch window counted down while the next exchange (the guarded command) is on its way; always

@@ -4,8 +4,12 @@
 #include <chrono>
 
 #include "cli/CliOutput.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 const char* ReaderKindName(ReaderKind kind) {
   switch (kind) {
@@ -42,7 +46,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
     const auto& names = scan_.listing.names;
     if (std::find(names.begin(), names.end(), *requested) == names.end()) {
       code = ExitCode::Usage;
-      error = "unknown reader '" + PrintableText(*requested) + "' (see tokvane-cli readers)";
+      error = Substitute(Tr("unknown reader '%1' (see tokvane-cli readers)"), {PrintableText(*requested)});
       return false;
     }
     scan_.present = readers::ComputePresentInterfaces(backends_, {*requested});
@@ -51,7 +55,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
     scan_ = ScanReaders(backends_);
     if (scan_.preferred.empty()) {
       code = ExitCode::NoDevice;
-      error = "no key found";
+      error = Tr("no key found");
       const std::string hint = readers::FixItHint(scan_.listing);
       if (!hint.empty()) error += ": " + hint.substr(0, hint.find('\n'));
       return false;
@@ -61,7 +65,7 @@ bool KeySession::Choose(const std::optional<std::string>& requested, ExitCode& c
   readers::Transport transport = readers::CreateTransport(backends_, readerName_);
   if (transport.device == nullptr) {
     code = ExitCode::NoDevice;
-    error = "cannot create a transport for '" + PrintableText(readerName_) + "'";
+    error = Substitute(Tr("cannot create a transport for '%1'"), {PrintableText(readerName_)});
     return false;
   }
   isHid_ = transport.isHid;

@@ -13,8 +13,12 @@
 #include <string>
 
 #include "oath/QrCode.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -37,18 +41,19 @@ bool ReadQrImageFile(const std::string& path, SecretBuffer& uri, std::string& er
   // One open file for the header check and the decoding: what is decoded is what was checked.
   const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) {
-    error = "cannot read the image " + path + ": can't fopen";
+    error = Substitute(Tr("cannot read the image %1: can't fopen"), {path});
     return false;
   }
   if (stbi_info_from_file(file.get(), &width, &height, &channels) == 1 &&
       static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxQrImagePixels) {
-    error = "the image " + path + " has " + std::to_string(width) + " x " + std::to_string(height) +
-            " pixels; at most " + std::to_string(kMaxQrImagePixels / 1'000'000) + " million are read";
+    error = Substitute(Tr("the image %1 has %2 x %3 pixels; at most %4 million are read"),
+                       {path, std::to_string(width), std::to_string(height),
+                        std::to_string(kMaxQrImagePixels / 1'000'000)});
     return false;
   }
   stbi_uc* loaded = stbi_load_from_file(file.get(), &width, &height, &channels, 1);
   if (loaded == nullptr) {
-    error = "cannot read the image " + path + ": " + stbi_failure_reason();
+    error = Substitute(Tr("cannot read the image %1: %2"), {path, stbi_failure_reason()});
     return false;
   }
   const std::unique_ptr<stbi_uc, PixelsFree> pixels(

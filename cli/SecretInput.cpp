@@ -11,8 +11,12 @@
 #include <cstring>
 
 #include "core/FileDescriptor.h"
+#include "core/Translate.h"
 
 namespace cli {
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -46,14 +50,14 @@ bool ReadFrom(int fd, bool oneLine, SecretBuffer& out, std::string& error) {
     const ssize_t got = ::read(fd, chunk.data(), want);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      error = std::string("cannot read the secret: ") + std::strerror(errno);
+      error = Substitute(Tr("cannot read the secret: %1"), {std::strerror(errno)});
       ok = false;
       break;
     }
     if (got == 0) break;
     if (oneLine && chunk[0] == '\n') break;
     if (out.Size() + static_cast<std::size_t>(got) > kMaxSecretInputBytes) {
-      error = "the secret input is longer than " + std::to_string(kMaxSecretInputBytes) + " bytes";
+      error = Substitute(Tr("the secret input is longer than %1 bytes"), {std::to_string(kMaxSecretInputBytes)});
       ok = false;
       break;
     }
@@ -72,13 +76,13 @@ bool ReadSecretText(const std::string& path, int stdinFd, std::ostream& prompt, 
   if (path != "-") {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
-      error = "cannot open the secret file " + path + ": " + std::strerror(errno);
+      error = Substitute(Tr("cannot open the secret file %1: %2"), {path, std::strerror(errno)});
       return false;
     }
     return ReadFrom(file.Get(), false, out, error);
   }
   if (::isatty(stdinFd) == 1) {
-    prompt << "Secret (hex, base32 or otpauth://hotp URI): " << std::flush;
+    prompt << Tr("Secret (hex, base32 or otpauth://hotp URI): ") << std::flush;
     bool ok = false;
     {
       EchoOff quiet(stdinFd);

@@ -14,13 +14,14 @@
 #include "cli/CliExitCode.h"
 #include "cli/Confirmation.h"
 #include "core/CoreDumps.h"
+#include "core/Translate.h"
 #include "device/PcscApi.h"
 #include "keysim/VirtualHidApi.h"
 
 int main(int argc, char** argv) {
   if (std::string reason; !DisableCoreDumps(reason)) std::cerr << "tokvane-cli: " << reason << "\n";
   // Reader names and credential names pass through the locale's encoding, as in the desktop program.
-  std::setlocale(LC_ALL, "");
+  tokvane::InitTranslations();
   try {
     const std::vector<std::string> args(argv + 1, argv + argc);
     cli::TouchCountdownStyle countdown;

@@ -6,10 +6,11 @@
 
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
+#include "core/Translate.h"
 
 // What GetLastErrorText says after an Exchange that reported true for an answer shorter than a
 // status word: the caller's response kept its 00 00, and the key said nothing rather than "no".
-inline constexpr const char* kNoStatusWordText = "the key's answer has no status word";
+inline constexpr const char* kNoStatusWordText = N_("the key's answer has no status word");
 
 class IDeveiceInterface {
  public:

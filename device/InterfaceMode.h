@@ -8,6 +8,7 @@
 #include "device/ApduCommand.h"
 #include "device/ApduResponse.h"
 #include "device/DeviceInterface.h"
+#include "core/Translate.h"
 
 namespace interface_mode {
 
@@ -28,7 +29,7 @@ enum class Outcome {
 Outcome Classify(bool exchanged, const CApduResponse& response);
 
 // What may have happened on a key that stopped answering after the mode command reached it.
-inline constexpr const char* kMayHaveChanged = "its interface mode may or may not have been changed";
+inline constexpr const char* kMayHaveChanged = N_("its interface mode may or may not have been changed");
 
 // The command goes out on a fresh connection: opens `device` when it is not open, then closes and
 // opens it again (a failed reopen shows in the exchange). False, with nothing closed, when the

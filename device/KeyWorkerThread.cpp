@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "core/Translate.h"
+
 KeyWorkerThread::KeyWorkerThread(FailureReport onFailure)
     : onFailure_(std::move(onFailure)), thread_([this] { Loop(); }) {}
 
@@ -42,7 +44,7 @@ void KeyWorkerThread::RunGuarded(std::function<void()>& task) {
     }
   } catch (...) {
     if (onFailure_) {
-      onFailure_("an unknown error");
+      onFailure_(tokvane::Tr("an unknown error"));
     } else {
       std::fprintf(stderr, "tokvane: a key worker task failed with an unknown error\n");
     }

@@ -3,12 +3,15 @@
 #include <PCSC/pcsclite.h>
 
 #include "device/PcscApi.h"
+#include "core/Translate.h"
+
+using tokvane::Tr;
 
 namespace {
 
 constexpr const char* kNoServiceHint =
-    " (the smart-card service pcscd is not running: start it with 'systemctl start pcscd' or "
-    "run 'pcscd')";
+    N_(" (the smart-card service pcscd is not running: start it with 'systemctl start pcscd' or "
+    "run 'pcscd')");
 
 std::string StripLineFeeds(const std::string& text) {
   const std::size_t first = text.find_first_not_of('\n');
@@ -23,6 +26,6 @@ std::string PcscErrorText(PcscApi& api, LONG code, const std::string& previousTe
   std::string text = api.ErrorText(code);
   if (text.empty()) return previousText;
   text = StripLineFeeds(text);
-  if (code == SCARD_E_NO_SERVICE) text += kNoServiceHint;
+  if (code == SCARD_E_NO_SERVICE) text += Tr(kNoServiceHint);
   return text;
 }

@@ -11,6 +11,9 @@
 #include "core/Conversions.h"
 #include "device/PcscApi.h"
 #include "device/PcscErrors.h"
+#include "core/Translate.h"
+
+using tokvane::Tr;
 
 static_assert(std::is_same_v<SCARDHANDLE, long> && std::is_same_v<SCARDCONTEXT, long> &&
                   sizeof(long) == sizeof(CPcscInterface::Handle),
@@ -18,10 +21,10 @@ static_assert(std::is_same_v<SCARDHANDLE, long> && std::is_same_v<SCARDCONTEXT, 
 
 namespace {
 
-constexpr const char* kAlreadyDisconnectedText = "Interface already disconnected.";
-constexpr const char* kProtocolNotSupportedText = "Protocol not supported.";
-constexpr const char* kContactlessNotSupportedText = "CL TypeA and TypeB not Supported.";
-constexpr const char* kAnswerTooLongText = "The card's response is longer than 65535 bytes.";
+constexpr const char* kAlreadyDisconnectedText = N_("Interface already disconnected.");
+constexpr const char* kProtocolNotSupportedText = N_("Protocol not supported.");
+constexpr const char* kContactlessNotSupportedText = N_("CL TypeA and TypeB not Supported.");
+constexpr const char* kAnswerTooLongText = N_("The card's response is longer than 65535 bytes.");
 
 // Room for the longest response APDU plus slack, as the service expects a fixed buffer.
 constexpr DWORD kReceiveCapacity = 65538;
@@ -77,7 +80,7 @@ bool CPcscInterface::Open() {
 
   DWORD preferred = 0;
   if (!PreferredProtocols(ProtocolSelector, &preferred)) {
-    ErrorText = kProtocolNotSupportedText;
+    ErrorText = Tr(kProtocolNotSupportedText);
     DropConnection();
     return false;
   }
@@ -129,7 +132,7 @@ bool CPcscInterface::IsOpen() {
 
 bool CPcscInterface::Close() {
   if (CardHandle == kNotConnected) {
-    ErrorText = kAlreadyDisconnectedText;
+    ErrorText = Tr(kAlreadyDisconnectedText);
     return false;
   }
   const LONG result = Api->Disconnect(static_cast<SCARDHANDLE>(CardHandle), SCARD_UNPOWER_CARD);
@@ -165,12 +168,12 @@ bool CPcscInterface::Transmit(const CApduCommand& command, CApduResponse& respon
     return false;
   }
   if (receiveLength > CApduResponse::kMaxEncodedLength) {
-    ErrorText = kAnswerTooLongText;
+    ErrorText = Tr(kAnswerTooLongText);
     return false;
   }
   // An answer shorter than a status word leaves the caller's response as it was; the reason is
   // kept so that the caller can tell "no answer" from a refusal.
-  if (receiveLength < 2) ErrorText = kNoStatusWordText;
+  if (receiveLength < 2) ErrorText = Tr(kNoStatusWordText);
   response.Parse(receive.data(), receiveLength);
   return true;
 }
@@ -188,7 +191,7 @@ std::wstring CPcscInterface::GetName() { return ReaderName; }
 bool CPcscInterface::SetProtocol(int protocolSelector) {
   if (protocolSelector != ProtocolT0 && protocolSelector != ProtocolT1 &&
       protocolSelector != ProtocolAnyOrRaw) {
-    ErrorText = kContactlessNotSupportedText;
+    ErrorText = Tr(kContactlessNotSupportedText);
     return false;
   }
   Close();

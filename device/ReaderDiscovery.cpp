@@ -14,16 +14,19 @@
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
 #include "device/VnCosHidInterface.h"
+#include "core/Translate.h"
 
 namespace readers {
+
+using tokvane::Tr;
 namespace {
 
 constexpr const char* kServiceMissingHint =
-    "The smart-card service is not running, so no smart-card reader can be listed. "
-    "Start it with: sudo systemctl start pcscd";
+    N_("The smart-card service is not running, so no smart-card reader can be listed. "
+    "Start it with: sudo systemctl start pcscd");
 constexpr const char* kHidPermissionHint =
-    "A connected key cannot be opened: your user may not open its /dev/hidraw node. "
-    "Install the udev rules (see docs/hid.md), then plug the key in again.";
+    N_("A connected key cannot be opened: your user may not open its /dev/hidraw node. "
+    "Install the udev rules (see docs/hid.md), then plug the key in again.");
 
 // True when the key's interface of that name opens with one handle for reading and writing, or
 // cannot be found any more. Only the handles discovery returns decide it: no U2FHID INIT is sent,
@@ -111,8 +114,8 @@ std::string FixItHint(const Listing& listing) {
     if (!hint.empty()) hint += '\n';
     hint += line;
   };
-  if (listing.smartCardServiceMissing) addLine(kServiceMissingHint);
-  if (listing.hidPermissionDenied) addLine(kHidPermissionHint);
+  if (listing.smartCardServiceMissing) addLine(Tr(kServiceMissingHint));
+  if (listing.hidPermissionDenied) addLine(Tr(kHidPermissionHint));
   return hint;
 }
 

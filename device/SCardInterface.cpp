@@ -4,12 +4,15 @@
 #include <cstring>
 
 #include "core/SecureBytes.h"
+#include "core/Translate.h"
+
+using tokvane::Tr;
 
 namespace {
 
-constexpr const char* kNoErrorText = "No error.";
-constexpr const char* kResponseTooLongText = "The card's response is longer than 65535 bytes.";
-constexpr const char* kChainEndlessText = "The card's response chain did not end.";
+constexpr const char* kNoErrorText = N_("No error.");
+constexpr const char* kResponseTooLongText = N_("The card's response is longer than 65535 bytes.");
+constexpr const char* kChainEndlessText = N_("The card's response chain did not end.");
 
 constexpr std::uint8_t kMoreDataSw1 = 0x61;
 constexpr std::uint8_t kGetResponseIns = 0xC0;
@@ -142,7 +145,7 @@ bool CSCardInterface::CollectChain(CApduCommand& getResponse, CApduResponse& las
     if (!Append(collected, last)) return false;
     emptyRounds = last.Data.empty() ? emptyRounds + 1 : 0;
     if (emptyRounds > kMaxEmptyChainRounds || ++rounds > kMaxChainRounds) {
-      ErrorText = kChainEndlessText;
+      ErrorText = Tr(kChainEndlessText);
       return false;
     }
     getResponse.Le = static_cast<std::uint16_t>(
@@ -158,7 +161,7 @@ bool CSCardInterface::CollectChain(CApduCommand& getResponse, CApduResponse& las
 
 bool CSCardInterface::Append(std::vector<std::uint8_t>& collected, const CApduResponse& piece) {
   if (piece.Data.size() > kMaxCollectedData - collected.size()) {
-    ErrorText = kResponseTooLongText;
+    ErrorText = Tr(kResponseTooLongText);
     return false;
   }
   collected.insert(collected.end(), piece.Data.begin(), piece.Data.end());
@@ -167,7 +170,7 @@ bool CSCardInterface::Append(std::vector<std::uint8_t>& collected, const CApduRe
 
 std::string CSCardInterface::GetLastErrorText() {
   std::string text = ErrorText;
-  ErrorText = kNoErrorText;
+  ErrorText = Tr(kNoErrorText);
   return text;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "BuildConfig.h"
+#include "core/Translate.h"
 
 namespace {
 
@@ -106,8 +107,8 @@ bool ParseVidPidConfig(const char* text, std::size_t length, std::vector<VidPidE
         if (!product) {
           // Read as 0 it would let in every product of the vendor: the file is not used.
           if (error != nullptr) {
-            *error = std::string(fileName) + " line " + std::to_string(child->GetLineNum()) + ": PID '" + pid +
-                     "' is not a product ID from 0x0001 to 0xFFFF";
+            *error = tokvane::Substitute(tokvane::Tr("%1 line %2: PID '%3' is not a product ID from 0x0001 to 0xFFFF"),
+                                         {fileName, std::to_string(child->GetLineNum()), pid});
           }
           parsed = false;
           read.clear();

@@ -11,6 +11,9 @@
 #include "core/SecureBytes.h"
 #include "device/HidDiscovery.h"
 #include "device/U2fHidLayout.h"
+#include "core/Translate.h"
+
+using tokvane::Tr;
 
 namespace {
 
@@ -38,16 +41,17 @@ constexpr std::size_t kFeaturePayloadOffset = 2;
 constexpr std::chrono::milliseconds kResendPause{5};
 constexpr std::chrono::milliseconds kPollPause{1};
 
-constexpr const char* kAlreadyOpenText = "The HID interface is already open.";
-constexpr const char* kNoNameText = "No HID interface was chosen.";
-constexpr const char* kNotFoundText = "The key's HID interface is not there any more: plug the key in and connect again.";
+constexpr const char* kAlreadyOpenText = N_("The HID interface is already open.");
+constexpr const char* kNoNameText = N_("No HID interface was chosen.");
+constexpr const char* kNotFoundText =
+    N_("The key's HID interface is not there any more: plug the key in and connect again.");
 constexpr const char* kPermissionDeniedText =
-    "No permission to open the key's /dev/hidraw node: install the udev rules (see docs/hid.md), "
-    "then plug the key in again.";
-constexpr const char* kNotOpenText = "The HID interface is not open.";
-constexpr const char* kNoReportLengthsText = "The key's HID report lengths could not be read.";
-constexpr const char* kNotWrittenText = "The command could not be written to the key.";
-constexpr const char* kReadFailedText = "Reading the key's answer failed: the key may have been pulled out.";
+    N_("No permission to open the key's /dev/hidraw node: install the udev rules (see docs/hid.md), "
+    "then plug the key in again.");
+constexpr const char* kNotOpenText = N_("The HID interface is not open.");
+constexpr const char* kNoReportLengthsText = N_("The key's HID report lengths could not be read.");
+constexpr const char* kNotWrittenText = N_("The command could not be written to the key.");
+constexpr const char* kReadFailedText = N_("Reading the key's answer failed: the key may have been pulled out.");
 
 using ReportBuffer = std::array<std::uint8_t, VnCosHidInterface::kMaxU2fReportLength>;
 
@@ -57,7 +61,7 @@ bool OnChannel(const ReportBuffer& report, const std::array<std::uint8_t, 4>& ch
 
 std::string ErrorFrameText(std::uint8_t code) {
   char text[80];
-  std::snprintf(text, sizeof text, "The key answered with U2FHID error 0x%02X.", code);
+  std::snprintf(text, sizeof text, Tr("The key answered with U2FHID error 0x%02X."), code);
   return text;
 }
 
@@ -73,14 +77,14 @@ bool FitsU2fBuffers(const HidReportLengths& lengths) {
 VnCosHidInterface::~VnCosHidInterface() { Close(); }
 
 bool VnCosHidInterface::Open() {
-  if (IsOpen()) return Fail(kAlreadyOpenText);
-  if (Name.empty()) return Fail(kNoNameText);
-  if (!hid_ || !models_) return Fail(kNotFoundText);
+  if (IsOpen()) return Fail(Tr(kAlreadyOpenText));
+  if (Name.empty()) return Fail(Tr(kNoNameText));
+  if (!hid_ || !models_) return Fail(Tr(kNotFoundText));
   HidHandle writeHandle = kInvalidHidHandle;
   HidHandle readHandle = kInvalidHidHandle;
   HidOpenFailure openFailure = HidOpenFailure::None;
   if (!FindHidDeviceByName(*hid_, *models_, Name, writeHandle, readHandle, &openFailure)) {
-    return Fail(openFailure == HidOpenFailure::PermissionDenied ? kPermissionDeniedText : kNotFoundText);
+    return Fail(openFailure == HidOpenFailure::PermissionDenied ? Tr(kPermissionDeniedText) : Tr(kNotFoundText));
   }
   api_ = hid_;
   WriteHandle = writeHandle;
@@ -108,11 +112,11 @@ bool VnCosHidInterface::Close() {
 }
 
 bool VnCosHidInterface::Exchange(const CApduCommand& command, CApduResponse& response) {
-  if (!IsOpen()) return Fail(kNotOpenText);
+  if (!IsOpen()) return Fail(Tr(kNotOpenText));
   std::array<std::uint8_t, kMaxCommandLength> encoded{};
   ScopedWipe wipeEncoded(encoded);
   const std::size_t length = command.Serialize(encoded.data(), encoded.size());
-  if (length == 0) return Fail("The command is longer than the 128 bytes a HID report exchange carries.");
+  if (length == 0) return Fail(Tr("The command is longer than the 128 bytes a HID report exchange carries."));
 
   std::array<std::uint8_t, kResponseAreaLength> answer{};
   ScopedWipe wipeAnswer(answer);
@@ -123,7 +127,7 @@ bool VnCosHidInterface::Exchange(const CApduCommand& command, CApduResponse& res
   failureReason_.clear();
   // An answer shorter than a status word leaves the caller's response as it was; the reason stays
   // so that the caller can tell "no answer" from a refusal.
-  if (answerLength < 2) failureReason_ = kNoStatusWordText;
+  if (answerLength < 2) failureReason_ = Tr(kNoStatusWordText);
   response.Parse(answer.data(), answerLength);
   return true;
 }
@@ -138,12 +142,13 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
                                         std::size_t& answerLength) {
   const Clock::time_point deadline = Clock::now() + exchangeTimeout_;
   HidReportLengths lengths;
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(kNoReportLengthsText);
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(Tr(kNoReportLengthsText));
   const std::size_t featureLength = lengths.feature;
-  if (featureLength > kFeatureBufferLength) return Fail("The key's feature report is longer than 108 bytes.");
-  if (featureLength <= kFeaturePayloadOffset) return Fail("The key's feature report is too short to carry a command.");
+  if (featureLength > kFeatureBufferLength) return Fail(Tr("The key's feature report is longer than 108 bytes."));
+  if (featureLength <= kFeaturePayloadOffset)
+    return Fail(Tr("The key's feature report is too short to carry a command."));
   if (length > featureLength - kFeaturePayloadOffset || length > kMaxFeaturePayload) {
-    return Fail("The command is longer than the key's feature report.");
+    return Fail(Tr("The command is longer than the key's feature report."));
   }
 
   std::array<std::uint8_t, kFeatureBufferLength> report{};
@@ -154,13 +159,13 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
   // already be running (a counter moved, a credential gone): a second copy would run it twice.
   while (!api_->SendFeatureReport(WriteHandle, report.data(), featureLength)) {
     if (Clock::now() >= deadline) {
-      return Fail(WithHidErrorText("The key did not take the command's feature report in time.", WriteHandle));
+      return Fail(WithHidErrorText(Tr("The key did not take the command's feature report in time."), WriteHandle));
     }
     std::this_thread::sleep_for(kResendPause);
   }
   if (!api_->Flush(WriteHandle)) {
-    return Fail(WithHidErrorText("The key took the command, but its input reports could not be cleared afterwards; "
-                                 "the command was not sent again.",
+    return Fail(WithHidErrorText(Tr("The key took the command, but its input reports could not be cleared afterwards; "
+                                 "the command was not sent again."),
                                  WriteHandle));
   }
 
@@ -171,13 +176,14 @@ bool VnCosHidInterface::FeatureExchange(const std::uint8_t* command, std::size_t
     api_->Flush(WriteHandle);
     received = api_->GetFeatureReport(WriteHandle, report.data(), featureLength);
     if (received > 0 && report[kFeatureLengthOffset] != 0) break;
-    if (Clock::now() >= deadline) return Fail("The key did not answer in its feature report in time.");
+    if (Clock::now() >= deadline) return Fail(Tr("The key did not answer in its feature report in time."));
     std::this_thread::sleep_for(kPollPause);
   }
 
   const std::size_t reportSize = std::min<std::size_t>(static_cast<std::size_t>(received), featureLength);
   const std::size_t answerSize = report[kFeatureLengthOffset];
-  if (kFeaturePayloadOffset + answerSize > reportSize) return Fail("The key's answer length points past its feature report.");
+  if (kFeaturePayloadOffset + answerSize > reportSize)
+    return Fail(Tr("The key's answer length points past its feature report."));
   std::memcpy(answer, report.data() + kFeaturePayloadOffset, answerSize);
   answerLength = answerSize;
   return true;
@@ -194,9 +200,10 @@ bool VnCosHidInterface::U2fHidInit() {
   report[kCommandOffset] = kU2fHidInit;
   report[kLengthHighOffset] = 0;
   report[kLengthLowOffset] = kInitNonceLength;
-  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1) return Fail("No random nonce for INIT.");
+  if (RAND_bytes(report.data() + kInitPayloadOffset, kInitNonceLength) != 1)
+    return Fail(Tr("No random nonce for INIT."));
   if (!WritePacket(report.data(), lengths.output)) {
-    return Fail(WithHidErrorText("The U2FHID INIT request could not be written to the key.", WriteHandle));
+    return Fail(WithHidErrorText(Tr("The U2FHID INIT request could not be written to the key."), WriteHandle));
   }
 
   std::array<std::uint8_t, kInitNonceLength> nonce{};
@@ -206,20 +213,20 @@ bool VnCosHidInterface::U2fHidInit() {
   for (;;) {
     report.fill(0);
     const int read = ReadUntil(report.data(), lengths.input, deadline);
-    if (read < 0) return Fail(WithHidErrorText(kReadFailedText, ReadHandle));
-    if (read == 0) return Fail("The key did not answer the U2FHID INIT request in time.");
+    if (read < 0) return Fail(WithHidErrorText(Tr(kReadFailedText), ReadHandle));
+    if (read == 0) return Fail(Tr("The key did not answer the U2FHID INIT request in time."));
     if (!OnChannel(report, kBroadcastChannel)) continue;
     // An error frame on the broadcast channel is the key refusing INIT: waiting on gains nothing.
     if (report[kCommandOffset] == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
     if (report[kCommandOffset] != kU2fHidInit) continue;
     if (!std::equal(nonce.begin(), nonce.end(), report.begin() + kInitPayloadOffset)) continue;
     const std::size_t announced = (static_cast<std::size_t>(report[kLengthHighOffset]) << 8) | report[kLengthLowOffset];
-    if (announced != u2fhid::kInitAnswerLength) return Fail("The key's U2FHID INIT answer has the wrong length.");
+    if (announced != u2fhid::kInitAnswerLength) return Fail(Tr("The key's U2FHID INIT answer has the wrong length."));
     std::array<std::uint8_t, 4> channel{};
     std::copy_n(report.begin() + kInitAnswerChannelOffset, channel.size(), channel.begin());
     // Channel 0 is reserved and the broadcast channel is everyone's: neither can carry our messages.
     if (channel == std::array<std::uint8_t, 4>{} || channel == kBroadcastChannel) {
-      return Fail("The key's U2FHID INIT answer names no usable channel.");
+      return Fail(Tr("The key's U2FHID INIT answer names no usable channel."));
     }
     ChannelId = channel;
     return true;
@@ -240,29 +247,29 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
   report[kLengthLowOffset] = static_cast<std::uint8_t>(length & 0xFF);
   std::size_t sent = std::min(length, kInitPacketPayload);
   std::memcpy(report.data() + kInitPayloadOffset, command, sent);
-  if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(kNotWrittenText, WriteHandle));
+  if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(Tr(kNotWrittenText), WriteHandle));
   for (std::uint8_t sequence = 0; sent < length; ++sequence) {
     const std::size_t chunk = std::min(length - sent, kContinuationPacketPayload);
     report.fill(0);
     std::copy(ChannelId.begin(), ChannelId.end(), report.begin() + kChannelOffset);
     report[kCommandOffset] = sequence;
     std::memcpy(report.data() + kContinuationPayloadOffset, command + sent, chunk);
-    if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(kNotWrittenText, WriteHandle));
+    if (!WritePacket(report.data(), lengths.output)) return Fail(WithHidErrorText(Tr(kNotWrittenText), WriteHandle));
     sent += chunk;
   }
 
   std::size_t total = 0;
   if (!ReadAnswerStart(report.data(), lengths.input, deadline, total)) return false;
-  if (total > kResponseAreaLength) return Fail("The key's answer is longer than the 1032-byte response area.");
+  if (total > kResponseAreaLength) return Fail(Tr("The key's answer is longer than the 1032-byte response area."));
 
   std::size_t received = std::min(total, kInitPacketPayload);
   std::memcpy(answer, report.data() + kInitPayloadOffset, received);
   std::uint8_t sequence = 0;
   while (received < total) {
-    if (!ReadOwnPacket(report.data(), lengths.input, deadline, "The key's answer was cut short.")) return false;
+    if (!ReadOwnPacket(report.data(), lengths.input, deadline, Tr("The key's answer was cut short."))) return false;
     if (report[kCommandOffset] == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
     if (report[kCommandOffset] == kU2fHidKeepAlive) continue;  // no part of the answer
-    if (report[kCommandOffset] != sequence++) return Fail("The key's answer came with a wrong sequence number.");
+    if (report[kCommandOffset] != sequence++) return Fail(Tr("The key's answer came with a wrong sequence number."));
     const std::size_t chunk = std::min(total - received, kContinuationPacketPayload);
     std::memcpy(answer + received, report.data() + kContinuationPayloadOffset, chunk);
     received += chunk;
@@ -272,9 +279,9 @@ bool VnCosHidInterface::U2fHidMessage(const std::uint8_t* command, std::size_t l
 }
 
 bool VnCosHidInterface::PrepareU2fExchange(HidReportLengths& lengths) {
-  if (!FlushBoth()) return Fail("The key's input reports could not be cleared.");
-  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(kNoReportLengthsText);
-  if (!FitsU2fBuffers(lengths)) return Fail("The key's report lengths do not fit U2FHID packets.");
+  if (!FlushBoth()) return Fail(Tr("The key's input reports could not be cleared."));
+  if (!api_->GetReportLengths(WriteHandle, lengths)) return Fail(Tr(kNoReportLengthsText));
+  if (!FitsU2fBuffers(lengths)) return Fail(Tr("The key's report lengths do not fit U2FHID packets."));
   return true;
 }
 
@@ -284,7 +291,7 @@ bool VnCosHidInterface::ReadOwnPacket(std::uint8_t* report, std::size_t length, 
   for (;;) {
     std::memset(report, 0, length);
     const int read = ReadUntil(report, length, deadline);
-    if (read < 0) return Fail(WithHidErrorText(kReadFailedText, ReadHandle));
+    if (read < 0) return Fail(WithHidErrorText(Tr(kReadFailedText), ReadHandle));
     if (read == 0) return Fail(timeoutText);
     if (std::equal(ChannelId.begin(), ChannelId.end(), report + kChannelOffset)) return true;
   }
@@ -293,7 +300,7 @@ bool VnCosHidInterface::ReadOwnPacket(std::uint8_t* report, std::size_t length, 
 bool VnCosHidInterface::ReadAnswerStart(std::uint8_t* report, std::size_t length, Clock::time_point deadline,
                                         std::size_t& total) {
   for (;;) {
-    if (!ReadOwnPacket(report, length, deadline, "The key did not answer the command in time.")) return false;
+    if (!ReadOwnPacket(report, length, deadline, Tr("The key did not answer the command in time."))) return false;
     const std::uint8_t command = report[kCommandOffset];
     if (command == kU2fHidError) return Fail(ErrorFrameText(report[kInitPayloadOffset]));
     // Keep-alives, stray continuations and answers to other requests are no start of our answer.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "BuildConfig.h"
+#include "core/Translate.h"
 #include "keysim/VirtualHidApi.h"
 #include "keysim/VirtualKey.h"
 #include "keysim/VirtualPcscApi.h"
@@ -68,15 +69,15 @@ std::unique_ptr<DemoKeyRig> DemoKeyRig::Create(const std::string& stateFile, std
   const bool fresh = stateFile.empty() || !std::filesystem::exists(stateFile, ignored);
   auto key = std::make_shared<VirtualKey>(KeyConfig(stateFile));
   if (!key->StateFileError().empty()) {
-    error = "cannot use the demo state file: " + key->StateFileError();
+    error = tokvane::Substitute(tokvane::Tr("cannot use the demo state file: %1"), {key->StateFileError()});
     return nullptr;
   }
   if (fresh && !SeedSampleCredentials(*key)) {
-    error = "cannot make the demo key's secrets: the random generator failed";
+    error = tokvane::Tr("cannot make the demo key's secrets: the random generator failed");
     return nullptr;
   }
   if (!key->StateFileError().empty()) {
-    error = "cannot write the demo state file: " + key->StateFileError();
+    error = tokvane::Substitute(tokvane::Tr("cannot write the demo state file: %1"), {key->StateFileError()});
     return nullptr;
   }
   return std::unique_ptr<DemoKeyRig>(new DemoKeyRig(std::move(key)));

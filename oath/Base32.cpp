@@ -3,6 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/Translate.h"
+
+using tokvane::Substitute;
+using tokvane::Tr;
+
 namespace {
 
 constexpr std::size_t kGroupCharacters = 8;
@@ -49,10 +54,10 @@ bool DecodeBase32(std::string_view text, SecretBuffer& out, std::string& error) 
     const int value = Base32Value(c);
     if (value < 0) {
       return Fail(out, error,
-                  "malformed base32 secret: character " + std::to_string(i + 1) +
-                      " is not in the base32 alphabet (A-Z, 2-7)");
+                  Substitute(Tr("malformed base32 secret: character %1 is not in the base32 alphabet (A-Z, 2-7)"),
+                             {std::to_string(i + 1)}));
     }
-    if (padding > 0) return Fail(out, error, "malformed base32 secret: '=' padding before the end");
+    if (padding > 0) return Fail(out, error, Tr("malformed base32 secret: '=' padding before the end"));
     ++characters;
     bits = (bits << kBitsPerCharacter) | static_cast<std::uint32_t>(value);
     bitCount += kBitsPerCharacter;
@@ -63,13 +68,14 @@ bool DecodeBase32(std::string_view text, SecretBuffer& out, std::string& error) 
     }
   }
   bits = 0;
-  if (characters == 0) return Fail(out, error, "malformed base32 secret: no base32 characters");
+  if (characters == 0) return Fail(out, error, Tr("malformed base32 secret: no base32 characters"));
   if (!IsCompleteTail(characters)) {
-    return Fail(out, error, "malformed base32 secret: " + std::to_string(characters) +
-                                " characters is not a length any base32 encoding has");
+    return Fail(out, error,
+                Substitute(Tr("malformed base32 secret: %1 characters is not a length any base32 encoding has"),
+                           {std::to_string(characters)}));
   }
   if (padding > 0 && (padding >= kGroupCharacters || (characters + padding) % kGroupCharacters != 0)) {
-    return Fail(out, error, "malformed base32 secret: wrong amount of '=' padding");
+    return Fail(out, error, Tr("malformed base32 secret: wrong amount of '=' padding"));
   }
   return true;
 }

@@ -9,18 +9,22 @@
 #include "core/Conversions.h"
 #include "oath/LocalHotp.h"
 #include "oath/OathAnswers.h"
+#include "core/Translate.h"
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
 constexpr std::uint16_t kSwTouchTimeout = 0x6984;
 
 // Messages of the actions, as the operator knows them.
-constexpr const char* kTouchTimeout = "Confirm Time out.\n\n";
-constexpr const char* kConnectCard = "Please connect card.\n";
-constexpr const char* kConnectCardCalculate = "Please connect card\n";
-constexpr const char* kConnectDevice = "Please connect device.\n";
-constexpr const char* kSelectDevice = "Please select device.\n";
-constexpr const char* kPulledOut = "The device has been pulled out.\n";
+constexpr const char* kTouchTimeout = N_("Confirm Time out.\n\n");
+constexpr const char* kConnectCard = N_("Please connect card.\n");
+constexpr const char* kConnectCardCalculate = N_("Please connect card\n");
+constexpr const char* kConnectDevice = N_("Please connect device.\n");
+constexpr const char* kSelectDevice = N_("Please select device.\n");
+constexpr const char* kPulledOut = N_("The device has been pulled out.\n");
 
 constexpr std::size_t kRandomKeyLength = 20;
 constexpr std::size_t kSerialSourceLength = 4;
@@ -136,7 +140,7 @@ OathOutcome OathActions::LogRefusal(const CApduResponse& response, const std::st
     return OathOutcome::NoAnswer;
   }
   if (response.StatusWord() == kSwTouchTimeout) {
-    host_.LogFailure(kTouchTimeout);
+    host_.LogFailure(Tr(kTouchTimeout));
   } else {
     host_.LogFailure(errorText);
   }
@@ -150,7 +154,7 @@ void OathActions::LogNoStatusWord(const char* uncertainEffect) {
   std::string entry = transportReason_;
   if (uncertainEffect != nullptr) {
     if (!entry.empty() && entry.back() == '.') entry.pop_back();
-    entry += std::string("; ") + uncertainEffect;
+    entry += std::string("; ") + Tr(uncertainEffect);
   }
   host_.LogFailure(entry + "\n");
 }
@@ -171,7 +175,7 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
     CApduResponse ignored;
     SendQuietly(BuildGetCosVersion(), ignored);
   }
-  host_.LogSuccess("List ins \n");
+  host_.LogSuccess(Tr("List ins \n"));
 
   const CApduCommand parsed = CommandFromBytes(BuildList());
   host_.LogCommand(parsed.ToHex() + "\n\n");
@@ -180,7 +184,7 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
   NoteAnswer(answered, answer);
   device_.Close();
   if (!answered) {
-    host_.LogFailure("The hid protocl not support list name ins.\n\n" + transportReason_ + "\n");
+    host_.LogFailure(Tr("The hid protocl not support list name ins.\n\n") + transportReason_ + "\n");
     return OathOutcome::ExchangeFailed;
   }
 
@@ -189,13 +193,13 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
     for (const OathListEntry& entry : ParseListResponse(answer.Data.data(), answer.Data.size())) {
       result.Names.emplace_back(entry.Name.begin(), entry.Name.end());
     }
-    host_.LogSuccess("List ins successfully.\n\n");
+    host_.LogSuccess(Tr("List ins successfully.\n\n"));
     host_.LogCommand(parsed.ToHex() + "\n\n");
   } else if (!answer.HasStatusWord()) {
     LogNoStatusWord(nullptr);
     return OathOutcome::NoAnswer;
   } else {
-    host_.LogFailure("List ins error.\n\n");
+    host_.LogFailure(Tr("List ins error.\n\n"));
     outcome = OathOutcome::Refused;
   }
   LogAnswer(answer, "\n\n");
@@ -206,7 +210,7 @@ OathOutcome OathActions::List(bool hidDevice, OathListResult& result) {
 OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
   defaultName.reset();
   if (!OpenIfNeeded()) {
-    host_.LogFailure(kConnectCard);
+    host_.LogFailure(Tr(kConnectCard));
     return OathOutcome::NotOpen;
   }
   if (!SelectApplet()) return OathOutcome::SelectFailed;
@@ -222,7 +226,7 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
     return OathOutcome::NoAnswer;
   } else {
     // A missing touch is no different here from any other refusal.
-    host_.LogFailure("Get default user error.\n");
+    host_.LogFailure(Tr("Get default user error.\n"));
     outcome = OathOutcome::Refused;
   }
   LogAnswer(answer);
@@ -231,7 +235,7 @@ OathOutcome OathActions::GetDefault(std::optional<std::string>& defaultName) {
 
 OathOutcome OathActions::ShowVersions(OathVersions* versions) {
   if (!OpenIfNeeded()) {
-    host_.TellOperator("Applet version", "Can't connect the device.");
+    host_.TellOperator(Tr("Applet version"), Tr("Can't connect the device."));
     if (host_.IsSameDevice()) host_.SelectFidoApplet();
     return OathOutcome::NotOpen;
   }
@@ -246,7 +250,7 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
                           ? ReadAppletVersion(appletAnswer.Data.data(), appletAnswer.Data.size())
                           : std::nullopt;
   if (!applet) {
-    host_.TellOperator("Applet Otp Version", "Can't get the applet version.");
+    host_.TellOperator(Tr("Applet Otp Version"), Tr("Can't get the applet version."));
     if (host_.IsSameDevice()) host_.SelectFidoApplet();
     return appletAnswered && !appletAnswer.HasStatusWord() ? OathOutcome::NoAnswer : OathOutcome::Refused;
   }
@@ -259,45 +263,45 @@ OathOutcome OathActions::ShowVersions(OathVersions* versions) {
     }
   }
   device_.Close();
-  const std::string appletText = "Applet version: " + shown.Applet;
-  const std::string cosText = "Cos version: " + shown.Cos;
+  const std::string appletText = Substitute(Tr("Applet version: %1"), {shown.Applet});
+  const std::string cosText = Substitute(Tr("Cos version: %1"), {shown.Cos});
   if (versions != nullptr) *versions = std::move(shown);
-  host_.TellOperator("Otp Version  ", appletText + "   " + cosText);
+  host_.TellOperator(Tr("Otp Version  "), appletText + "   " + cosText);
   if (host_.IsSameDevice()) host_.SelectFidoApplet();
   return OathOutcome::Done;
 }
 
 OathOutcome OathActions::Reset() {
   if (!OpenIfNeeded()) {
-    host_.LogFailure(kConnectDevice);
+    host_.LogFailure(Tr(kConnectDevice));
     return OathOutcome::NotOpen;
   }
   if (!SelectApplet()) return OathOutcome::SelectFailed;
   const bool confirmed =
-      host_.AskOperator("Warning", "The applet will be reset, all stored data will be discarded.");
+      host_.AskOperator(Tr("Warning"), Tr("The applet will be reset, all stored data will be discarded."));
   if (!confirmed) {
     if (host_.IsSameDevice()) device_.Close();
     return OathOutcome::Declined;
   }
   if (!host_.IsSameDevice()) {
-    host_.LogFailure(kConnectDevice);
+    host_.LogFailure(Tr(kConnectDevice));
     return OathOutcome::DeviceGone;
   }
   OathOutcome outcome = OathOutcome::Done;
-  if (!ConfirmPresence(kConnectDevice, outcome)) return outcome;
+  if (!ConfirmPresence(Tr(kConnectDevice), outcome)) return outcome;
 
   CApduResponse answer;
   if (!SendLogged(BuildReset(), "\n", answer, std::nullopt, oath_uncertain::kErased)) return OathOutcome::ExchangeFailed;
-  if (!answer.IsSuccess()) return LogRefusal(answer, "Reset int error.\n", oath_uncertain::kErased);
+  if (!answer.IsSuccess()) return LogRefusal(answer, Tr("Reset int error.\n"), oath_uncertain::kErased);
   host_.LogCommand(lastCommandEntry_);
   LogAnswer(answer);
   return outcome;
 }
 
 OathOutcome OathActions::RefuseInput(const char* text) {
-  host_.TellOperator("Warning", text);
+  host_.TellOperator(Tr("Warning"), text);
   if (!host_.IsSameDevice()) {
-    host_.LogFailure(kPulledOut);
+    host_.LogFailure(Tr(kPulledOut));
   } else {
     device_.Close();
   }
@@ -306,22 +310,22 @@ OathOutcome OathActions::RefuseInput(const char* text) {
 
 OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrittenCredential& written) {
   if (!OpenIfNeeded()) {
-    host_.LogFailure(kSelectDevice);
+    host_.LogFailure(Tr(kSelectDevice));
     return OathOutcome::NotOpen;
   }
   if (!SelectApplet()) return OathOutcome::SelectFailed;
 
   const std::string name = RemoveSpaces(input.Name);
-  if (name.empty()) return RefuseInput("Invalid name");
-  if (input.Key && input.Key->empty()) return RefuseInput("Invalid key");
+  if (name.empty()) return RefuseInput(Tr("Invalid name"));
+  if (input.Key && input.Key->empty()) return RefuseInput(Tr("Invalid key"));
   if (name.size() > kMaxNameLength) {
-    host_.LogFailure("Serial number length can not more than 16 bytes.\n\n");
+    host_.LogFailure(Tr("Serial number length can not more than 16 bytes.\n\n"));
     return OathOutcome::InvalidInput;
   }
-  if (!input.Key) return RefuseInput(input.KeyError.empty() ? "Invalid key" : input.KeyError.c_str());
+  if (!input.Key) return RefuseInput(input.KeyError.empty() ? Tr("Invalid key") : input.KeyError.c_str());
   const SecureBytes& key = *input.Key;
   if (key.size() > kMaxKeyLength) {
-    host_.LogFailure("Secret key length can not more than 48 bytes.\n\n");
+    host_.LogFailure(Tr("Secret key length can not more than 48 bytes.\n\n"));
     return OathOutcome::InvalidInput;
   }
   // The key keeps one secret per name and cannot hand the old one back: writing over it loses a
@@ -329,7 +333,7 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   if (input.ListedNames && IsListedName(*input.ListedNames, name)) {
     const bool replace = host_.AskToReplace(name);
     if (!host_.IsSameDevice()) {
-      if (replace) host_.LogFailure(kPulledOut);
+      if (replace) host_.LogFailure(Tr(kPulledOut));
       return replace ? OathOutcome::DeviceGone : OathOutcome::Declined;
     }
     if (!replace) {
@@ -343,11 +347,11 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   OathBytes put = BuildPut(oath::kInsPut, name, key.view(), static_cast<std::uint8_t>(digits), imf);
   if (put.empty()) {
     // Only a long imf text can make the command exceed its one-byte length.
-    host_.LogFailure("Initial moving factor too long.\n\n");
+    host_.LogFailure(Tr("Initial moving factor too long.\n\n"));
     return OathOutcome::InvalidInput;
   }
   OathOutcome outcome = OathOutcome::Done;
-  if (!ConfirmPresence(kPulledOut, outcome)) {
+  if (!ConfirmPresence(Tr(kPulledOut), outcome)) {
     WipeBuffer(put);
     return outcome;
   }
@@ -356,13 +360,13 @@ OathOutcome OathActions::Personalize(const OathPersonalizeInput& input, OathWrit
   const bool answered = SendLogged(put, "\n", answer, PutKeyRange(put), oath_uncertain::kWritten);
   WipeBuffer(put);
   if (!answered) return OathOutcome::ExchangeFailed;
-  if (!answer.IsSuccess()) return LogRefusal(answer, "Put ins error.\n\n", oath_uncertain::kWritten);
+  if (!answer.IsSuccess()) return LogRefusal(answer, Tr("Put ins error.\n\n"), oath_uncertain::kWritten);
   written.Name = name;
   written.Key = key;
   written.Digits = digits;
   written.Imf = imf;
-  host_.LogSuccess("put data successful\n");
-  host_.LogSuccess("Personalization successful.\n");
+  host_.LogSuccess(Tr("put data successful\n"));
+  host_.LogSuccess(Tr("Personalization successful.\n"));
   LogAnswer(answer);
   return outcome;
 }
@@ -377,7 +381,7 @@ OathOutcome OathActions::Calculate(const OtpCredential& credential, OathCalculat
   const std::uint32_t matchCount = credential.MatchCount;
 
   if (!OpenIfNeeded()) {
-    host_.LogFailure(kConnectCardCalculate);
+    host_.LogFailure(Tr(kConnectCardCalculate));
     return OathOutcome::NotOpen;
   }
   if (!SelectApplet()) return OathOutcome::SelectFailed;
@@ -385,17 +389,17 @@ OathOutcome OathActions::Calculate(const OtpCredential& credential, OathCalculat
   if (command.empty()) {
     // A name too long for one command: nothing to send, and no touch to ask for.
     device_.Close();
-    host_.LogFailure("Calculate fail.\n");
+    host_.LogFailure(Tr("Calculate fail.\n"));
     return OathOutcome::InvalidInput;
   }
   OathOutcome outcome = OathOutcome::Done;
-  if (!ConfirmPresence(kConnectCardCalculate, outcome)) return outcome;
+  if (!ConfirmPresence(Tr(kConnectCardCalculate), outcome)) return outcome;
   CApduResponse answer;
   if (!SendLogged(command, "\n", answer)) return OathOutcome::ExchangeFailed;
   const auto parsed = answer.IsSuccess() ? ParseCalcAnswer(answer.Data.data(), answer.Data.size()) : std::nullopt;
   const std::string cardCode = parsed ? FormatCode(*parsed) : std::string();
   // An answer too short to hold a code is no code either.
-  if (!answer.IsSuccess() || cardCode.empty()) return LogRefusal(answer, "Calculate fail.\n");
+  if (!answer.IsSuccess() || cardCode.empty()) return LogRefusal(answer, Tr("Calculate fail.\n"));
   result.CardCode = cardCode;
   result.LocalCode = ComputeLocalHotp(key.view(), digits, imf, matchCount);
   result.Matched = !result.LocalCode.empty() && result.LocalCode == result.CardCode;
@@ -428,11 +432,12 @@ OathOutcome OathActions::NamedCommand(const OathBytes& command, const char* notO
 }
 
 OathOutcome OathActions::Delete(const std::string& name) {
-  return NamedCommand(BuildDelete(std::string_view(name)), kConnectCard, "Delete ins error.\n", oath_uncertain::kDeleted);
+  return NamedCommand(BuildDelete(std::string_view(name)), Tr(kConnectCard), Tr("Delete ins error.\n"),
+                      oath_uncertain::kDeleted);
 }
 
 OathOutcome OathActions::SetDefault(const std::string& name) {
-  return NamedCommand(BuildSetDefault(std::string_view(name)), kConnectCard, "Set default user error.\n",
+  return NamedCommand(BuildSetDefault(std::string_view(name)), Tr(kConnectCard), Tr("Set default user error.\n"),
                       oath_uncertain::kDefaultChanged);
 }
 

@@ -15,6 +15,7 @@
 #include "device/DeviceInterface.h"
 #include "oath/OathCommands.h"
 #include "oath/OtpCredential.h"
+#include "core/Translate.h"
 
 enum class OathOutcome {
   Done,            // the key answered 90 00 and the action did its work
@@ -32,10 +33,10 @@ enum class OathOutcome {
 // What may have happened on a key that stopped answering after a command reached it, as the
 // window's log and the terminal program both say it.
 namespace oath_uncertain {
-inline constexpr const char* kWritten = "the credential may or may not have been written";
-inline constexpr const char* kDeleted = "the credential may or may not have been deleted";
-inline constexpr const char* kDefaultChanged = "the default credential may or may not have been changed";
-inline constexpr const char* kErased = "the credentials may or may not have been erased";
+inline constexpr const char* kWritten = N_("the credential may or may not have been written");
+inline constexpr const char* kDeleted = N_("the credential may or may not have been deleted");
+inline constexpr const char* kDefaultChanged = N_("the default credential may or may not have been changed");
+inline constexpr const char* kErased = N_("the credentials may or may not have been erased");
 }  // namespace oath_uncertain
 
 // True when the action's command went through the transport, whatever came back (a status
@@ -43,7 +44,7 @@ inline constexpr const char* kErased = "the credentials may or may not have been
 bool KeyAnswered(OathOutcome outcome);
 
 // The question asked before a credential is written over one of the same name.
-inline constexpr const char* kReplaceQuestion = "Replace it? Its old secret cannot be recovered.";
+inline constexpr const char* kReplaceQuestion = N_("Replace it? Its old secret cannot be recovered.");
 
 // What an action needs from its surroundings.
 class OathActionHost {
@@ -70,7 +71,7 @@ class OathActionHost {
   // cannot be read back. A window asks kReplaceQuestion in a warning box whose default is Cancel.
   virtual bool AskToReplace(const std::string& name) {
     (void)name;
-    return AskOperator("Warning", kReplaceQuestion);
+    return AskOperator(tokvane::Tr("Warning"), tokvane::Tr(kReplaceQuestion));
   }
   // False once the device the action started with has been replaced or released.
   virtual bool IsSameDevice() = 0;

@@ -5,6 +5,10 @@
 #include <set>
 
 #include "oath/Base32.h"
+#include "core/Translate.h"
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -70,7 +74,7 @@ bool ParseCounter(std::string_view text, std::uint32_t& counter) {
 
 bool Fail(OtpauthCredential& out, std::string& error, std::string reason) {
   out.secret.Clear();
-  error = "malformed otpauth URI: " + std::move(reason);
+  error = Substitute(Tr("malformed otpauth URI: %1"), {reason});
   return false;
 }
 
@@ -86,7 +90,7 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
 
   uri = Trim(uri);
   if (uri.size() < kScheme.size() || !EqualsIgnoringCase(uri.substr(0, kScheme.size()), kScheme)) {
-    return Fail(out, error, "it does not start with otpauth://");
+    return Fail(out, error, Tr("it does not start with otpauth://"));
   }
   uri.remove_prefix(kScheme.size());
 
@@ -94,16 +98,17 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
   const std::string_view type = uri.substr(0, typeEnd);
   if (EqualsIgnoringCase(type, "totp")) {
     out.secret.Clear();
-    error = "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only";
+    error = Tr("TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only");
     return false;
   }
-  if (!EqualsIgnoringCase(type, "hotp")) return Fail(out, error, "the type is not hotp");
-  if (typeEnd == std::string_view::npos) return Fail(out, error, "no label and no parameters");
+  if (!EqualsIgnoringCase(type, "hotp")) return Fail(out, error, Tr("the type is not hotp"));
+  if (typeEnd == std::string_view::npos) return Fail(out, error, Tr("no label and no parameters"));
   uri.remove_prefix(typeEnd + 1);
 
   const std::size_t queryStart = uri.find('?');
-  if (!DecodeText(uri.substr(0, queryStart), out.label)) return Fail(out, error, "bad %-escape in the label");
-  if (queryStart == std::string_view::npos) return Fail(out, error, "no secret parameter");
+  // xgettext:no-c-format
+  if (!DecodeText(uri.substr(0, queryStart), out.label)) return Fail(out, error, Tr("bad %-escape in the label"));
+  if (queryStart == std::string_view::npos) return Fail(out, error, Tr("no secret parameter"));
   std::string_view query = uri.substr(queryStart + 1);
 
   std::set<std::string> seen;
@@ -116,7 +121,8 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
 
     const std::size_t equals = pair.find('=');
     std::string key;
-    if (!DecodeText(pair.substr(0, equals), key)) return Fail(out, error, "bad %-escape in a parameter name");
+    // xgettext:no-c-format
+    if (!DecodeText(pair.substr(0, equals), key)) return Fail(out, error, Tr("bad %-escape in a parameter name"));
     std::transform(key.begin(), key.end(), key.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const std::string_view value = equals == std::string_view::npos ? std::string_view{} : pair.substr(equals + 1);
@@ -125,24 +131,26 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
       const bool known =
           key == "secret" || key == "digits" || key == "counter" || key == "issuer" || key == "algorithm";
       return Fail(out, error,
-                  known ? "parameter '" + key + "' given twice" : std::string("a parameter is given twice"));
+                  known ? Substitute(Tr("parameter '%1' given twice"), {key})
+                        : std::string(Tr("a parameter is given twice")));
     }
 
     if (key == "secret") {
       SecretBuffer encoded;
       if (!PercentDecode(value, [&encoded](std::uint8_t byte) { encoded.Append(byte); })) {
-        return Fail(out, error, "bad %-escape in the secret");
+        // xgettext:no-c-format
+        return Fail(out, error, Tr("bad %-escape in the secret"));
       }
       std::string reason;
       if (!DecodeBase32(encoded.Text(), out.secret, reason)) return Fail(out, error, reason);
       haveSecret = true;
     } else if (key == "digits") {
-      if (value != "6" && value != "8") return Fail(out, error, "digits must be 6 or 8");
+      if (value != "6" && value != "8") return Fail(out, error, Tr("digits must be 6 or 8"));
       out.digits = static_cast<std::uint8_t>(value[0] - '0');
       out.digitsGiven = true;
     } else if (key == "counter") {
       if (!ParseCounter(value, out.counter)) {
-        return Fail(out, error, "counter must be a decimal number from 0 to 4294967295");
+        return Fail(out, error, Tr("counter must be a decimal number from 0 to 4294967295"));
       }
     } else if (key == "issuer") {
       // Only a suggestion for the name: a broken escape leaves it out rather than refusing the URI.
@@ -150,11 +158,11 @@ bool ParseOtpauthUri(std::string_view uri, OtpauthCredential& out, std::string& 
     } else if (key == "algorithm") {
       std::string algorithm;
       if (!DecodeText(value, algorithm) || !EqualsIgnoringCase(algorithm, "SHA1")) {
-        return Fail(out, error, "algorithm must be SHA1, the only one the key computes");
+        return Fail(out, error, Tr("algorithm must be SHA1, the only one the key computes"));
       }
     }
   }
-  if (!haveSecret) return Fail(out, error, "no secret parameter");
+  if (!haveSecret) return Fail(out, error, Tr("no secret parameter"));
   return true;
 }
 

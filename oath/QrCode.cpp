@@ -7,6 +7,10 @@
 
 #include "core/SecureBytes.h"
 #include "oath/SecretFormats.h"
+#include "core/Translate.h"
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -51,27 +55,28 @@ bool DecodeQrCodes(const GreyImage& image, SecretBuffer& first, std::size_t& cou
 bool ReadOtpauthQrCode(const GreyImage& image, SecretBuffer& uri, std::string& error) {
   uri.Clear();
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 || image.rowStride < image.width) {
-    error = "the image is empty";
+    error = Tr("the image is empty");
     return false;
   }
   std::size_t count = 0;
   if (!DecodeQrCodes(image, uri, count)) {
     uri.Clear();
-    error = "the QR decoder failed on the image";
+    error = Tr("the QR decoder failed on the image");
     return false;
   }
   if (count == 0) {
-    error = "the image holds no QR code that can be read";
+    error = Tr("the image holds no QR code that can be read");
     return false;
   }
   if (count > 1) {
     uri.Clear();
-    error = "the image holds " + std::to_string(count) + " QR codes; crop it to the one of the credential";
+    error =
+        Substitute(Tr("the image holds %1 QR codes; crop it to the one of the credential"), {std::to_string(count)});
     return false;
   }
   if (!StartsWithOtpauthScheme(uri.Text())) {
     uri.Clear();
-    error = "the QR code holds no otpauth URI";
+    error = Tr("the QR code holds no otpauth URI");
     return false;
   }
   return true;

@@ -5,6 +5,10 @@
 
 #include "oath/Base32.h"
 #include "oath/OtpauthUri.h"
+#include "core/Translate.h"
+
+using tokvane::Substitute;
+using tokvane::Tr;
 
 namespace {
 
@@ -44,8 +48,7 @@ bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& erro
     const int value = HexValue(text[i]);
     if (value < 0) {
       out.Clear();
-      error = "malformed hex secret: character " + std::to_string(i + 1) +
-              " is not a hex digit";
+      error = Substitute(Tr(kNotHexDigitText), {std::to_string(i + 1)});
       return false;
     }
     if (high < 0) {
@@ -58,7 +61,7 @@ bool DecodeHexSecret(std::string_view text, SecretBuffer& out, std::string& erro
   if (high >= 0) {
     high = 0;
     out.Clear();
-    error = kOddHexDigitsText;
+    error = Tr(kOddHexDigitsText);
     return false;
   }
   return true;
@@ -97,10 +100,10 @@ bool ParseSecret(std::string_view text, SecretFormat format, CredentialSecret& o
     }
   }
 
-  if (out.key.Empty()) return Fail(out, error, "the secret is empty");
+  if (out.key.Empty()) return Fail(out, error, Tr("the secret is empty"));
   if (out.key.Size() > kMaxSecretBytes) {
-    return Fail(out, error, "the secret is " + std::to_string(out.key.Size()) + " bytes long; the key takes at most " +
-                                std::to_string(kMaxSecretBytes));
+    return Fail(out, error, Substitute(Tr("the secret is %1 bytes long; the key takes at most %2"),
+                                       {std::to_string(out.key.Size()), std::to_string(kMaxSecretBytes)}));
   }
   return true;
 }

@@ -8,13 +8,17 @@
 #include <string_view>
 
 #include "core/SecretBuffer.h"
+#include "core/Translate.h"
 
 // Limits of the credentials the key stores (the same the credentials panel enforces).
 inline constexpr std::size_t kMaxCredentialNameBytes = 16;
 inline constexpr std::size_t kMaxSecretBytes = 48;
 
 // Why hex text with an odd number of digits is no secret, in the window and the CLI alike.
-inline constexpr const char* kOddHexDigitsText = "malformed hex secret: an odd number of hex digits";
+// Translated where shown (core/Translate.h).
+inline constexpr const char* kOddHexDigitsText = N_("malformed hex secret: an odd number of hex digits");
+// Why hex text holding another character is no secret; %1 is the character's position from 1.
+inline constexpr const char* kNotHexDigitText = N_("malformed hex secret: character %1 is not a hex digit");
 
 enum class SecretFormat {
   Auto,  // an otpauth: URI when the text starts with one, hex otherwise

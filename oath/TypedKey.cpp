@@ -4,6 +4,7 @@
 #include <string>
 
 #include "oath/SecretFormats.h"
+#include "core/Translate.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::optional<SecureBytes> ReadTypedHexKey(const SecureString& typed, std::strin
   if (!std::all_of(digits.str().begin(), digits.str().end(), IsHexDigit)) return std::nullopt;
   // "ABC" would become AB 0C: a key the operator never typed.
   if (digits.str().size() % 2 != 0) {
-    if (error != nullptr) *error = kOddHexDigitsText;
+    if (error != nullptr) *error = tokvane::Tr(kOddHexDigitsText);
     return std::nullopt;
   }
   // Decoded here, straight into wiped storage, because the text is a secret.

@@ -7,6 +7,7 @@
 #include "device/DeviceInterface.h"
 #include "oath/OathAnswers.h"
 #include "oath/OathCommands.h"
+#include "core/Translate.h"
 
 bool NeedsUserPresence(IDeveiceInterface& device) {
   const OathBytes query = BuildGetCosVersion();
@@ -21,5 +22,5 @@ bool NeedsUserPresence(IDeveiceInterface& device) {
 }
 
 std::string TouchCountdownText(int secondsLeft) {
-  return "Touch the key: " + std::to_string(secondsLeft) + " s left";
+  return tokvane::Substitute(tokvane::Tr("Touch the key: %1 s left"), {std::to_string(secondsLeft)});
 }

@@ -5,15 +5,18 @@
 #include <chrono>
 #include <string>
 
+#include "core/Translate.h"
+
 class IDeveiceInterface;
 
 // How long such a key waits for the touch once the guarded command has reached it.
 inline constexpr std::chrono::milliseconds kUserPresenceWindow{3000};
 
-// The box (or terminal prompt) shown before a guarded command on a key that wants a touch.
-inline constexpr const wchar_t* kUserPresenceTitle = L"Tip";
-inline constexpr const wchar_t* kUserPresenceText =
-    L"Please touch the blinking space on FIDO device within 3 seconds after clicking continue.";
+// The box (or terminal prompt) shown before a guarded command on a key that wants a touch; shown
+// translated (core/Translate.h).
+inline constexpr const char* kUserPresenceTitle = N_("Tip");
+inline constexpr const char* kUserPresenceText =
+    N_("Please touch the blinking space on FIDO device within 3 seconds after clicking continue.");
 
 // Asks the card OS for its version over the already open transport and judges the first two data
 // bytes. The query is not logged and the transport stays open. A failed or refused query counts

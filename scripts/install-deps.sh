@@ -17,6 +17,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core
   weston qt6-wayland
+  gettext locales fonts-noto-cjk
   dpkg-dev file lintian desktop-file-utils appstream mandoc man-db
 )
 

@@ -10,6 +10,8 @@
 # machine that already has a tokvane package is left alone (outside CI).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The installed programs are run under German as well.
+bash scripts/make-test-locales.sh
 
 work=$(mktemp -d)
 cleanup_work() { rm -rf "$work"; }
@@ -141,7 +143,8 @@ for file in /usr/bin/tokvane /usr/bin/tokvane-cli /usr/bin/tokvane-keysim /usr/b
             /usr/share/tokvane/Pid_Vid_Config.xml /usr/share/tokvane/skin/main.xml \
             /usr/share/applications/tokvane.desktop /usr/share/icons/hicolor/256x256/apps/tokvane.png \
             /usr/lib/udev/rules.d/70-tokvane.rules /usr/share/bash-completion/completions/tokvane-cli \
-            /usr/share/doc/tokvane/copyright /usr/share/doc/tokvane/changelog.gz; do
+            /usr/share/doc/tokvane/copyright /usr/share/doc/tokvane/changelog.gz \
+            /usr/share/tokvane/locale/de/LC_MESSAGES/tokvane.mo /usr/share/tokvane/locale/zh_CN/LC_MESSAGES/tokvane.mo; do
   [ -f "$file" ] || fail "not installed: $file"
 done
 ls /usr/share/metainfo/*.metainfo.xml >/dev/null 2>&1 || fail "not installed: the metainfo"
@@ -158,6 +161,11 @@ if imported=$(tokvane-cli --demo oath add --qr "$qr_picture" 2>&1); then
 else
   fail "installed tokvane-cli --demo oath add --qr: $imported"
 fi
+# The installed programs find their installed catalogues.
+for program in tokvane-cli tokvane; do
+  [ "$(LANGUAGE=de LC_ALL=de_DE.UTF-8 "$program" --help)" != "$(LC_ALL=C "$program" --help)" ] ||
+    fail "installed $program --help is not translated under de_DE.UTF-8"
+done
 version=$(QT_QPA_PLATFORM=offscreen tokvane --version) || fail "installed tokvane --version"
 echo "$version"
 package_version=$(dpkg-deb -f "$deb" Version)

@@ -24,6 +24,9 @@ if [ -z "$PCSCD" ] || [ -z "$VPCD_DRIVER" ]; then
   echo "test.sh: pcscd or vpcd missing: the integration tests will be skipped (TOKVANE_ALLOW_SKIPS=1)" >&2
 fi
 
+# The translation tests run the programs under German and Chinese locales: make them when missing.
+bash scripts/make-test-locales.sh
+
 JOBS=${TOKVANE_JOBS:-2}
 BUILD_DIR=${TOKVANE_BUILD_DIR:-build}
 SANITIZE_DIR=${TOKVANE_SANITIZE_DIR:-build-sanitize}

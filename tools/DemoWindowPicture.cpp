@@ -11,6 +11,7 @@
 #include "app/MsgWnd.h"
 #include "keysim/DemoKeySetup.h"
 #include "ui/Controls.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ bool DemoWindow::Open(DemoPicture picture, QString* failure) {
   };
   if (!window_.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return fail("the window was not built");
   controls::SetText(window_.FindControl(QStringLiteral("title_subtext")),
-                    QStringLiteral("demo mode \u2014 a virtual key, no hardware needed"));
+                    TrQ("demo mode \u2014 a virtual key, no hardware needed"));
   window_.show();
   if (!WaitUntilIdle()) return fail("the window did not finish listing the readers");
   // What an operator does first: connect, then list the credentials.

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "core/Translate.h"
 #include "tools/DemoWindowPicture.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
     return 2;
   }
-  std::setlocale(LC_ALL, "");
+  tokvane::InitTranslations();
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   const QDir folder(QString::fromLocal8Bit(argv[1]));

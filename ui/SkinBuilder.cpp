@@ -31,6 +31,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui/SkinTexts.h"
+
 namespace skin {
 namespace {
 
@@ -259,6 +261,7 @@ QWidget* BuildSkinTree(QIODevice& file, const QDir& pictureFolder, const CustomC
     error = loader.Unmade().isEmpty() ? loader.errorString() : loader.Unmade();
     return nullptr;
   }
+  TranslateSkinTexts(root);
   return root;
 }
 

@@ -15,6 +15,7 @@
 #include "ui/Notify.h"
 #include "ui/SkinBuilder.h"
 #include "ui/SkinStyle.h"
+#include "ui/SkinTexts.h"
 
 namespace skin {
 namespace {
@@ -68,7 +69,7 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
                        QString& error) {
   QFile file(filePath);
   if (!file.open(QIODevice::ReadOnly)) {
-    error = QStringLiteral("Cannot open the skin file %1: %2").arg(filePath, file.errorString());
+    error = TrQ("Cannot open the skin file %1: %2").arg(filePath, file.errorString());
     return nullptr;
   }
   // The skin's look is drawn in code; made the application's style before the first control, so
@@ -85,7 +86,7 @@ QWidget* BuildSkinFile(const QString& filePath, IDialogBuilderCallback* callback
   if (root != nullptr) {
     SkinStyle::AdoptSkinRoot(root);
   } else {
-    error = QStringLiteral("The skin file %1 is not valid: %2").arg(filePath, reason);
+    error = TrQ("The skin file %1 is not valid: %2").arg(filePath, reason);
   }
   return root;
 }

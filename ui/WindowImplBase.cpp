@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "ui/SkinFiles.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ bool WindowImplBase::Create(QWidget* owner, const QString& caption, int width, i
     // A frameless window has no border to drag, so a grip in the corner resizes it.
     sizeGrip_ = new QSizeGrip(this);
     sizeGrip_->setObjectName(QStringLiteral("sizebox"));
-    sizeGrip_->setAccessibleName(QStringLiteral("Resize window"));
+    sizeGrip_->setAccessibleName(TrQ("Resize window"));
   }
   // No size given: the size the skin file gives its root.
   resize(width > 0 && height > 0 ? QSize(width, height) : skinSize);

@@ -16,6 +16,7 @@
 #include "oath/OtpCredentialList.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -87,8 +88,8 @@ void UpdateRowAccessibleName(QWidget* row) {
   if (name == nullptr) return;
   QString text = name->text();
   const auto* code = row->findChild<QLabel*>(QString::fromLatin1(kCode));
-  if (code != nullptr && !code->text().isEmpty()) text += QStringLiteral(", code ") + code->text();
-  if (row->property(kRowIsDefaultProperty).toBool()) text += QStringLiteral(", default");
+  if (code != nullptr && !code->text().isEmpty()) text += TrQ(", code %1").arg(code->text());
+  if (row->property(kRowIsDefaultProperty).toBool()) text += TrQ(", default");
   if (row->accessibleName() != text) row->setAccessibleName(text);
 }
 
@@ -181,13 +182,13 @@ void RemoveRow(QListWidget* list, int index) {
 
 OtpFreshCButtonUI* MakeButton(OtpCredential* record, const char* name, const char* caption, const QString& what,
                               const char* selectedRowKeys = nullptr) {
-  auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), QString::fromLatin1(caption));
+  auto* button = new OtpFreshCButtonUI(record, QString::fromLatin1(name), TrQ(caption));
   button->setProperty("role", QStringLiteral("small"));
   button->setAccessibleName(what);
   button->setToolTip(PlainTextToolTip(
       selectedRowKeys == nullptr
           ? what
-          : QStringLiteral("%1 (%2 on the selected row)").arg(what, QString::fromLatin1(selectedRowKeys))));
+          : TrQ("%1 (%2 on the selected row)").arg(what, QString::fromLatin1(selectedRowKeys))));
   return button;
 }
 
@@ -267,13 +268,13 @@ void AddCredentialRow(QListWidget* list, WindowImplBase* manager, OtpCredential*
   buttonLayout->setContentsMargins(0, 0, 0, 0);
   buttonLayout->setSpacing(4);
   const QString shownName = nameLabel->text();
-  buttonLayout->addWidget(MakeButton(record, kCalculate, "get otp", QStringLiteral("Get the next code of %1").arg(shownName),
+  buttonLayout->addWidget(MakeButton(record, kCalculate, N_("get otp"), TrQ("Get the next code of %1").arg(shownName),
                                        kGetCodeKeys));
-  buttonLayout->addWidget(MakeButton(record, kCopy, "copy", QStringLiteral("Copy the code of %1").arg(shownName),
+  buttonLayout->addWidget(MakeButton(record, kCopy, N_("copy"), TrQ("Copy the code of %1").arg(shownName),
                                        kCopyCodeKeys));
-  buttonLayout->addWidget(MakeButton(record, kDelete, "delete user", QStringLiteral("Delete %1").arg(shownName)));
+  buttonLayout->addWidget(MakeButton(record, kDelete, N_("delete user"), TrQ("Delete %1").arg(shownName)));
   buttonLayout->addWidget(
-      MakeButton(record, kSetDefault, "set active", QStringLiteral("Make %1 the default").arg(shownName)));
+      MakeButton(record, kSetDefault, N_("set active"), TrQ("Make %1 the default").arg(shownName)));
 
   layout->addWidget(nameLabel, 2);
   layout->addWidget(codeLabel, 1);

@@ -35,6 +35,7 @@
 #include "oath/TypedKey.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
+#include "ui/SkinTexts.h"
 
 // The window's services for one action, on the key worker, with the device that was current when
 // the action started. Boxes are modal to the window of the panel that started it.
@@ -60,7 +61,7 @@ class OathPanelHost final : public OathActionHost {
     task_.Tell(AnsiToWide(title), AnsiToWide(text));
   }
   bool AskToReplace(const std::string&) override {
-    return task_.Box(L"Warning", AnsiToWide(kReplaceQuestion), KeyTaskHost::Modality::Owner,
+    return task_.Box(tokvane::TrW("Warning"), tokvane::TrW(kReplaceQuestion), KeyTaskHost::Modality::Owner,
                      /*cancelByDefault=*/true) == 1;
   }
   bool IsSameDevice() override { return task_.IsSameDevice(); }
@@ -246,7 +247,8 @@ bool OtpOath::ImportQrImageFile(const QString& path) {
   QImageReader reader(path);
   QImage image = reader.read();
   if (image.isNull()) {
-    ShowMessageBox(this, L"Warning", L"Cannot read the image: " + reader.errorString().toStdWString());
+    ShowMessageBox(this, tokvane::TrW("Warning"),
+                   TrQ("Cannot read the image: %1").arg(reader.errorString()).toStdWString());
     return false;
   }
   return ImportQrImage(std::move(image));
@@ -263,10 +265,10 @@ bool OtpOath::ImportQrImage(QImage image) {
                                                                   static_cast<int>(grey.bytesPerLine())},
                                                         uri, error);
   if (!grey.isNull()) OPENSSL_cleanse(grey.bits(), static_cast<std::size_t>(grey.sizeInBytes()));
-  if (grey.isNull()) error = "the image is empty";
+  if (grey.isNull()) error = tokvane::Tr("the image is empty");
   CredentialSecret secret;
   if (!read || !ParseSecret(uri.Text(), SecretFormat::Uri, secret, error)) {
-    ShowMessageBox(this, L"Warning", AnsiToWide(error));
+    ShowMessageBox(this, tokvane::TrW("Warning"), AnsiToWide(error));
     return false;
   }
   if (m_pSecretFormat != nullptr) m_pSecretFormat->setCurrentIndex(kChoiceUri);
@@ -356,8 +358,8 @@ void OtpOath::OnClick(QWidget* sender) {
   } else if (sender == m_pRandomGenerate) {
     GenerateRandomCredential();
   } else if (sender == m_pImportQr) {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import QR code"), QString(),
-                                                      QStringLiteral("Images (*.png *.jpg *.jpeg)"));
+    const QString path = QFileDialog::getOpenFileName(this, TrQ("Import QR code"), QString(),
+                                                      TrQ("Images (*.png *.jpg *.jpeg)"));
     if (!path.isEmpty()) ImportQrImageFile(path);
   }
 }
@@ -506,7 +508,7 @@ bool OtpOath::ReadFormattedSecret(OathPersonalizeInput& input) {
   std::string error;
   if (!ParseSecret(text.str(), format, secret, error)) {
     // The reason never quotes the secret.
-    ShowMessageBox(this, L"Warning", AnsiToWide(error));
+    ShowMessageBox(this, tokvane::TrW("Warning"), AnsiToWide(error));
     return false;
   }
   input.Key = SecureBytes(secret.key.Bytes());
@@ -525,7 +527,7 @@ void OtpOath::GenerateRandomCredential() {
   SecureString keyText;
   std::string name;
   if (!::GenerateRandomCredential(keyText, name, m_pfnRandomBytes)) {
-    m_Context.AppendLog(L"Can't generate random data.\n", log_color::kRed);
+    m_Context.AppendLog(tokvane::TrW("Can't generate random data.\n"), log_color::kRed);
     return;
   }
   // The new text's only buffer becomes the field's own.
@@ -590,5 +592,6 @@ void OtpOath::SetDefaultCredential(OtpCredential* record) {
 
 void OtpOath::DropRowsOfUncertainKey() {
   ClearCredentials();
-  m_Context.AppendLog(L"The credential list may be out of date: list the credentials again.\n", log_color::kRed);
+  m_Context.AppendLog(tokvane::TrW("The credential list may be out of date: list the credentials again.\n"),
+                      log_color::kRed);
 }

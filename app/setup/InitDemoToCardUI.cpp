@@ -18,6 +18,7 @@
 #include "device/PcscReaderList.h"
 #include "ui/Controls.h"
 #include "ui/WindowImplBase.h"
+#include "ui/SkinTexts.h"
 
 namespace {
 
@@ -203,7 +204,7 @@ const DeviceBackends& InitDemoToCardUI::Backends() const { return m_Context.Back
 
 void InitDemoToCardUI::ConnectSelectedReader() {
   if (ReaderNames.empty()) {
-    ShowInformationBox(this, QStringLiteral("The device not found."), QStringLiteral("Information"));
+    ShowInformationBox(this, TrQ("The device not found."), TrQ("Information"));
     return;
   }
   const int row = SelectedRow();
@@ -255,10 +256,10 @@ void InitDemoToCardUI::Connect(const std::wstring& name, std::function<readers::
         // showing what it showed when it did not open.
         m_Context.ReplaceDevice(std::move(opened->connection));
         if (!opened->open) {
-          m_Context.AppendLog(L"Connect fail.\n", log_color::kRed);
+          m_Context.AppendLog(tokvane::TrW("Connect fail.\n"), log_color::kRed);
         } else {
           ShowInserted(name);
-          m_Context.AppendLog(L"Connect successful.\n", log_color::kBlue);
+          m_Context.AppendLog(tokvane::TrW("Connect successful.\n"), log_color::kBlue);
           ClearOathCredentials();
           SetConnectedButtons(true);
           SelectRowsNamed(name);
@@ -304,7 +305,7 @@ void InitDemoToCardUI::DisconnectCurrent() {
         if (!closed->anyInterface) controls::SetSelected(ModeOption(interface_mode::kNoneOption), true);
         if (!hadDevice) return;
         if (closed->closed) {
-          m_Context.AppendLog(L"Disconnect successful.\n", log_color::kBlue);
+          m_Context.AppendLog(tokvane::TrW("Disconnect successful.\n"), log_color::kBlue);
         } else {
           m_Context.AppendLog(AnsiToWide(closed->reason) + L"\n", log_color::kRed);
         }
@@ -321,7 +322,7 @@ void InitDemoToCardUI::ResetCurrent() {
       },
       [this, reason] {
         if (!*reason) {
-          m_Context.AppendLog(L"Reset successful.\n", log_color::kBlack);
+          m_Context.AppendLog(tokvane::TrW("Reset successful.\n"), log_color::kBlack);
           return;
         }
         m_Context.AppendLog(AnsiToWide(**reason) + L"\n", log_color::kRed);
@@ -332,7 +333,7 @@ void InitDemoToCardUI::ResetCurrent() {
 // ---- what the panel shows ----
 
 void InitDemoToCardUI::ShowInserted(const std::wstring& name) {
-  controls::SetText(m_pInsertedInfo, QString::fromStdWString(name) + QStringLiteral(" is inserted"));
+  controls::SetText(m_pInsertedInfo, TrQ("%1 is inserted").arg(QString::fromStdWString(name)));
   controls::SetTextColor(m_pInsertedInfo, controls::SkinColor(kInsertedTextColor));
   if (m_pDeviceImg != nullptr && m_pManager != nullptr) {
     controls::SetImage(m_pDeviceImg, m_pManager->GetSkinPath(), kDevicePicture);
@@ -341,7 +342,7 @@ void InitDemoToCardUI::ShowInserted(const std::wstring& name) {
 }
 
 void InitDemoToCardUI::ShowNoDevice() {
-  controls::SetText(m_pInsertedInfo, QStringLiteral("No device inserted."));
+  controls::SetText(m_pInsertedInfo, TrQ("No device inserted."));
   controls::SetTextColor(m_pInsertedInfo, controls::SkinColor(kNoDeviceTextColor));
   if (m_pDeviceImg != nullptr) {
     controls::SetImage(m_pDeviceImg, QString(), QString());
@@ -381,6 +382,6 @@ QAbstractButton* InitDemoToCardUI::ModeOption(const char* name) const {
 }
 
 void InitDemoToCardUI::AskForConnection() {
-  m_Context.AppendLog(AnsiToWide(interface_mode::kPleaseConnect), log_color::kRed);
+  m_Context.AppendLog(tokvane::TrW(interface_mode::kPleaseConnect), log_color::kRed);
   m_Context.ShowReaderPanel();
 }

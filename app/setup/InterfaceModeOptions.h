@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "device/ReaderDiscovery.h"
+#include "core/Translate.h"
 
 namespace interface_mode {
 
@@ -20,23 +21,23 @@ struct Option {
 
 // In the order in which the apply action looks for the selected option: the first selected wins.
 inline constexpr std::array<Option, 7> kOptions{{
-    {"otp_select", 0x10, "Apply otp device successful.\n"},
-    {"u2f_select", 0x20, "Apply u2f device successful.\n"},
-    {"otp_u2f_select", 0x30, "Apply otp and u2f device successful.\n"},
-    {"ccid_select", 0x40, "Apply ccid device successful.\n"},
-    {"otp_ccid_select", 0x50, "Apply otp and ccid device successful.\n"},
-    {"u2f_ccid_select", 0x60, "Apply u2f and ccid device successful.\n"},
-    {"u2f_ccid_otp_select", 0x70, "Apply otp ,u2f and ccid device successful.\n"},
+    {"otp_select", 0x10, N_("Apply otp device successful.\n")},
+    {"u2f_select", 0x20, N_("Apply u2f device successful.\n")},
+    {"otp_u2f_select", 0x30, N_("Apply otp and u2f device successful.\n")},
+    {"ccid_select", 0x40, N_("Apply ccid device successful.\n")},
+    {"otp_ccid_select", 0x50, N_("Apply otp and ccid device successful.\n")},
+    {"u2f_ccid_select", 0x60, N_("Apply u2f and ccid device successful.\n")},
+    {"u2f_ccid_otp_select", 0x70, N_("Apply otp ,u2f and ccid device successful.\n")},
 }};
 
 // The option that sends nothing.
 inline constexpr const char* kNoneOption = "none_select";
 
 // Texts of the switch's outcomes.
-inline constexpr const char* kReplugRequest = "Mode switch finish please pull out plug card again.\n";
-inline constexpr const char* kTouchTimedOut = "Confirm Time out.\n";
-inline constexpr const char* kSetDeviceFailed = "Set device fail.\n";
-inline constexpr const char* kPleaseConnect = "Please connect device.\n";
+inline constexpr const char* kReplugRequest = N_("Mode switch finish please pull out plug card again.\n");
+inline constexpr const char* kTouchTimedOut = N_("Confirm Time out.\n");
+inline constexpr const char* kSetDeviceFailed = N_("Set device fail.\n");
+inline constexpr const char* kPleaseConnect = N_("Please connect device.\n");
 
 // The option of that skin name; nullptr for "none_select" and any other name.
 const Option* FindOption(std::string_view name);

@@ -11,6 +11,7 @@
 #include "core/Conversions.h"
 #include "device/InterfaceMode.h"
 #include "ui/Controls.h"
+#include "core/Translate.h"
 
 void InitDemoToCardUI::ApplyInterfaceMode() {
   if (!m_Context.CheckDeviceSelected()) return;
@@ -44,7 +45,7 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
         const interface_mode::Answer sent = interface_mode::Send(device, option->modeByte);
         const std::string answer = "<< " + sent.response.ToHex() + "\n";
         if (sent.exchanged && !sent.response.HasStatusWord()) {
-          host.Log(sent.reason + "; " + interface_mode::kMayHaveChanged + "\n", log_color::kRed);
+          host.Log(sent.reason + "; " + tokvane::Tr(interface_mode::kMayHaveChanged) + "\n", log_color::kRed);
           return;
         }
         switch (sent.outcome) {
@@ -52,16 +53,16 @@ void InitDemoToCardUI::ApplyInterfaceMode() {
             host.Log(sent.reason + "\n", log_color::kRed);
             break;
           case interface_mode::Outcome::Applied:
-            host.Log(std::string(option->successMessage) + "\n", log_color::kBlue);
-            host.Log(interface_mode::kReplugRequest, log_color::kBlue);
+            host.Log(std::string(tokvane::Tr(option->successMessage)) + "\n", log_color::kBlue);
+            host.Log(tokvane::Tr(interface_mode::kReplugRequest), log_color::kBlue);
             host.Log(answer, log_color::kBlue);
             break;
           case interface_mode::Outcome::TouchTimedOut:
-            host.Log(std::string(interface_mode::kTouchTimedOut) + "\n", log_color::kRed);
+            host.Log(std::string(tokvane::Tr(interface_mode::kTouchTimedOut)) + "\n", log_color::kRed);
             break;
           case interface_mode::Outcome::Refused:
             host.Log(answer, log_color::kBlue);
-            host.Log(std::string(interface_mode::kSetDeviceFailed) + "\n", log_color::kRed);
+            host.Log(std::string(tokvane::Tr(interface_mode::kSetDeviceFailed)) + "\n", log_color::kRed);
             break;
         }
         // The transport stays open; nothing else of the panel changes.

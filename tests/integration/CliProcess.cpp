@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -59,7 +61,16 @@ std::vector<char*> ArgumentVector(const std::string& program, const std::vector<
 
 std::vector<char*> Environment(const std::vector<std::string>& extra, std::vector<std::string>& storage) {
   storage.clear();
-  for (char** entry = environ; *entry != nullptr; ++entry) storage.emplace_back(*entry);
+  // A variable given in `extra` takes the place of the inherited one: getenv finds the first.
+  const auto overridden = [&extra](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('='));
+    return std::any_of(extra.begin(), extra.end(), [name](const std::string& given) {
+      return std::string_view(given).substr(0, given.find('=')) == name;
+    });
+  };
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!overridden(*entry)) storage.emplace_back(*entry);
+  }
   storage.insert(storage.end(), extra.begin(), extra.end());
   std::vector<char*> envp;
   for (auto& entry : storage) envp.push_back(entry.data());
