@@ -16,8 +16,10 @@
 #include <QStackedWidget>
 #include <QStyleOptionFrame>
 #include <QTest>
+#include <optional>
 #include <gtest/gtest.h>
 
+#include "core/Translate.h"
 #include "tools/DemoWindowPicture.h"
 
 namespace {
@@ -127,23 +129,45 @@ QWidget* NextTabStop(QWidget& widget) {
   return nullptr;
 }
 
-class WindowLook : public ::testing::Test {
+// A language the window is shown in: its locale and LANGUAGE list.
+struct Language {
+  const char* locale;
+  const char* languageList;
+};
+
+class WindowLook : public ::testing::TestWithParam<Language> {
  protected:
   void SetUp() override {
+    tokvane::SetCatalogueDirectoryOverride(TOKVANE_LOCALE_DIR);
+    ASSERT_TRUE(tokvane::SwitchLanguage(GetParam().locale, GetParam().languageList))
+        << GetParam().locale << " is missing: scripts/make-test-locales.sh generates it";
+    demo.emplace();
     QString failure;
-    ASSERT_TRUE(demo.Open(DemoPicture::Codes, &failure)) << failure.toStdString();
+    ASSERT_TRUE(demo->Open(DemoPicture::Codes, &failure)) << failure.toStdString();
   }
-  CMainWnd& Window() { return demo.Window(); }
+  void TearDown() override {
+    demo.reset();
+    tokvane::SwitchLanguage("C", "");
+    tokvane::SetCatalogueDirectoryOverride("");
+  }
+  CMainWnd& Window() { return demo->Window(); }
   void ResizeTo(QSize size) {
     Window().resize(size);
     QApplication::processEvents();
     ASSERT_EQ(Window().size(), size);
   }
 
-  DemoWindow demo;
+  std::optional<DemoWindow> demo;
 };
 
-TEST_F(WindowLook, EveryControlHasRoomAtTheDefaultAndTheMinimumSize) {
+INSTANTIATE_TEST_SUITE_P(Languages, WindowLook,
+                         ::testing::Values(Language{"C", ""}, Language{"de_DE.UTF-8", "de"},
+                                           Language{"zh_CN.UTF-8", ""}),
+                         [](const ::testing::TestParamInfo<Language>& info) {
+                           return std::string(info.param.locale).substr(0, std::string(info.param.locale).find('.'));
+                         });
+
+TEST_P(WindowLook, EveryControlHasRoomAtTheDefaultAndTheMinimumSize) {
   const QSize minimum = Window().minimumSize();
   ASSERT_FALSE(minimum.isEmpty());
   // A compositor maximizes the window to the screen less its panels, and ends a client that
@@ -160,7 +184,7 @@ TEST_F(WindowLook, EveryControlHasRoomAtTheDefaultAndTheMinimumSize) {
 
 // The form reads in order: name, secret with its format and the toggle beside it, digits, moving
 // factor, then the buttons; Tab follows the same order. The secret is the widest input.
-TEST_F(WindowLook, TheCredentialFormReadsInOrderAndTheSecretIsWidest) {
+TEST_P(WindowLook, TheCredentialFormReadsInOrderAndTheSecretIsWidest) {
   const char* const order[] = {"personinalize_edit_name", "personinalize_edit_password", "secret_format",
                                "show_secret",             "hotp_length",                 "imf_edit",
                                "btn_import_qr",           "btn_random_generate",         "btn_personalization"};
@@ -188,14 +212,24 @@ TEST_F(WindowLook, TheCredentialFormReadsInOrderAndTheSecretIsWidest) {
 
 // Over the accessibility tree every input, button and toggle says what it does; a combo box is
 // named for what it chooses, not for its current value.
-TEST_F(WindowLook, EveryControlIsNamedForWhatItDoes) {
+TEST_P(WindowLook, EveryControlIsNamedForWhatItDoes) {
+  // The skin's texts are the catalogue's, English in the C locale, on the main skin and on the
+  // panels loaded into it; the skin's markers stay.
+  const bool english = std::string(GetParam().locale) == "C";
+  for (const auto& [control, text] : {std::pair{"Card_Connect", "Connect"}, {"list_names", "&List credentials"}}) {
+    auto* button = Window().FindControlAs<QAbstractButton>(QString::fromLatin1(control));
+    ASSERT_NE(button, nullptr) << control;
+    EXPECT_EQ(button->text(), QString::fromUtf8(tokvane::Tr(text))) << control;
+    EXPECT_EQ(button->text() == QString::fromLatin1(text), english) << control;
+    EXPECT_EQ(button->property("role").toString(), QStringLiteral("primary")) << control;
+  }
   const std::pair<const char*, const char*> combos[] = {{"hotp_length", "Digits"},
                                                         {"secret_format", "Secret format"}};
   for (const auto& [control, name] : combos) {
     QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(Window().FindControl(QString::fromLatin1(control)));
     ASSERT_NE(combo, nullptr) << control;
     EXPECT_EQ(combo->role(), QAccessible::ComboBox) << control;
-    EXPECT_EQ(combo->text(QAccessible::Name), QString::fromLatin1(name)) << control;
+    EXPECT_EQ(combo->text(QAccessible::Name), QString::fromUtf8(tokvane::Tr(name))) << control;
     EXPECT_EQ(combo->text(QAccessible::Value), static_cast<QComboBox*>(combo->object())->currentText()) << control;
     EXPECT_NE(combo->actionInterface(), nullptr) << control;
   }

@@ -49,7 +49,6 @@ TEST(TranslationCatalogue, EveryCatalogueCompilesWithoutUntranslatedOrFuzzyEntri
   for (const std::string& language : ShippedLanguages()) {
     const auto result =
         RunProcess(TOKVANE_MSGFMT, {"--check", "--statistics", "-o", "/dev/null", kPoDir + "/" + language + ".po"});
-    ASSERT_TRUE(result.started) << TOKVANE_MSGFMT;
     EXPECT_EQ(result.exitCode, 0) << language << ": " << result.err;
     EXPECT_NE(result.err.find("translated message"), std::string::npos) << language << ": " << result.err;
     EXPECT_EQ(result.err.find("untranslated"), std::string::npos) << language << ": " << result.err;
