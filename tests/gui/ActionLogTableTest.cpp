@@ -104,16 +104,6 @@ class ActionLogTable : public ReaderPanelWindow, public ::testing::WithParamInte
     QCoreApplication::sendEvent(window.get(), &change);
   }
 
-  QStringList RowNames() const {
-    QStringList names;
-    auto* rows = window->FindControlAs<QListWidget>(QStringLiteral("listview"));
-    for (int i = 0; i < rows->count(); ++i) {
-      const QWidget* row = rows->itemWidget(rows->item(i));
-      names << row->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
-    }
-    return names;
-  }
-
   bool scripted_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTimer>
@@ -12,6 +13,7 @@
 
 #include "BuildConfig.h"
 #include "app/DeviceChangeMonitor.h"
+#include "app/oath/CredentialRows.h"
 #include "app/setup/InitDemoToCardUI.h"
 #include "device/HidApi.h"
 #include "device/PcscInterface.h"
@@ -184,6 +186,20 @@ QWidget* ReaderPanelWindow::Control(const char* name) { return window->FindContr
 bool ReaderPanelWindow::Enabled(const char* name) {
   QWidget* control = Control(name);
   return control != nullptr && control->isEnabled();
+}
+
+QWidget* ReaderPanelWindow::CredentialRow(int index) {
+  auto* list = ControlAs<QListWidget>("listview");
+  QListWidgetItem* item = list != nullptr ? list->item(index) : nullptr;
+  return item != nullptr ? list->itemWidget(item) : nullptr;
+}
+
+QStringList ReaderPanelWindow::RowNames() {
+  QStringList names;
+  for (int i = 0; QWidget* row = CredentialRow(i); ++i) {
+    names << row->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
+  }
+  return names;
 }
 
 std::string ReaderPanelWindow::DeviceName() {

@@ -157,6 +157,9 @@ class ReaderPanelWindow : public ::testing::Test {
     return qobject_cast<T*>(Control(name));
   }
   bool Enabled(const char* name);
+  // A row of the credential list ("listview"), nullptr past its end; the names the rows show.
+  QWidget* CredentialRow(int index);
+  QStringList RowNames();
   std::string DeviceName();
 
   QTemporaryDir configDir;
