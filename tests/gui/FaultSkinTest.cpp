@@ -186,6 +186,7 @@ std::vector<SkinDamage> Damages() {
       damages.push_back({stem(file) + "_" + what, QString::fromLatin1(file), SkinDamage::Replaced, content, {}});
     }
   }
+  damages.push_back({"msg_Malformed", "msg.xml", SkinDamage::Replaced, contents[0].second, {}});
   // Qt Designer lets a skin name anything; what the program cannot make or set is reported with
   // the file and the element, never left out or guessed.
   damages.push_back({"main_UnknownClass", "main.xml", SkinDamage::Edited,
