@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/oath/CredentialRows.h"
 #include "device/CardOsCommands.h"

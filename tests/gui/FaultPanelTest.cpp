@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"

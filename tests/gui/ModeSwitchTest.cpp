@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/setup/InitDemoToCardUI.h"

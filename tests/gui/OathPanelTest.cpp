@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/MainWnd.h"
 #include "app/oath/CredentialRows.h"
 #include "app/oath/OtpOath.h"

@@ -2,7 +2,7 @@
 // version asks for a touch, modal to the main window, and a declined prompt sends and logs nothing.
 #include <gtest/gtest.h>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "oath/OathCommands.h"
 
 using namespace guitest;
