@@ -204,58 +204,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- hostile answers ----
 
-// The virtual key behind a card that answers chosen commands its own way.
-class HostileCard : public VirtualCard {
- public:
+class FaultHostileAnswers : public ReaderPanelWindow {
+ protected:
   enum class Mode { Friendly, ListAnswer, EndlessEmptyChain, ChainPastTheLimit };
 
-  explicit HostileCard(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
+  void SetUp() override {
+    ReaderPanelWindow::SetUp();
+    key = KeyWithTwoCredentials(/*useT0=*/true);  // 61 xx chains are T=0's
+    // The key, except that the list command (and the 61 xx chain after it) is answered the mode's way.
+    card = std::make_shared<ScriptedAnswers>(key, [this](const Bytes& command) -> std::optional<Bytes> {
+      std::lock_guard lock(mutex_);
+      const std::uint8_t ins = command.size() >= 2 ? command[1] : 0;
+      const bool chained = mode_ == Mode::EndlessEmptyChain || mode_ == Mode::ChainPastTheLimit;
+      if (ins == oath::kInsList && mode_ == Mode::ListAnswer) return listAnswer_;
+      inChain_ = chained && (ins == oath::kInsList || (ins == 0xC0 && inChain_));
+      if (!inChain_) return std::nullopt;
+      Bytes answer(mode_ == Mode::ChainPastTheLimit && ins == 0xC0 ? 256 : 0, 0x5A);
+      answer.push_back(0x61);
+      answer.push_back(0x00);
+      return answer;
+    });
+    PlugKey(kVirtualCcidInterface);
+    Start();
+  }
 
   void Set(Mode mode, Bytes listAnswer = {}) {
     std::lock_guard lock(mutex_);
     mode_ = mode;
     listAnswer_ = std::move(listAnswer);
-  }
-
-  Bytes Atr() override { return key_->Atr(); }
-  void PowerOn() override { key_->PowerOn(); }
-  void PowerOff() override { key_->PowerOff(); }
-  void Reset() override { key_->Reset(); }
-  Bytes ProcessApdu(const Bytes& command) override {
-    std::unique_lock lock(mutex_);
-    const std::uint8_t ins = command.size() >= 2 ? command[1] : 0;
-    const bool chained = mode_ == Mode::EndlessEmptyChain || mode_ == Mode::ChainPastTheLimit;
-    if (ins == oath::kInsList && mode_ == Mode::ListAnswer) return listAnswer_;
-    if (chained && (ins == oath::kInsList || (ins == 0xC0 && inChain_))) {
-      inChain_ = true;
-      Bytes answer;
-      if (mode_ == Mode::ChainPastTheLimit && ins == 0xC0) answer.assign(256, 0x5A);
-      answer.push_back(0x61);
-      answer.push_back(0x00);
-      return answer;
-    }
-    inChain_ = false;
-    lock.unlock();
-    return key_->ProcessApdu(command);
-  }
-
- private:
-  std::shared_ptr<VirtualKey> key_;
-  std::mutex mutex_;
-  Mode mode_ = Mode::Friendly;
-  Bytes listAnswer_;
-  bool inChain_ = false;
-};
-
-class FaultHostileAnswers : public ReaderPanelWindow {
- protected:
-  void SetUp() override {
-    ReaderPanelWindow::SetUp();
-    key = KeyWithTwoCredentials(/*useT0=*/true);  // 61 xx chains are T=0's
-    hostile = std::make_shared<HostileCard>(key);
-    card = hostile;
-    PlugKey(kVirtualCcidInterface);
-    Start();
   }
 
   int ListedRows() {
@@ -264,7 +240,10 @@ class FaultHostileAnswers : public ReaderPanelWindow {
     return ControlAs<QListWidget>("listview")->count();
   }
 
-  std::shared_ptr<HostileCard> hostile;
+  std::mutex mutex_;
+  Mode mode_ = Mode::Friendly;
+  Bytes listAnswer_;
+  bool inChain_ = false;
 };
 
 TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
@@ -283,23 +262,23 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
   };
   struct Case {
     const char* what;
-    HostileCard::Mode mode;
+    Mode mode;
     Bytes listAnswer;
     const char* failureText;  // a red log entry must contain it (nullptr: any or none)
   } cases[] = {
-      {"an entry whose length runs past the data", HostileCard::Mode::ListAnswer, withTail({0x71, 0xFF, 0x21, 'b'}),
+      {"an entry whose length runs past the data", Mode::ListAnswer, withTail({0x71, 0xFF, 0x21, 'b'}),
        nullptr},
-      {"an entry of length 0", HostileCard::Mode::ListAnswer, withTail({0x71, 0x00}), nullptr},
-      {"a lone tag byte at the end", HostileCard::Mode::ListAnswer, withTail({0x71}), nullptr},
-      {"no status word at all", HostileCard::Mode::ListAnswer, Bytes{0x71}, nullptr},
-      {"a 61 xx chain that never ends", HostileCard::Mode::EndlessEmptyChain, {},
+      {"an entry of length 0", Mode::ListAnswer, withTail({0x71, 0x00}), nullptr},
+      {"a lone tag byte at the end", Mode::ListAnswer, withTail({0x71}), nullptr},
+      {"no status word at all", Mode::ListAnswer, Bytes{0x71}, nullptr},
+      {"a 61 xx chain that never ends", Mode::EndlessEmptyChain, {},
        "The card's response chain did not end."},
-      {"a 61 xx chain past 65,535 bytes", HostileCard::Mode::ChainPastTheLimit, {},
+      {"a 61 xx chain past 65,535 bytes", Mode::ChainPastTheLimit, {},
        "The card's response is longer than 65535 bytes."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    hostile->Set(c.mode, c.listAnswer);
+    Set(c.mode, c.listAnswer);
     const std::size_t entriesBefore = Log().size();
     const auto start = std::chrono::steady_clock::now();
     // Known records stay, and nothing malformed becomes a row.
@@ -312,7 +291,7 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
     // Still connected, and the key keeps what it holds.
     EXPECT_TRUE(window->HasDevice());
     EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
-    hostile->Set(HostileCard::Mode::Friendly);
+    Set(Mode::Friendly);
     EXPECT_EQ(ListedRows(), 2) << "a friendly answer lists both again";
   }
 }

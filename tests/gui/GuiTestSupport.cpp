@@ -28,19 +28,7 @@
 
 namespace guitest {
 
-BoxAnswerer::BoxAnswerer(BoxAnswer answer, QWidget* watchedOwner) : answer_(answer), watchedOwner_(watchedOwner) {
-  SetMessageBoxShownHook([this](CMsgWnd& box) {
-    ShownBox seen;
-    if (QWidget* title = box.FindControl(QStringLiteral("MessageTitle"))) seen.title = title->property("text").toString();
-    if (QWidget* text = box.FindControl(QStringLiteral("MessageText"))) seen.text = text->property("text").toString();
-    seen.ownerEnabled = watchedOwner_ == nullptr || watchedOwner_->isEnabled();
-    shown_.push_back(seen);
-    if (whileOpen_) whileOpen_(box);
-    Answer(box, answer_);
-  });
-}
-
-BoxAnswerer::~BoxAnswerer() { SetMessageBoxShownHook(nullptr); }
+namespace {
 
 void Answer(CMsgWnd& box, BoxAnswer answer) {
   auto click = [&box](const char* name) {
@@ -64,6 +52,12 @@ void Answer(CMsgWnd& box, BoxAnswer answer) {
   }
 }
 
+// One stretch of log text in one colour.
+struct LogRun {
+  QString text;
+  QColor color;
+};
+
 std::vector<LogRun> LogRuns(const QTextEdit& log) {
   std::vector<LogRun> runs;
   for (QTextBlock block = log.document()->begin(); block.isValid(); block = block.next()) {
@@ -84,6 +78,22 @@ std::vector<LogRun> LogRuns(const QTextEdit& log) {
   }
   return runs;
 }
+
+}  // namespace
+
+BoxAnswerer::BoxAnswerer(BoxAnswer answer, QWidget* watchedOwner) : answer_(answer), watchedOwner_(watchedOwner) {
+  SetMessageBoxShownHook([this](CMsgWnd& box) {
+    ShownBox seen;
+    if (QWidget* title = box.FindControl(QStringLiteral("MessageTitle"))) seen.title = title->property("text").toString();
+    if (QWidget* text = box.FindControl(QStringLiteral("MessageText"))) seen.text = text->property("text").toString();
+    seen.ownerEnabled = watchedOwner_ == nullptr || watchedOwner_->isEnabled();
+    shown_.push_back(seen);
+    if (whileOpen_) whileOpen_(box);
+    Answer(box, answer_);
+  });
+}
+
+BoxAnswerer::~BoxAnswerer() { SetMessageBoxShownHook(nullptr); }
 
 std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple) {
   static const QRegularExpression header(QStringLiteral("^={30}command\\^(-?\\d+)={35}\\n\\n"));
@@ -166,8 +176,7 @@ std::string ColourName(const QColor& colour) {
   return colour.name().toStdString();
 }
 
-}  // namespace
-
+// The log as "text [colour]" lines, for a failure message.
 std::string DescribeLog(const std::vector<LogEntry>& entries) {
   std::string text;
   for (const LogEntry& entry : entries) {
@@ -177,6 +186,8 @@ std::string DescribeLog(const std::vector<LogEntry>& entries) {
   }
   return text;
 }
+
+}  // namespace
 
 void ExpectLog(const QWidget& window, const std::vector<ExpectedEntry>& expected) {
   const std::vector<LogEntry> actual = WindowLog(window);

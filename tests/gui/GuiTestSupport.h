@@ -69,15 +69,6 @@ class BoxAnswerer {
   std::vector<ShownBox> shown_;
 };
 
-void Answer(CMsgWnd& box, BoxAnswer answer);
-
-// One stretch of log text in one colour.
-struct LogRun {
-  QString text;
-  QColor color;
-};
-std::vector<LogRun> LogRuns(const QTextEdit& log);
-
 // A log entry: its header number, its text and the colour of that text.
 struct LogEntry {
   int number = -1;
@@ -97,8 +88,6 @@ struct ExpectedEntry {
 // The window's whole log is exactly `expected`, entry by entry; a difference fails the test and
 // prints both lists.
 void ExpectLog(const QWidget& window, const std::vector<ExpectedEntry>& expected);
-// The log as "text [colour]" lines, for a failure message.
-std::string DescribeLog(const std::vector<LogEntry>& entries);
 
 // The main window's output log, found by its skin name ("RichEdit_InitDeomo"); nullptr when the
 // window has none.

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextDocument>
