@@ -65,12 +65,7 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   CMainWnd window(demo.Backends());
   window.SetVidPidConfigFiles({});
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
-  {
-    BoxAnswerer startup(BoxAnswer::Confirm);
-    ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-  }
-  window.show();
-  Settle(window);
+  ASSERT_TRUE(ShowMainWindow(window));
   ASSERT_TRUE(window.HasDevice()) << "the demo key is connected at start";
 
   int cycles = 0;

@@ -116,13 +116,7 @@ class FaultSkin : public ::testing::Test {
     before_ = demo_->Key().Credentials();
     window_ = std::make_unique<CMainWnd>(demo_->Backends());
     window_->SetVidPidConfigFiles({TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"});
-    BoxAnswerer answerer(BoxAnswer::SystemClose);
-    const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
-    if (created) {
-      window_->show();
-      Settle(*window_);
-    }
-    return created;
+    return ShowMainWindow(*window_, BoxAnswer::SystemClose);
   }
 
   // Presses what is there, pulls the key out and plugs it in again, then writes to the log.

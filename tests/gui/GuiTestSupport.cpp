@@ -201,6 +201,14 @@ void ExpectLog(const QWidget& window, const std::vector<ExpectedEntry>& expected
   ADD_FAILURE() << "the log differs\nexpected:\n" << DescribeLog(wanted) << "actual:\n" << DescribeLog(actual);
 }
 
+bool ShowMainWindow(CMainWnd& window, BoxAnswer answer) {
+  BoxAnswerer startup(answer);
+  if (!window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690)) return false;
+  window.show();
+  Settle(window);
+  return true;
+}
+
 void Settle(const CMainWnd& window, int limitMs) {
   // A closing window applies nothing more: it has settled too.
   const bool settled =
@@ -395,6 +403,7 @@ void ReaderPanelWindow::AddEmptyReader(const std::string& name) { ASSERT_TRUE(pc
 void ReaderPanelWindow::Start(bool keepLog) {
   window = std::make_unique<CMainWnd>(backends);
   window->SetVidPidConfigFiles({WriteMakerConfig(configDir)});
+  // No box answerer of its own here: it would end the one a fixture may already hold.
   ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
   window->show();
   ASSERT_NE(window->findChild<InitDemoToCardUI*>(), nullptr);

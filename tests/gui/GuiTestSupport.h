@@ -148,6 +148,10 @@ class AccessibleEventRecorder {
 // Runs the application's loop until something ends it, or at most `limitMs` (then 7).
 int RunApplicationLoop(int limitMs);
 
+// Creates the main window as the program does, its start-up boxes answered with `answer`, shows it
+// and settles it; false when it could not be created. Not for use while another BoxAnswerer lives.
+bool ShowMainWindow(CMainWnd& window, BoxAnswer answer = BoxAnswer::Confirm);
+
 // Serves the GUI thread's events until the window's key worker has run every task and the window
 // has shown their results; a window still busy after `limitMs` fails the test.
 void Settle(const CMainWnd& window, int limitMs = 15000);

@@ -67,10 +67,7 @@ class VirtualReaderWindow : public ::testing::Test {
     window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>()),
                                         std::make_unique<CPcscInterface>(kReader, pcsc));
     window->SetVidPidConfigFiles({});
-    BoxAnswerer answerer;
-    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-    window->show();
-    Settle(*window);
+    ASSERT_TRUE(ShowMainWindow(*window));
     ClearWindowLog(*window);
   }
 
