@@ -4,14 +4,11 @@
 // responsive, a log line that says what happened, the panels in a state that matches the key,
 // and the key's credentials intact.
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,14 +16,6 @@
 #include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
-#include "app/MainWnd.h"
-#include "device/HidApi.h"
-#include "device/PcscApi.h"
-#include "device/PcscInterface.h"
-#include "device/VidPidConfig.h"
-#include "keysim/VirtualHidApi.h"
-#include "keysim/VirtualKey.h"
-#include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
 #include "tests/support/FaultInjectingCard.h"
 #include "tests/support/TestKeys.h"

@@ -1,10 +1,7 @@
 // The main window: start-up, tabs, window buttons, closing, device changes and the applet
 // selections it offers the panels.
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -12,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
 #include <stdexcept>
 #include <gtest/gtest.h>
@@ -22,9 +18,6 @@
 #include "app/KeyStatusLine.h"
 #include "app/MainWnd.h"
 #include "app/oath/OtpOath.h"
-#include "app/setup/InitDemoToCardUI.h"
-#include "device/HidApi.h"
-#include "device/PcscApi.h"
 #include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"

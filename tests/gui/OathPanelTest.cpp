@@ -20,16 +20,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "GuiTestSupport.h"
-#include "app/MainWnd.h"
 #include "app/oath/CredentialRows.h"
 #include "app/oath/OtpOath.h"
 #include "app/setup/InitDemoToCardUI.h"
-#include "keysim/VirtualKey.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/KeyStatusLine.h"
 #include "oath/OathAnswers.h"
