@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/oath/CredentialRows.h"
 #include "device/CardOsCommands.h"
@@ -102,16 +102,6 @@ class ActionLogTable : public ReaderPanelWindow, public ::testing::WithParamInte
     pcsc->RemoveReader(kKeyReader);
     DeviceChangeEvent change;
     QCoreApplication::sendEvent(window.get(), &change);
-  }
-
-  QStringList RowNames() const {
-    QStringList names;
-    auto* rows = window->FindControlAs<QListWidget>(QStringLiteral("listview"));
-    for (int i = 0; i < rows->count(); ++i) {
-      const QWidget* row = rows->itemWidget(rows->item(i));
-      names << row->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
-    }
-    return names;
   }
 
   bool scripted_ = false;

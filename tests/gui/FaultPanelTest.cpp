@@ -4,29 +4,18 @@
 // responsive, a log line that says what happened, the panels in a state that matches the key,
 // and the key's credentials intact.
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
-#include "app/MainWnd.h"
-#include "device/HidApi.h"
-#include "device/PcscApi.h"
-#include "device/PcscInterface.h"
-#include "device/VidPidConfig.h"
-#include "keysim/VirtualHidApi.h"
-#include "keysim/VirtualKey.h"
-#include "keysim/VirtualPcscApi.h"
 #include "oath/OathCommands.h"
 #include "tests/support/FaultInjectingCard.h"
 #include "tests/support/TestKeys.h"
@@ -65,12 +54,7 @@ TEST(FaultPanels, ABoxLeftOpenWhileTheKeyIsPulledOutAndPluggedInAgainSeveralTime
   CMainWnd window(demo.Backends());
   window.SetVidPidConfigFiles({});
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
-  {
-    BoxAnswerer startup(BoxAnswer::Confirm);
-    ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-  }
-  window.show();
-  Settle(window);
+  ASSERT_TRUE(ShowMainWindow(window));
   ASSERT_TRUE(window.HasDevice()) << "the demo key is connected at start";
 
   int cycles = 0;
@@ -145,135 +129,93 @@ class FaultOnKey : public ReaderPanelWindow {
   std::shared_ptr<FaultInjectingCard> faulty;
 };
 
-class FaultMidAction : public FaultOnKey, public ::testing::WithParamInterface<std::uint8_t> {};
-
-TEST_P(FaultMidAction, AKeyPulledOutMidActionIsLoggedReleasedAndConnectedAgainWhenItIsBack) {
-  StartWithTwoCredentials(GetParam());
-  // Pulled out while the key works on the list command: its answer never arrives.
-  faulty->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), [this] { UnplugKey(); }, true);
-  const auto start = std::chrono::steady_clock::now();
-  Click("list_names");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_TRUE(faulty->Fired());
-  EXPECT_EQ(CredentialRows(), 0);
-  EXPECT_FALSE(RedTextSince(*window).trimmed().isEmpty()) << "the failure is logged in red";
-
-  // The device change that follows releases the key.
-  Refresh();
-  EXPECT_FALSE(window->HasDevice());
-  EXPECT_TRUE(Enabled("Card_Connect"));
-  EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
-
-  // Back again: connected by itself, and it lists what it held.
-  PlugKey(GetParam());
-  Refresh();
-  ASSERT_TRUE(window->HasDevice());
-  EXPECT_FALSE(Enabled("Card_Connect"));
-  EXPECT_TRUE(ControlAs<QLabel>("inserted_info")->text().endsWith(QStringLiteral(" is inserted")));
-  Click("list_names");
-  EXPECT_EQ(CredentialRows(), 2);
-  EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
-}
-
-INSTANTIATE_TEST_SUITE_P(Transports, FaultMidAction,
-                         ::testing::Values(kVirtualCcidInterface, kVirtualU2fInterface, kVirtualOtpInterface),
-                         [](const auto& info) {
-                           return std::string(info.param == kVirtualCcidInterface ? "Pcsc"
-                                              : info.param == kVirtualU2fInterface ? "U2f"
-                                                                                   : "Kb");
-                         });
-
-struct SilentCase {
+// How the key is lost: pulled out while it works on the list command (its answer never arrives),
+// or, on a HID key still plugged in, an interface that stops answering.
+struct LostCase {
   const char* name;
   std::uint8_t interfaces;
-  VirtualHidFault fault;
+  VirtualHidFault fault;  // None: pulled out
 };
 
-class FaultSilentHid : public FaultOnKey, public ::testing::WithParamInterface<SilentCase> {};
+class FaultLostKey : public FaultOnKey, public ::testing::WithParamInterface<LostCase> {};
 
-TEST_P(FaultSilentHid, AnActionOnAKeyThatStopsAnsweringEndsInBoundedTimeAndTheKeyWorksOnceItAnswers) {
-  const SilentCase& c = GetParam();
+TEST_P(FaultLostKey, TheActionEndsInBoundedTimeAndTheKeyListsWhatItHeldOnceItIsBack) {
+  const LostCase& c = GetParam();
+  const bool pulled = c.fault == VirtualHidFault::None;
   StartWithTwoCredentials(c.interfaces);
-  ASSERT_TRUE(window->IsHidDevice());
-
-  hid->SetFault(hidKey, c.fault);
+  if (pulled) {
+    faulty->Arm(FaultInjectingCard::OnInstruction(oath::kInsList), [this] { UnplugKey(); }, true);
+  } else {
+    hid->SetFault(hidKey, c.fault);
+  }
   const auto start = std::chrono::steady_clock::now();
   ControlAs<QAbstractButton>("list_names")->click();
   Settle(*window, 60000);
   // Each exchange gives up after its own limit; a click holds a few of them.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(pulled ? 15 : 40));
   EXPECT_EQ(CredentialRows(), 0);
-  EXPECT_FALSE(Log().empty());
-  EXPECT_TRUE(window->HasDevice()) << "a key still plugged in stays selected";
-
-  hid->SetFault(hidKey, VirtualHidFault::None);
+  EXPECT_FALSE(RedTextSince(*window).trimmed().isEmpty()) << "the failure is logged in red";
+  if (pulled) {
+    EXPECT_TRUE(faulty->Fired());
+    // The device change that follows releases the key; back again, it is connected by itself.
+    Refresh();
+    EXPECT_FALSE(window->HasDevice());
+    EXPECT_TRUE(Enabled("Card_Connect"));
+    EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
+    PlugKey(c.interfaces);
+    Refresh();
+    EXPECT_TRUE(ControlAs<QLabel>("inserted_info")->text().endsWith(QStringLiteral(" is inserted")));
+  } else {
+    EXPECT_TRUE(window->HasDevice()) << "a key still plugged in stays selected";
+    hid->SetFault(hidKey, VirtualHidFault::None);
+  }
+  ASSERT_TRUE(window->HasDevice());
   Click("list_names");
   EXPECT_EQ(CredentialRows(), 2);
   EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Devices, FaultSilentHid,
-    ::testing::Values(SilentCase{"U2fSilent", kVirtualU2fInterface, VirtualHidFault::NeverAnswers},
-                      SilentCase{"U2fZeroLengthForever", kVirtualU2fInterface, VirtualHidFault::ZeroLengthForever},
-                      SilentCase{"KbSilent", kVirtualOtpInterface, VirtualHidFault::NeverAnswers},
-                      SilentCase{"KbZeroLengthForever", kVirtualOtpInterface, VirtualHidFault::ZeroLengthForever}),
+    Keys, FaultLostKey,
+    ::testing::Values(LostCase{"PcscPulled", kVirtualCcidInterface, VirtualHidFault::None},
+                      LostCase{"U2fPulled", kVirtualU2fInterface, VirtualHidFault::None},
+                      LostCase{"KbPulled", kVirtualOtpInterface, VirtualHidFault::None},
+                      LostCase{"U2fSilent", kVirtualU2fInterface, VirtualHidFault::NeverAnswers},
+                      LostCase{"U2fZeroLengthForever", kVirtualU2fInterface, VirtualHidFault::ZeroLengthForever},
+                      LostCase{"KbSilent", kVirtualOtpInterface, VirtualHidFault::NeverAnswers},
+                      LostCase{"KbZeroLengthForever", kVirtualOtpInterface, VirtualHidFault::ZeroLengthForever}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- hostile answers ----
 
-// The virtual key behind a card that answers chosen commands its own way.
-class HostileCard : public VirtualCard {
- public:
+class FaultHostileAnswers : public ReaderPanelWindow {
+ protected:
   enum class Mode { Friendly, ListAnswer, EndlessEmptyChain, ChainPastTheLimit };
 
-  explicit HostileCard(std::shared_ptr<VirtualKey> key) : key_(std::move(key)) {}
+  void SetUp() override {
+    ReaderPanelWindow::SetUp();
+    key = KeyWithTwoCredentials(/*useT0=*/true);  // 61 xx chains are T=0's
+    // The key, except that the list command (and the 61 xx chain after it) is answered the mode's way.
+    card = std::make_shared<ScriptedAnswers>(key, [this](const Bytes& command) -> std::optional<Bytes> {
+      std::lock_guard lock(mutex_);
+      const std::uint8_t ins = command.size() >= 2 ? command[1] : 0;
+      const bool chained = mode_ == Mode::EndlessEmptyChain || mode_ == Mode::ChainPastTheLimit;
+      if (ins == oath::kInsList && mode_ == Mode::ListAnswer) return listAnswer_;
+      inChain_ = chained && (ins == oath::kInsList || (ins == 0xC0 && inChain_));
+      if (!inChain_) return std::nullopt;
+      Bytes answer(mode_ == Mode::ChainPastTheLimit && ins == 0xC0 ? 256 : 0, 0x5A);
+      answer.push_back(0x61);
+      answer.push_back(0x00);
+      return answer;
+    });
+    PlugKey(kVirtualCcidInterface);
+    Start();
+  }
 
   void Set(Mode mode, Bytes listAnswer = {}) {
     std::lock_guard lock(mutex_);
     mode_ = mode;
     listAnswer_ = std::move(listAnswer);
-  }
-
-  Bytes Atr() override { return key_->Atr(); }
-  void PowerOn() override { key_->PowerOn(); }
-  void PowerOff() override { key_->PowerOff(); }
-  void Reset() override { key_->Reset(); }
-  Bytes ProcessApdu(const Bytes& command) override {
-    std::unique_lock lock(mutex_);
-    const std::uint8_t ins = command.size() >= 2 ? command[1] : 0;
-    const bool chained = mode_ == Mode::EndlessEmptyChain || mode_ == Mode::ChainPastTheLimit;
-    if (ins == oath::kInsList && mode_ == Mode::ListAnswer) return listAnswer_;
-    if (chained && (ins == oath::kInsList || (ins == 0xC0 && inChain_))) {
-      inChain_ = true;
-      Bytes answer;
-      if (mode_ == Mode::ChainPastTheLimit && ins == 0xC0) answer.assign(256, 0x5A);
-      answer.push_back(0x61);
-      answer.push_back(0x00);
-      return answer;
-    }
-    inChain_ = false;
-    lock.unlock();
-    return key_->ProcessApdu(command);
-  }
-
- private:
-  std::shared_ptr<VirtualKey> key_;
-  std::mutex mutex_;
-  Mode mode_ = Mode::Friendly;
-  Bytes listAnswer_;
-  bool inChain_ = false;
-};
-
-class FaultHostileAnswers : public ReaderPanelWindow {
- protected:
-  void SetUp() override {
-    ReaderPanelWindow::SetUp();
-    key = KeyWithTwoCredentials(/*useT0=*/true);  // 61 xx chains are T=0's
-    hostile = std::make_shared<HostileCard>(key);
-    card = hostile;
-    PlugKey(kVirtualCcidInterface);
-    Start();
   }
 
   int ListedRows() {
@@ -282,7 +224,10 @@ class FaultHostileAnswers : public ReaderPanelWindow {
     return ControlAs<QListWidget>("listview")->count();
   }
 
-  std::shared_ptr<HostileCard> hostile;
+  std::mutex mutex_;
+  Mode mode_ = Mode::Friendly;
+  Bytes listAnswer_;
+  bool inChain_ = false;
 };
 
 TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
@@ -301,23 +246,23 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
   };
   struct Case {
     const char* what;
-    HostileCard::Mode mode;
+    Mode mode;
     Bytes listAnswer;
     const char* failureText;  // a red log entry must contain it (nullptr: any or none)
   } cases[] = {
-      {"an entry whose length runs past the data", HostileCard::Mode::ListAnswer, withTail({0x71, 0xFF, 0x21, 'b'}),
+      {"an entry whose length runs past the data", Mode::ListAnswer, withTail({0x71, 0xFF, 0x21, 'b'}),
        nullptr},
-      {"an entry of length 0", HostileCard::Mode::ListAnswer, withTail({0x71, 0x00}), nullptr},
-      {"a lone tag byte at the end", HostileCard::Mode::ListAnswer, withTail({0x71}), nullptr},
-      {"no status word at all", HostileCard::Mode::ListAnswer, Bytes{0x71}, nullptr},
-      {"a 61 xx chain that never ends", HostileCard::Mode::EndlessEmptyChain, {},
+      {"an entry of length 0", Mode::ListAnswer, withTail({0x71, 0x00}), nullptr},
+      {"a lone tag byte at the end", Mode::ListAnswer, withTail({0x71}), nullptr},
+      {"no status word at all", Mode::ListAnswer, Bytes{0x71}, nullptr},
+      {"a 61 xx chain that never ends", Mode::EndlessEmptyChain, {},
        "The card's response chain did not end."},
-      {"a 61 xx chain past 65,535 bytes", HostileCard::Mode::ChainPastTheLimit, {},
+      {"a 61 xx chain past 65,535 bytes", Mode::ChainPastTheLimit, {},
        "The card's response is longer than 65535 bytes."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    hostile->Set(c.mode, c.listAnswer);
+    Set(c.mode, c.listAnswer);
     const std::size_t entriesBefore = Log().size();
     const auto start = std::chrono::steady_clock::now();
     // Known records stay, and nothing malformed becomes a row.
@@ -330,7 +275,7 @@ TEST_F(FaultHostileAnswers, TheCredentialsPanelSurvivesEveryHostileListAnswer) {
     // Still connected, and the key keeps what it holds.
     EXPECT_TRUE(window->HasDevice());
     EXPECT_EQ(NamesOf(key->Credentials()), NamesOf(before));
-    hostile->Set(HostileCard::Mode::Friendly);
+    Set(Mode::Friendly);
     EXPECT_EQ(ListedRows(), 2) << "a friendly answer lists both again";
   }
 }

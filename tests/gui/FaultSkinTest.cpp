@@ -116,13 +116,7 @@ class FaultSkin : public ::testing::Test {
     before_ = demo_->Key().Credentials();
     window_ = std::make_unique<CMainWnd>(demo_->Backends());
     window_->SetVidPidConfigFiles({TOKVANE_SKIN_SOURCE_DIR "/../packaging/Pid_Vid_Config.xml"});
-    BoxAnswerer answerer(BoxAnswer::SystemClose);
-    const bool created = window_->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690);
-    if (created) {
-      window_->show();
-      Settle(*window_);
-    }
-    return created;
+    return ShowMainWindow(*window_, BoxAnswer::SystemClose);
   }
 
   // Presses what is there, pulls the key out and plugs it in again, then writes to the log.
@@ -186,6 +180,7 @@ std::vector<SkinDamage> Damages() {
       damages.push_back({stem(file) + "_" + what, QString::fromLatin1(file), SkinDamage::Replaced, content, {}});
     }
   }
+  damages.push_back({"msg_Malformed", "msg.xml", SkinDamage::Replaced, contents[0].second, {}});
   // Qt Designer lets a skin name anything; what the program cannot make or set is reported with
   // the file and the element, never left out or guessed.
   damages.push_back({"main_UnknownClass", "main.xml", SkinDamage::Edited,

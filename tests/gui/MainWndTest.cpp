@@ -1,10 +1,7 @@
 // The main window: start-up, tabs, window buttons, closing, device changes and the applet
 // selections it offers the panels.
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -12,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
 #include <stdexcept>
 #include <gtest/gtest.h>
@@ -22,9 +18,6 @@
 #include "app/KeyStatusLine.h"
 #include "app/MainWnd.h"
 #include "app/oath/OtpOath.h"
-#include "app/setup/InitDemoToCardUI.h"
-#include "device/HidApi.h"
-#include "device/PcscApi.h"
 #include "device/KeyModels.h"
 #include "device/VidPidConfig.h"
 #include "keysim/VirtualHidApi.h"
@@ -100,19 +93,6 @@ TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
   EXPECT_EQ(window->Backends().models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
 }
 
-TEST_F(MainWindow, ModeOptionsAreOneExclusiveGroup) {
-  Start();
-  std::vector<QAbstractButton*> options;
-  for (const char* name : InitDemoToCardUI::kModeOptionNames) options.push_back(Control<QAbstractButton>(name));
-  for (QAbstractButton* option : options) ASSERT_NE(option, nullptr);
-  options[0]->click();
-  options[5]->click();
-  int selected = 0;
-  for (QAbstractButton* option : options) selected += option->isChecked() ? 1 : 0;
-  EXPECT_EQ(selected, 1);
-  EXPECT_TRUE(options[5]->isChecked());
-}
-
 TEST_F(MainWindow, EveryKeyboardReachableControlHasAnAccessibleName) {
   Start();
   const QList<QWidget*> all = window->findChildren<QWidget*>();
@@ -128,12 +108,17 @@ TEST_F(MainWindow, EveryKeyboardReachableControlHasAnAccessibleName) {
   EXPECT_GT(reachable, 20);
 }
 
+// The OATH tab also gives the OATH panel its notifications back; a tab naming no page changes nothing.
 TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
   Start();
   auto* tabs = Control<QStackedWidget>("body_main_tablayout");
   ASSERT_NE(tabs, nullptr);
+  window->SetOathNotify(nullptr);
+  bool oathShown = false;
   for (const char* tab : {"personalization_tab", "personal_setting_tab", "get_opt_panel_tab", "personal_setting_tab"}) {
     Click(tab);
+    oathShown = oathShown || std::string(tab) == "get_opt_panel_tab";
+    EXPECT_EQ(window->OathNotify() != nullptr, oathShown) << tab;
     const QString page = Control(tab)->property("userdata").toString();
     ASSERT_FALSE(page.isEmpty()) << tab;
     EXPECT_EQ(tabs->currentWidget()->objectName(), page) << tab;
@@ -145,22 +130,7 @@ TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
     }
   }
   EXPECT_TRUE(Control<QLabel>("guide_page_text")->text().contains(QStringLiteral("Plug in your key.")));
-}
-
-TEST_F(MainWindow, OathTabRestoresTheOathPanelsNotifications) {
-  Start();
-  window->SetOathNotify(nullptr);
-  Click("personalization_tab");
-  EXPECT_EQ(window->OathNotify(), nullptr);
-  Click("get_opt_panel_tab");
-  ASSERT_NE(window->findChild<OtpOath*>(), nullptr);
   EXPECT_EQ(window->OathNotify(), static_cast<INotifyUI*>(window->findChild<OtpOath*>()));
-}
-
-TEST_F(MainWindow, TabWithUnknownPageChangesNothing) {
-  Start();
-  auto* tabs = Control<QStackedWidget>("body_main_tablayout");
-  Click("personal_setting_tab");
   QWidget* before = tabs->currentWidget();
   Control("personalization_tab")->setProperty("userdata", "no_such_page");
   Click("personalization_tab");
@@ -319,117 +289,77 @@ TEST_F(MainWindow, TheStatusLineHasAStripOfItsOwnUnderTheLogAndAClickDismissesIt
 
 // ---- the services the panels use ----
 
-TEST_F(MainWindow, SelectOathAppletLogsTheCommandAndTheOutcome) {
+// The applet selections, for each way the device answers: the log, the boxes, and whether the
+// caller's action goes on. A refusing status word still counts as selected; the OATH selection
+// leaves the device open for the caller, the FIDO one opens, sends and closes, its status word
+// unexamined.
+TEST_F(MainWindow, AppletSelectionsLogTheCommandAndTheOutcome) {
+  enum Fault { None, ClosedDevice, FailOpen, FailExchange, NoStatusWord };
   struct Case {
+    const char* what;
+    bool fido;
+    Fault fault;
     std::uint16_t statusWord;
-    QString message;
-    QColor color;
-  } cases[] = {
-      {0x9000, QStringLiteral("Select ins successful.\n"), kLogBlue},
-      {0x6A82, QStringLiteral("Select ins error.\n"), kLogRed},
-      {0x6984, QStringLiteral("Select ins error.\n"), kLogRed},
+    bool selected;
+    std::vector<ExpectedEntry> log;
+    std::vector<ShownBox> boxes;
+  };
+  const ExpectedEntry oath{Hex(BuildSelectOath()) + "\n", kLogBlue};
+  const ExpectedEntry fido{Hex(BuildSelectFido()) + "\n", kLogBlue};
+  const ShownBox connectFirst{"Error", "Please connect device first"};
+  const QString removed = QStringLiteral("The card was removed.");
+  const QString noStatusWord = QString::fromLatin1(kNoStatusWordText);
+  const Case cases[] = {
+      {"closed device", false, ClosedDevice, 0x9000, false, {}, {connectFirst}},
+      {"9000", false, None, 0x9000, true, {oath, {"Select ins successful.\n", kLogBlue}}, {}},
+      {"6A82", false, None, 0x6A82, true, {oath, {"Select ins error.\n", kLogRed}}, {}},
+      {"6984", false, None, 0x6984, true, {oath, {"Select ins error.\n", kLogRed}}, {}},
+      {"no answer", false, FailExchange, 0x9000, false, {oath, {removed + "\n", kLogRed}},
+       {{"Communication error", removed}}},
+      {"no status word", false, NoStatusWord, 0x9000, false, {oath, {noStatusWord + "\n", kLogRed}},
+       {{"Communication error", noStatusWord}}},
+      {"fido", true, None, 0x6D00, false, {fido}, {}},
+      {"fido cannot open", true, FailOpen, 0x9000, false, {fido, {"The device is not open.\n", kLogRed}},
+       {connectFirst, {"Communication error", "The device is not open."}}},
   };
   Start();
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     ClearWindowLog(*window);
     card->statusWord = c.statusWord;
     card->received.clear();
+    device_->failOpen = c.fault == FailOpen;
+    device_->failExchange = c.fault == FailExchange;
+    device_->silentIns = c.fault == FailExchange || c.fault == NoStatusWord ? 0xA4 : -1;
+    const int opens = device_->opens;
+    BoxAnswerer answerer(BoxAnswer::Confirm, window.get());
     bool selected = false;
-    bool stillOpen = false;
+    bool open = false;
     RunTask(*window, [&](KeyTaskHost& host) {
-      host.Device().Open();
-      selected = host.SelectOathApplet();
-      stillOpen = host.Device().IsOpen();
+      if (c.fido) {
+        host.SelectFidoApplet();
+      } else {
+        if (c.fault != ClosedDevice) host.Device().Open();
+        selected = host.SelectOathApplet();
+      }
+      open = host.Device().IsOpen();
+      host.Device().Close();
     });
-    // A refusing status word still counts as selected: the caller's action goes on.
-    EXPECT_TRUE(selected) << std::hex << c.statusWord;
-    ASSERT_EQ(card->received.size(), 1u);
-    EXPECT_EQ(card->received[0], BuildSelectOath());
-    const auto entries = Log();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
-    EXPECT_EQ(entries[0].color, kLogBlue);
-    EXPECT_EQ(entries[1].text, c.message);
-    EXPECT_EQ(entries[1].color, c.color);
-    EXPECT_EQ(entries[1].number, entries[0].number + 1);
-    EXPECT_TRUE(stillOpen);  // the caller goes on with the open device
+    EXPECT_EQ(selected, c.selected);
+    EXPECT_EQ(open, !c.fido && c.fault != ClosedDevice);
+    ExpectLog(*window, c.log);
+    ASSERT_EQ(answerer.Shown().size(), c.boxes.size());
+    for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+      EXPECT_EQ(answerer.Shown()[i].title, c.boxes[i].title);
+      EXPECT_EQ(answerer.Shown()[i].text, c.boxes[i].text);
+      EXPECT_TRUE(answerer.Shown()[i].ownerEnabled) << "the window's own notice leaves it usable";
+    }
+    if (c.fault == None || c.fault == ClosedDevice) {
+      const std::vector<std::vector<std::uint8_t>> sent{c.fido ? BuildSelectFido() : BuildSelectOath()};
+      EXPECT_EQ(card->received, c.fault == None ? sent : decltype(sent){});
+      EXPECT_EQ(device_->opens - opens, c.fault == None ? 1 : 0);
+    }
   }
-}
-
-TEST_F(MainWindow, SelectOathAppletOnAClosedDeviceAsksToConnect) {
-  Start();
-  BoxAnswerer answerer(BoxAnswer::Confirm, window.get());
-  bool selected = true;
-  RunTask(*window, [&](KeyTaskHost& host) { selected = host.SelectOathApplet(); });
-  EXPECT_FALSE(selected);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
-  EXPECT_TRUE(Log().empty());
-  EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);  // the window's own notice leaves it usable
-  EXPECT_TRUE(card->received.empty());
-}
-
-// No answer, and an answer without a status word (the key pulled out mid-command): the reason
-// in red and in a box, and the action stops.
-TEST_F(MainWindow, SelectOathAppletFailsWithoutAnAnswerOrAStatusWord) {
-  struct Case {
-    bool failExchange;
-    QString reason;
-  } cases[] = {
-      {true, QStringLiteral("The card was removed.")},
-      {false, QString::fromLatin1(kNoStatusWordText)},
-  };
-  Start();
-  for (const Case& c : cases) {
-    ClearWindowLog(*window);
-    device_->failExchange = c.failExchange;
-    device_->silentIns = 0xA4;  // the selection brings back no status word
-    BoxAnswerer answerer;
-    bool selected = true;
-    RunTask(*window, [&](KeyTaskHost& host) {
-      host.Device().Open();
-      selected = host.SelectOathApplet();
-    });
-    EXPECT_FALSE(selected);
-    const auto entries = Log();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].text, Hex(BuildSelectOath()) + "\n");
-    EXPECT_EQ(entries[1].text, c.reason + "\n");
-    EXPECT_EQ(entries[1].color, kLogRed);
-    ASSERT_EQ(answerer.Shown().size(), 1u);
-    EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Communication error"));
-    EXPECT_EQ(answerer.Shown()[0].text, c.reason);
-  }
-}
-
-TEST_F(MainWindow, SelectFidoAppletOpensSendsLogsAndCloses) {
-  Start();
-  card->statusWord = 0x6D00;  // its status word is not examined
-  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
-  ASSERT_EQ(card->received.size(), 1u);
-  EXPECT_EQ(card->received[0], BuildSelectFido());
-  EXPECT_EQ(device_->opens, 1);
-  EXPECT_FALSE(device_->IsOpen());
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
-  EXPECT_EQ(entries[0].color, kLogBlue);
-}
-
-TEST_F(MainWindow, SelectFidoAppletThatCannotOpenWarnsAndStillTries) {
-  Start();
-  device_->failOpen = true;
-  BoxAnswerer answerer;
-  RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
-  ASSERT_EQ(answerer.Shown().size(), 2u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
-  EXPECT_EQ(answerer.Shown()[1].title, QStringLiteral("Communication error"));
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].text, Hex(BuildSelectFido()) + "\n");
-  EXPECT_EQ(entries[1].color, kLogRed);
 }
 
 // A worker step that throws ends its action with a red line; the window goes on.

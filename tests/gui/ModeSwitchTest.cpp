@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/DemoMode.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/setup/InitDemoToCardUI.h"
@@ -79,9 +79,7 @@ TEST(DemoModeSwitch, TheKeyComesBackWithTheNewInterfacesListedAndPreselected) {
   window.SetVidPidConfigFiles({WriteMakerConfig(configDir)});
   demo.SetDeviceChangeListener([&window] { QCoreApplication::postEvent(&window, new DeviceChangeEvent()); });
   demo.SetWindowBusyCheck([&window] { return window.Worker().IsBusy(); });
-  ASSERT_TRUE(window.Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-  window.show();
-  Settle(window);
+  ASSERT_TRUE(ShowMainWindow(window));
   ASSERT_EQ(ReaderRows(window), (QStringList{QString::fromLatin1(DemoMode::kReaderName), "VORTAN HID DEVICE KB 0",
                                               "VORTAN HID DEVICE U2F 1"}));
   ASSERT_TRUE(window.HasDevice());

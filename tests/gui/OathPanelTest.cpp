@@ -8,13 +8,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QGuiApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextDocument>
@@ -22,16 +20,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "ReaderPanelTestSupport.h"
-#include "app/MainWnd.h"
+#include "GuiTestSupport.h"
 #include "app/oath/CredentialRows.h"
 #include "app/oath/OtpOath.h"
 #include "app/setup/InitDemoToCardUI.h"
-#include "keysim/VirtualKey.h"
 #include "app/DeviceChangeMonitor.h"
 #include "app/KeyStatusLine.h"
 #include "oath/OathAnswers.h"
@@ -82,12 +75,6 @@ class OathPanel : public ReaderPanelWindow {
     key->ClearReceivedApdus();
   }
 
-  // A control of the window by its skin name; a missing one fails the test where it is used.
-  template <class T = QWidget>
-  T* Find(const char* name) const {
-    return window->FindControlAs<T>(QString::fromLatin1(name));
-  }
-
   static std::wstring AnsiToWideName(const char* text) { return std::wstring(text, text + std::strlen(text)); }
 
   // Puts a credential on the key directly, as if written earlier by another program.
@@ -109,17 +96,17 @@ class OathPanel : public ReaderPanelWindow {
   // The secret goes in last, so a URI fills the other fields as it does for the operator.
   void Write(const QString& name, const QString& keyText, const QString& imf = QString(), int digitsIndex = 0,
              int formatIndex = 0) {
-    Find<QLineEdit>("personinalize_edit_name")->setText(name);
-    Find<QLineEdit>("imf_edit")->setText(imf);
-    Find<QComboBox>("hotp_length")->setCurrentIndex(digitsIndex);
-    Find<QComboBox>("secret_format")->setCurrentIndex(formatIndex);
-    Find<QLineEdit>("personinalize_edit_password")->setText(keyText);
-    Find<QAbstractButton>("btn_personalization")->click();
+    ControlAs<QLineEdit>("personinalize_edit_name")->setText(name);
+    ControlAs<QLineEdit>("imf_edit")->setText(imf);
+    ControlAs<QComboBox>("hotp_length")->setCurrentIndex(digitsIndex);
+    ControlAs<QComboBox>("secret_format")->setCurrentIndex(formatIndex);
+    ControlAs<QLineEdit>("personinalize_edit_password")->setText(keyText);
+    ControlAs<QAbstractButton>("btn_personalization")->click();
     Settle(*window);
   }
 
   // Commands the key received, applet selections and version queries left out.
-  std::vector<Bytes> Sent() const {
+  std::vector<Bytes> Sent() {
     std::vector<Bytes> sent;
     for (const Bytes& apdu : key->ReceivedApdus()) {
       if (apdu.size() > 1 && (apdu[1] == card_os::kInsSelect || apdu[1] == card_os::kInsCosCommand)) continue;
@@ -128,41 +115,30 @@ class OathPanel : public ReaderPanelWindow {
     return sent;
   }
 
-  std::vector<std::string> KeyNames() const {
+  std::vector<std::string> KeyNames() {
     std::vector<std::string> names;
     for (const auto& credential : key->Credentials()) names.emplace_back(credential.name.begin(), credential.name.end());
     return names;
   }
 
-  QWidget* Row(int index) const {
-    QListWidgetItem* item = Find<QListWidget>("listview")->item(index);
-    return item != nullptr ? Find<QListWidget>("listview")->itemWidget(item) : nullptr;
-  }
-  QStringList RowNames() const {
-    QStringList names;
-    for (int i = 0; i < Find<QListWidget>("listview")->count(); ++i) {
-      names << Row(i)->findChild<QLabel*>(QString::fromLatin1(credential_rows::kUserName))->text();
-    }
-    return names;
-  }
-  int RowIndex(const QString& name) const { return static_cast<int>(RowNames().indexOf(name)); }
-  QLabel* Label(const QString& rowName, const char* child) const {
+  int RowIndex(const QString& name) { return static_cast<int>(RowNames().indexOf(name)); }
+  QLabel* Label(const QString& rowName, const char* child) {
     const int index = RowIndex(rowName);
-    return index < 0 ? nullptr : Row(index)->findChild<QLabel*>(QString::fromLatin1(child));
+    return index < 0 ? nullptr : CredentialRow(index)->findChild<QLabel*>(QString::fromLatin1(child));
   }
-  QColor NameColor(const QString& rowName) const {
+  QColor NameColor(const QString& rowName) {
     QLabel* label = Label(rowName, credential_rows::kUserName);
     if (label == nullptr) return QColor();
     label->ensurePolished();
     return label->palette().color(QPalette::WindowText);
   }
-  QString Code(const QString& rowName) const {
+  QString Code(const QString& rowName) {
     QLabel* label = Label(rowName, credential_rows::kCode);
     return label != nullptr ? label->text() : QStringLiteral("<no row>");
   }
-  OtpFreshCButtonUI* Button(const QString& rowName, const char* which) const {
+  OtpFreshCButtonUI* Button(const QString& rowName, const char* which) {
     const int index = RowIndex(rowName);
-    return index < 0 ? nullptr : Row(index)->findChild<OtpFreshCButtonUI*>(QString::fromLatin1(which));
+    return index < 0 ? nullptr : CredentialRow(index)->findChild<OtpFreshCButtonUI*>(QString::fromLatin1(which));
   }
   void ClickRow(const QString& rowName, const char* which) {
     OtpFreshCButtonUI* button = Button(rowName, which);
@@ -179,8 +155,7 @@ TEST_F(OathPanel, ListingGivesOneRowPerCredentialAndPaintsTheDefault) {
   Start();
   SeedOnKey("alpha");
   SeedOnKey("beta");  // a new credential becomes the key's default
-  Find<QAbstractButton>("list_names")->click();
-  Settle(*window);
+  Click("list_names");
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(NameColor("beta"), kRed);
   EXPECT_EQ(NameColor("alpha"), kBlack);
@@ -188,8 +163,7 @@ TEST_F(OathPanel, ListingGivesOneRowPerCredentialAndPaintsTheDefault) {
 
   // A later listing adds no rows, and its default query paints the rows again.
   SetDefaultOnKey("alpha");
-  Find<QAbstractButton>("list_names")->click();
-  Settle(*window);
+  Click("list_names");
   EXPECT_EQ(RowNames(), (QStringList{"alpha", "beta"}));
   EXPECT_EQ(panel->Credentials().Size(), 2u);
   EXPECT_EQ(NameColor("alpha"), kRed);
@@ -204,8 +178,7 @@ TEST_F(OathPanel, ListingGivesOneRowPerCredentialAndPaintsTheDefault) {
   // A default whose name is no text in the locale is still found and painted.
   const std::string latin1("caf\xE9", 4);
   SeedOnKey(latin1);
-  Find<QAbstractButton>("list_names")->click();
-  Settle(*window);
+  Click("list_names");
   ASSERT_EQ(RowNames().size(), 3);
   ASSERT_NE(panel->Credentials().Find(latin1), nullptr);
   EXPECT_EQ(NameColor(RowNames().at(2)), kRed);
@@ -218,12 +191,9 @@ TEST_F(OathPanel, WithoutADeviceEveryKeyActionIsRefusedInRed) {
   Settle(*window);
   ClearWindowLog(*window);
   // Even with no mode chosen, the switch asks for a device first once one has been let go of.
-  Find<QAbstractButton>("none_select")->setChecked(true);
+  ControlAs<QAbstractButton>("none_select")->setChecked(true);
   for (const char* name : {"list_names", "get_applet_version", "reset_names", "btn_personalization", "btn_apply"}) {
-    auto* button = Find<QAbstractButton>(name);
-    ASSERT_NE(button, nullptr) << name;
-    button->click();
-    Settle(*window);
+    Click(name);
   }
   const auto entries = Log();
   ASSERT_EQ(entries.size(), 5u);
@@ -253,7 +223,6 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       {"16-byte name", QString(16, QLatin1Char('n')), kKey20, "", "", true},
       {"17-byte name", QString(17, QLatin1Char('n')), kKey20, "", "Serial number length can not more than 16 bytes.\n\n",
        false},
-      {"key starting with z", "kz", "z" + kKey20, "Invalid key", "", false},
       {"odd number of hex digits", "kodd", "31 32 3", "malformed hex secret: an odd number of hex digits", "", false},
       {"base32 with spaces and lower case", "b32", kKey20Base32.toLower().replace(4, 0, " "), "", "", true, 1},
       {"base32 chosen but hex typed", "b32hex", kKey20,
@@ -285,7 +254,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       EXPECT_EQ(Log().back().color, kLogRed);
     }
     // Fields stay as typed either way.
-    EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), c.name);
+    EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), c.name);
   }
   EXPECT_EQ(KeyNames(), (std::vector<std::string>{std::string(16, 'n'), "b32", "Maker:op"}));
   // The base32 and URI credentials hold the secret of RFC 4226: the key's codes are its vectors
@@ -301,90 +270,60 @@ TEST_F(OathPanel, AQrImageFillsTheFieldsAsItsUriDoesOrNamesWhyNot) {
   Start();
   BoxAnswerer answerer;
   const QString sample = QStringLiteral(TOKVANE_TEST_DATA_DIR "/otpauth-hotp-qr.png");
-  // Codes made here by qrencode: their boxes name the problem and the fields stay empty.
+  // What a picture holds is the reader's to judge (unit tests); here, a refusal names it in a box
+  // and leaves the fields empty.
   const QString made = QDir::temp().filePath(
       QStringLiteral("tokvane-oath-panel-qr-%1.png").arg(QCoreApplication::applicationPid()));
-  const struct {
-    const char* label;
-    QString text;  // the code's text; empty for a white picture
-    QString box;
-  } refused[] = {
-      {"no code", QString(), "the image holds no QR code that can be read"},
-      {"no URI", "https://example.com/", "the QR code holds no otpauth URI"},
-      {"TOTP URI", "otpauth://totp/op?secret=" + kKey20Base32,
-       "TOTP URIs are not supported: the key's OATH applet holds counter-based (HOTP) credentials only"},
-  };
-  for (const auto& c : refused) {
-    SCOPED_TRACE(c.label);
-    QImage white(120, 120, QImage::Format_Grayscale8);
-    white.fill(Qt::white);
-    if (c.text.isEmpty()) {
-      ASSERT_TRUE(white.save(made));
-    } else {
-      ASSERT_EQ(QProcess::execute(QStringLiteral("qrencode"), {QStringLiteral("-o"), made, c.text}), 0);
-    }
-    EXPECT_FALSE(panel->ImportQrImageFile(made));
-    ASSERT_FALSE(answerer.Shown().empty());
-    EXPECT_EQ(answerer.Shown().back().text, c.box);
-    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().isEmpty());
-    EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_name")->text().isEmpty());
-  }
+  QImage white(120, 120, QImage::Format_Grayscale8);
+  white.fill(Qt::white);
+  ASSERT_TRUE(white.save(made));
+  EXPECT_FALSE(panel->ImportQrImageFile(made));
   QFile::remove(made);
+  ASSERT_EQ(answerer.Shown().size(), 1u);
+  EXPECT_EQ(answerer.Shown().back().text, QStringLiteral("the image holds no QR code that can be read"));
+  EXPECT_TRUE(ControlAs<QLineEdit>("personinalize_edit_password")->text().isEmpty());
+  EXPECT_TRUE(ControlAs<QLineEdit>("personinalize_edit_name")->text().isEmpty());
   const std::size_t boxes = answerer.Shown().size();
 
   // The committed sample holds the secret of RFC 4226 with 8 digits from counter 1.
   ASSERT_TRUE(panel->ImportQrImageFile(sample));
-  EXPECT_EQ(Find<QComboBox>("secret_format")->currentIndex(), 2);
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
-  EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
-  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("1"));
-  Find<QAbstractButton>("btn_personalization")->click();
-  Settle(*window);
+  EXPECT_EQ(ControlAs<QComboBox>("secret_format")->currentIndex(), 2);
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_EQ(ControlAs<QComboBox>("hotp_length")->currentIndex(), 1);
+  EXPECT_EQ(ControlAs<QLineEdit>("imf_edit")->text(), QStringLiteral("1"));
+  Click("btn_personalization");
   ClickRow("Maker:op", credential_rows::kCalculate);
   EXPECT_EQ(Code("Maker:op"), QStringLiteral("94287082"));
 
   // A picture pasted into the secret field is read the same way.
   panel->ClearSecretField();
-  Find<QLineEdit>("personinalize_edit_name")->clear();
+  ControlAs<QLineEdit>("personinalize_edit_name")->clear();
   QGuiApplication::clipboard()->setImage(QImage(sample));
-  Find<QLineEdit>("personinalize_edit_password")->setFocus();
-  QTest::keySequence(Find<QLineEdit>("personinalize_edit_password"), QKeySequence::Paste);
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
-  EXPECT_TRUE(Find<QLineEdit>("personinalize_edit_password")->text().startsWith(QStringLiteral("otpauth://hotp/")));
+  ControlAs<QLineEdit>("personinalize_edit_password")->setFocus();
+  QTest::keySequence(ControlAs<QLineEdit>("personinalize_edit_password"), QKeySequence::Paste);
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker:op"));
+  EXPECT_TRUE(ControlAs<QLineEdit>("personinalize_edit_password")->text().startsWith(QStringLiteral("otpauth://hotp/")));
   QGuiApplication::clipboard()->clear();
   EXPECT_EQ(answerer.Shown().size(), boxes);
 }
 
 TEST_F(OathPanel, AUriFillsTheFieldsAndTheOperatorMayStillEditThem) {
   Start();
-  Find<QLineEdit>("personinalize_edit_password")
+  ControlAs<QLineEdit>("personinalize_edit_password")
       ->setText("otpauth://hotp/Maker%20Co:op?secret=" + kKey20Base32 + "&digits=8&counter=258");
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker Co:op"));
-  EXPECT_EQ(Find<QComboBox>("hotp_length")->currentIndex(), 1);
-  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("258"));
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("Maker Co:op"));
+  EXPECT_EQ(ControlAs<QComboBox>("hotp_length")->currentIndex(), 1);
+  EXPECT_EQ(ControlAs<QLineEdit>("imf_edit")->text(), QStringLiteral("258"));
   // While the field shows the URI's counter, its four bytes are the moving factor.
-  Find<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("edited"));
-  Find<QComboBox>("hotp_length")->setCurrentIndex(0);
-  Find<QAbstractButton>("btn_personalization")->click();
-  Settle(*window);
+  ControlAs<QLineEdit>("personinalize_edit_name")->setText(QStringLiteral("edited"));
+  ControlAs<QComboBox>("hotp_length")->setCurrentIndex(0);
+  Click("btn_personalization");
   ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
                                                  std::string_view("\x00\x00\x01\x02", 4))}));
-  // A moving factor typed over it is read as typed text, as for any secret.
-  key->ClearReceivedApdus();
-  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("0005"));
-  BoxAnswerer replace(BoxAnswer::Confirm);  // "edited" is on the key now
-  Find<QAbstractButton>("btn_personalization")->click();
-  Settle(*window);
-  ASSERT_EQ(Sent(), (std::vector<Bytes>{BuildPut(oath::kInsPut, std::string_view("edited"), kSecret20, 6,
-                                                 std::string_view("0005"))}));
-  ClickRow("edited", credential_rows::kCalculate);
-  // The text "0005" is the moving factor: its bytes 30 30 30 35 are the counter.
-  EXPECT_EQ(panel->Credentials().Find("edited")->CardCode,
-            test_keys::Oathtool(test_keys::kRfcSecretHex, 6, 0x30303035));
   // Text that is no URI leaves the fields alone.
-  Find<QLineEdit>("personinalize_edit_password")->setText(QStringLiteral("otpauth://hotp/other?digits=6"));
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("edited"));
-  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("0005"));
+  ControlAs<QLineEdit>("personinalize_edit_password")->setText(QStringLiteral("otpauth://hotp/other?digits=6"));
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), QStringLiteral("edited"));
+  EXPECT_EQ(ControlAs<QLineEdit>("imf_edit")->text(), QStringLiteral("258"));
 }
 
 TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
@@ -393,8 +332,8 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   Write("hidden", keyText);
   ASSERT_EQ(KeyNames(), std::vector<std::string>{"hidden"});
 
-  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
-  ASSERT_NE(Find<QAbstractButton>("show_secret"), nullptr);
+  QLineEdit* field = ControlAs<QLineEdit>("personinalize_edit_password");
+  ASSERT_NE(ControlAs<QAbstractButton>("show_secret"), nullptr);
   // Kept after the write, for a backup key; shown as dots, to the eye and to assistive tools alike.
   EXPECT_EQ(field->text(), keyText);
   const QRegularExpression hexDigit(QStringLiteral("[0-9A-Fa-f]"));
@@ -407,20 +346,20 @@ TEST_F(OathPanel, TheSecretShowsAsDotsStaysForTheNextWriteAndGoesWithTheKey) {
   EXPECT_FALSE(accessible->textInterface()->text(0, static_cast<int>(keyText.size())).contains(hexDigit));
 
   // The show control reveals it for reading and copying, and hides it again.
-  Find<QAbstractButton>("show_secret")->click();
+  ControlAs<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), keyText);
   EXPECT_EQ(accessible->text(QAccessible::Value), keyText);
-  Find<QAbstractButton>("show_secret")->click();
+  ControlAs<QAbstractButton>("show_secret")->click();
   EXPECT_FALSE(field->displayText().contains(hexDigit));
 
   // A disconnect empties the field for good (no undo brings it back) and hides it again.
-  Find<QAbstractButton>("show_secret")->click();
+  ControlAs<QAbstractButton>("show_secret")->click();
   window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
   Settle(*window);
   EXPECT_TRUE(field->text().isEmpty());
   field->undo();
   EXPECT_TRUE(field->text().isEmpty());
-  EXPECT_FALSE(Find<QAbstractButton>("show_secret")->isChecked());
+  EXPECT_FALSE(ControlAs<QAbstractButton>("show_secret")->isChecked());
   EXPECT_EQ(field->echoMode(), QLineEdit::Password);
 }
 
@@ -436,8 +375,7 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAreNeverAs
   Start();
   const std::vector<std::string> names = {"<b>x</b>", "<img src=x>", "<i>a</i>&amp;", "a\x1B" "b", "c\xC2\x9B" "d"};
   for (const std::string& name : names) SeedOnKey(name);
-  Find<QAbstractButton>("list_names")->click();
-  Settle(*window);
+  Click("list_names");
 
   // Markup would render as a few of the characters; plain text needs the width of every one
   // (within rounding), measured on one line.
@@ -487,35 +425,35 @@ TEST_F(OathPanel, NamesFromTheKeyAndReaderNamesShowAsTheCharactersTheyAreNeverAs
 
 TEST_F(OathPanel, RandomGenerationFillsTheFieldsOrLeavesThemAlone) {
   Start();
-  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
-  Find<QAbstractButton>("btn_random_generate")->click();
-  const QString name = Find<QLineEdit>("personinalize_edit_name")->text();
+  ControlAs<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  ControlAs<QAbstractButton>("btn_random_generate")->click();
+  const QString name = ControlAs<QLineEdit>("personinalize_edit_name")->text();
   EXPECT_EQ(name.size(), 13);
   EXPECT_TRUE(name.startsWith(QStringLiteral("000")));
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_password")->text().size(), 59);
-  EXPECT_TRUE(Find<QLineEdit>("imf_edit")->text().isEmpty());
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_password")->text().size(), 59);
+  EXPECT_TRUE(ControlAs<QLineEdit>("imf_edit")->text().isEmpty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
   EXPECT_TRUE(Log().empty());
 
   // The operator must register the secret with the service: hidden, it cannot be copied; shown, it can.
-  QLineEdit* field = Find<QLineEdit>("personinalize_edit_password");
+  QLineEdit* field = ControlAs<QLineEdit>("personinalize_edit_password");
   QGuiApplication::clipboard()->clear();
   field->selectAll();
   field->copy();
   EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
-  Find<QAbstractButton>("show_secret")->click();
+  ControlAs<QAbstractButton>("show_secret")->click();
   EXPECT_EQ(field->displayText(), field->text());
   field->selectAll();
   field->copy();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), field->text());
   QGuiApplication::clipboard()->clear();
-  Find<QAbstractButton>("show_secret")->click();
+  ControlAs<QAbstractButton>("show_secret")->click();
 
   panel->SetRandomBytesSource([](unsigned char*, int) { return 0; });
-  Find<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
-  Find<QAbstractButton>("btn_random_generate")->click();
-  EXPECT_EQ(Find<QLineEdit>("personinalize_edit_name")->text(), name);
-  EXPECT_EQ(Find<QLineEdit>("imf_edit")->text(), QStringLiteral("99"));
+  ControlAs<QLineEdit>("imf_edit")->setText(QStringLiteral("99"));
+  ControlAs<QAbstractButton>("btn_random_generate")->click();
+  EXPECT_EQ(ControlAs<QLineEdit>("personinalize_edit_name")->text(), name);
+  EXPECT_EQ(ControlAs<QLineEdit>("imf_edit")->text(), QStringLiteral("99"));
   ASSERT_EQ(Log().size(), 1u);
   EXPECT_EQ(Log()[0].color, kLogRed);
 }
@@ -529,36 +467,13 @@ TEST_F(OathPanel, CalculateMatchesTheKeyAndMovesTheLocalCounterAlong) {
   EXPECT_EQ(RowNames(), QStringList{"counted"});
   OtpCredential* record = panel->Credentials().Find("counted");
   ASSERT_NE(record, nullptr);
-  for (std::uint32_t round = 0; round < 3; ++round) {
+  // Each local computation starts from the moving factor plus the codes before it; the key agrees.
+  for (std::uint32_t round = 0; round < 4; ++round) {
     ClickRow("counted", credential_rows::kCalculate);
-    EXPECT_EQ(Code("counted").toStdString(), record->CardCode);
-    EXPECT_EQ(record->CardCode, record->LocalCode);
+    EXPECT_EQ(record->LocalCode, test_keys::Oathtool(test_keys::kRfcSecretHex, 8, 0x30303035 + round));
+    EXPECT_EQ(Code("counted").toStdString(), record->LocalCode);
   }
-  EXPECT_EQ(record->MatchCount, 3u);
-  // The fourth local computation starts from the moving factor plus three, and the key agrees.
-  ClickRow("counted", credential_rows::kCalculate);
-  EXPECT_EQ(record->LocalCode, test_keys::Oathtool(test_keys::kRfcSecretHex, 8, 0x30303035 + 3));
-  EXPECT_EQ(record->CardCode, record->LocalCode);
   EXPECT_EQ(record->MatchCount, 4u);
-  EXPECT_EQ(Code("counted").size(), 8);
-}
-
-TEST_F(OathPanel, DeleteRemovesRowAndRecordOnceTheKeyHasDeletedIt) {
-  Start();
-  Write("keep", kKey20);
-  Write("drop", kKey20);
-  QPointer<OtpFreshCButtonUI> button = Button("drop", credential_rows::kDelete);
-  ASSERT_FALSE(button.isNull());
-  button->click();
-  // The click only starts the task: the row stays until the key has answered.
-  EXPECT_EQ(RowNames(), (QStringList{"keep", "drop"}));
-  Settle(*window);
-  EXPECT_EQ(RowNames(), QStringList{"keep"});
-  EXPECT_EQ(panel->Credentials().Find("drop"), nullptr);
-  EXPECT_EQ(KeyNames(), std::vector<std::string>{"keep"});
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(button.isNull());
-  EXPECT_EQ(key->ReceivedApdus().back(), BuildSelectFido());
 }
 
 TEST_F(OathPanel, WritingOverANameOnTheKeyAsksFirstAndCancelKeepsTheOldSecret) {
@@ -622,7 +537,7 @@ TEST_F(OathPanel, RowsReachAssistiveTechnologyWithTheirCodesAndNamedButtons) {
   Write("bank", kKey20);
   ClickRow("bank", credential_rows::kSetDefault);
 
-  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QListWidget>("listview"));
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(ControlAs<QListWidget>("listview"));
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->role(), QAccessible::List);
   ASSERT_EQ(list->childCount(), 2);
@@ -682,12 +597,12 @@ TEST_F(OathPanel, KeysAloneListGetAndCopyTheCodeOfTheSelectedRow) {
   SeedOnKey("second");
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  EXPECT_TRUE(Find<QAbstractButton>("list_names")->toolTip().contains(QStringLiteral("Ctrl+L")));
+  EXPECT_TRUE(ControlAs<QAbstractButton>("list_names")->toolTip().contains(QStringLiteral("Ctrl+L")));
 
   QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
   Settle(*window);
   ASSERT_EQ(RowNames(), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
-  auto* list = Find<QListWidget>("listview");
+  auto* list = ControlAs<QListWidget>("listview");
   QTest::keyClick(list, Qt::Key_Home);
   QTest::keyClick(list, Qt::Key_Down);
   ASSERT_EQ(list->currentRow(), 1);
@@ -740,8 +655,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
 
-  Find<QAbstractButton>("list_names")->click();
-  Settle(*window);
+  Click("list_names");
   EXPECT_EQ(RowNames(), (QStringList{"story", "other"}));
   EXPECT_EQ(NameColor("other"), kRed);
   EXPECT_EQ(NameColor("story"), kBlack);
@@ -760,10 +674,10 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
   ClickRow("other", credential_rows::kDelete);
   EXPECT_EQ(RowNames(), QStringList{"story"});
   EXPECT_EQ(KeyNames(), std::vector<std::string>{"story"});
+  EXPECT_EQ(panel->Credentials().Find("other"), nullptr);
 
-  Find<QAbstractButton>("reset_names")->click();
-  Settle(*window);
-  EXPECT_EQ(Find<QListWidget>("listview")->count(), 0);
+  Click("reset_names");
+  EXPECT_EQ(ControlAs<QListWidget>("listview")->count(), 0);
   EXPECT_TRUE(key->Credentials().empty());
 
   EXPECT_EQ(panel->Credentials().Size(), 0u);
@@ -776,15 +690,7 @@ TEST_P(OathPanelStory, WriteListCalculateSetDefaultDeleteAndReset) {
 INSTANTIATE_TEST_SUITE_P(Transports, OathPanelStory,
                          ::testing::Values(Transport::Pcsc, Transport::FeatureReports, Transport::U2fHid),
                          [](const ::testing::TestParamInfo<Transport>& info) {
-                           switch (info.param) {
-                             case Transport::Pcsc:
-                               return std::string("Pcsc");
-                             case Transport::FeatureReports:
-                               return std::string("FeatureReports");
-                             case Transport::U2fHid:
-                               return std::string("U2fHid");
-                           }
-                           return std::string("Unknown");
+                           return std::string(std::array{"Pcsc", "FeatureReports", "U2fHid"}[static_cast<int>(info.param)]);
                          });
 
 }  // namespace
@@ -822,6 +728,7 @@ class SlowKey {
   int ticks_ = 0;
 };
 
+// The touch wait is counted down and announced to assistive technology, and so is a failure after it.
 TEST_F(OathPanel, ASlowKeyLeavesTheWindowAliveAndLogsWhatAQuickKeyLogs) {
   SlowKey slowKey;
   Start(Transport::Pcsc, slowKey.Config());
@@ -832,19 +739,20 @@ TEST_F(OathPanel, ASlowKeyLeavesTheWindowAliveAndLogsWhatAQuickKeyLogs) {
   slowKey.SetTouched(false);
   bool sawDisabled = false;
   bool sawCountdown = false;
-  auto* listButton = Find<QAbstractButton>("list_names");
+  auto* listButton = ControlAs<QAbstractButton>("list_names");
+  auto* status = window->findChild<KeyStatusLine*>();
+  ASSERT_NE(status, nullptr);
+  AccessibleEventRecorder recorder(status);
   slowKey.StartTicking([&](int) {
     sawDisabled = sawDisabled || !listButton->isEnabled();
-    auto* status = window->findChild<QLabel*>(QStringLiteral("key_status"));
-    sawCountdown = sawCountdown || (status != nullptr && status->isVisible() &&
-                                    status->text().startsWith(QStringLiteral("Touch the key: ")));
-    return sawDisabled && sawCountdown;
+    sawCountdown = sawCountdown || (status->isVisible() && status->text().startsWith(QStringLiteral("Touch the key: ")));
+    return sawDisabled && sawCountdown && !recorder.events.empty();
   });
   ClickRow("slow", credential_rows::kCalculate);
 
   EXPECT_EQ(Code("slow"), QStringLiteral("755224"));
   EXPECT_TRUE(listButton->isEnabled());
-  EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("key_status"))->isVisible());
+  EXPECT_FALSE(status->isVisible());
   EXPECT_GT(slowKey.Ticks(), 0);
   EXPECT_TRUE(sawDisabled) << "the buttons are disabled while the key works";
   EXPECT_TRUE(sawCountdown) << "the touch window is counted down";
@@ -856,6 +764,17 @@ TEST_F(OathPanel, ASlowKeyLeavesTheWindowAliveAndLogsWhatAQuickKeyLogs) {
                       {calculate, kLogBlue},
                       {"<< 62 05 06 4C 93 CF 18 90 00\n", kLogBlue},
                       {Hex(BuildSelectFido()) + "\n", kLogBlue}});
+
+  window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
+  Settle(*window);
+  Click("list_names");  // no device: refused in red
+  QStringList alerts;
+  for (const auto& [type, name] : recorder.events) {
+    if (type == QAccessible::Alert) alerts << name;
+  }
+  ASSERT_GE(alerts.size(), 2) << alerts.join(QStringLiteral(" / ")).toStdString();
+  EXPECT_TRUE(alerts.front().startsWith(QStringLiteral("Touch the key: "))) << alerts.front().toStdString();
+  EXPECT_EQ(alerts.back(), QStringLiteral("Please select device."));
 }
 
 TEST_F(OathPanel, DeviceChangesDuringAnActionAreListedAfterIt) {
@@ -895,7 +814,7 @@ TEST_F(OathPanel, ClosingTheWindowDuringASlowWriteEndsTheProgramWithAWholeCreden
   slowKey.StartTicking([&](int) {
     if (!closed && key->TouchRequests() > 0) {
       closed = true;
-      Find<QAbstractButton>("closebtn")->click();
+      ControlAs<QAbstractButton>("closebtn")->click();
       return true;
     }
     return false;
@@ -915,30 +834,4 @@ TEST_F(OathPanel, ClosingTheWindowDuringASlowWriteEndsTheProgramWithAWholeCreden
   const std::optional<OathCalcAnswer> code = ParseCalcAnswer(answer.data(), answer.size() - 2);
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(FormatCode(*code), "755224");
-}
-
-TEST_F(OathPanel, TheTouchWaitAndAFailedActionAreAnnouncedToAssistiveTechnology) {
-  SlowKey slowKey;
-  Start(Transport::Pcsc, slowKey.Config());
-  BoxAnswerer confirm;
-  Write("slow", kKey20);
-  auto* status = window->findChild<KeyStatusLine*>();
-  ASSERT_NE(status, nullptr);
-
-  QStringList alerts;
-  {
-    AccessibleEventRecorder recorder(status);
-    slowKey.SetTouched(false);
-    slowKey.StartTicking([&recorder](int) { return !recorder.events.empty(); });
-    ClickRow("slow", credential_rows::kCalculate);
-    window->findChild<InitDemoToCardUI*>()->DisconnectCurrent();
-    Settle(*window);
-    Find<QAbstractButton>("list_names")->click();  // no device: refused in red
-    for (const auto& [type, name] : recorder.events) {
-      if (type == QAccessible::Alert) alerts << name;
-    }
-  }
-  ASSERT_GE(alerts.size(), 2) << alerts.join(QStringLiteral(" / ")).toStdString();
-  EXPECT_TRUE(alerts.front().startsWith(QStringLiteral("Touch the key: "))) << alerts.front().toStdString();
-  EXPECT_EQ(alerts.back(), QStringLiteral("Please select device."));
 }

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "BuildConfig.h"
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "app/setup/InitDemoToCardUI.h"
 #include "oath/OathCommands.h"
 #include "tests/support/ScriptedPcscApi.h"

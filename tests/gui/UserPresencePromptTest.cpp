@@ -2,7 +2,7 @@
 // version asks for a touch, modal to the main window, and a declined prompt sends and logs nothing.
 #include <gtest/gtest.h>
 
-#include "ReaderPanelTestSupport.h"
+#include "GuiTestSupport.h"
 #include "oath/OathCommands.h"
 
 using namespace guitest;
@@ -68,25 +68,6 @@ TEST_F(ReaderPanelWindow, ARefusedVersionQueryGivesNoPrompt) {
   const auto received = scripted->Received();
   ASSERT_FALSE(received.empty());
   EXPECT_EQ(received.back(), kModeCcid);
-}
-
-TEST_F(ReaderPanelWindow, DecliningThePromptSendsNothingAndLogsNothing) {
-  key->SetCosVersion({0x43, 0x01, 0x00});
-  PlugKey(kVirtualCcidInterface);
-  Start();
-  key->ClearReceivedApdus();
-
-  for (const BoxAnswer answer : {BoxAnswer::Cancel, BoxAnswer::CloseButton, BoxAnswer::SystemClose}) {
-    BoxAnswerer answerer(answer);
-    Click("btn_apply");
-    ASSERT_EQ(answerer.Shown().size(), 1u);
-  }
-  EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(key->ReceivedApdus(),
-            (std::vector<Bytes>{BuildGetCosVersion(), BuildGetCosVersion(), BuildGetCosVersion()}));
-  EXPECT_EQ(key->TouchRequests(), 0);
-  // The transport is left open for whatever comes next.
-  EXPECT_TRUE(DeviceIsOpen(*window));
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 // The main window over the in-process reader (the real PC/SC transport on top): a card pulled out
 // after opening, pcscd-style reader-change notifications, and the demo mode's seams.
-#include <QAbstractButton>
-#include <QApplication>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -14,11 +11,8 @@
 
 #include "GuiTestSupport.h"
 #include "app/DemoMode.h"
-#include "app/DeviceChangeMonitor.h"
 #include "app/MainWnd.h"
-#include "device/HidApi.h"
 #include "device/HidDiscovery.h"
-#include "device/PcscApi.h"
 #include "device/PcscInterface.h"
 #include "device/PcscReaderList.h"
 #include "keysim/VirtualHidApi.h"
@@ -67,10 +61,7 @@ class VirtualReaderWindow : public ::testing::Test {
     window = std::make_unique<CMainWnd>(MakeDeviceBackends(pcsc, std::make_shared<VirtualHidApi>()),
                                         std::make_unique<CPcscInterface>(kReader, pcsc));
     window->SetVidPidConfigFiles({});
-    BoxAnswerer answerer;
-    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-    window->show();
-    Settle(*window);
+    ASSERT_TRUE(ShowMainWindow(*window));
     ClearWindowLog(*window);
   }
 

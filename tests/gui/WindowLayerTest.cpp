@@ -43,10 +43,7 @@ class WindowLayer : public ::testing::Test {
     window = std::make_unique<CMainWnd>(
         MakeDeviceBackends(std::make_shared<VirtualPcscApi>(), std::make_shared<VirtualHidApi>()), nullptr);
     window->SetVidPidConfigFiles({});
-    BoxAnswerer answerer;
-    ASSERT_TRUE(window->Create(nullptr, QStringLiteral("Quillon Tokvane"), 990, 690));
-    window->show();
-    Settle(*window);
+    ASSERT_TRUE(ShowMainWindow(*window));
     window->AddNotifier(&first);
     window->AddNotifier(&second);
   }
