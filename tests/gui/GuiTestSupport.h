@@ -74,6 +74,7 @@ struct LogEntry {
   int number = -1;
   QString text;
   QColor color;
+  bool operator==(const LogEntry&) const = default;
 };
 // Splits the log into entries by their headers; also checks every header is purple.
 std::vector<LogEntry> LogEntries(const QTextEdit& log, bool* headersPurple = nullptr);

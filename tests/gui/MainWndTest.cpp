@@ -93,21 +93,6 @@ TEST_F(MainWindow, ConfigurationFileIsInstalledWithoutAWarning) {
   EXPECT_EQ(window->Backends().models->Entries(), std::vector<VidPidEntry>{VidPidEntry::Make(0x1234, 0x5678)});
 }
 
-TEST_F(MainWindow, EveryKeyboardReachableControlHasAnAccessibleName) {
-  Start();
-  const QList<QWidget*> all = window->findChildren<QWidget*>();
-  int reachable = 0;
-  for (QWidget* control : all) {
-    if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(window.get())) continue;
-    if (control->objectName().startsWith(QLatin1String("qt_"))) continue;  // Qt's own inner widgets
-    if (qobject_cast<QWidget*>(control->parent()) && control->parentWidget()->focusProxy() == control) continue;
-    ++reachable;
-    EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString() << " ("
-                                                      << control->metaObject()->className() << ")";
-  }
-  EXPECT_GT(reachable, 20);
-}
-
 // The OATH tab also gives the OATH panel its notifications back; a tab naming no page changes nothing.
 TEST_F(MainWindow, TabButtonsShowThePageTheirUserDataNames) {
   Start();
@@ -366,10 +351,7 @@ TEST_F(MainWindow, AppletSelectionsLogTheCommandAndTheOutcome) {
 TEST_F(MainWindow, ATaskThatThrowsEndsWithARedLineAndTheWindowGoesOn) {
   Start();
   RunTask(*window, [](KeyTaskHost&) { throw std::runtime_error("the key's answer made no sense"); });
-  const auto entries = Log();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, QStringLiteral("The action ended unexpectedly: the key's answer made no sense\n"));
-  EXPECT_EQ(entries[0].color, kLogRed);
+  ExpectLog(*window, {{"The action ended unexpectedly: the key's answer made no sense\n", kLogRed}});
   RunTask(*window, [](KeyTaskHost& host) { host.SelectFidoApplet(); });
   EXPECT_EQ(card->received.size(), 1u) << "the next task still runs";
 }

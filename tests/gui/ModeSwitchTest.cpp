@@ -60,10 +60,7 @@ TEST_F(ReaderPanelWindow, BeforeAnyConnectAskToConnectAndShowTheReaderPanel) {
 
   SelectOption("u2f_select");
   Click("btn_apply");
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Please connect device.\n"));
-  EXPECT_EQ(log[0].color, kLogRed);
+  ExpectLog(*window, {{"Please connect device.\n", kLogRed}});
   EXPECT_TRUE(Control("communicate_panel_ui")->isVisibleTo(window.get()));
   EXPECT_FALSE(Control("communicate_panel_ui_hide")->isVisibleTo(window.get()));
 }

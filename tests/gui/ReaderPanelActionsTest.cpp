@@ -30,10 +30,7 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   ControlAs<QListWidget>("list_for_reader")->item(1)->setSelected(true);
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), "Empty Reader 00 00");
-  auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Connect fail.\n"));
-  EXPECT_EQ(log[0].color, kLogRed);
+  ExpectLog(*window, {{"Connect fail.\n", kLogRed}});
   // A failed connect changes neither the buttons nor the label.
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
@@ -41,9 +38,7 @@ TEST_F(ReaderPanelWindow, ConnectTakesTheSelectedRowOrElseTheFirst) {
   ControlAs<QListWidget>("list_for_reader")->clearSelection();
   Click("Card_Connect");
   EXPECT_EQ(DeviceName(), kKeyReader);
-  log = Log();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[1].text, QStringLiteral("Connect successful.\n"));
+  ExpectLog(*window, {{"Connect fail.\n", kLogRed}, {"Connect successful.\n", kLogBlue}});
   EXPECT_EQ(SelectedRows(), std::vector<int>{0});
   EXPECT_FALSE(window->IsHidDevice());
 }
@@ -72,9 +67,7 @@ TEST_F(ReaderPanelWindow, AReaderNameTheLocaleCannotDecodeIsShownWithAMarkAndCon
 
   ControlAs<QListWidget>("list_for_reader")->item(0)->setSelected(true);
   Click("Card_Connect");
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Connect successful.\n"));
+  ExpectLog(*window, {{"Connect successful.\n", kLogBlue}});
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("Key \uFFFD Reader is inserted"));
   EXPECT_TRUE(OpenAndSelectOath(*window));
   EXPECT_TRUE(key->IsOathSelected());
@@ -89,13 +82,8 @@ TEST_F(ReaderPanelWindow, TwoResetsOnAHidKeyOpenItThenFailWithTheReason) {
   EXPECT_TRUE(DeviceIsOpen(*window));
   Click("Card_Reset");
 
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
-  EXPECT_EQ(log[0].color, QColor(Qt::black));
   // The key is still open from the first reset: the HID transport says so.
-  EXPECT_EQ(log[1].text, QStringLiteral("The HID interface is already open.\n"));
-  EXPECT_EQ(log[1].color, kLogRed);
+  ExpectLog(*window, {{"Reset successful.\n", QColor(Qt::black)}, {"The HID interface is already open.\n", kLogRed}});
   EXPECT_TRUE(Enabled("Card_Connect"));
   EXPECT_FALSE(Enabled("Card_Disconnect"));
   EXPECT_FALSE(Enabled("Card_Reset"));
@@ -112,19 +100,14 @@ TEST_F(ReaderPanelWindow, ResetOnASmartCardPowersItAgainAndLeavesItOpen) {
   Click("Card_Reset");
   EXPECT_FALSE(key->IsOathSelected());  // the card was powered down and up again
   EXPECT_TRUE(DeviceIsOpen(*window));
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
+  ExpectLog(*window, {{"Reset successful.\n", QColor(Qt::black)}});
 }
 
 TEST_F(ReaderPanelWindow, DisconnectOfAClosedSmartCardSaysSoAndReleasesIt) {
   PlugKey(kVirtualCcidInterface);
   Start();
   Click("Card_Disconnect");
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
-  EXPECT_EQ(log[0].color, kLogRed);
+  ExpectLog(*window, {{"Interface already disconnected.\n", kLogRed}});
   EXPECT_FALSE(window->HasDevice());
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
   // The key's reader is a CCID one: the mode options stay as they were.

@@ -26,10 +26,7 @@ TEST_F(ReaderPanelWindow, FirstRefreshWithAllThreeInterfacesConnectsTheU2fInterf
   EXPECT_FALSE(DeviceIsOpen(*window));  // connected, then closed until the next action
   EXPECT_EQ(SelectedRows(), std::vector<int>{2});
 
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, kConnected);
-  EXPECT_EQ(log[0].color, kLogBlue);
+  ExpectLog(*window, {{kConnected, kLogBlue}});
 
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("VORTAN HID DEVICE U2F 1 is inserted"));
   EXPECT_EQ(ControlAs<QLabel>("device_img")->property("bkimage").toString(), QStringLiteral("R5.png"));
@@ -130,10 +127,7 @@ TEST_P(PullingOutTheSelectedKey, DisconnectsItAndShowsNoDevice) {
   EXPECT_TRUE(Rows().isEmpty());
   EXPECT_FALSE(window->HasDevice());
   EXPECT_FALSE(window->IsHidDevice());
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QString::fromLatin1(c.logged));
-  EXPECT_EQ(log[0].color, c.red ? kLogRed : kLogBlue);
+  ExpectLog(*window, {{c.logged, c.red ? kLogRed : kLogBlue}});
   EXPECT_EQ(ControlAs<QLabel>("inserted_info")->text(), QStringLiteral("No device inserted."));
   EXPECT_TRUE(ControlAs<QLabel>("device_img")->pixmap().isNull());
   EXPECT_TRUE(Enabled("Card_Connect"));
@@ -156,10 +150,7 @@ TEST_F(ReaderPanelWindow, AKeySwappedInOneChangeIsReleasedAndTheNewOneConnected)
   UnplugKey();
   PlugKey(kVirtualOtpInterface);
   Refresh();
-  const auto log = Log();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Interface already disconnected.\n"));
-  EXPECT_EQ(log[1].text, kConnected);
+  ExpectLog(*window, {{"Interface already disconnected.\n", kLogRed}, {kConnected, kLogBlue}});
   EXPECT_EQ(DeviceName(), kKbName);
   EXPECT_EQ(SelectedOptions(), QStringList{QStringLiteral("otp_select")});
 }

@@ -69,20 +69,16 @@ TEST_F(CliHidTest, ReadersInfoAndModeShowSeeBothInterfacesAndPreferU2f) {
   EXPECT_EQ(Run({"mode", "show"}).out, "otp+u2f\n");
 }
 
-// Every oath subcommand, over each of the two HID framings.
+// The oath subcommands over each of the two HID framings; each subcommand's own effect on the key
+// is CliPcscdTest's, and the framings' is OathPanelStory's.
 TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
   for (const std::string& reader : {kKbReader, kU2fReader}) {
     SCOPED_TRACE(reader);
     ASSERT_EQ(Run({"--reader", reader, "oath", "reset", "--yes"}).code, 0);
-
     const CliResult added = Run({"--reader", reader, "oath", "add", "mail", "--digits", "8"}, kSecretHex);
     ASSERT_EQ(added.code, 0) << added.err;
     ASSERT_EQ(Run({"--reader", reader, "oath", "add", "other"}, kSecretHex).code, 0);
-    for (std::uint32_t count = 0; count < 2; ++count) {
-      const CliResult code = Run({"--reader", reader, "oath", "code", "mail"});
-      ASSERT_EQ(code.code, 0) << code.err;
-      EXPECT_EQ(code.out, test_keys::kRfcCodes8[count] + "\n");
-    }
+    EXPECT_EQ(Run({"--reader", reader, "oath", "code", "mail"}).out, test_keys::kRfcCodes8[0] + "\n");
 
     ASSERT_EQ(Run({"--reader", reader, "oath", "default", "mail"}).code, 0);
     const CliResult list = Run({"--reader", reader, "oath", "list"});
@@ -92,10 +88,8 @@ TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
     EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildGetCosVersion()),
                                                    Hex(BuildList()), Hex(BuildSelectOath()), Hex(BuildGetDefault()),
                                                    Hex(BuildSelectFido())}));
-
     ASSERT_EQ(Run({"--reader", reader, "oath", "delete", "mail"}).code, 0);
     EXPECT_EQ(Run({"--reader", reader, "oath", "list"}).out, "  other\n");
-    EXPECT_EQ(Run({"--reader", reader, "oath", "code", "mail"}).code, 1);
   }
 }
 
