@@ -47,7 +47,11 @@ struct ShownBox {
   QString title;
   QString text;
   bool ownerEnabled = true;  // the owner's state while the box was open (true without owner)
+  bool operator==(const ShownBox&) const = default;
 };
+inline void PrintTo(const ShownBox& box, std::ostream* out) {
+  *out << '"' << box.title.toStdString() << ": " << box.text.toStdString() << (box.ownerEnabled ? "\"" : "\" (modal)");
+}
 
 // Answers every box with `answer` while it lives and records what each box showed. An action
 // runs before the answer, with the box open.
@@ -240,15 +244,11 @@ class InformationBoxAnswerer {
   InformationBoxAnswerer(const InformationBoxAnswerer&) = delete;
   InformationBoxAnswerer& operator=(const InformationBoxAnswerer&) = delete;
 
-  struct Seen {
-    QString title;
-    QString text;
-  };
-  const std::vector<Seen>& Shown() const { return shown_; }
+  const std::vector<guitest::ShownBox>& Shown() const { return shown_; }
 
  private:
   void AnswerOpenBoxes();
-  std::vector<Seen> shown_;
+  std::vector<guitest::ShownBox> shown_;
   class QTimer* timer_;
 };
 

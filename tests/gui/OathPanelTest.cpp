@@ -238,8 +238,7 @@ TEST_F(OathPanel, PersonalizationInputIsCheckedBeforeThePutIsSent) {
       EXPECT_EQ(answerer.Shown().size(), boxesBefore);
     } else {
       ASSERT_EQ(answerer.Shown().size(), boxesBefore + 1);
-      EXPECT_EQ(answerer.Shown().back().title, QStringLiteral("Warning"));
-      EXPECT_EQ(answerer.Shown().back().text, c.box);
+      EXPECT_EQ(answerer.Shown().back(), (ShownBox{"Warning", c.box}));
     }
     if (!c.redEntry.isEmpty()) {
       ASSERT_FALSE(Log().empty());
@@ -272,8 +271,7 @@ TEST_F(OathPanel, AQrImageFillsTheFieldsAsItsUriDoesOrNamesWhyNot) {
   ASSERT_TRUE(white.save(made));
   EXPECT_FALSE(panel->ImportQrImageFile(made));
   QFile::remove(made);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown().back().text, QStringLiteral("the image holds no QR code that can be read"));
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Warning", "the image holds no QR code that can be read"}}));
   EXPECT_TRUE(ControlAs<QLineEdit>("personinalize_edit_password")->text().isEmpty());
   EXPECT_TRUE(ControlAs<QLineEdit>("personinalize_edit_name")->text().isEmpty());
   const std::size_t boxes = answerer.Shown().size();
@@ -483,9 +481,7 @@ TEST_F(OathPanel, WritingOverANameOnTheKeyAsksFirstAndCancelKeepsTheOldSecret) {
   BoxAnswerer answerer(BoxAnswer::Cancel);
   key->ClearReceivedApdus();
   Write("mail", newKey);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Warning"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Replace it? Its old secret cannot be recovered."));
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Warning", "Replace it? Its old secret cannot be recovered."}}));
   EXPECT_EQ(Sent(), (std::vector<Bytes>{BuildList(), BuildGetDefault(), BuildList(), BuildGetDefault()}))
       << "listed first; cancelled: no write";
   EXPECT_EQ(RowNames(), QStringList{"mail"});
@@ -616,8 +612,7 @@ TEST_F(OathPanel, AKeyPulledOutWhileTheInvalidNameBoxIsOpenEndsTheWriteCleanly) 
     SettleBehindBox(*window);
   });
   Write(QString(), kKey20);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Invalid name"));
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Warning", "Invalid name"}}));
   ExpectLog(*window, {{Hex(BuildSelectOath()) + "\n", kLogBlue},
                       {"Select ins successful.\n", kLogBlue},
                       {"Disconnect successful.\n", kLogBlue},

@@ -48,9 +48,7 @@ TEST_F(ReaderPanelWindow, ConnectWithoutReadersSaysTheDeviceIsNotFound) {
   const std::shared_ptr<KeyConnection> connection = window->Connection();
   InformationBoxAnswerer answerer;
   Click("Card_Connect");
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Information"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("The device not found."));
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Information", "The device not found."}}));
   EXPECT_TRUE(Log().empty());
   EXPECT_EQ(window->Connection(), connection);
 }

@@ -87,9 +87,7 @@ TEST_F(VirtualReaderWindow, CardPulledOutAfterOpeningAsksToConnectAndSendsNothin
   bool selected = true;
   RunTask(*window, [&selected](KeyTaskHost& host) { selected = host.SelectOathApplet(); });
   EXPECT_FALSE(selected);
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_EQ(answerer.Shown()[0].title, QStringLiteral("Error"));
-  EXPECT_EQ(answerer.Shown()[0].text, QStringLiteral("Please connect device first"));
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Error", "Please connect device first"}}));
   EXPECT_TRUE(Log().empty());
   EXPECT_TRUE(key->ReceivedApdus().empty());
 }
