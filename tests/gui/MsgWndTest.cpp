@@ -63,8 +63,7 @@ TEST(MessageBox, WithoutAnOwnerOtherWindowsStayUsable) {
   mainWindow.show();
   BoxAnswerer answerer(BoxAnswer::Cancel, &mainWindow);
   ShowMessageBox(nullptr, L"Warning", L"Can find the vid and pid config file");
-  ASSERT_EQ(answerer.Shown().size(), 1u);
-  EXPECT_TRUE(answerer.Shown()[0].ownerEnabled);
+  EXPECT_EQ(answerer.Shown(), (std::vector<ShownBox>{{"Warning", "Can find the vid and pid config file", true}}));
 }
 
 // With an owner, the owner is disabled while a box is open, until the outermost one closes.

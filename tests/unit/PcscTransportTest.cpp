@@ -52,8 +52,7 @@ class PcscTransport : public ::testing::Test {
 
 TEST_F(PcscTransport, OpenConnectsSharedToTheNamedReaderAndReadsTheAtrFromStatus) {
   OpenWith(SCARD_PROTOCOL_T0);
-  ASSERT_EQ(api->connectNames.size(), 1u);
-  EXPECT_EQ(api->connectNames[0], "Virtual PCD 00 00");
+  EXPECT_EQ(api->connectNames, std::vector<std::string>{"Virtual PCD 00 00"});
   EXPECT_EQ(api->connectShareModes[0], static_cast<DWORD>(SCARD_SHARE_SHARED));
   std::uint8_t atr[40] = {};
   ASSERT_EQ(reader.GetAtr(atr, sizeof(atr)), 4u);
@@ -83,9 +82,8 @@ TEST_F(PcscTransport, FreshObjectPrefersT0OrT1ThenOnlyTheProtocolLastActive) {
     ASSERT_TRUE(fresh.Close());
     EXPECT_EQ(fresh.GetProtocol(), row.selector);
     ASSERT_TRUE(fresh.Open());
-    ASSERT_EQ(fake->connectPreferred.size(), 2u);
-    EXPECT_EQ(fake->connectPreferred[0], static_cast<DWORD>(SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1));
-    EXPECT_EQ(fake->connectPreferred[1], row.nextPreferred) << row.active;
+    EXPECT_EQ(fake->connectPreferred, (std::vector<DWORD>{SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, row.nextPreferred}))
+        << row.active;
   }
 }
 

@@ -179,10 +179,8 @@ TEST_F(VidPidConfigTest, BothProgramsTakeTheFirstFileThatLoadsAndOtherwiseTheDef
   EXPECT_FALSE(LoadKeyModels({missing, broken}, models));
   EXPECT_EQ(models.Entries(), std::vector<VidPidEntry>{DefaultVidPidEntry()});
 
-  const std::vector<std::string> searched = VidPidConfigSearchPath("/usr/share/tokvane");
-  ASSERT_EQ(searched.size(), 2u);
-  EXPECT_EQ(searched[0], VidPidConfigPath());
-  EXPECT_EQ(searched[1], "/usr/share/tokvane/Pid_Vid_Config.xml");
+  EXPECT_EQ(VidPidConfigSearchPath("/usr/share/tokvane"),
+            (std::vector<std::string>{VidPidConfigPath(), "/usr/share/tokvane/Pid_Vid_Config.xml"}));
 }
 
 }  // namespace
