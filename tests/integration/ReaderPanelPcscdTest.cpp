@@ -76,9 +76,7 @@ TEST_F(ReaderPanelThroughPcscd, ListsConnectsAndResetsTheKeyInTheVpcdReader) {
 
   guitest::ClickAndSettle(*window, window->FindControlAs<QAbstractButton>(QStringLiteral("Card_Reset")));
 
-  const auto log = guitest::WindowLog(*window);
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].text, QStringLiteral("Reset successful.\n"));
+  guitest::ExpectLog(*window, {{"Reset successful.\n", QColor(Qt::black)}});
   const std::vector<std::string> events = recorder->PowerEvents();
   const std::vector<std::string> sinceReset(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore), events.end());
   EXPECT_TRUE(HoldsPowerCycle(sinceReset)) << "events since the reset: " << sinceReset.size();

@@ -75,6 +75,7 @@ TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
   for (const std::string& reader : {kKbReader, kU2fReader}) {
     SCOPED_TRACE(reader);
     ASSERT_EQ(Run({"--reader", reader, "oath", "reset", "--yes"}).code, 0);
+
     const CliResult added = Run({"--reader", reader, "oath", "add", "mail", "--digits", "8"}, kSecretHex);
     ASSERT_EQ(added.code, 0) << added.err;
     ASSERT_EQ(Run({"--reader", reader, "oath", "add", "other"}, kSecretHex).code, 0);
@@ -88,6 +89,7 @@ TEST_F(CliHidTest, EveryOathSubcommandOverBothInterfaces) {
     EXPECT_EQ(received_, (std::vector<std::string>{Hex(BuildSelectOath()), Hex(BuildGetCosVersion()),
                                                    Hex(BuildList()), Hex(BuildSelectOath()), Hex(BuildGetDefault()),
                                                    Hex(BuildSelectFido())}));
+
     ASSERT_EQ(Run({"--reader", reader, "oath", "delete", "mail"}).code, 0);
     EXPECT_EQ(Run({"--reader", reader, "oath", "list"}).out, "  other\n");
   }
