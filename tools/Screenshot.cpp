@@ -2,7 +2,6 @@
 // tools/CMakeLists.txt (target tokvane_screenshot), run by scripts/screenshot.sh.
 #include <QApplication>
 #include <QDir>
-#include <clocale>
 #include <cstdio>
 
 #include "core/Translate.h"

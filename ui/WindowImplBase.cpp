@@ -270,7 +270,7 @@ bool WindowImplBase::eventFilter(QObject* watched, QEvent* event) {
       // The window manager moves the window when it can; otherwise follow the mouse here. A
       // Wayland client cannot place itself: there only the compositor moves it.
       if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return true;
-      if (QGuiApplication::platformName() == QLatin1String("wayland")) return true;
+      if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return true;
       dragging_ = true;
       dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
       return true;
